@@ -1,0 +1,273 @@
+#pragma once
+// The seventeen pixel classes: each names its type code, its size and its sample type, and the colour classes
+// unpack one pixel to a KRGBTriple (GetRGB) and pack one from it (SetRGB). All are inline and stateless; they
+// take the address of one pixel, which need not be aligned. Packing keeps the low bits of each component that its
+// field holds; nothing clamps. Words are little-endian.
+#include <bit>
+#include <cstdint>
+#include <cstring>
+
+#include "KPixelTypes.h"
+#include "KRGBTriple.h"
+
+static_assert(std::endian::native == std::endian::little, "pixel layouts assume a little-endian machine");
+
+namespace KPixelMemory {
+inline uint16_t Load16(const void* p, int index)
+{
+    uint16_t v;
+    std::memcpy(&v, static_cast<const uint8_t*>(p) + 2 * index, 2);
+    return v;
+}
+inline void Store16(void* p, int index, uint32_t v)
+{
+    const uint16_t w = static_cast<uint16_t>(v);
+    std::memcpy(static_cast<uint8_t*>(p) + 2 * index, &w, 2);
+}
+inline uint32_t Load32(const void* p)
+{
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
+inline void Store32(void* p, uint32_t v) { std::memcpy(p, &v, 4); }
+inline uint8_t Byte(const void* p, int index) { return static_cast<const uint8_t*>(p)[index]; }
+inline void SetByte(void* p, int index, int32_t v) { static_cast<uint8_t*>(p)[index] = static_cast<uint8_t>(v); }
+}  // namespace KPixelMemory
+
+// Thrown by the 30BGRL packer: KExceptionUnknownPixelType "NOT IMPLEMENTED".
+[[noreturn]] void ThrowPixelPackingNotImplemented();
+
+// Grey classes.
+struct KPixelClass8Mono {
+    static constexpr int kPixelType = kPixelType8Mono;
+    static constexpr int kBytesPerPixel = 1;
+    using Sample = uint8_t;
+};
+struct KPixelClass12Mono {  // 12-bit values in 16-bit cells
+    static constexpr int kPixelType = kPixelType12Mono;
+    static constexpr int kBytesPerPixel = 2;
+    using Sample = uint16_t;
+};
+struct KPixelClass16Mono {
+    static constexpr int kPixelType = kPixelType16Mono;
+    static constexpr int kBytesPerPixel = 2;
+    using Sample = uint16_t;
+};
+struct KPixelClass16SMono {
+    static constexpr int kPixelType = kPixelType16SMono;
+    static constexpr int kBytesPerPixel = 2;
+    using Sample = int16_t;
+};
+struct KPixelClass32Mono {
+    static constexpr int kPixelType = kPixelType32Mono;
+    static constexpr int kBytesPerPixel = 4;
+    using Sample = uint32_t;
+};
+
+// 8 bits a channel.
+struct KPixelClass24BGR {  // bytes B, G, R
+    static constexpr int kPixelType = kPixelType24BGR;
+    static constexpr int kBytesPerPixel = 3;
+    using Sample = uint8_t;
+    // Also reads 32BGRA pixels (byte 3 ignored).
+    static KRGBTriple GetRGB(const void* p)
+    {
+        using namespace KPixelMemory;
+        return KRGBTriple(Byte(p, 2), Byte(p, 1), Byte(p, 0));
+    }
+    static void SetRGB(void* p, const KRGBTriple& c)
+    {
+        using namespace KPixelMemory;
+        SetByte(p, 0, c.b);
+        SetByte(p, 1, c.g);
+        SetByte(p, 2, c.r);
+    }
+};
+
+struct KPixelClass24RGB {  // bytes R, G, B
+    static constexpr int kPixelType = kPixelType24RGB;
+    static constexpr int kBytesPerPixel = 3;
+    using Sample = uint8_t;
+    // Also reads 32RGBA pixels (byte 3 ignored).
+    static KRGBTriple GetRGB(const void* p)
+    {
+        using namespace KPixelMemory;
+        return KRGBTriple(Byte(p, 0), Byte(p, 1), Byte(p, 2));
+    }
+    static void SetRGB(void* p, const KRGBTriple& c)
+    {
+        using namespace KPixelMemory;
+        SetByte(p, 0, c.r);
+        SetByte(p, 1, c.g);
+        SetByte(p, 2, c.b);
+    }
+};
+
+struct KPixelClass32ARGB {  // bytes alpha, R, G, B
+    static constexpr int kPixelType = kPixelType32ARGB;
+    static constexpr int kBytesPerPixel = 4;
+    using Sample = uint8_t;
+    static KRGBTriple GetRGB(const void* p)
+    {
+        using namespace KPixelMemory;
+        return KRGBTriple(Byte(p, 1), Byte(p, 2), Byte(p, 3));
+    }
+    static void SetRGB(void* p, const KRGBTriple& c)
+    {
+        using namespace KPixelMemory;
+        SetByte(p, 0, 255);
+        SetByte(p, 1, c.r);
+        SetByte(p, 2, c.g);
+        SetByte(p, 3, c.b);
+    }
+};
+
+struct KPixelClass32ABGR {  // bytes alpha, B, G, R
+    static constexpr int kPixelType = kPixelType32ABGR;
+    static constexpr int kBytesPerPixel = 4;
+    using Sample = uint8_t;
+    static KRGBTriple GetRGB(const void* p)
+    {
+        using namespace KPixelMemory;
+        return KRGBTriple(Byte(p, 3), Byte(p, 2), Byte(p, 1));
+    }
+    static void SetRGB(void* p, const KRGBTriple& c)
+    {
+        using namespace KPixelMemory;
+        SetByte(p, 0, 255);
+        SetByte(p, 1, c.b);
+        SetByte(p, 2, c.g);
+        SetByte(p, 3, c.r);
+    }
+};
+
+struct KPixelClass32BGRA {  // bytes B, G, R, alpha
+    static constexpr int kPixelType = kPixelType32BGRA;
+    static constexpr int kBytesPerPixel = 4;
+    using Sample = uint8_t;
+    static KRGBTriple GetRGB(const void* p) { return KPixelClass24BGR::GetRGB(p); }
+    static void SetRGB(void* p, const KRGBTriple& c)
+    {
+        KPixelClass24BGR::SetRGB(p, c);
+        KPixelMemory::SetByte(p, 3, 255);
+    }
+};
+
+struct KPixelClass32RGBA {  // bytes R, G, B, alpha
+    static constexpr int kPixelType = kPixelType32RGBA;
+    static constexpr int kBytesPerPixel = 4;
+    using Sample = uint8_t;
+    static KRGBTriple GetRGB(const void* p) { return KPixelClass24RGB::GetRGB(p); }
+    static void SetRGB(void* p, const KRGBTriple& c)
+    {
+        KPixelClass24RGB::SetRGB(p, c);
+        KPixelMemory::SetByte(p, 3, 255);
+    }
+};
+
+// 11 bits a channel in one 32-bit word.
+//
+// 30RGBL: bits 0-7 R bits 10-3, bits 8-15 G bits 10-3, bits 16-23 B bits 10-3, bits 24-25 B bits 2-1,
+// bits 26-28 G bits 2-0, bits 29-31 R bits 2-0 (B bit 0 is not stored). Bytes 0-2 hold the 8-bit channels.
+struct KPixelClass30RGBL {
+    static constexpr int kPixelType = kPixelType30RGBL;
+    static constexpr int kBytesPerPixel = 4;
+    using Sample = uint32_t;
+
+    static uint32_t Pack(int32_t r, int32_t g, int32_t b)
+    {
+        const uint32_t ur = static_cast<uint32_t>(r), ug = static_cast<uint32_t>(g), ub = static_cast<uint32_t>(b);
+        return ((ur >> 3) & 0xFF) | (((ug & 0x7F8) >> 3) << 8) | (((ub & 0x7F8) >> 3) << 16) |
+               (((ub & 6) >> 1) << 24) | ((ug & 7) << 26) | ((ur & 7) << 29);
+    }
+    static KRGBTriple Unpack(uint32_t w)
+    {
+        return KRGBTriple(static_cast<int32_t>(((w & 0xFF) << 3) | (w >> 29)),
+                          static_cast<int32_t>((((w >> 8) & 0xFF) << 3) | ((w >> 26) & 7)),
+                          static_cast<int32_t>((((w >> 16) & 0xFF) << 3) | (((w >> 24) & 3) << 1)));
+    }
+    static KRGBTriple GetRGB(const void* p) { return Unpack(KPixelMemory::Load32(p)); }
+    static void SetRGB(void* p, const KRGBTriple& c) { KPixelMemory::Store32(p, Pack(c.r, c.g, c.b)); }
+    static void SetRGB(void* p, int32_t r, int32_t g, int32_t b) { KPixelMemory::Store32(p, Pack(r, g, b)); }
+};
+
+// 30BGRL: 30RGBL with R and B exchanged (bytes 0-2 hold B, G, R). Reading only.
+struct KPixelClass30BGRL {
+    static constexpr int kPixelType = kPixelType30BGRL;
+    static constexpr int kBytesPerPixel = 4;
+    using Sample = uint32_t;
+
+    static KRGBTriple Unpack(uint32_t w)
+    {
+        return KRGBTriple(static_cast<int32_t>((((w >> 16) & 0xFF) << 3) | (w >> 29)),
+                          static_cast<int32_t>((((w >> 8) & 0xFF) << 3) | ((w >> 26) & 7)),
+                          static_cast<int32_t>(((w & 0xFF) << 3) | (((w >> 24) & 3) << 1)));
+    }
+    static KRGBTriple GetRGB(const void* p) { return Unpack(KPixelMemory::Load32(p)); }
+    // Not provided: throws KExceptionUnknownPixelType "NOT IMPLEMENTED".
+    [[noreturn]] static void SetRGB(void*, const KRGBTriple&) { ThrowPixelPackingNotImplemented(); }
+};
+
+// 30RGB: bits 0-10 R, bits 11-21 G, bits 22-31 B >> 1 (10 bits).
+struct KPixelClass30RGB {
+    static constexpr int kPixelType = kPixelType30RGB;
+    static constexpr int kBytesPerPixel = 4;
+    using Sample = uint32_t;
+
+    static uint32_t Pack(int32_t r, int32_t g, int32_t b)
+    {
+        return (static_cast<uint32_t>(r) & 0x7FF) + ((static_cast<uint32_t>(g) & 0x7FF) << 11) +
+               ((static_cast<uint32_t>(b >> 1) & 0x3FF) << 22);
+    }
+    static KRGBTriple Unpack(uint32_t w)
+    {
+        return KRGBTriple(static_cast<int32_t>(w & 0x7FF), static_cast<int32_t>((w >> 11) & 0x7FF),
+                          static_cast<int32_t>((w >> 22) << 1));
+    }
+    static KRGBTriple GetRGB(const void* p) { return Unpack(KPixelMemory::Load32(p)); }
+    static void SetRGB(void* p, const KRGBTriple& c) { KPixelMemory::Store32(p, Pack(c.r, c.g, c.b)); }
+};
+
+// 16 bits a channel.
+struct KPixelClass48RGB {  // words R, G, B, unsigned
+    static constexpr int kPixelType = kPixelType48RGB;
+    static constexpr int kBytesPerPixel = 6;
+    using Sample = uint16_t;
+    static KRGBTriple GetRGB(const void* p)
+    {
+        using namespace KPixelMemory;
+        return KRGBTriple(Load16(p, 0), Load16(p, 1), Load16(p, 2));
+    }
+    static void SetRGB(void* p, const KRGBTriple& c)
+    {
+        using namespace KPixelMemory;
+        Store16(p, 0, static_cast<uint32_t>(c.r));
+        Store16(p, 1, static_cast<uint32_t>(c.g));
+        Store16(p, 2, static_cast<uint32_t>(c.b));
+    }
+};
+
+struct KPixelClass48SRGB {  // words R, G, B, signed
+    static constexpr int kPixelType = kPixelType48SRGB;
+    static constexpr int kBytesPerPixel = 6;
+    using Sample = int16_t;
+    static KRGBTriple GetRGB(const void* p)
+    {
+        using namespace KPixelMemory;
+        return KRGBTriple(static_cast<int16_t>(Load16(p, 0)), static_cast<int16_t>(Load16(p, 1)),
+                          static_cast<int16_t>(Load16(p, 2)));
+    }
+};
+
+struct KPixelClass48BGR {  // words B, G, R; the reader takes them as signed values
+    static constexpr int kPixelType = kPixelType48BGR;
+    static constexpr int kBytesPerPixel = 6;
+    using Sample = uint16_t;
+    static KRGBTriple GetRGB(const void* p)
+    {
+        using namespace KPixelMemory;
+        return KRGBTriple(static_cast<int16_t>(Load16(p, 2)), static_cast<int16_t>(Load16(p, 1)),
+                          static_cast<int16_t>(Load16(p, 0)));
+    }
+};

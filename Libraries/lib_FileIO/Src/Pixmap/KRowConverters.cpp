@@ -1,0 +1,298 @@
+#include "KRowConverters.h"
+
+#include <cstring>
+
+#include "KPixmapExceptions.h"
+
+// Plain index loops over bytes and words that the compiler can vectorise; memcpy does the unaligned word
+// loads and stores. Sources and destinations are not declared restrict: callers may convert within one buffer.
+
+namespace {
+using KPixelMemory::Load16;
+using KPixelMemory::Load32;
+using KPixelMemory::Store16;
+using KPixelMemory::Store32;
+
+inline const uint8_t* Bytes(const void* p) { return static_cast<const uint8_t*>(p); }
+inline uint8_t* Bytes(void* p) { return static_cast<uint8_t*>(p); }
+inline size_t Count(int count) { return count > 0 ? static_cast<size_t>(count) : 0; }
+
+// One 30RGBL word to a 32-bit word holding its three high bytes at the given byte positions and 255 in the other.
+template <int RByte, int GByte, int BByte, int AByte>
+void ConvertRow30RGBLTo32(int count, const void* source, void* destination)
+{
+    const uint8_t* s = Bytes(source);
+    uint8_t* d = Bytes(destination);
+    const size_t n = Count(count);
+    for (size_t i = 0; i < n; ++i) {
+        const uint32_t w = Load32(s + 4 * i);
+        const uint32_t out = ((w & 0xFF) << (8 * RByte)) | (((w >> 8) & 0xFF) << (8 * GByte)) |
+                             (((w >> 16) & 0xFF) << (8 * BByte)) | (0xFFu << (8 * AByte));
+        Store32(d + 4 * i, out);
+    }
+}
+
+// One 48RGB pixel to 4 bytes holding the high bytes at the given positions and 255 in the other.
+template <int RByte, int GByte, int BByte, int AByte>
+void ConvertRow48RGBTo32(int count, const void* source, void* destination)
+{
+    const uint8_t* s = Bytes(source);
+    uint8_t* d = Bytes(destination);
+    const size_t n = Count(count);
+    for (size_t i = 0; i < n; ++i) {
+        const uint8_t* p = s + 6 * i;
+        uint8_t* q = d + 4 * i;
+        q[RByte] = static_cast<uint8_t>(Load16(p, 0) >> 8);
+        q[GByte] = static_cast<uint8_t>(Load16(p, 1) >> 8);
+        q[BByte] = static_cast<uint8_t>(Load16(p, 2) >> 8);
+        q[AByte] = 255;
+    }
+}
+
+// 48RGB to 3 bytes at the given positions.
+template <int RByte, int GByte, int BByte>
+void ConvertRow48RGBTo24(int count, const void* source, void* destination)
+{
+    const uint8_t* s = Bytes(source);
+    uint8_t* d = Bytes(destination);
+    const size_t n = Count(count);
+    for (size_t i = 0; i < n; ++i) {
+        const uint8_t* p = s + 6 * i;
+        uint8_t* q = d + 3 * i;
+        q[RByte] = static_cast<uint8_t>(Load16(p, 0) >> 8);
+        q[GByte] = static_cast<uint8_t>(Load16(p, 1) >> 8);
+        q[BByte] = static_cast<uint8_t>(Load16(p, 2) >> 8);
+    }
+}
+
+// 30RGBL's 11-bit channels << 5 as three words at the given positions.
+template <int RWord, int GWord, int BWord>
+void ConvertRow30RGBLTo48(int count, const void* source, void* destination)
+{
+    const uint8_t* s = Bytes(source);
+    uint8_t* d = Bytes(destination);
+    const size_t n = Count(count);
+    for (size_t i = 0; i < n; ++i) {
+        const KRGBTriple c = KPixelClass30RGBL::Unpack(Load32(s + 4 * i));
+        uint8_t* q = d + 6 * i;
+        Store16(q, RWord, static_cast<uint32_t>(c.r) << 5);
+        Store16(q, GWord, static_cast<uint32_t>(c.g) << 5);
+        Store16(q, BWord, static_cast<uint32_t>(c.b) << 5);
+    }
+}
+
+// 24RGB bytes << 8 as three words at the given positions.
+template <int RWord, int GWord, int BWord>
+void ConvertRow24RGBTo48(int count, const void* source, void* destination)
+{
+    const uint8_t* s = Bytes(source);
+    uint8_t* d = Bytes(destination);
+    const size_t n = Count(count);
+    for (size_t i = 0; i < n; ++i) {
+        const uint8_t* p = s + 3 * i;
+        uint8_t* q = d + 6 * i;
+        Store16(q, RWord, static_cast<uint32_t>(p[0]) << 8);
+        Store16(q, GWord, static_cast<uint32_t>(p[1]) << 8);
+        Store16(q, BWord, static_cast<uint32_t>(p[2]) << 8);
+    }
+}
+
+// Same-size copy; memmove so that a row may be converted onto itself.
+void CopyRow(int count, int bytesPerPixel, const void* source, void* destination)
+{
+    const size_t n = Count(count) * static_cast<size_t>(bytesPerPixel);
+    if (n != 0)
+        std::memmove(destination, source, n);
+}
+
+template <int Shift, class DestinationSample>
+void ConvertRow16MonoShiftedRight(int count, const void* source, void* destination)
+{
+    const uint8_t* s = Bytes(source);
+    uint8_t* d = Bytes(destination);
+    const size_t n = Count(count);
+    for (size_t i = 0; i < n; ++i) {
+        const DestinationSample v = static_cast<DestinationSample>(Load16(s + 2 * i, 0) >> Shift);
+        std::memcpy(d + sizeof(DestinationSample) * i, &v, sizeof v);
+    }
+}
+}  // namespace
+
+void ConvertRow24RGBTo48BGR(int count, const void* source, void* destination)
+{
+    ConvertRow24RGBTo48<2, 1, 0>(count, source, destination);
+}
+
+void ConvertRow24RGBTo48RGB(int count, const void* source, void* destination)
+{
+    ConvertRow24RGBTo48<0, 1, 2>(count, source, destination);
+}
+
+void ConvertRow30RGBLTo24BGR(int count, const void* source, void* destination)
+{
+    const uint8_t* s = Bytes(source);
+    uint8_t* d = Bytes(destination);
+    const size_t n = Count(count);
+    for (size_t i = 0; i < n; ++i) {
+        d[3 * i + 0] = s[4 * i + 2];
+        d[3 * i + 1] = s[4 * i + 1];
+        d[3 * i + 2] = s[4 * i + 0];
+    }
+}
+
+void ConvertRow30RGBLTo24RGB(int count, const void* source, void* destination)
+{
+    const uint8_t* s = Bytes(source);
+    uint8_t* d = Bytes(destination);
+    const size_t n = Count(count);
+    for (size_t i = 0; i < n; ++i) {
+        d[3 * i + 0] = s[4 * i + 0];
+        d[3 * i + 1] = s[4 * i + 1];
+        d[3 * i + 2] = s[4 * i + 2];
+    }
+}
+
+// Unpacking to 11 bits and packing again gives back the same word.
+void ConvertRow30RGBLTo30RGBL(int count, const void* source, void* destination)
+{
+    CopyRow(count, 4, source, destination);
+}
+
+void ConvertRow30RGBLTo30RGB(int count, const void* source, void* destination)
+{
+    const uint8_t* s = Bytes(source);
+    uint8_t* d = Bytes(destination);
+    const size_t n = Count(count);
+    for (size_t i = 0; i < n; ++i) {
+        const KRGBTriple c = KPixelClass30RGBL::Unpack(Load32(s + 4 * i));
+        Store32(d + 4 * i, KPixelClass30RGB::Pack(c.r, c.g, c.b));
+    }
+}
+
+void ConvertRow30RGBLTo32ARGB(int count, const void* source, void* destination)
+{
+    ConvertRow30RGBLTo32<1, 2, 3, 0>(count, source, destination);
+}
+
+void ConvertRow30RGBLTo32ABGR(int count, const void* source, void* destination)
+{
+    ConvertRow30RGBLTo32<3, 2, 1, 0>(count, source, destination);
+}
+
+void ConvertRow30RGBLTo32BGRA(int count, const void* source, void* destination)
+{
+    ConvertRow30RGBLTo32<2, 1, 0, 3>(count, source, destination);
+}
+
+void ConvertRow30RGBLTo32RGBA(int count, const void* source, void* destination)
+{
+    ConvertRow30RGBLTo32<0, 1, 2, 3>(count, source, destination);
+}
+
+void ConvertRow30RGBLTo48RGB(int count, const void* source, void* destination)
+{
+    ConvertRow30RGBLTo48<0, 1, 2>(count, source, destination);
+}
+
+void ConvertRow30RGBLTo48BGR(int count, const void* source, void* destination)
+{
+    ConvertRow30RGBLTo48<2, 1, 0>(count, source, destination);
+}
+
+void ConvertRow48RGBTo24BGR(int count, const void* source, void* destination)
+{
+    ConvertRow48RGBTo24<2, 1, 0>(count, source, destination);
+}
+
+void ConvertRow48RGBTo24RGB(int count, const void* source, void* destination)
+{
+    ConvertRow48RGBTo24<0, 1, 2>(count, source, destination);
+}
+
+void ConvertRow48RGBTo30RGBL(int count, const void* source, void* destination)
+{
+    const uint8_t* s = Bytes(source);
+    uint8_t* d = Bytes(destination);
+    const size_t n = Count(count);
+    for (size_t i = 0; i < n; ++i) {
+        const uint8_t* p = s + 6 * i;
+        Store32(d + 4 * i, KPixelClass30RGBL::Pack(Load16(p, 0) >> 5, Load16(p, 1) >> 5, Load16(p, 2) >> 5));
+    }
+}
+
+void ConvertRow48RGBTo30RGB(int count, const void* source, void* destination)
+{
+    const uint8_t* s = Bytes(source);
+    uint8_t* d = Bytes(destination);
+    const size_t n = Count(count);
+    for (size_t i = 0; i < n; ++i) {
+        const uint8_t* p = s + 6 * i;
+        Store32(d + 4 * i, KPixelClass30RGB::Pack(Load16(p, 0) >> 5, Load16(p, 1) >> 5, Load16(p, 2) >> 5));
+    }
+}
+
+void ConvertRow48RGBTo32ARGB(int count, const void* source, void* destination)
+{
+    ConvertRow48RGBTo32<1, 2, 3, 0>(count, source, destination);
+}
+
+void ConvertRow48RGBTo32ABGR(int count, const void* source, void* destination)
+{
+    ConvertRow48RGBTo32<3, 2, 1, 0>(count, source, destination);
+}
+
+void ConvertRow48RGBTo32BGRA(int count, const void* source, void* destination)
+{
+    ConvertRow48RGBTo32<2, 1, 0, 3>(count, source, destination);
+}
+
+void ConvertRow48RGBTo32RGBA(int count, const void* source, void* destination)
+{
+    ConvertRow48RGBTo32<0, 1, 2, 3>(count, source, destination);
+}
+
+void ConvertRow48RGBTo48RGB(int count, const void* source, void* destination)
+{
+    CopyRow(count, 6, source, destination);
+}
+
+void ConvertRow48RGBTo48BGR(int count, const void* source, void* destination)
+{
+    const uint8_t* s = Bytes(source);
+    uint8_t* d = Bytes(destination);
+    const size_t n = Count(count);
+    for (size_t i = 0; i < n; ++i) {
+        const uint8_t* p = s + 6 * i;
+        const uint16_t r = Load16(p, 0), g = Load16(p, 1), b = Load16(p, 2);
+        uint8_t* q = d + 6 * i;
+        Store16(q, 0, b);
+        Store16(q, 1, g);
+        Store16(q, 2, r);
+    }
+}
+
+void ConvertRowTo30BGRL(int count, const void*, void*)
+{
+    if (count > 0)
+        ThrowPixelPackingNotImplemented();
+}
+
+void ConvertRow16MonoTo8Mono(int count, const void* source, void* destination)
+{
+    ConvertRow16MonoShiftedRight<8, uint8_t>(count, source, destination);
+}
+
+void ConvertRow16MonoTo12Mono(int count, const void* source, void* destination)
+{
+    ConvertRow16MonoShiftedRight<4, uint16_t>(count, source, destination);
+}
+
+void ConvertRow16MonoTo16Mono(int count, const void* source, void* destination)
+{
+    CopyRow(count, 2, source, destination);
+}
+
+void ConvertRow16MonoTo32Mono(int count, const void* source, void* destination)
+{
+    ConvertRow16MonoShiftedRight<4, uint32_t>(count, source, destination);
+}
