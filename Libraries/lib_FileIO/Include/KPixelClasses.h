@@ -65,106 +65,36 @@ struct KPixelClass32Mono {
     using Sample = uint32_t;
 };
 
-// 8 bits a channel.
-struct KPixelClass24BGR {  // bytes B, G, R
-    static constexpr int kPixelType = kPixelType24BGR;
-    static constexpr int kBytesPerPixel = 3;
-    using Sample = uint8_t;
-    // Also reads 32BGRA pixels (byte 3 ignored).
-    static KRGBTriple GetRGB(const void* p)
-    {
-        using namespace KPixelMemory;
-        return KRGBTriple(Byte(p, 2), Byte(p, 1), Byte(p, 0));
-    }
-    static void SetRGB(void* p, const KRGBTriple& c)
-    {
-        using namespace KPixelMemory;
-        SetByte(p, 0, c.b);
-        SetByte(p, 1, c.g);
-        SetByte(p, 2, c.r);
-    }
-};
-
-struct KPixelClass24RGB {  // bytes R, G, B
-    static constexpr int kPixelType = kPixelType24RGB;
-    static constexpr int kBytesPerPixel = 3;
-    using Sample = uint8_t;
-    // Also reads 32RGBA pixels (byte 3 ignored).
-    static KRGBTriple GetRGB(const void* p)
-    {
-        using namespace KPixelMemory;
-        return KRGBTriple(Byte(p, 0), Byte(p, 1), Byte(p, 2));
-    }
-    static void SetRGB(void* p, const KRGBTriple& c)
-    {
-        using namespace KPixelMemory;
-        SetByte(p, 0, c.r);
-        SetByte(p, 1, c.g);
-        SetByte(p, 2, c.b);
-    }
-};
-
-struct KPixelClass32ARGB {  // bytes alpha, R, G, B
-    static constexpr int kPixelType = kPixelType32ARGB;
-    static constexpr int kBytesPerPixel = 4;
+// 8 bits a channel: R, G and B at the given byte positions; the packer writes 255 into the alpha byte (when
+// there is one). The unpacker ignores alpha.
+template <int Type, int Bytes, int RByte, int GByte, int BByte, int AlphaByte = -1>
+struct KPixelClass8BitRGB {
+    static constexpr int kPixelType = Type;
+    static constexpr int kBytesPerPixel = Bytes;
     using Sample = uint8_t;
     static KRGBTriple GetRGB(const void* p)
     {
         using namespace KPixelMemory;
-        return KRGBTriple(Byte(p, 1), Byte(p, 2), Byte(p, 3));
+        return KRGBTriple(Byte(p, RByte), Byte(p, GByte), Byte(p, BByte));
     }
     static void SetRGB(void* p, const KRGBTriple& c)
     {
         using namespace KPixelMemory;
-        SetByte(p, 0, 255);
-        SetByte(p, 1, c.r);
-        SetByte(p, 2, c.g);
-        SetByte(p, 3, c.b);
+        SetByte(p, RByte, c.r);
+        SetByte(p, GByte, c.g);
+        SetByte(p, BByte, c.b);
+        if constexpr (AlphaByte >= 0)
+            SetByte(p, AlphaByte, 255);
     }
 };
 
-struct KPixelClass32ABGR {  // bytes alpha, B, G, R
-    static constexpr int kPixelType = kPixelType32ABGR;
-    static constexpr int kBytesPerPixel = 4;
-    using Sample = uint8_t;
-    static KRGBTriple GetRGB(const void* p)
-    {
-        using namespace KPixelMemory;
-        return KRGBTriple(Byte(p, 3), Byte(p, 2), Byte(p, 1));
-    }
-    static void SetRGB(void* p, const KRGBTriple& c)
-    {
-        using namespace KPixelMemory;
-        SetByte(p, 0, 255);
-        SetByte(p, 1, c.b);
-        SetByte(p, 2, c.g);
-        SetByte(p, 3, c.r);
-    }
-};
-
-struct KPixelClass32BGRA {  // bytes B, G, R, alpha
-    static constexpr int kPixelType = kPixelType32BGRA;
-    static constexpr int kBytesPerPixel = 4;
-    using Sample = uint8_t;
-    static KRGBTriple GetRGB(const void* p) { return KPixelClass24BGR::GetRGB(p); }
-    static void SetRGB(void* p, const KRGBTriple& c)
-    {
-        KPixelClass24BGR::SetRGB(p, c);
-        KPixelMemory::SetByte(p, 3, 255);
-    }
-};
-
-struct KPixelClass32RGBA {  // bytes R, G, B, alpha
-    static constexpr int kPixelType = kPixelType32RGBA;
-    static constexpr int kBytesPerPixel = 4;
-    using Sample = uint8_t;
-    static KRGBTriple GetRGB(const void* p) { return KPixelClass24RGB::GetRGB(p); }
-    static void SetRGB(void* p, const KRGBTriple& c)
-    {
-        KPixelClass24RGB::SetRGB(p, c);
-        KPixelMemory::SetByte(p, 3, 255);
-    }
-};
+// GetRGB of 24BGR also reads 32BGRA pixels, and that of 24RGB 32RGBA pixels.
+struct KPixelClass24BGR : KPixelClass8BitRGB<kPixelType24BGR, 3, 2, 1, 0> {};
+struct KPixelClass24RGB : KPixelClass8BitRGB<kPixelType24RGB, 3, 0, 1, 2> {};
+struct KPixelClass32ARGB : KPixelClass8BitRGB<kPixelType32ARGB, 4, 1, 2, 3, 0> {};
+struct KPixelClass32ABGR : KPixelClass8BitRGB<kPixelType32ABGR, 4, 3, 2, 1, 0> {};
+struct KPixelClass32BGRA : KPixelClass8BitRGB<kPixelType32BGRA, 4, 2, 1, 0, 3> {};
+struct KPixelClass32RGBA : KPixelClass8BitRGB<kPixelType32RGBA, 4, 0, 1, 2, 3> {};
 
 // 11 bits a channel in one 32-bit word.
 //
@@ -229,45 +159,29 @@ struct KPixelClass30RGB {
     static void SetRGB(void* p, const KRGBTriple& c) { KPixelMemory::Store32(p, Pack(c.r, c.g, c.b)); }
 };
 
-// 16 bits a channel.
-struct KPixelClass48RGB {  // words R, G, B, unsigned
-    static constexpr int kPixelType = kPixelType48RGB;
+// 16 bits a channel: three 16-bit words holding R, G and B at the given word positions. Signed classes read
+// their words as signed values (48SRGB, and 48BGR as the colour conversions take it); packing keeps the low 16
+// bits of each component.
+template <int Type, int RWord, int GWord, int BWord, class SampleT, class ReadAs>
+struct KPixelClass16BitRGB {
+    static constexpr int kPixelType = Type;
     static constexpr int kBytesPerPixel = 6;
-    using Sample = uint16_t;
+    using Sample = SampleT;
     static KRGBTriple GetRGB(const void* p)
     {
         using namespace KPixelMemory;
-        return KRGBTriple(Load16(p, 0), Load16(p, 1), Load16(p, 2));
+        return KRGBTriple(static_cast<ReadAs>(Load16(p, RWord)), static_cast<ReadAs>(Load16(p, GWord)),
+                          static_cast<ReadAs>(Load16(p, BWord)));
     }
     static void SetRGB(void* p, const KRGBTriple& c)
     {
         using namespace KPixelMemory;
-        Store16(p, 0, static_cast<uint32_t>(c.r));
-        Store16(p, 1, static_cast<uint32_t>(c.g));
-        Store16(p, 2, static_cast<uint32_t>(c.b));
+        Store16(p, RWord, static_cast<uint32_t>(c.r));
+        Store16(p, GWord, static_cast<uint32_t>(c.g));
+        Store16(p, BWord, static_cast<uint32_t>(c.b));
     }
 };
 
-struct KPixelClass48SRGB {  // words R, G, B, signed
-    static constexpr int kPixelType = kPixelType48SRGB;
-    static constexpr int kBytesPerPixel = 6;
-    using Sample = int16_t;
-    static KRGBTriple GetRGB(const void* p)
-    {
-        using namespace KPixelMemory;
-        return KRGBTriple(static_cast<int16_t>(Load16(p, 0)), static_cast<int16_t>(Load16(p, 1)),
-                          static_cast<int16_t>(Load16(p, 2)));
-    }
-};
-
-struct KPixelClass48BGR {  // words B, G, R; the reader takes them as signed values
-    static constexpr int kPixelType = kPixelType48BGR;
-    static constexpr int kBytesPerPixel = 6;
-    using Sample = uint16_t;
-    static KRGBTriple GetRGB(const void* p)
-    {
-        using namespace KPixelMemory;
-        return KRGBTriple(static_cast<int16_t>(Load16(p, 2)), static_cast<int16_t>(Load16(p, 1)),
-                          static_cast<int16_t>(Load16(p, 0)));
-    }
-};
+struct KPixelClass48RGB : KPixelClass16BitRGB<kPixelType48RGB, 0, 1, 2, uint16_t, uint16_t> {};
+struct KPixelClass48SRGB : KPixelClass16BitRGB<kPixelType48SRGB, 0, 1, 2, int16_t, int16_t> {};
+struct KPixelClass48BGR : KPixelClass16BitRGB<kPixelType48BGR, 2, 1, 0, uint16_t, int16_t> {};

@@ -78,6 +78,10 @@ TEST(KPixelClass, PackersKeepOnlyTheLowBitsOfAComponent)
     EXPECT_EQ(p[2], 0);
     KPixelClass48RGB::SetRGB(p, KRGBTriple(0x12345, -1, 0x10000));
     EXPECT_EQ(KPixelClass48RGB::GetRGB(p), KRGBTriple(0x2345, 0xFFFF, 0));
+    KPixelClass48BGR::SetRGB(p, KRGBTriple(-1, 2, 0x10003));
+    EXPECT_EQ(KPixelMemory::Load16(p, 0), 3);
+    EXPECT_EQ(KPixelMemory::Load16(p, 1), 2);
+    EXPECT_EQ(KPixelMemory::Load16(p, 2), 0xFFFF);
     KPixelClass30RGB::SetRGB(p, KRGBTriple(0x800 | 5, 0x1000 | 6, 0x800 | 8));
     EXPECT_EQ(Word(p), 5u | (6u << 11) | (4u << 22));
 }

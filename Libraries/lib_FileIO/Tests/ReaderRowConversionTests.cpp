@@ -34,8 +34,8 @@ KRowConverter ColourReference(int destinationType)
     case 13: return Reference<S, KPixelClass32BGRA>();
     case 14: return Reference<S, KPixelClass32RGBA>();
     case 15: return Reference<S, KPixelClass48RGB>();
-    case 16: return Reference<S, TestPixel48SRGB>();
-    case 17: return Reference<S, TestPixel48BGR>();
+    case 16: return Reference<S, KPixelClass48SRGB>();
+    case 17: return Reference<S, KPixelClass48BGR>();
     default: return nullptr;
     }
 }

@@ -34,7 +34,7 @@ constexpr ConverterCase Case(const char* name, KRowConverter converter)
 }
 
 const ConverterCase kConverters[] = {
-    Case<KPixelClass24RGB, TestPixel48BGR, 8>("24RGBTo48BGR", ConvertRow24RGBTo48BGR),
+    Case<KPixelClass24RGB, KPixelClass48BGR, 8>("24RGBTo48BGR", ConvertRow24RGBTo48BGR),
     Case<KPixelClass24RGB, KPixelClass48RGB, 8>("24RGBTo48RGB", ConvertRow24RGBTo48RGB),
     Case<KPixelClass30RGBL, KPixelClass24BGR, -3>("30RGBLTo24BGR", ConvertRow30RGBLTo24BGR),
     Case<KPixelClass30RGBL, KPixelClass24RGB, -3>("30RGBLTo24RGB", ConvertRow30RGBLTo24RGB),
@@ -45,7 +45,7 @@ const ConverterCase kConverters[] = {
     Case<KPixelClass30RGBL, KPixelClass32BGRA, -3>("30RGBLTo32BGRA", ConvertRow30RGBLTo32BGRA),
     Case<KPixelClass30RGBL, KPixelClass32RGBA, -3>("30RGBLTo32RGBA", ConvertRow30RGBLTo32RGBA),
     Case<KPixelClass30RGBL, KPixelClass48RGB, 5>("30RGBLTo48RGB", ConvertRow30RGBLTo48RGB),
-    Case<KPixelClass30RGBL, TestPixel48BGR, 5>("30RGBLTo48BGR", ConvertRow30RGBLTo48BGR),
+    Case<KPixelClass30RGBL, KPixelClass48BGR, 5>("30RGBLTo48BGR", ConvertRow30RGBLTo48BGR),
     Case<KPixelClass48RGB, KPixelClass24BGR, -8>("48RGBTo24BGR", ConvertRow48RGBTo24BGR),
     Case<KPixelClass48RGB, KPixelClass24RGB, -8>("48RGBTo24RGB", ConvertRow48RGBTo24RGB),
     Case<KPixelClass48RGB, KPixelClass30RGBL, -5>("48RGBTo30RGBL", ConvertRow48RGBTo30RGBL),
@@ -55,7 +55,7 @@ const ConverterCase kConverters[] = {
     Case<KPixelClass48RGB, KPixelClass32BGRA, -8>("48RGBTo32BGRA", ConvertRow48RGBTo32BGRA),
     Case<KPixelClass48RGB, KPixelClass32RGBA, -8>("48RGBTo32RGBA", ConvertRow48RGBTo32RGBA),
     Case<KPixelClass48RGB, KPixelClass48RGB, 0>("48RGBTo48RGB", ConvertRow48RGBTo48RGB),
-    Case<KPixelClass48RGB, TestPixel48BGR, 0>("48RGBTo48BGR", ConvertRow48RGBTo48BGR),
+    Case<KPixelClass48RGB, KPixelClass48BGR, 0>("48RGBTo48BGR", ConvertRow48RGBTo48BGR),
     Case<TestPixel16Mono, TestGrey<KPixelClass8Mono>, -8>("16MonoTo8Mono", ConvertRow16MonoTo8Mono),
     Case<TestPixel16Mono, TestGrey<KPixelClass12Mono>, -4>("16MonoTo12Mono", ConvertRow16MonoTo12Mono),
     Case<TestPixel16Mono, TestGrey<KPixelClass16Mono>, 0>("16MonoTo16Mono", ConvertRow16MonoTo16Mono),
