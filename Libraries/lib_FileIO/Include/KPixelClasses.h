@@ -38,32 +38,19 @@ inline void SetByte(void* p, int index, int32_t v) { static_cast<uint8_t*>(p)[in
 // Thrown by the 30BGRL packer: KExceptionUnknownPixelType "NOT IMPLEMENTED".
 [[noreturn]] void ThrowPixelPackingNotImplemented();
 
-// Grey classes.
-struct KPixelClass8Mono {
-    static constexpr int kPixelType = kPixelType8Mono;
-    static constexpr int kBytesPerPixel = 1;
-    using Sample = uint8_t;
+// Grey classes: one sample a pixel.
+template <int Type, class SampleT>
+struct KPixelClassGrey {
+    static constexpr int kPixelType = Type;
+    static constexpr int kBytesPerPixel = sizeof(SampleT);
+    using Sample = SampleT;
 };
-struct KPixelClass12Mono {  // 12-bit values in 16-bit cells
-    static constexpr int kPixelType = kPixelType12Mono;
-    static constexpr int kBytesPerPixel = 2;
-    using Sample = uint16_t;
-};
-struct KPixelClass16Mono {
-    static constexpr int kPixelType = kPixelType16Mono;
-    static constexpr int kBytesPerPixel = 2;
-    using Sample = uint16_t;
-};
-struct KPixelClass16SMono {
-    static constexpr int kPixelType = kPixelType16SMono;
-    static constexpr int kBytesPerPixel = 2;
-    using Sample = int16_t;
-};
-struct KPixelClass32Mono {
-    static constexpr int kPixelType = kPixelType32Mono;
-    static constexpr int kBytesPerPixel = 4;
-    using Sample = uint32_t;
-};
+
+struct KPixelClass8Mono : KPixelClassGrey<kPixelType8Mono, uint8_t> {};
+struct KPixelClass12Mono : KPixelClassGrey<kPixelType12Mono, uint16_t> {};  // 12-bit values in 16-bit cells
+struct KPixelClass16Mono : KPixelClassGrey<kPixelType16Mono, uint16_t> {};
+struct KPixelClass16SMono : KPixelClassGrey<kPixelType16SMono, int16_t> {};
+struct KPixelClass32Mono : KPixelClassGrey<kPixelType32Mono, uint32_t> {};
 
 // 8 bits a channel: R, G and B at the given byte positions; the packer writes 255 into the alpha byte (when
 // there is one). The unpacker ignores alpha.
