@@ -2,44 +2,14 @@
 
 #include <sys/stat.h>
 
-#include <cstdlib>
 #include <string>
 
 #include "LumoTestSupport.h"
 #include "PlatformError.h"
 #include "PlatformMachine.h"
+#include "PlatformTestHelpers.h"
 
-namespace {
-
-// Sets or clears an environment variable for the life of the object.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const char* value) : m_Name(name)
-    {
-        const char* old = std::getenv(name);
-        m_Had = old != nullptr;
-        if (old)
-            m_Old = old;
-        if (value)
-            setenv(name, value, 1);
-        else
-            unsetenv(name);
-    }
-    ~ScopedEnv()
-    {
-        if (m_Had)
-            setenv(m_Name, m_Old.c_str(), 1);
-        else
-            unsetenv(m_Name);
-    }
-
-private:
-    const char* m_Name;
-    bool m_Had = false;
-    std::string m_Old;
-};
-
-}  // namespace
+using plattest::ScopedEnv;
 
 TEST(PlatMachine, FolderFollowsTheEnvironment)
 {
