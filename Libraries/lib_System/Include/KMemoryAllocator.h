@@ -1,0 +1,33 @@
+#pragma once
+// Where large pixel and cache blocks come from. The default allocator takes them from the ordinary heap; its
+// blocks never move, so the pointer Lock gives stays valid for the block's life. Thread-safe.
+#include <cstddef>
+
+class KIMemoryAllocator {
+public:
+    // A new block of `size` bytes, or null when memory runs out.
+    virtual void* Allocate(size_t size) = 0;
+    virtual void Free(void* block) = 0;
+    // The block's bytes at their current address.
+    virtual void* Lock(void* block) = 0;
+    // Whether blocks may move between a Lock and the next.
+    virtual bool IsMovable() = 0;
+    virtual ~KIMemoryAllocator() = default;
+};
+
+class KMemoryAllocator : public KIMemoryAllocator {
+public:
+    void* Allocate(size_t size) override;
+    void Free(void* block) override;
+    void* Lock(void* block) override;
+    bool IsMovable() override;
+};
+
+// Frees one block somewhere to make room (the memory cache's evict-one); true when it freed one.
+using KFreeOneBlockCallback = bool (*)(void* context);
+
+// The one default allocator, made on first use and never deleted. The callback is accepted for allocators
+// that can ask for room; the default one does not use it.
+KIMemoryAllocator* GetMemoryAllocator(KFreeOneBlockCallback callback = nullptr, void* context = nullptr);
+// Gives an allocator reference back and clears the caller's pointer; the default allocator stays.
+void ReleaseMemoryAllocator(KIMemoryAllocator*& allocator);
