@@ -113,16 +113,29 @@ KICacheObject* MakeDisplayBlock(KCache& cache, const KWChar* label, uint8_t leve
             KPixelClass32BGRA::SetRGB(pixmap->GetRow(y) + 4 * x, KRGBTriple(level, level, level));
     return block;
 }
+
+// A handle over a new display block, made as the manager makes it: the maker's own lock is given back, so the
+// handle's lock alone keeps the block.
+KPMImage2* MakeHandle(KCache& cache, const KWChar* label, uint8_t level, KICacheObject** blockOut = nullptr)
+{
+    KICacheObject* block = MakeDisplayBlock(cache, label, level);
+    if (block == nullptr)
+        return nullptr;
+    KPMImage2* image = new KPMImage2(block);
+    block->Unlock();
+    if (blockOut != nullptr)
+        *blockOut = block;
+    return image;
+}
 }  // namespace
 
 TEST(KPMImage2, KeepsItsCacheBlockLockedUntilTheLastRelease)
 {
     KCache cache;
     g_FreedBlocks = 0;
-    KICacheObject* block = MakeDisplayBlock(cache, u"preview", 9);
-    ASSERT_NE(block, nullptr);
-    KPMImage2* image = new KPMImage2(block);
-    block->Unlock();  // the maker's own lock goes; the handle's stays
+    KICacheObject* block = nullptr;
+    KPMImage2* image = MakeHandle(cache, u"preview", 9, &block);
+    ASSERT_NE(image, nullptr);
     EXPECT_FALSE(cache.SetMaxSize(0));
     EXPECT_TRUE(cache.Exists(u"preview", 0));
     EXPECT_EQ(image->GetPixmap(), GetKCachedPixmapRecord(block->GetData())->m_pPixmap);
@@ -139,10 +152,8 @@ TEST(KPMImage2, KeepsItsCacheBlockLockedUntilTheLastRelease)
 TEST(KPMImage2, HistogramIsMadeOnFirstRequestAndRecountedAfter)
 {
     KCache cache;
-    KICacheObject* block = MakeDisplayBlock(cache, u"processed", 200);
-    ASSERT_NE(block, nullptr);
-    KPMImage2* image = new KPMImage2(block);
-    block->Unlock();
+    KPMImage2* image = MakeHandle(cache, u"processed", 200);
+    ASSERT_NE(image, nullptr);
     EXPECT_EQ(image->GetHistogramPointer(), nullptr);
     image->ComputeHistogram();
     KIHistogram* histogram = image->GetHistogramPointer();
@@ -162,10 +173,8 @@ TEST(KPMImage2, HistogramIsMadeOnFirstRequestAndRecountedAfter)
 TEST(KPMImage2, PropertiesAreOwnedAndReplaced)
 {
     KCache cache;
-    KICacheObject* block = MakeDisplayBlock(cache, u"thumb", 1);
-    ASSERT_NE(block, nullptr);
-    KPMImage2* image = new KPMImage2(block);
-    block->Unlock();
+    KPMImage2* image = MakeHandle(cache, u"thumb", 1);
+    ASSERT_NE(image, nullptr);
     EXPECT_EQ(image->GetProps(), nullptr);
     KPropTree* first = new KPropTree(nullptr, "Props");
     image->SetProps(first);
