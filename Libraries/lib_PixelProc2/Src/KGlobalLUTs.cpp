@@ -12,12 +12,22 @@
 // TEMPORARY until lib_System's KMutex lands.
 #include <chrono>
 #include <mutex>
+#include <thread>
 class KMutex {
 public:
-    bool Lock(KUInt32 ms) { return m_M.try_lock_for(std::chrono::milliseconds(ms)); }
+    bool Lock(KUInt32 ms)
+    {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        while (!m_M.try_lock()) {
+            if (std::chrono::steady_clock::now() > end)
+                return false;
+            std::this_thread::yield();
+        }
+        return true;
+    }
     bool Unlock() { m_M.unlock(); return true; }
 private:
-    std::timed_mutex m_M;
+    std::mutex m_M;
 };
 #endif
 #include "KRounding.h"

@@ -7,6 +7,7 @@
 #include "CamdataTestSupport.h"
 #include "KCamdata.h"
 #include "KCamdataGetters.h"
+#include "KColorSpace.h"
 #include "KDebug.h"
 #include "KException.h"
 #include "KPropTree.h"
@@ -107,6 +108,26 @@ TEST(KCamdata, DefaultCalibrationValues)
     ASSERT_EQ(tree.GetPairCount(), 5u);
     EXPECT_EQ(WideToUtf8(tree.GetFirstPair()->GetKey()), "Auto");
     EXPECT_EQ(WideToUtf8(tree.FindPair(Utf8ToWide("Flash"))->GetValue()), "");
+}
+
+// The default camera matrix is the inverse of the working space's: camera RGB is working RGB, and a grey of
+// equal camera channels is the D65 white.
+TEST(KCamdata, DefaultCalibrationCameraIsTheWorkingSpace)
+{
+    const std::vector<uint8_t> file = DefaultFile(KzrByteOrder::Little);
+    KCamdata c(file.data(), file.size());
+    KMatrix3x3 working{};
+    CreateColorSpaceWhitePoint(working, kWorkingColorSpace, kPcsWhitePointD65);
+    const KMatrix3x3 camera = GetCamdataColorMatrix("CAMToXYZ", c);
+    const KMatrix3x3 inverse = Invert3x3(working);
+    for (int i = 0; i < 9; ++i)
+        EXPECT_NEAR(camera[i], inverse[i], 1e-7) << i;
+    const KMatrix3x3 product = Multiply3x3(working, camera);
+    for (int i = 0; i < 9; ++i)
+        EXPECT_NEAR(product[i], i % 4 == 0 ? 1.0 : 0.0, 1e-6) << i;
+    const double y = camera[3] + camera[4] + camera[5];
+    EXPECT_NEAR((camera[0] + camera[1] + camera[2]) / y, kD65WhitePoint[0] / kD65WhitePoint[1], 1e-3);
+    EXPECT_NEAR((camera[6] + camera[7] + camera[8]) / y, kD65WhitePoint[2] / kD65WhitePoint[1], 1e-3);
 }
 
 TEST(KCamdata, MissesGiveDefaultsAndTraces)
