@@ -6,30 +6,7 @@
 
 #include "KDebug.h"
 #include "KExceptionPixelProc2.h"
-#if __has_include("KMutex.h")
 #include "KMutex.h"
-#else
-// TEMPORARY until lib_System's KMutex lands.
-#include <chrono>
-#include <mutex>
-#include <thread>
-class KMutex {
-public:
-    bool Lock(KUInt32 ms)
-    {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-        while (!m_M.try_lock()) {
-            if (std::chrono::steady_clock::now() > end)
-                return false;
-            std::this_thread::yield();
-        }
-        return true;
-    }
-    bool Unlock() { m_M.unlock(); return true; }
-private:
-    std::mutex m_M;
-};
-#endif
 #include "KRounding.h"
 
 namespace {
