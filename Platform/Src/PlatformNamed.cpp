@@ -111,12 +111,9 @@ std::shared_ptr<Segment> Fail(uint32_t error)
 }
 
 // Opens the object's file and maps it; see the header for the protocol.
-std::shared_ptr<Segment> OpenSegment(const std::string& name, uint32_t kind, size_t size,
-                                     const std::function<void(void*)>& init, bool* existed)
+std::shared_ptr<Segment> OpenSegment(const std::string& folder, const std::string& name, uint32_t kind,
+                                     size_t size, const std::function<void(void*)>& init, bool* existed)
 {
-    std::string folder = PlatGetMachineSubfolder("objects");
-    if (folder.empty())
-        return nullptr;
     Fd guard(open((folder + "/.guard").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
     if (guard.Get() < 0 || FlockRetrying(guard.Get(), LOCK_EX) != 0)
         return Fail(PlatErrorFromErrno(errno));
@@ -197,13 +194,18 @@ std::shared_ptr<Object> OpenNamed(const char* name, uint32_t kind, size_t size,
                                   const std::function<std::shared_ptr<Object>(std::shared_ptr<Segment>)>& make,
                                   bool* existed)
 {
-    const std::string key(name);
-    if (key.size() > PLAT_MAX_OBJECT_NAME) {
-        PlatSetLastError(PLAT_ERROR_FILENAME_EXCED_RANGE);
-        return nullptr;
-    }
-    std::lock_guard<std::recursive_mutex> guard(RegistryLock());
     try {
+        const std::string objectName(name);
+        if (objectName.size() > PLAT_MAX_OBJECT_NAME) {
+            PlatSetLastError(PLAT_ERROR_FILENAME_EXCED_RANGE);
+            return nullptr;
+        }
+        std::lock_guard<std::recursive_mutex> guard(RegistryLock());
+        const std::string folder = PlatGetMachineSubfolder("objects");
+        if (folder.empty())
+            return nullptr;
+        // Keyed by folder too: a process pointed at another machine meets other objects.
+        const std::string key = folder + '\0' + objectName;
         auto& registry = Registry();
         auto it = registry.find(key);
         if (it != registry.end()) {
@@ -213,7 +215,7 @@ std::shared_ptr<Object> OpenNamed(const char* name, uint32_t kind, size_t size,
             }
             registry.erase(it);
         }
-        std::shared_ptr<Segment> segment = OpenSegment(key, kind, size, init, existed);
+        std::shared_ptr<Segment> segment = OpenSegment(folder, objectName, kind, size, init, existed);
         if (!segment)
             return nullptr;
         std::shared_ptr<Object> object = make(std::move(segment));

@@ -245,6 +245,18 @@ TEST_F(PlatNamed, NamesAreExactAndKindsDoNotMix)
         PlatCloseHandle(h);
 }
 
+TEST_F(PlatNamed, EachMachineHasItsOwnNames)
+{
+    PlatHandle here = PlatCreateEvent(true, true, "Shared name");
+    plattest::ScratchMachine other;
+    PlatHandle there = PlatCreateEvent(true, false, "Shared name");
+    EXPECT_EQ(PlatGetLastError(), PLAT_ERROR_SUCCESS);
+    EXPECT_EQ(PlatWaitForSingleObject(there, 0), PLAT_WAIT_TIMEOUT);
+    EXPECT_EQ(PlatWaitForSingleObject(here, 0), PLAT_WAIT_OBJECT_0);
+    PlatCloseHandle(here);
+    PlatCloseHandle(there);
+}
+
 TEST_F(PlatNamed, AnUnusableMachineFolderFailsTheCreation)
 {
     lumotest::WriteText(m_Machine.Dir() / "file", "x");
