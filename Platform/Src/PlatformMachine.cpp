@@ -81,8 +81,10 @@ std::string PlatGetMachineFolder()
 std::string PlatGetMachineSubfolder(const char* relative)
 {
     std::string path = PlatGetMachineFolder();
-    if (relative && *relative)
-        path += "/" + std::string(relative);
+    if (relative && *relative) {
+        path += '/';
+        path += relative;
+    }
     if (!MakeFolders(path))
         return std::string();
     return path;

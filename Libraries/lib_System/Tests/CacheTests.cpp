@@ -357,8 +357,10 @@ TEST_F(CacheTest, ThreadsAllocateLockAndEvictTogether)
     for (int t = 0; t < 4; ++t) {
         threads.emplace_back([&, t] {
             for (int i = 0; i < 300; ++i) {
-                std::u16string label = u"t" + std::u16string(1, static_cast<char16_t>(u'0' + t)) + u"-" +
-                                       std::u16string(1, static_cast<char16_t>(u'a' + i % 8));
+                std::u16string label = u"t";
+                label += static_cast<char16_t>(u'0' + t);
+                label += u'-';
+                label += static_cast<char16_t>(u'a' + i % 8);
                 cache.Exists(label.c_str(), size);
                 KICacheObject* o = cache.Allocate(label.c_str(), size);
                 if (!o)
