@@ -41,41 +41,27 @@ static_assert(std::atomic<uint32_t>::is_always_lock_free, "the event word is sha
 
 PlatHandle PlatCreateEvent(bool manualReset, bool initialState, const char* name)
 {
-    std::shared_ptr<Object> object;
     bool existed = false;
-    try {
-        if (IsUnnamed(name)) {
+    std::shared_ptr<EventObject> object = CreateObject<EventObject>(
+        name, kNamedEvent, sizeof(SharedEvent),
+        [&](void* state) {
+            auto* e = new (state) SharedEvent;
+            e->state.store(initialState ? 1u : 0u);
+            e->manual = manualReset ? 1u : 0u;
+        },
+        [](std::shared_ptr<Segment> segment) -> std::shared_ptr<Object> {
+            auto* e = static_cast<SharedEvent*>(segment->State());
+            return std::make_shared<EventObject>(&e->state, e->manual != 0, true, std::move(segment));
+        },
+        [&]() -> std::shared_ptr<Object> {
             auto word = std::make_shared<std::atomic<uint32_t>>(initialState ? 1u : 0u);
             std::atomic<uint32_t>* raw = word.get();
-            object = std::make_shared<EventObject>(raw, manualReset, false, std::move(word));
-        } else {
-            object = OpenNamed(
-                name, kNamedEvent, sizeof(SharedEvent),
-                [&](void* state) {
-                    auto* e = new (state) SharedEvent;
-                    e->state.store(initialState ? 1u : 0u);
-                    e->manual = manualReset ? 1u : 0u;
-                },
-                [](std::shared_ptr<Segment> segment) -> std::shared_ptr<Object> {
-                    auto* e = static_cast<SharedEvent*>(segment->State());
-                    return std::make_shared<EventObject>(&e->state, e->manual != 0, true, std::move(segment));
-                },
-                &existed);
-        }
-    } catch (const std::bad_alloc&) {
-        PlatSetLastError(PLAT_ERROR_NOT_ENOUGH_MEMORY);
-        return nullptr;
-    }
+            return std::make_shared<EventObject>(raw, manualReset, false, std::move(word));
+        },
+        &existed);
     if (!object)
         return nullptr;
-    if (!std::dynamic_pointer_cast<EventObject>(object)) {
-        PlatSetLastError(PLAT_ERROR_INVALID_HANDLE);
-        return nullptr;
-    }
-    PlatHandle handle = NewHandle(std::move(object));
-    if (handle)
-        PlatSetLastError(existed ? PLAT_ERROR_ALREADY_EXISTS : PLAT_ERROR_SUCCESS);
-    return handle;
+    return HandleForCreated(std::move(object), existed);
 }
 
 bool PlatSetEvent(PlatHandle event)

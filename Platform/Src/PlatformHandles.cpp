@@ -48,7 +48,10 @@ PlatHandle NewHandle(std::shared_ptr<Object> object)
     }
 }
 
-std::shared_ptr<Object> FindObject(PlatHandle handle)
+namespace {
+
+// The object behind an open handle, taken out of the table when `close`; null with PLAT_ERROR_INVALID_HANDLE.
+std::shared_ptr<Object> Lookup(PlatHandle handle, bool close)
 {
     HandleTable& t = Table();
     std::lock_guard<std::mutex> guard(t.lock);
@@ -57,7 +60,17 @@ std::shared_ptr<Object> FindObject(PlatHandle handle)
         PlatSetLastError(PLAT_ERROR_INVALID_HANDLE);
         return nullptr;
     }
-    return it->second;
+    std::shared_ptr<Object> object = it->second;
+    if (close)
+        t.objects.erase(it);
+    return object;
+}
+
+}  // namespace
+
+std::shared_ptr<Object> FindObject(PlatHandle handle)
+{
+    return Lookup(handle, false);
 }
 
 void Retire(std::shared_ptr<void> memory)
@@ -142,19 +155,6 @@ uint32_t PlatWaitForSingleObject(PlatHandle object, uint32_t milliseconds)
 
 bool PlatCloseHandle(PlatHandle object)
 {
-    std::shared_ptr<Object> o;
-    {
-        HandleTable& t = Table();
-        std::lock_guard<std::mutex> guard(t.lock);
-        auto it = t.objects.find(reinterpret_cast<uintptr_t>(object));
-        if (it == t.objects.end()) {
-            PlatSetLastError(PLAT_ERROR_INVALID_HANDLE);
-            return false;
-        }
-        o = std::move(it->second);
-        t.objects.erase(it);
-    }
-    // The object goes (when this was its last reference) outside the table's lock.
-    o.reset();
-    return true;
+    // The object goes (when this was its last reference) here, outside the table's lock.
+    return Lookup(object, true) != nullptr;
 }

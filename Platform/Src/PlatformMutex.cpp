@@ -175,41 +175,24 @@ using namespace plat;
 
 PlatHandle PlatCreateMutex(bool initialOwner, const char* name)
 {
-    std::shared_ptr<Object> object;
     bool existed = false;
-    try {
-        if (IsUnnamed(name)) {
-            object = NewUnnamedMutex();
-        } else {
-            object = OpenNamed(
-                name, kNamedMutex, sizeof(MutexState),
-                [](void* state) {
-                    auto* s = new (state) MutexState;
-                    s->releases.store(0);
-                    InitRobustMutex(&s->mutex, true);
-                },
-                [](std::shared_ptr<Segment> segment) -> std::shared_ptr<Object> {
-                    auto* state = static_cast<MutexState*>(segment->State());
-                    return std::make_shared<MutexObject>(state, true, std::move(segment));
-                },
-                &existed);
-        }
-    } catch (const std::bad_alloc&) {
-        PlatSetLastError(PLAT_ERROR_NOT_ENOUGH_MEMORY);
-        return nullptr;
-    }
+    std::shared_ptr<MutexObject> object = CreateObject<MutexObject>(
+        name, kNamedMutex, sizeof(MutexState),
+        [](void* state) {
+            auto* s = new (state) MutexState;
+            s->releases.store(0);
+            InitRobustMutex(&s->mutex, true);
+        },
+        [](std::shared_ptr<Segment> segment) -> std::shared_ptr<Object> {
+            auto* state = static_cast<MutexState*>(segment->State());
+            return std::make_shared<MutexObject>(state, true, std::move(segment));
+        },
+        NewUnnamedMutex, &existed);
     if (!object)
         return nullptr;
-    if (!std::dynamic_pointer_cast<MutexObject>(object)) {
-        PlatSetLastError(PLAT_ERROR_INVALID_HANDLE);
-        return nullptr;
-    }
     if (initialOwner && !existed)
         object->Wait(PLAT_INFINITE);
-    PlatHandle handle = NewHandle(std::move(object));
-    if (handle)
-        PlatSetLastError(existed ? PLAT_ERROR_ALREADY_EXISTS : PLAT_ERROR_SUCCESS);
-    return handle;
+    return HandleForCreated(std::move(object), existed);
 }
 
 bool PlatReleaseMutex(PlatHandle mutex)

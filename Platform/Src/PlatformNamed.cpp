@@ -227,4 +227,12 @@ std::shared_ptr<Object> OpenNamed(const char* name, uint32_t kind, size_t size,
     }
 }
 
+PlatHandle HandleForCreated(std::shared_ptr<Object> object, bool existed)
+{
+    PlatHandle handle = NewHandle(std::move(object));
+    if (handle)
+        PlatSetLastError(existed ? PLAT_ERROR_ALREADY_EXISTS : PLAT_ERROR_SUCCESS);
+    return handle;
+}
+
 }  // namespace plat

@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <new>
 #include <string>
 
 #include "PlatformObjects.h"
@@ -60,5 +61,31 @@ inline bool IsUnnamed(const char* name)
 {
     return !name || !*name;
 }
+
+// The object of a Create function: a new one from makeUnnamed, or for a name the process's object as OpenNamed
+// answers it. Null with the last error set on failure, also when the name belongs to another kind than T.
+template <class T>
+std::shared_ptr<T> CreateObject(const char* name, uint32_t kind, size_t size, const std::function<void(void*)>& init,
+                                const std::function<std::shared_ptr<Object>(std::shared_ptr<Segment>)>& make,
+                                const std::function<std::shared_ptr<Object>()>& makeUnnamed, bool* existed)
+{
+    std::shared_ptr<Object> object;
+    *existed = false;
+    try {
+        object = IsUnnamed(name) ? makeUnnamed() : OpenNamed(name, kind, size, init, make, existed);
+    } catch (const std::bad_alloc&) {
+        PlatSetLastError(PLAT_ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    if (!object)
+        return nullptr;
+    std::shared_ptr<T> typed = std::dynamic_pointer_cast<T>(object);
+    if (!typed)
+        PlatSetLastError(PLAT_ERROR_INVALID_HANDLE);
+    return typed;
+}
+
+// A handle for a created object; the last error tells whether its name existed already.
+PlatHandle HandleForCreated(std::shared_ptr<Object> object, bool existed);
 
 }  // namespace plat

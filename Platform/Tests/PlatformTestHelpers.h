@@ -5,13 +5,32 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <functional>
 #include <string>
+#include <thread>
 
 #include "LumoTestSupport.h"
 
 namespace plattest {
+
+using Clock = std::chrono::steady_clock;
+
+inline long MillisecondsSince(Clock::time_point start)
+{
+    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
+}
+
+// Runs fn on another thread, waits for it and answers its result.
+template <class F>
+auto OnOtherThread(F fn)
+{
+    decltype(fn()) result{};
+    std::thread t([&] { result = fn(); });
+    t.join();
+    return result;
+}
 
 // Sets or clears an environment variable for the life of the object.
 class ScopedEnv {

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
 #include <string>
 #include <thread>
 
@@ -12,25 +11,9 @@
 #include "KMutex.h"
 #include "KPerfTimer.h"
 
-namespace {
-
-using Clock = std::chrono::steady_clock;
-
-long MillisecondsSince(Clock::time_point start)
-{
-    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
-}
-
-template <class F>
-auto OnOtherThread(F fn)
-{
-    decltype(fn()) result{};
-    std::thread t([&] { result = fn(); });
-    t.join();
-    return result;
-}
-
-}  // namespace
+using plattest::Clock;
+using plattest::MillisecondsSince;
+using plattest::OnOtherThread;
 
 TEST(KMutex, SecondLockBySameThreadIsFalseAndLeavesItHeldOnce)
 {
