@@ -4,6 +4,7 @@
 // look-ups take the first pair with the key. Comparisons are exact (unit by unit).
 #include <cstdint>
 
+#include "KArray.h"
 #include "KRect.h"
 #include "KWString.h"
 
@@ -66,6 +67,12 @@ public:
     void RemoveChildrenNamed(const KWString& name);
     void UnwrapChildrenNamed(const KWString& name);
     KPropTree* ReplaceWithChildren();
+    // Resolves the conditional sections "xi:define", "xi:ifdef" and "xi:ifndef" (each with a "Name") in this
+    // node, its following siblings and all their descendants: a kept section is replaced by its children, a
+    // dropped one is deleted. A define counts for the siblings after it and their descendants. This node
+    // itself may be replaced or deleted, so call it on a node that is no conditional section (the root's
+    // first child). Returns true.
+    bool Preprocess(const KArray<KWString>& defines);
     // Appends an existing root (no parent) as the last child of this node.
     void AdoptChild(KPropTree* child);
     // Unlinks this node from its parent; it becomes a root owned by the caller.

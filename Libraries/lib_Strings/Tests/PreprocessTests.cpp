@@ -1,0 +1,108 @@
+// Conditional sections of property trees.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "KPropTree.h"
+#include "KTextFunctions.h"
+
+namespace {
+
+// A compact picture of a tree: name(child child ...) with pairs as [k=v].
+std::string Picture(const KPropTree* node)
+{
+    std::string out;
+    for (; node; node = node->GetNextSibling()) {
+        if (!out.empty())
+            out += " ";
+        out += WideToUtf8(node->GetName());
+        for (const KPropPair* p = node->GetFirstPair(); p; p = p->GetNext())
+            out += "[" + WideToUtf8(p->GetKey()) + "=" + WideToUtf8(p->GetValue()) + "]";
+        if (node->GetFirstChild())
+            out += "(" + Picture(node->GetFirstChild()) + ")";
+    }
+    return out;
+}
+
+KPropTree* Add(KPropTree* parent, const char* name, const char* nameValue = nullptr)
+{
+    KPropTree* n = new KPropTree(parent, name);
+    if (nameValue)
+        n->AddPair("Name", nameValue);
+    return n;
+}
+
+KArray<KWString> Defines(std::initializer_list<const char*> names)
+{
+    KArray<KWString> a;
+    for (const char* n : names)
+        a.Add(KWString(n));
+    return a;
+}
+
+}  // namespace
+
+TEST(Preprocess, KeepsAndDropsSections)
+{
+    std::unique_ptr<KPropTree> root(new KPropTree(nullptr, "ROOT"));
+    Add(root.get(), "first");
+    KPropTree* ifdef = Add(root.get(), "xi:ifdef", "A");
+    Add(ifdef, "x");
+    Add(ifdef, "y");
+    KPropTree* ifndef = Add(root.get(), "xi:ifndef", "A");
+    Add(ifndef, "gone");
+    KPropTree* ifndefB = Add(root.get(), "xi:ifndef", "B");
+    Add(ifndefB, "kept");
+    Add(root.get(), "last");
+    root->GetFirstChild()->Preprocess(Defines({"A"}));
+    EXPECT_EQ(Picture(root.get()), "ROOT(first x y kept last)");
+}
+
+TEST(Preprocess, DefinesCountForLaterSiblingsOnly)
+{
+    std::unique_ptr<KPropTree> root(new KPropTree(nullptr, "ROOT"));
+    Add(root.get(), "start");
+    Add(Add(root.get(), "xi:ifdef", "X"), "early");
+    Add(root.get(), "xi:define", "X");
+    Add(Add(root.get(), "xi:ifdef", "X"), "late");
+    KPropTree* box = Add(root.get(), "box");
+    Add(Add(box, "xi:ifdef", "X"), "inner");  // a descendant of a later sibling sees it too
+    root->GetFirstChild()->Preprocess(Defines({}));
+    EXPECT_EQ(Picture(root.get()), "ROOT(start xi:define[Name=X] late box(inner))");
+
+    // A define inside a child does not reach the parent's later siblings.
+    std::unique_ptr<KPropTree> other(new KPropTree(nullptr, "ROOT"));
+    KPropTree* holder = Add(other.get(), "holder");
+    Add(holder, "xi:define", "Y");
+    Add(Add(other.get(), "xi:ifdef", "Y"), "never");
+    other->GetFirstChild()->Preprocess(Defines({}));
+    EXPECT_EQ(Picture(other.get()), "ROOT(holder(xi:define[Name=Y]))");
+}
+
+TEST(Preprocess, NestedAndNamelessSections)
+{
+    std::unique_ptr<KPropTree> root(new KPropTree(nullptr, "ROOT"));
+    Add(root.get(), "head");
+    KPropTree* outer = Add(root.get(), "xi:ifdef", "A");
+    KPropTree* inner = Add(outer, "xi:ifdef", "B");
+    Add(inner, "both");
+    KPropTree* innerNot = Add(outer, "xi:ifndef", "C");
+    Add(innerNot, "notC");
+    KPropTree* nameless = Add(root.get(), "xi:ifdef");
+    Add(Add(nameless, "xi:ifdef", "a"), "lower");  // names differ in case: dropped
+    Add(Add(nameless, "xi:ifndef", "a"), "kept");
+    root->GetFirstChild()->Preprocess(Defines({"A", "B", "C"}));
+    EXPECT_EQ(Picture(root.get()), "ROOT(head both xi:ifdef(kept))");
+}
+
+TEST(Preprocess, DefineBroughtUpByAKeptSection)
+{
+    std::unique_ptr<KPropTree> root(new KPropTree(nullptr, "ROOT"));
+    Add(root.get(), "head");
+    KPropTree* kept = Add(root.get(), "xi:ifdef", "A");
+    Add(kept, "xi:define", "Z");
+    Add(Add(root.get(), "xi:ifdef", "Z"), "seen");
+    root->GetFirstChild()->Preprocess(Defines({"A"}));
+    EXPECT_EQ(Picture(root.get()), "ROOT(head xi:define[Name=Z] seen)");
+}

@@ -1,0 +1,128 @@
+#include "KFileReplacer.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+
+#include "KException.h"
+#include "KStorageURL.h"
+#include "KTextFunctions.h"
+#include "PlatformFile.h"
+
+namespace {
+
+KWString TempNameFor(const KWString& name)
+{
+    static std::atomic<unsigned> counter{0};
+    char suffix[40];
+    std::snprintf(suffix, sizeof suffix, ".%x-%x.part", static_cast<unsigned>(getpid()), counter++);
+    KWString temp = name;
+    temp += suffix;
+    return temp;
+}
+
+// Puts temp in place of name: one rename where the folder has native paths, else delete and rename.
+bool ReplaceInFolder(KIFolder* folder, const KWString& temp, const KWString& name)
+{
+    KWString folderURL, tempNative, targetNative;
+    folder->GetURL(folderURL);
+    if (URLToNativePath(folderURL + temp, tempNative) && URLToNativePath(folderURL + name, targetNative))
+        return PlatReplaceFile(WideToUtf8(tempNative).c_str(), WideToUtf8(targetNative).c_str());
+    if (!folder->DeleteFile(name))
+        return false;
+    folder->Rename(temp, name);
+    return true;
+}
+
+}  // namespace
+
+KFileReplacer::~KFileReplacer()
+{
+    Abandon();
+}
+
+bool KFileReplacer::Open(KIFolder* folder, const KWString& name)
+{
+    Abandon();
+    return priOpen(folder, name, false);
+}
+
+bool KFileReplacer::priOpen(KIFolder* folder, const KWString& name, bool ownFolder)
+{
+    m_OwnFolder = ownFolder;
+    if (!folder || name.IsEmpty()) {
+        if (folder && ownFolder)
+            folder->Release();
+        m_OwnFolder = false;
+        return false;
+    }
+    m_TempName = TempNameFor(name);
+    try {
+        m_pFile = folder->OpenFile(m_TempName, KFILE_MODE_READWRITE);
+    } catch (const KException&) {
+        m_pFile = nullptr;
+    }
+    if (!m_pFile) {
+        if (m_OwnFolder)
+            folder->Release();
+        m_OwnFolder = false;
+        return false;
+    }
+    m_pFolder = folder;
+    m_Name = name;
+    return true;
+}
+
+bool KFileReplacer::Open(const KWString& targetURL)
+{
+    Abandon();
+    std::vector<KWString> components;
+    if (!SplitURL(targetURL, components) || components.size() < 2)
+        return false;
+    KWString name = components.back();
+    components.pop_back();
+    KWString folderURL, leaf;
+    ComposeURL(components, folderURL, true);
+    KIFolder* folder = OpenFolderByURL(folderURL, leaf, false);
+    if (!folder)
+        return false;
+    return priOpen(folder, name, true);
+}
+
+void KFileReplacer::Commit()
+{
+    if (!m_pFile)
+        throw KExceptionFileWrite("No file is being written");
+    bool flushed = true;
+    try {
+        m_pFile->Flush();
+    } catch (const KException&) {
+        flushed = false;
+    }
+    m_pFile->Release();
+    m_pFile = nullptr;
+    if (!flushed || !ReplaceInFolder(m_pFolder, m_TempName, m_Name)) {
+        KNarrowString message("Cannot write '%s': the old file is kept", m_Name.GetAscii());
+        Abandon();
+        throw KExceptionFileWrite(message.CStr());
+    }
+    m_TempName.Clear();
+    Abandon();
+}
+
+void KFileReplacer::Abandon()
+{
+    if (m_pFile) {
+        m_pFile->Release();
+        m_pFile = nullptr;
+    }
+    if (m_pFolder && !m_TempName.IsEmpty())
+        m_pFolder->DeleteFile(m_TempName);
+    if (m_pFolder && m_OwnFolder)
+        m_pFolder->Release();
+    m_pFolder = nullptr;
+    m_OwnFolder = false;
+    m_TempName.Clear();
+    m_Name.Clear();
+}
