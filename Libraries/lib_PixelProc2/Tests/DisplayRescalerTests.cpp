@@ -7,6 +7,7 @@
 
 #include "ColourTestPixmaps.h"
 #include "Display/KCubicKernel.h"
+#include "Display/KRescaleRows.h"
 #include "KDisplayRescaler.h"
 #include "KExceptionPixelProc.h"
 
@@ -218,29 +219,51 @@ TEST(DisplayRescaler, ClippingMovesTheOtherRectangleInProportion)
 TEST(DisplayRescaler, EveryScaleMatchesThePassesAppliedOneAfterTheOther)
 {
     // All nine cases of the pass table, one-row and one-column sources among them, at an offset inside larger
-    // pixmaps whose other pixels must stay untouched.
+    // pixmaps whose other pixels must stay untouched; then a few large enlargements that reach every phase.
+    struct Scale {
+        int sW, sH, dW, dH;
+    };
+    std::vector<Scale> scales;
     const int sourceSizes[] = {1, 2, 3, 5, 8};
     const int destinationSizes[] = {1, 2, 3, 4, 7, 12};
-    uint32_t seed = 0;
     for (int sW : sourceSizes)
         for (int sH : sourceSizes)
             for (int dW : destinationSizes)
-                for (int dH : destinationSizes) {
-                    TestPixmap src(kPixelType32BGRA, sW + 3, sH + 2), dst(kPixelType32BGRA, dW + 4, dH + 1);
-                    src.FillRandom(++seed);
-                    dst.Fill(0xEE);
-                    const KRect sr(2, 1, 2 + sW, 1 + sH), dr(3, 1, 3 + dW, 1 + dH);
-                    ResamplePixmapRect(&dst.Pixmap(), &dr, &src.Pixmap(), &sr);
-                    const Image expected = RefResample(ImageOf(src, sr), dW, dH);
-                    for (int y = 0; y < dst.Height(); ++y)
-                        for (int x = 0; x < dst.Width(); ++x) {
-                            const bool inside = x >= dr.left && x < dr.right && y >= dr.top && y < dr.bottom;
-                            for (int k = 0; k < 4; ++k)
-                                ASSERT_EQ(dst.At(x, y)[k],
-                                          inside ? expected.At(x - dr.left, y - dr.top)[k] : uint8_t{0xEE})
-                                    << sW << "x" << sH << " -> " << dW << "x" << dH << " at " << x << "," << y;
-                        }
-                }
+                for (int dH : destinationSizes)
+                    scales.push_back({sW, sH, dW, dH});
+    for (const Scale& big : {Scale{7, 3, 300, 3}, Scale{3, 6, 3, 280}, Scale{5, 4, 260, 3}, Scale{9, 5, 4, 270},
+                             Scale{6, 7, 150, 170}})
+        scales.push_back(big);
+    uint32_t seed = 0;
+    for (const Scale& k : scales) {
+        TestPixmap src(kPixelType32BGRA, k.sW + 3, k.sH + 2), dst(kPixelType32BGRA, k.dW + 4, k.dH + 1);
+        src.FillRandom(++seed);
+        dst.Fill(0xEE);
+        const KRect sr(2, 1, 2 + k.sW, 1 + k.sH), dr(3, 1, 3 + k.dW, 1 + k.dH);
+        ResamplePixmapRect(&dst.Pixmap(), &dr, &src.Pixmap(), &sr);
+        const Image expected = RefResample(ImageOf(src, sr), k.dW, k.dH);
+        for (int y = 0; y < dst.Height(); ++y)
+            for (int x = 0; x < dst.Width(); ++x) {
+                const bool inside = x >= dr.left && x < dr.right && y >= dr.top && y < dr.bottom;
+                for (int c = 0; c < 4; ++c)
+                    ASSERT_EQ(dst.At(x, y)[c], inside ? expected.At(x - dr.left, y - dr.top)[c] : uint8_t{0xEE})
+                        << k.sW << "x" << k.sH << " -> " << k.dW << "x" << k.dH << " at " << x << "," << y;
+            }
+    }
+}
+
+TEST(CubicKernel, RowBlendIsThePlainWeightedSumAtEveryPhase)
+{
+    std::mt19937 random(21);
+    uint8_t rows[4][64], out[64];
+    for (int p = 0; p < kPhases; ++p) {
+        for (auto& row : rows)
+            for (uint8_t& b : row)
+                b = static_cast<uint8_t>(random() % 4 == 0 ? (random() % 2) * 255 : random());
+        KRescale::CubicRowBlend(out, rows[0], rows[1], rows[2], rows[3], p, 64);
+        for (int i = 0; i < 64; ++i)
+            ASSERT_EQ(out[i], Cubic(p, rows[0][i], rows[1][i], rows[2][i], rows[3][i])) << p << " " << i;
+    }
 }
 
 TEST(DisplayRescaler, DoublingAOneRowSourceRepeatsTheRow)

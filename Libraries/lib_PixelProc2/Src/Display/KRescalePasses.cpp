@@ -139,10 +139,10 @@ void RowsUpCubic(KPixmap& d, const KRect& dr, const KPixmap& s, const KRect& sr)
 void ColumnsUpCubic(KPixmap& d, const KRect& dr, const KPixmap& s, const KRect& sr)
 {
     const KSourceRows rows(s, sr);
-    const std::vector<KTap> taps = CubicColumnTaps(sr.Width(), dr.Width());
+    KCubicColumns columns(sr.Width(), dr.Width());
     const int32_t height = std::min(dr.Height(), sr.Height());
     for (int32_t y = 0; y < height; ++y)
-        CubicColumnRow(DestinationRow(d, dr, dr.top + y), rows.Row(y), taps.data(), dr.Width());
+        columns.Row(DestinationRow(d, dr, dr.top + y), rows.Row(y));
 }
 
 void BothDownNearest(KPixmap& d, const KRect& dr, const KPixmap& s, const KRect& sr)
@@ -168,21 +168,19 @@ void ColumnsDownRowsUp(KPixmap& d, const KRect& dr, const KPixmap& s, const KRec
 void RowsDownColumnsUp(KPixmap& d, const KRect& dr, const KPixmap& s, const KRect& sr)
 {
     const KSourceRows rows(s, sr);
-    const std::vector<KTap> taps = CubicColumnTaps(sr.Width(), dr.Width());
+    KCubicColumns columns(sr.Width(), dr.Width());
     KStepper step(sr.Height(), dr.Height());
     for (int32_t y = 0; y < dr.Height(); ++y, step.Next())
-        CubicColumnRow(DestinationRow(d, dr, dr.top + y), rows.Row(static_cast<int32_t>(step.Advanced())),
-                       taps.data(), dr.Width());
+        columns.Row(DestinationRow(d, dr, dr.top + y), rows.Row(static_cast<int32_t>(step.Advanced())));
 }
 
 void ColumnsUpRowsUp(KPixmap& d, const KRect& dr, const KPixmap& s, const KRect& sr)
 {
     const KSourceRows rows(s, sr);
-    const std::vector<KTap> taps = CubicColumnTaps(sr.Width(), dr.Width());
-    const int32_t width = dr.Width();
-    auto make = [&](int32_t k, uint8_t* out) { CubicColumnRow(out, rows.Row(k), taps.data(), width); };
-    KRowWindow<decltype(make)> window(width, make);
-    CubicRowsPass(d, dr, sr.Height(), window, width);
+    KCubicColumns columns(sr.Width(), dr.Width());
+    auto make = [&](int32_t k, uint8_t* out) { columns.Row(out, rows.Row(k)); };
+    KRowWindow<decltype(make)> window(dr.Width(), make);
+    CubicRowsPass(d, dr, sr.Height(), window, dr.Width());
 }
 
 }  // namespace KRescale

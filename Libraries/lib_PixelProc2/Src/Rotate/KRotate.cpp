@@ -112,7 +112,7 @@ void RotateHalfTurns(const KPixmap& in, KPixmap& out, const KTurn& t)
 template <int Bytes>
 void RotateQuarterTurns(const KPixmap& in, KPixmap& out, const KTurn& t)
 {
-    constexpr int64_t kTile = 32;
+    constexpr int64_t kTile = 64;
     const int su = t.s > 0 ? 1 : -1;
     const KRange ys = RangeFor(-su, t.x0, out.GetWidth(), in.GetHeight());
     const KRange xs = RangeFor(su, t.y0, out.GetHeight(), in.GetWidth());
