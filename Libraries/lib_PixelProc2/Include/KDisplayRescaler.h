@@ -42,8 +42,8 @@ bool ResampleRect(KPixmap& destination, const KRect& destinationRect, const KPix
 
 // The passes, each from the source rectangle into the destination rectangle, with the same preconditions as
 // ResampleRect. The rows passes keep the width and the columns passes the height (the smaller of the two
-// rectangles' is taken). The cubic passes may run in place when the source rows or columns are the first part of
-// the destination rectangle.
+// rectangles' is taken). Source and destination may be the same pixmap, the rectangles overlapping (the first
+// rows or columns of the destination, for instance): the source is read as it was before the pass.
 void ScaleRowsUpCubic(KPixmap& destination, const KRect& destinationRect, const KPixmap& source,
                       const KRect& sourceRect);
 void ScaleRowsDownNearest(KPixmap& destination, const KRect& destinationRect, const KPixmap& source,

@@ -142,9 +142,6 @@ bool ClipResampleRects(const KPixmap& destination, KRect& destinationRect, const
 bool ResampleRect(KPixmap& destination, const KRect& destinationRect, const KPixmap& source,
                   const KRect& sourceRect)
 {
-    const char* entry = "ResampleRect";
-    CheckRect(destination, destinationRect, entry);
-    CheckRect(source, sourceRect, entry);
     const int32_t dW = destinationRect.Width(), dH = destinationRect.Height();
     const int32_t sW = sourceRect.Width(), sH = sourceRect.Height();
     if (dW == sW && dH == sH)
@@ -157,7 +154,7 @@ bool ResampleRect(KPixmap& destination, const KRect& destinationRect, const KPix
         pass = dH == sH ? ColumnsDownNearest : dH < sH ? BothDownNearest : ColumnsDownRowsUp;
     else
         pass = dH == sH ? ColumnsUpCubic : dH < sH ? RowsDownColumnsUp : ColumnsUpRowsUp;
-    RunPass(pass, entry, destination, destinationRect, source, sourceRect);
+    RunPass(pass, "ResampleRect", destination, destinationRect, source, sourceRect);
     return true;
 }
 
