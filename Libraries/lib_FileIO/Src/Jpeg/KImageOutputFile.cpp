@@ -2,6 +2,7 @@
 #include <random>
 
 #include "KDebug.h"
+#include "KException.h"
 #include "KImageLineWriter.h"
 #include "KNarrowString.h"
 #include "KStorage.h"

@@ -1,0 +1,197 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "ExifTestBlocks.h"
+#include "JpegTestSupport.h"
+#include "KDebug.h"
+#include "KJPEGImageReader.h"
+#include "KPixmapExceptions.h"
+#include "KPropTree.h"
+
+using jpegtest::TestImage;
+using jpegtest::WriteJpeg;
+
+namespace {
+
+class JpegReader : public jpegtest::Fixture {};
+
+// Inserts an APP1 segment with these data right after the start-of-image marker.
+std::vector<uint8_t> WithApp1(std::vector<uint8_t> file, const std::vector<uint8_t>& data)
+{
+    std::vector<uint8_t> marker = {0xFF, 0xE1, uint8_t((data.size() + 2) >> 8), uint8_t(data.size() + 2)};
+    marker.insert(marker.end(), data.begin(), data.end());
+    file.insert(file.begin() + 2, marker.begin(), marker.end());
+    return file;
+}
+
+std::vector<std::pair<std::string, std::string>> PropertiesOf(const KWString& url)
+{
+    KJPEGImageReader reader(url);
+    KPropTree tree(nullptr, "ImageProps");
+    reader.GetProperties(tree);
+    std::vector<std::pair<std::string, std::string>> out;
+    for (KPropPair* p = tree.GetFirstPair(); p; p = p->GetNext())
+        out.emplace_back(WideToUtf8(p->GetKey()), WideToUtf8(p->GetValue()));
+    return out;
+}
+
+}  // namespace
+
+TEST_F(JpegReader, OpenFailures)
+{
+    try {
+        KJPEGImageReader reader(URL("missing.jpg"));
+        FAIL();
+    } catch (const KExceptionFileNotFound& e) {
+        EXPECT_EQ(std::string(e.GetMessage()), "JPEGImageReader: Cannot open file '" + WideToUtf8(URL("missing.jpg")) + "'");
+    }
+    lumotest::WriteBytes(Path("empty.jpg"), {});
+    try {
+        KJPEGImageReader reader(URL("empty.jpg"));
+        FAIL();
+    } catch (const KExceptionJPEG& e) {
+        EXPECT_STREQ(e.GetMessage(), "Empty input file");
+    }
+    std::mt19937 random(7);
+    std::vector<uint8_t> noise(5000);
+    for (auto& b : noise)
+        b = uint8_t(random());
+    noise[0] = 0x12;
+    lumotest::WriteBytes(Path("noise.jpg"), noise);
+    EXPECT_THROW(KJPEGImageReader reader(URL("noise.jpg")), KExceptionJPEG);
+    // A start-of-image marker followed by noise fails too, in the constructor or while decoding.
+    noise[0] = 0xFF;
+    noise[1] = 0xD8;
+    lumotest::WriteBytes(Path("noise2.jpg"), noise);
+    auto decodeNoise = [this] {
+        KJPEGImageReader reader(URL("noise2.jpg"));
+        KInt32 w, h;
+        int t;
+        reader.GetDimensions(w, h, t);
+        TestImage img(t, w, h);
+        reader.ReadImage(img.Pixmap());
+    };
+    EXPECT_THROW(decodeNoise(), KExceptionJPEG);
+}
+
+TEST_F(JpegReader, TruncatedFileDecodesWithAWarning)
+{
+    TestImage image = TestImage::Gradient(kPixelType24RGB, 200, 160);
+    WriteJpeg(URL("full.jpg"), image, 90);
+    std::vector<uint8_t> file = lumotest::ReadBytes(Path("full.jpg"));
+    file.resize(file.size() * 6 / 10);
+    lumotest::WriteBytes(Path("cut.jpg"), file);
+    KTraceCapture trace;
+    {
+        KJPEGImageReader reader(URL("cut.jpg"));
+        TestImage back(kPixelType24RGB, 200, 160);
+        reader.ReadImage(back.Pixmap());
+        // The rows that were in the file are there.
+        EXPECT_NEAR(back.Row(0)[3 * 100], image.Row(0)[3 * 100], 8);
+    }
+    EXPECT_TRUE(trace.Contains("JPEGLib message:")) << trace.Text();
+}
+
+TEST_F(JpegReader, ScaleAndPixmapSize)
+{
+    TestImage image = TestImage::Gradient(kPixelType8Mono, 1001, 601);
+    WriteJpeg(URL("big.jpg"), image, 80);
+    KJPEGImageReader reader(URL("big.jpg"));
+    reader.SetScale(1);
+    KInt32 w = 0, h = 0;
+    int type = 0;
+    reader.GetDimensions(w, h, type);
+    EXPECT_EQ(w, 501);
+    EXPECT_EQ(h, 301);
+    EXPECT_EQ(type, kPixelType8Mono);
+    TestImage narrow(kPixelType8Mono, 500, 301);
+    EXPECT_THROW(reader.ReadImage(narrow.Pixmap()), KExceptionJPEGPixmapTooSmall);
+    // A larger pixmap keeps its extra column as it was.
+    TestImage fits(kPixelType8Mono, 502, 301);
+    for (int y = 0; y < 301; ++y)
+        fits.Row(y)[501] = 0x5A;
+    reader.ReadImage(fits.Pixmap());
+    EXPECT_EQ(fits.Row(300)[501], 0x5A);
+    EXPECT_NEAR(fits.Row(150)[250], image.Row(300)[500], 6);
+
+    KJPEGImageReader eighth(URL("big.jpg"));
+    eighth.SetScale(3);
+    eighth.GetDimensions(w, h, type);
+    EXPECT_EQ(w, 126);
+    EXPECT_EQ(h, 76);
+}
+
+TEST_F(JpegReader, ConvertsToThePixmapType)
+{
+    TestImage image = TestImage::Gradient(kPixelType24RGB, 24, 16);
+    WriteJpeg(URL("c.jpg"), image, 90);
+    TestImage rgb(kPixelType24RGB, 24, 16);
+    KJPEGImageReader(URL("c.jpg")).ReadImage(rgb.Pixmap());
+    TestImage wide(kPixelType48RGB, 24, 16);
+    KJPEGImageReader(URL("c.jpg")).ReadImage(wide.Pixmap());
+    TestImage bgra(kPixelType32BGRA, 24, 16);
+    KJPEGImageReader(URL("c.jpg")).ReadImage(bgra.Pixmap());
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 24; ++x)
+            for (int c = 0; c < 3; ++c) {
+                uint16_t word;
+                std::memcpy(&word, wide.Row(y) + 6 * x + 2 * c, 2);
+                ASSERT_EQ(word, rgb.Row(y)[3 * x + c] << 8);
+                ASSERT_EQ(bgra.Row(y)[4 * x + 2 - c], rgb.Row(y)[3 * x + c]);
+            }
+
+    TestImage grey = TestImage::Gradient(kPixelType8Mono, 8, 8);
+    WriteJpeg(URL("g.jpg"), grey, 90);
+    TestImage colour(kPixelType24RGB, 8, 8);
+    try {
+        KJPEGImageReader(URL("g.jpg")).ReadImage(colour.Pixmap());
+        FAIL();
+    } catch (const KExceptionUnknownPixelType& e) {
+        EXPECT_STREQ(e.GetMessage(), "JPEGReader: Unknown source pixel type");
+    }
+    TestImage mono(kPixelType8Mono, 24, 16);
+    try {
+        KJPEGImageReader(URL("c.jpg")).ReadImage(mono.Pixmap());
+        FAIL();
+    } catch (const KExceptionUnknownPixelType& e) {
+        EXPECT_STREQ(e.GetMessage(), "Unknown dest pixel type");
+    }
+}
+
+TEST_F(JpegReader, PropertiesFromTheFirstApp1)
+{
+    TestImage image = TestImage::Gradient(kPixelType8Mono, 8, 8);
+    KPropTree props(nullptr, "p");
+    props.AddPair("ISO", "800");
+    WriteJpeg(URL("exif.jpg"), image, 90,
+              [&](KJPEGLineWriter& w) { w.WriteProperties(props, 2, KWString("Demo"), KVersionInfo{}); });
+    auto pairs = PropertiesOf(URL("exif.jpg"));
+    EXPECT_NE(std::find(pairs.begin(), pairs.end(), std::make_pair(std::string("ISO"), std::string("800"))),
+              pairs.end());
+
+    WriteJpeg(URL("plain.jpg"), image, 90);
+    EXPECT_TRUE(PropertiesOf(URL("plain.jpg")).empty());
+    std::vector<uint8_t> plain = lumotest::ReadBytes(Path("plain.jpg"));
+
+    exiftest::Encoder enc(true);
+    std::vector<uint8_t> good = enc.Segment({enc.Short(0x8827, 100)});
+    lumotest::WriteBytes(Path("mm.jpg"), WithApp1(plain, good));
+    EXPECT_EQ(PropertiesOf(URL("mm.jpg")), (std::vector<std::pair<std::string, std::string>>{{"ISO", "100"}}));
+    // A first directory not at offset 8 gives nothing; so does an APP1 that is not EXIF, even when a later one is.
+    std::vector<uint8_t> moved = good;
+    moved[13] = 10;
+    lumotest::WriteBytes(Path("moved.jpg"), WithApp1(plain, moved));
+    EXPECT_TRUE(PropertiesOf(URL("moved.jpg")).empty());
+    std::vector<uint8_t> xmp = {'h', 't', 't', 'p', ':', '/', '/', 0};
+    lumotest::WriteBytes(Path("two.jpg"), WithApp1(WithApp1(plain, good), xmp));
+    EXPECT_TRUE(PropertiesOf(URL("two.jpg")).empty());
+    // The image still decodes.
+    KJPEGImageReader reader(URL("two.jpg"));
+    TestImage back(kPixelType8Mono, 8, 8);
+    reader.ReadImage(back.Pixmap());
+}
