@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include <jpeglib.h>
+
 #include "ExifTestBlocks.h"
 #include "JpegTestSupport.h"
 #include "KDebug.h"
@@ -26,6 +28,45 @@ std::vector<uint8_t> WithApp1(std::vector<uint8_t> file, const std::vector<uint8
     std::vector<uint8_t> marker = {0xFF, 0xE1, uint8_t((data.size() + 2) >> 8), uint8_t(data.size() + 2)};
     marker.insert(marker.end(), data.begin(), data.end());
     file.insert(file.begin() + 2, marker.begin(), marker.end());
+    return file;
+}
+
+// A small progressive grey JPEG made with the library directly, its last scan repeated `extra` times.
+std::vector<uint8_t> ProgressiveWithRepeatedScan(int extra)
+{
+    jpeg_compress_struct c;
+    jpeg_error_mgr err;
+    c.err = jpeg_std_error(&err);
+    jpeg_create_compress(&c);
+    unsigned char* out = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&c, &out, &size);
+    c.image_width = 16;
+    c.image_height = 16;
+    c.input_components = 1;
+    c.in_color_space = JCS_GRAYSCALE;
+    jpeg_set_defaults(&c);
+    jpeg_simple_progression(&c);
+    jpeg_start_compress(&c, TRUE);
+    std::vector<uint8_t> row(16);
+    for (int y = 0; y < 16; ++y) {
+        for (int x = 0; x < 16; ++x)
+            row[x] = uint8_t(x * 16 + y);
+        JSAMPROW r = row.data();
+        jpeg_write_scanlines(&c, &r, 1);
+    }
+    jpeg_finish_compress(&c);
+    std::vector<uint8_t> file(out, out + size);
+    jpeg_destroy_compress(&c);
+    free(out);
+    // The last scan: from its SOS marker to the end-of-image marker.
+    size_t lastScan = 0;
+    for (size_t i = 0; i + 1 < file.size(); ++i)
+        if (file[i] == 0xFF && file[i + 1] == 0xDA)
+            lastScan = i;
+    std::vector<uint8_t> scan(file.begin() + lastScan, file.end() - 2);
+    for (int i = 0; i < extra; ++i)
+        file.insert(file.end() - 2, scan.begin(), scan.end());
     return file;
 }
 
@@ -194,4 +235,23 @@ TEST_F(JpegReader, PropertiesFromTheFirstApp1)
     KJPEGImageReader reader(URL("two.jpg"));
     TestImage back(kPixelType8Mono, 8, 8);
     reader.ReadImage(back.Pixmap());
+}
+
+TEST_F(JpegReader, TooManyScansAreRefused)
+{
+    lumotest::WriteBytes(Path("some.jpg"), ProgressiveWithRepeatedScan(20));
+    {
+        KJPEGImageReader reader(URL("some.jpg"));
+        TestImage back(kPixelType8Mono, 16, 16);
+        reader.ReadImage(back.Pixmap());
+    }
+    lumotest::WriteBytes(Path("many.jpg"), ProgressiveWithRepeatedScan(1200));
+    KJPEGImageReader reader(URL("many.jpg"));
+    TestImage back(kPixelType8Mono, 16, 16);
+    try {
+        reader.ReadImage(back.Pixmap());
+        FAIL();
+    } catch (const KExceptionJPEG& e) {
+        EXPECT_STREQ(e.GetMessage(), "Too many scans in the JPEG image (more than 1000)");
+    }
 }

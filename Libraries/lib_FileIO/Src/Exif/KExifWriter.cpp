@@ -1,6 +1,8 @@
 #include "KExifWriter.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 
 #include "KExifBuilder.h"
@@ -40,8 +42,11 @@ void FormatExifDateTime(std::time_t t, bool utc, char* dest)
     if (!ok)
         tm = std::tm{};
     // Twenty bytes whatever the year: a date the format cannot hold is cut, never written past the buffer.
-    std::snprintf(dest, 20, "%04d:%02d:%02d %02d:%02d:%02d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
+    char text[64];
+    std::snprintf(text, sizeof text, "%04d:%02d:%02d %02d:%02d:%02d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
                   tm.tm_hour, tm.tm_min, tm.tm_sec);
+    std::memset(dest, 0, 20);
+    std::memcpy(dest, text, std::min<size_t>(std::strlen(text), 19));
 }
 
 void FormatExifDateTimeNow(char* dest)

@@ -9,6 +9,10 @@
 
 namespace {
 
+// Messages of our own, after the library's.
+enum { kFirstAddonMessage = 1000, kErrTooManyScans = kFirstAddonMessage };
+const char* const kAddonMessages[] = {"Too many scans in the JPEG image (more than %d)", nullptr};
+
 void OutputMessage(j_common_ptr cinfo)
 {
     char text[JMSG_LENGTH_MAX];
@@ -31,6 +35,9 @@ void InitErrorManager(KJPEGErrorManager& error, j_common_ptr cinfo)
     cinfo->err = jpeg_std_error(&error.pub);
     error.pub.error_exit = ErrorExit;
     error.pub.output_message = OutputMessage;
+    error.pub.addon_message_table = kAddonMessages;
+    error.pub.first_addon_message = kFirstAddonMessage;
+    error.pub.last_addon_message = kErrTooManyScans;
     error.message[0] = 0;
 }
 
@@ -89,6 +96,12 @@ void SkipInputData(j_decompress_ptr cinfo, long count)
 }
 
 void TermSource(j_decompress_ptr) {}
+
+void ProgressMonitor(j_common_ptr cinfo)
+{
+    if (cinfo->is_decompressor && reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > kJPEGMaxScans)
+        ERREXIT1(cinfo, kErrTooManyScans, kJPEGMaxScans);
+}
 
 // --- destination -------------------------------------------------------------------------------------------
 
@@ -165,6 +178,9 @@ KJPEGDecompressor::KJPEGDecompressor(KIFile* file)
     m_Source.pub.next_input_byte = nullptr;
     m_Source.pub.bytes_in_buffer = 0;
     m_Info.src = &m_Source.pub;
+    std::memset(&m_Progress, 0, sizeof m_Progress);
+    m_Progress.progress_monitor = ProgressMonitor;
+    m_Info.progress = &m_Progress;
 }
 
 KJPEGDecompressor::~KJPEGDecompressor()

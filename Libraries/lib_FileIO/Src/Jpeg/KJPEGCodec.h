@@ -22,6 +22,10 @@ class KIFile;
 
 constexpr size_t kJPEGIOBufferSize = 4096;
 
+// A progressive file of more scans than this is refused: real images have a dozen or two, and a hostile file
+// of thousands of tiny scans would keep a decoder busy for minutes.
+constexpr int kJPEGMaxScans = 1000;
+
 struct KJPEGErrorManager {
     jpeg_error_mgr pub;  // first: the library sees a jpeg_error_mgr*
     std::jmp_buf jump;
@@ -73,6 +77,7 @@ public:
 private:
     KJPEGErrorManager m_Error;
     jpeg_decompress_struct m_Info;
+    jpeg_progress_mgr m_Progress;
     Source m_Source;
 };
 

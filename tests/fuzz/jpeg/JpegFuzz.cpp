@@ -1,0 +1,111 @@
+// The JPEG reader on untrusted bytes: header, EXIF properties, and the pixels at full or reduced scale into a
+// pixmap of the file's own type or a converted one. The bytes are served by a storage class of this target.
+#include <cstddef>
+#include <cstdlib>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "KException.h"
+#include "KJPEGImageReader.h"
+#include "KPixmap.h"
+#include "KPropTree.h"
+#include "KStorage.h"
+
+namespace {
+
+const uint8_t* g_Data = nullptr;
+size_t g_Size = 0;
+
+// The current input, read-only.
+class InputFile : public KIFile {
+public:
+    void Release() override { delete this; }
+    KUInt32 Seek(KUInt32 position) override { return m_Pos = position; }
+    KUInt32 Tell() override { return m_Pos; }
+    bool ReadLine(KWString&) override { return false; }
+    void ReadExact(void* buffer, KUInt32 count) override
+    {
+        if (Read(buffer, count) != count)
+            throw KExceptionEOF("");
+    }
+    KUInt32 Read(void* buffer, KUInt32 count) override
+    {
+        if (m_Pos >= g_Size)
+            return 0;
+        size_t n = g_Size - m_Pos < count ? g_Size - m_Pos : count;
+        std::memcpy(buffer, g_Data + m_Pos, n);
+        m_Pos += static_cast<KUInt32>(n);
+        return static_cast<KUInt32>(n);
+    }
+    int Write(const void*, KUInt32) override { return 0; }
+    void Flush() override {}
+    void SetEndOfFile(KUInt32) override {}
+    KUInt32 GetSize() override { return static_cast<KUInt32>(g_Size); }
+    void GetURL(KWString& url) override { url = KWString("fuzz://input.jpg"); }
+    void GetInfo(KFileInfo*) override {}
+    void SetReadOnly(const KFileInfo*) override {}
+
+private:
+    KUInt32 m_Pos = 0;
+};
+
+class InputClass : public KIStorageClass {
+public:
+    KIFile* OpenFile(const KWString&, int mode) override { return mode == KFILE_MODE_READ ? new InputFile : nullptr; }
+    KIFolder* OpenFolder(const KWString&, KWString&, bool) override { return nullptr; }
+    bool GetSpecialFolder(int, KWString&) override { return false; }
+    bool GetNativePath(const KWString&, KWString&) override { return false; }
+    bool FromNativePath(const KWString&, KWString&) override { return false; }
+    const KWChar* GetName() override { return u"fuzz"; }
+    const KWChar* GetDescription() override { return u"the fuzzer's input"; }
+    void Launch(const KWString&, const KWChar*) override {}
+    bool Exists(const KWString&, bool*) override { return true; }
+    void MoveToTrash(const KWString&) override {}
+};
+
+// Full-size images beyond this many pixels are not decoded (the caller's pixmap would have to hold them).
+constexpr uint64_t kMaxPixels = 4u << 20;
+
+void Decode(int scale, int pixmapType)
+{
+    KJPEGImageReader reader(KWString("fuzz://input.jpg"));
+    KPropTree tree(nullptr, "ImageProps");
+    reader.GetProperties(tree);
+    KInt32 width = 0, height = 0;
+    int type = 0;
+    reader.GetDimensions(width, height, type);
+    if (static_cast<uint64_t>(width) * static_cast<uint64_t>(height) > kMaxPixels)
+        return;
+    reader.SetScale(scale);
+    reader.GetDimensions(width, height, type);
+    if (pixmapType == 0 || type != kPixelType24RGB)
+        pixmapType = type;
+    int32_t header = 0, rowBytes = 0;
+    GetKPixmapSizes(pixmapType, width, height, header, rowBytes);
+    std::vector<uint8_t> pixels(static_cast<size_t>(rowBytes) * static_cast<size_t>(height));
+    alignas(std::max_align_t) unsigned char headerBytes[128];
+    KPixmap* pixmap = MapKPixmapHeader(headerBytes, pixmapType, width, height, rowBytes, pixels.data());
+    reader.ReadImage(*pixmap);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    static const bool registered = [] {
+        RegisterStorageClass(KWString("fuzz"), new InputClass);
+        std::atexit(ShutdownStorageClasses);
+        return true;
+    }();
+    (void)registered;
+    g_Data = data;
+    g_Size = size;
+    // The last byte picks a reduction and a pixmap type, so that the corpus covers both.
+    const uint8_t pick = size ? data[size - 1] : 0;
+    try {
+        Decode(pick & 3, (pick & 4) ? kPixelType48RGB : 0);
+    } catch (const KException&) {
+    }
+    return 0;
+}
