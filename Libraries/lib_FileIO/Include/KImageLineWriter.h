@@ -2,7 +2,6 @@
 // The row-by-row image writer that the JPEG and TIFF writers implement. Calls come in the order dimensions,
 // tags, thumbnail, properties, profile, lines; a file is complete once its last row is written. One thread
 // uses a writer at a time.
-#include "KStorageHolder.h"
 #include "KTypes.h"
 #include "KWString.h"
 
@@ -37,33 +36,4 @@ public:
     // Remembers a profile to embed; the caller keeps the bytes alive until Write returns.
     virtual void SetProfile(KUInt32 size, const void* data) = 0;
     virtual void Write(const KPixmap& pixmap, const KHasProperties& tags) = 0;
-};
-
-// The file a writer fills. It is written under a temporary name beside the target; Commit renames it to the
-// target once every byte is written and flushed (an older file of that name is replaced only then). Destroyed
-// before Commit, it removes the temporary: a failed or unfinished save leaves no file that looks complete.
-class KImageOutputFile {
-public:
-    // KExceptionFileOpen (message: the URL) when the folder or the temporary file cannot be opened.
-    explicit KImageOutputFile(const KWString& url);
-    ~KImageOutputFile();
-    KImageOutputFile(const KImageOutputFile&) = delete;
-    KImageOutputFile& operator=(const KImageOutputFile&) = delete;
-
-    KIFile* GetFile() const { return m_pFile.get(); }
-    const KWString& GetURL() const { return m_URL; }
-    // Closes the file and moves it to the target; KExceptionFileWrite when that fails (the target then holds
-    // what it held before).
-    void Commit();
-
-private:
-    bool priExists(const KWString& name) const;
-
-    KWString m_URL;
-    KWString m_FolderURL;
-    KWString m_Name;
-    KWString m_TempName;
-    KFolderHolder m_pFolder;
-    KFileHolder m_pFile;
-    bool m_Committed = false;
 };

@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "KFileReplacer.h"
 #include "KImageLineWriter.h"
 #include "KJPEGExceptions.h"
 #include "KRowConverters.h"
@@ -47,7 +48,8 @@ private:
     KRowConverter priConverterFor(int pixelType) const;
     void priFinish();
 
-    std::unique_ptr<KImageOutputFile> m_pOutput;
+    KWString m_URL;
+    KFileReplacer m_Output;                     // the file, under a temporary name until finished
     std::unique_ptr<KJPEGCompressor> m_pCodec;  // after the file: destroyed before it
     int m_Quality;
     int m_PixelType = 0;

@@ -127,7 +127,7 @@ public:
     KIFolder* OpenFolder(const KWString& path, KWString& leafName, bool) override
     {
         leafName.Clear();
-        if (!path.IsEmpty())
+        if (!path.IsEmpty() && path != "/")
             return nullptr;
         return new Folder(m_State);
     }

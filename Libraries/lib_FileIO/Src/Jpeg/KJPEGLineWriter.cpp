@@ -1,8 +1,10 @@
 #include "KJPEGLineWriter.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <ctime>
+#include <random>
 
 #include "Exif/KExifBuilder.h"
 #include "KDebug.h"
@@ -13,7 +15,6 @@
 #include "KPixmap.h"
 #include "KPixmapExceptions.h"
 #include "KStorage.h"
-#include "KUniqueName.h"
 
 namespace {
 
@@ -24,21 +25,30 @@ constexpr size_t kMaxCommentLength = 65531;
 // A thumbnail file larger than this is not a 160 x 160 JPEG of ours.
 constexpr KUInt32 kMaxThumbnailBytes = 1 << 20;
 
+// The thumbnail's scratch file is this process's and this call's own: two writers never share one.
+std::atomic<unsigned> g_ThumbnailCounter{0};
+
+unsigned ProcessToken()
+{
+    static const unsigned token = std::random_device{}();
+    return token;
+}
+
 }  // namespace
 
-KJPEGLineWriter::KJPEGLineWriter(const KWString& url, int quality, bool flag)
-    : m_pOutput(std::make_unique<KImageOutputFile>(url)), m_Quality(quality)
+KJPEGLineWriter::KJPEGLineWriter(const KWString& url, int quality, bool flag) : m_URL(url), m_Quality(quality)
 {
+    if (!m_Output.Open(url))
+        throw KExceptionFileOpen(url.GetAscii());
 }
 
 KJPEGLineWriter::~KJPEGLineWriter()
 {
     m_Thumbnail.clear();
-    // An image without all its rows is not finished: the compressor goes, and with the output file its
-    // temporary name.
+    // An image without all its rows is not finished: the compressor goes, and the temporary file with it.
     m_pCodec.reset();
     DebugTrace("~KJPEGLineWriter: closing file.\n");
-    m_pOutput.reset();
+    m_Output.Abandon();
 }
 
 void KJPEGLineWriter::SetDimensions(KInt32 width, KInt32 height, int pixelType)
@@ -56,7 +66,7 @@ void KJPEGLineWriter::SetDimensions(KInt32 width, KInt32 height, int pixelType)
     }
     if (m_pCodec)
         throw KExceptionJPEGOutOfOrderOperation("SetDimensions() must be called only once");
-    m_pCodec = std::make_unique<KJPEGCompressor>(m_pOutput->GetFile());
+    m_pCodec = std::make_unique<KJPEGCompressor>(m_Output.File());
     jpeg_compress_struct* info = &m_pCodec->Info();
     const int quality = m_Quality;
     const boolean jfif = m_WantExifHeader ? FALSE : TRUE;
@@ -139,7 +149,7 @@ void KJPEGLineWriter::WriteThumbnail(const KPixmap& pixmap)
     // The thumbnail is a JPEG file of its own, made in a scratch file of this writer's own.
     KWString url = GetSpecialFolderURL(2);
     url += "kqpmdzs812m";
-    url += KUniqueSuffix("jpg").CStr();
+    url += KNarrowString(".%08x-%u.jpg", ProcessToken(), ++g_ThumbnailCounter).CStr();
     try {
         KJPEGImageWriter writer(url, 90, false);
         writer.Write(pixmap, KHasProperties());
@@ -242,6 +252,6 @@ void KJPEGLineWriter::priFinish()
     // Finished here rather than in the destructor, so that a failed last write or flush is reported.
     jpeg_compress_struct* info = &m_pCodec->Info();
     m_pCodec->Call([info] { jpeg_finish_compress(info); });
-    m_pOutput->Commit();
+    m_Output.Commit();
     m_Finished = true;
 }
