@@ -37,6 +37,8 @@ private:
 
     KGlobalLUTsClass();
     static KGlobalLUTsClass& priInstance();
+    // The table, built by build on first demand, under the class mutex.
+    const KLUT* priGetTable(std::unique_ptr<KLUT>& lut, std::unique_ptr<KInt16[]>& data, void (*build)(KInt16*));
 
     std::unique_ptr<KInt16[]> m_pCubeRootData;
     std::unique_ptr<KLUT> m_pCubeRoot;

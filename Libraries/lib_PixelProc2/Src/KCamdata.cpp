@@ -252,16 +252,24 @@ bool KCamdataImpl::priFillEntry(KCamdataEntry& entry, size_t block, KUInt32 bloc
     return true;
 }
 
+// The block's data offset, when the first count words of the data lie inside the block; they are brought
+// into machine order.
+bool KCamdataImpl::priDataWords(size_t block, KUInt32 blockSize, size_t count, KUInt64& dataOffset)
+{
+    dataOffset = priWord(block + 16);
+    if (dataOffset + count * 4 > blockSize)
+        return false;
+    if (m_bSwapped)
+        priSwapWords(block + dataOffset, count);
+    return true;
+}
+
 bool KCamdataImpl::priCheckProperties(KCamdataEntry& entry, size_t block, KUInt32 blockSize)
 {
     KASSERT(entry.m_pHeader && (entry.m_Type == CAMSUB_TYPE_PROP));
-    if (Major(entry.m_Version) != 1)
+    KUInt64 dataOffset = 0;
+    if (Major(entry.m_Version) != 1 || !priDataWords(block, blockSize, 2, dataOffset))
         return false;
-    const KUInt64 dataOffset = priWord(block + 16);
-    if (dataOffset + 8 > blockSize)
-        return false;
-    if (m_bSwapped)
-        priSwapWords(block + dataOffset, 2);
     const KUInt64 count = priWord(block + dataOffset);
     const KUInt64 stringOffset = priWord(block + dataOffset + 4);
     const KUInt64 pairsOffset = dataOffset + 8;
@@ -286,13 +294,9 @@ bool KCamdataImpl::priParseMatrix(KCamdataEntry& entry, size_t block, KUInt32 bl
 {
     KASSERT(!entry.m_pMatrix);
     KASSERT(entry.m_pHeader && (entry.m_Type == CAMSUB_TYPE_MATRIX));
-    if (Major(entry.m_Version) != 2)
+    KUInt64 dataOffset = 0;
+    if (Major(entry.m_Version) != 2 || !priDataWords(block, blockSize, 3, dataOffset))
         return false;
-    const KUInt64 dataOffset = priWord(block + 16);
-    if (dataOffset + 12 > blockSize)
-        return false;
-    if (m_bSwapped)
-        priSwapWords(block + dataOffset, 3);
     auto matrix = std::make_unique<KCamdataMatrix>();
     const KUInt32 type = priWord(block + dataOffset);
     const KUInt64 dimCount = priWord(block + dataOffset + 4);

@@ -6,9 +6,37 @@
 
 namespace {
 
-const KCamdataMatrix* Find(const KCamdata& c, const char* name, KUInt32 type, std::initializer_list<KUInt32> dims)
+// The matrix of that type and shape (dims may be left empty: any shape), or null after the trace
+// "Camdata <what> '<name>' not found.".
+const KCamdataMatrix* Find(const KCamdata& c, const char* name, const char* what, KUInt32 type,
+                           std::initializer_list<KUInt32> dims, KUInt32 dimCount = 0)
 {
-    return c.FindMatrix(name, type, static_cast<KUInt32>(dims.size()), dims.begin());
+    const KCamdataMatrix* m = dims.size() ? c.FindMatrix(name, type, static_cast<KUInt32>(dims.size()), dims.begin())
+                                          : c.FindMatrix(name, type, dimCount, nullptr);
+    if (!m)
+        DebugTrace("Camdata %s '%s' not found.\n", what, name);
+    return m;
+}
+
+void NotThreeChannels(const char* what, const char* name)
+{
+    DebugTrace("Camdata %s '%s' doesn't have 3 color channels.\n", what, name);
+}
+
+template <class T, class R, size_t N>
+std::array<R, N> Values(const KCamdataMatrix* m, std::array<R, N> defaults)
+{
+    if (m)
+        for (size_t i = 0; i < N; ++i)
+            defaults[i] = static_cast<R>(m->Elements<T>()[i]);
+    return defaults;
+}
+
+template <class T>
+T Scalar(const KCamdata& c, const char* name, const char* what, KUInt32 type)
+{
+    const KCamdataMatrix* m = Find(c, name, what, type, {1});
+    return m ? m->Elements<T>()[0] : T(0);
 }
 
 }  // namespace
@@ -22,7 +50,7 @@ std::unique_ptr<KColorLUT> GetCamdataColorLUT(const char* name, const KCamdata& 
         return nullptr;
     }
     if (m->m_Dims[0] != 3) {
-        DebugTrace("Camdata color LUT '%s' doesn't have 3 color channels.\n", name);
+        NotThreeChannels("color LUT", name);
         return nullptr;
     }
     const KUInt32 n = m->m_Dims[1];
@@ -39,40 +67,24 @@ std::unique_ptr<KColorLUT> GetCamdataColorLUT(const char* name, const KCamdata& 
 
 KMatrix3x3 GetCamdataColorMatrix(const char* name, const KCamdata& camdata)
 {
-    KMatrix3x3 r{};
-    const KCamdataMatrix* m = Find(camdata, name, KCAMDATA_FLOAT, {3, 3});
-    if (!m) {
-        DebugTrace("Camdata color matrix '%s' not found.\n", name);
-        return r;
-    }
-    for (int i = 0; i < 9; ++i)
-        r[i] = m->Elements<float>()[i];
-    return r;
+    return Values<float>(Find(camdata, name, "color matrix", KCAMDATA_FLOAT, {3, 3}), KMatrix3x3{});
 }
 
 const KUInt32* GetCamdataBadPixels(const char* name, const KCamdata& camdata, KUInt32* count)
 {
-    const KCamdataMatrix* m = camdata.FindMatrix(name, KCAMDATA_UINT32, 1, nullptr);
-    if (!m) {
-        DebugTrace("Camdata bad pixels '%s' not found.\n", name);
-        if (count)
-            *count = 0;
-        return nullptr;
-    }
+    const KCamdataMatrix* m = Find(camdata, name, "bad pixels", KCAMDATA_UINT32, {}, 1);
     if (count)
-        *count = m->m_Dims[0];
-    return m->Elements<KUInt32>();
+        *count = m ? m->m_Dims[0] : 0;
+    return m ? m->Elements<KUInt32>() : nullptr;
 }
 
 std::unique_ptr<KSpatialGainGrid> GetCamdataSpatialGain(const char* name, const KCamdata& camdata)
 {
-    const KCamdataMatrix* m = camdata.FindMatrix(name, KCAMDATA_FLOAT, 3, nullptr);
-    if (!m) {
-        DebugTrace("Camdata spatial gain '%s' not found.\n", name);
+    const KCamdataMatrix* m = Find(camdata, name, "spatial gain", KCAMDATA_FLOAT, {}, 3);
+    if (!m)
         return nullptr;
-    }
     if (m->m_Dims[2] != 3) {
-        DebugTrace("Camdata spatial gain '%s' doesn't have 3 color channels.\n", name);
+        NotThreeChannels("spatial gain", name);
         return nullptr;
     }
     auto grid = std::make_unique<KSpatialGainGrid>();
@@ -84,56 +96,27 @@ std::unique_ptr<KSpatialGainGrid> GetCamdataSpatialGain(const char* name, const 
 
 KPostPoly GetCamdataPostPoly(const char* name, const KCamdata& camdata)
 {
-    KPostPoly r{};
-    const KCamdataMatrix* m = Find(camdata, name, KCAMDATA_FLOAT, {3, 9});
-    if (!m) {
-        DebugTrace("Camdata post poly '%s' not found.\n", name);
-        return r;
-    }
-    for (int i = 0; i < 27; ++i)
-        r[i] = m->Elements<float>()[i];
-    return r;
+    return Values<float>(Find(camdata, name, "post poly", KCAMDATA_FLOAT, {3, 9}), KPostPoly{});
 }
 
 float GetCamdataFloat(const char* name, const KCamdata& camdata)
 {
-    const KCamdataMatrix* m = Find(camdata, name, KCAMDATA_FLOAT, {1});
-    if (!m) {
-        DebugTrace("Camdata float '%s' not found.\n", name);
-        return 0.0f;
-    }
-    return m->Elements<float>()[0];
+    return Scalar<float>(camdata, name, "float", KCAMDATA_FLOAT);
 }
 
 KInt32 GetCamdataInt32(const char* name, const KCamdata& camdata)
 {
-    const KCamdataMatrix* m = Find(camdata, name, KCAMDATA_INT32, {1});
-    if (!m) {
-        DebugTrace("Camdata int32 '%s' not found.\n", name);
-        return 0;
-    }
-    return m->Elements<KInt32>()[0];
+    return Scalar<KInt32>(camdata, name, "int32", KCAMDATA_INT32);
 }
 
 KUInt32 GetCamdataUInt32(const char* name, const KCamdata& camdata)
 {
-    const KCamdataMatrix* m = Find(camdata, name, KCAMDATA_UINT32, {1});
-    if (!m) {
-        DebugTrace("Camdata uint32 '%s' not found.\n", name);
-        return 0;
-    }
-    return m->Elements<KUInt32>()[0];
+    return Scalar<KUInt32>(camdata, name, "uint32", KCAMDATA_UINT32);
 }
 
 KColorTriple GetCamdataColorFloatOr(const char* name, const KCamdata& camdata, const KColorTriple& defaults)
 {
-    const KCamdataMatrix* m = Find(camdata, name, KCAMDATA_FLOAT, {3});
-    if (!m) {
-        DebugTrace("Camdata color float '%s' not found.\n", name);
-        return defaults;
-    }
-    const float* e = m->Elements<float>();
-    return {e[0], e[1], e[2]};
+    return Values<float>(Find(camdata, name, "color float", KCAMDATA_FLOAT, {3}), defaults);
 }
 
 KColorTriple GetCamdataColorFloat(const char* name, const KCamdata& camdata)
@@ -143,33 +126,19 @@ KColorTriple GetCamdataColorFloat(const char* name, const KCamdata& camdata)
 
 KIntTriple GetCamdataColorInt16(const char* name, const KCamdata& camdata)
 {
-    const KCamdataMatrix* m = Find(camdata, name, KCAMDATA_INT16, {3});
-    if (!m) {
-        DebugTrace("Camdata color int16 '%s' not found.\n", name);
-        return {0, 0, 0};
-    }
-    const KInt16* e = m->Elements<KInt16>();
-    return {e[0], e[1], e[2]};
+    return Values<KInt16>(Find(camdata, name, "color int16", KCAMDATA_INT16, {3}), KIntTriple{});
 }
 
 KIntTriple GetCamdataColorInt32(const char* name, const KCamdata& camdata)
 {
-    const KCamdataMatrix* m = Find(camdata, name, KCAMDATA_INT32, {3});
-    if (!m) {
-        DebugTrace("Camdata color int32 '%s' not found.\n", name);
-        return {0, 0, 0};
-    }
-    const KInt32* e = m->Elements<KInt32>();
-    return {e[0], e[1], e[2]};
+    return Values<KInt32>(Find(camdata, name, "color int32", KCAMDATA_INT32, {3}), KIntTriple{});
 }
 
 KRect GetCamdataRect(const char* name, const KCamdata& camdata)
 {
-    const KCamdataMatrix* m = Find(camdata, name, KCAMDATA_INT32, {4});
-    if (!m) {
-        DebugTrace("Camdata rect '%s' not found.\n", name);
+    const KCamdataMatrix* m = Find(camdata, name, "rect", KCAMDATA_INT32, {4});
+    if (!m)
         return KRect();
-    }
     const KInt32* e = m->Elements<KInt32>();
     // Inclusive to exclusive; the largest value has no successor and stays.
     auto next = [](KInt32 v) { return v == 2147483647 ? v : v + 1; };
@@ -179,11 +148,9 @@ KRect GetCamdataRect(const char* name, const KCamdata& camdata)
 KDarkDrift GetCamdataDarkDrift(const char* name, const KCamdata& camdata)
 {
     KDarkDrift r;
-    const KCamdataMatrix* m = Find(camdata, name, KCAMDATA_FLOAT, {2, 3, 2});
-    if (!m) {
-        DebugTrace("Camdata dark drift '%s' not found.\n", name);
+    const KCamdataMatrix* m = Find(camdata, name, "dark drift", KCAMDATA_FLOAT, {2, 3, 2});
+    if (!m)
         return r;
-    }
     const float* e = m->Elements<float>();
     for (int k = 0; k < 2; ++k)
         for (int j = 0; j < 2; ++j)

@@ -36,6 +36,7 @@ private:
     size_t priCountBlocks(size_t start, size_t length) const;
     size_t priParseBlocks(size_t start, size_t length, size_t first, size_t room);
     bool priFillEntry(KCamdataEntry& entry, size_t block, KUInt32 blockSize);
+    bool priDataWords(size_t block, KUInt32 blockSize, size_t count, KUInt64& dataOffset);
     bool priCheckProperties(KCamdataEntry& entry, size_t block, KUInt32 blockSize);
     bool priParseMatrix(KCamdataEntry& entry, size_t block, KUInt32 blockSize);
 

@@ -100,30 +100,29 @@ KGlobalLUTsClass& KGlobalLUTsClass::priInstance()
     return *instance;
 }
 
+const KLUT* KGlobalLUTsClass::priGetTable(std::unique_ptr<KLUT>& lut, std::unique_ptr<KInt16[]>& data,
+                                          void (*build)(KInt16*))
+{
+    KLock lock(*m_pMutex);
+    if (!lut) {
+        auto entries = std::make_unique<KInt16[]>(kBigTableSize);
+        build(entries.get());
+        lut = std::make_unique<KLUT>(entries.get(), kBigTableSize, false);
+        data = std::move(entries);
+    }
+    return lut.get();
+}
+
 const KLUT* KGlobalLUTsClass::GetCubeRootLUT()
 {
     KGlobalLUTsClass& g = priInstance();
-    KLock lock(*g.m_pMutex);
-    if (!g.m_pCubeRoot) {
-        auto data = std::make_unique<KInt16[]>(kBigTableSize);
-        BuildCubeRootTable(data.get());
-        g.m_pCubeRoot = std::make_unique<KLUT>(data.get(), kBigTableSize, false);
-        g.m_pCubeRootData = std::move(data);
-    }
-    return g.m_pCubeRoot.get();
+    return g.priGetTable(g.m_pCubeRoot, g.m_pCubeRootData, BuildCubeRootTable);
 }
 
 const KLUT* KGlobalLUTsClass::GetCubeLUT()
 {
     KGlobalLUTsClass& g = priInstance();
-    KLock lock(*g.m_pMutex);
-    if (!g.m_pCube) {
-        auto data = std::make_unique<KInt16[]>(kBigTableSize);
-        BuildCubeTable(data.get());
-        g.m_pCube = std::make_unique<KLUT>(data.get(), kBigTableSize, false);
-        g.m_pCubeData = std::move(data);
-    }
-    return g.m_pCube.get();
+    return g.priGetTable(g.m_pCube, g.m_pCubeData, BuildCubeTable);
 }
 
 KUInt32 KGlobalLUTsClass::TanhTableSize(const double limits[3], const double slopes[3])
