@@ -302,7 +302,7 @@ TEST_F(JpegWriter, FailedWritesFailTheSave)
     TestImage image = TestImage::Gradient(kPixelType24RGB, 256, 128);
     WriteJpeg(KWString("mem://ok.jpg"), image, 95);
     ASSERT_EQ(m_Memory->files.size(), 1u);
-    const long long size = static_cast<long long>(m_Memory->files.begin()->second.size());
+    const long long size = static_cast<long long>(m_Memory->files.begin()->second->size());
     ASSERT_GT(size, 4096);
     // A full disk: the codec's write error, from the row that needed the room or from the last one.
     for (long long budget : {0LL, size / 2, size - 1}) {

@@ -2,45 +2,30 @@
 // A storage class "mem" for tests: one flat folder of files held in memory, whose writes can be made to fail
 // (a full disk) after a budget of bytes, and whose flush can be made to fail. Folder semantics follow the
 // disk class: a rename onto an existing name is refused.
-#include <algorithm>
-#include <cstring>
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "KException.h"
+#include "KMemoryStorage.h"
 #include "KStorage.h"
 
 namespace memstore {
 
 struct State {
-    std::map<std::u16string, std::vector<uint8_t>> files;
+    std::map<std::u16string, KMemoryBytes> files;
     long long writeBudget = -1;  // bytes that may still be written; -1 without limit
     bool failFlush = false;
 };
 
-class File : public KIFile {
+// A memory file whose writes draw on the state's budget and whose flush can fail.
+class File : public KMemoryFile {
 public:
-    File(std::shared_ptr<State> state, std::u16string name) : m_State(std::move(state)), m_Name(std::move(name)) {}
-    void Release() override { delete this; }
-    KUInt32 Seek(KUInt32 position) override { return m_Pos = position; }
-    KUInt32 Tell() override { return m_Pos; }
-    bool ReadLine(KWString&) override { return false; }
-    void ReadExact(void* buffer, KUInt32 count) override
+    File(std::shared_ptr<State> state, KMemoryBytes bytes, const std::u16string& name, bool writable)
+        : KMemoryFile(std::move(bytes), KWString(u"mem://") + KWString(std::u16string_view(name)), writable),
+          m_State(std::move(state))
     {
-        if (Read(buffer, count) != count)
-            throw KExceptionEOF("");
-    }
-    KUInt32 Read(void* buffer, KUInt32 count) override
-    {
-        auto& bytes = Bytes();
-        if (m_Pos >= bytes.size())
-            return 0;
-        KUInt32 n = static_cast<KUInt32>(std::min<size_t>(count, bytes.size() - m_Pos));
-        std::memcpy(buffer, bytes.data() + m_Pos, n);
-        m_Pos += n;
-        return n;
     }
     int Write(const void* buffer, KUInt32 count) override
     {
@@ -49,29 +34,16 @@ public:
                 return 0;
             m_State->writeBudget -= count;
         }
-        auto& bytes = Bytes();
-        if (bytes.size() < m_Pos + count)
-            bytes.resize(m_Pos + count);
-        std::memcpy(bytes.data() + m_Pos, buffer, count);
-        m_Pos += count;
-        return 1;
+        return KMemoryFile::Write(buffer, count);
     }
     void Flush() override
     {
         if (m_State->failFlush)
             throw KExceptionFileWrite("flush failed");
     }
-    void SetEndOfFile(KUInt32 length) override { Bytes().resize(length); }
-    KUInt32 GetSize() override { return static_cast<KUInt32>(Bytes().size()); }
-    void GetURL(KWString& url) override { url = KWString(u"mem://") + KWString(std::u16string_view(m_Name)); }
-    void GetInfo(KFileInfo*) override {}
-    void SetReadOnly(const KFileInfo*) override {}
 
 private:
-    std::vector<uint8_t>& Bytes() { return m_State->files[m_Name]; }
     std::shared_ptr<State> m_State;
-    std::u16string m_Name;
-    KUInt32 m_Pos = 0;
 };
 
 class Folder : public KIFolder {
@@ -81,12 +53,14 @@ public:
     KIFolder* OpenFolder(const KWString&, bool) override { return nullptr; }
     KIFile* OpenFile(const KWString& name, int mode) override
     {
-        auto it = m_State->files.find(name.Str());
+        KMemoryBytes& bytes = m_State->files[name.Str()];
         if (mode & 2)
-            m_State->files[name.Str()].clear();
-        else if (it == m_State->files.end())
+            bytes = std::make_shared<std::vector<uint8_t>>();
+        else if (!bytes) {
+            m_State->files.erase(name.Str());
             return nullptr;
-        return new File(m_State, name.Str());
+        }
+        return new File(m_State, bytes, name.Str(), (mode & 2) != 0);
     }
     void ListFiles(std::vector<KWString>& names) override
     {

@@ -3,56 +3,26 @@
 #include <cstddef>
 #include <cstdlib>
 #include <cstdint>
-#include <cstring>
 #include <vector>
 
 #include "KException.h"
 #include "KJPEGImageReader.h"
+#include "KMemoryStorage.h"
 #include "KPixmap.h"
 #include "KPropTree.h"
 #include "KStorage.h"
 
 namespace {
 
-const uint8_t* g_Data = nullptr;
-size_t g_Size = 0;
-
-// The current input, read-only.
-class InputFile : public KIFile {
-public:
-    void Release() override { delete this; }
-    KUInt32 Seek(KUInt32 position) override { return m_Pos = position; }
-    KUInt32 Tell() override { return m_Pos; }
-    bool ReadLine(KWString&) override { return false; }
-    void ReadExact(void* buffer, KUInt32 count) override
-    {
-        if (Read(buffer, count) != count)
-            throw KExceptionEOF("");
-    }
-    KUInt32 Read(void* buffer, KUInt32 count) override
-    {
-        if (m_Pos >= g_Size)
-            return 0;
-        size_t n = g_Size - m_Pos < count ? g_Size - m_Pos : count;
-        std::memcpy(buffer, g_Data + m_Pos, n);
-        m_Pos += static_cast<KUInt32>(n);
-        return static_cast<KUInt32>(n);
-    }
-    int Write(const void*, KUInt32) override { return 0; }
-    void Flush() override {}
-    void SetEndOfFile(KUInt32) override {}
-    KUInt32 GetSize() override { return static_cast<KUInt32>(g_Size); }
-    void GetURL(KWString& url) override { url = KWString("fuzz://input.jpg"); }
-    void GetInfo(KFileInfo*) override {}
-    void SetReadOnly(const KFileInfo*) override {}
-
-private:
-    KUInt32 m_Pos = 0;
-};
+// The current input.
+KMemoryBytes g_Input;
 
 class InputClass : public KIStorageClass {
 public:
-    KIFile* OpenFile(const KWString&, int mode) override { return mode == KFILE_MODE_READ ? new InputFile : nullptr; }
+    KIFile* OpenFile(const KWString&, int mode) override
+    {
+        return mode == KFILE_MODE_READ ? new KMemoryFile(g_Input, KWString("fuzz://input.jpg"), false) : nullptr;
+    }
     KIFolder* OpenFolder(const KWString&, KWString&, bool) override { return nullptr; }
     bool GetSpecialFolder(int, KWString&) override { return false; }
     bool GetNativePath(const KWString&, KWString&) override { return false; }
@@ -99,8 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return true;
     }();
     (void)registered;
-    g_Data = data;
-    g_Size = size;
+    g_Input = std::make_shared<std::vector<uint8_t>>(data, data + size);
     // The last byte picks a reduction and a pixmap type, so that the corpus covers both.
     const uint8_t pick = size ? data[size - 1] : 0;
     try {
