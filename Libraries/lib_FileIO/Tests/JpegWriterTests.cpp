@@ -133,6 +133,12 @@ TEST_F(JpegWriter, MarkersInCallOrder)
     EXPECT_NE(markers[1].code, 0xE2);
     WriteJpeg(URL("none.jpg"), image, 90, [&](KJPEGLineWriter& w) { w.WriteProfile(0, nullptr); });
     EXPECT_EQ(Codes(lumotest::ReadBytes(Path("none.jpg"))).at(0), 0xDB);
+    // More than 255 chunks cannot be numbered: refused before anything is written.
+    std::vector<uint8_t> huge(255 * 65518 + 1);
+    KJPEGLineWriter writer(URL("huge.jpg"), 90, false);
+    writer.SetDimensions(4, 4, kPixelType8Mono);
+    EXPECT_EQ(MessageOf<KExceptionJPEG>([&] { writer.WriteProfile(uint32_t(huge.size()), huge.data()); }),
+              "ICC profile of 16707091 bytes is too large for a JPEG file");
 }
 
 TEST_F(JpegWriter, CommentLengthLimit)
