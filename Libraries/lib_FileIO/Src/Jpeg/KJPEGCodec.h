@@ -11,7 +11,6 @@
 #include <csetjmp>
 #include <cstddef>
 #include <cstdio>
-#include <type_traits>
 
 #include <jpeglib.h>
 
@@ -35,13 +34,20 @@ struct KJPEGErrorManager {
 // Runs fn(arg) under a setjmp; false when the library's error exit came back here (message set).
 bool KJPEGGuardedCall(KJPEGErrorManager& error, void (*fn)(void*), void* arg);
 
-// Calls fn (a lambda that calls the library and holds nothing with a destructor); a fatal codec error is
-// thrown as KExceptionJPEG with the codec's text.
+// Calls fn (a lambda that calls the library and holds nothing with a destructor); false after a fatal codec
+// error (its text in error.message).
 template <class F>
-void KJPEGCall(KJPEGErrorManager& error, F&& fn)
+bool KJPEGTryCall(KJPEGErrorManager& error, F& fn)
 {
-    auto trampoline = [](void* p) { (*static_cast<std::remove_reference_t<F>*>(p))(); };
-    if (!KJPEGGuardedCall(error, trampoline, &fn))
+    auto trampoline = [](void* p) { (*static_cast<F*>(p))(); };
+    return KJPEGGuardedCall(error, trampoline, &fn);
+}
+
+// The same, with a fatal codec error thrown as KExceptionJPEG with the codec's text.
+template <class F>
+void KJPEGCall(KJPEGErrorManager& error, F& fn)
+{
+    if (!KJPEGTryCall(error, fn))
         throw KExceptionJPEG(error.message);
 }
 
@@ -63,8 +69,7 @@ public:
     template <class F>
     bool CallQuietly(F&& fn)
     {
-        auto trampoline = [](void* p) { (*static_cast<std::remove_reference_t<F>*>(p))(); };
-        return KJPEGGuardedCall(m_Error, trampoline, &fn);
+        return KJPEGTryCall(m_Error, fn);
     }
 
     struct Source {
