@@ -3,6 +3,7 @@
 // (status block, trees, result image). The caller fills it, hands it to a manager's Request and polls the
 // status block after each idle call until the state leaves 1; the manager keeps a pointer to it meanwhile,
 // so the caller keeps it alive and unchanged apart from the cancel flag. Used on one thread (the manager's).
+#include "KImageLineWriter.h"  // KVersionInfo
 #include "KIpMgrAsync.h"
 #include "KRect.h"
 #include "KTypes.h"
@@ -10,13 +11,6 @@
 
 class KPMImage2;
 class KPropTree;
-
-struct KVersionInfo {
-    KUInt32 m_Major = 1;
-    KUInt32 m_Minor = 0;
-    KUInt32 m_Revision = 0;
-    KUInt32 m_Build = 0;
-};
 
 // Request kinds.
 enum KIpMgrKind : KUInt32 {
@@ -59,7 +53,7 @@ public:
 
     KWString m_FileName;                      // storage URL of the source image
     KUInt32 m_Kind = kIpReqNone;
-    KVersionInfo m_Version;                   // written into saved files; not reset
+    KVersionInfo m_Version{1, 0, 0, 0};       // written into saved files; not reset
     KWString m_SoftwareName;                  // written into saved files; not reset
     KIpMgrAsync m_Async;
     KInt32 m_OutputWidth = 0;                 // area into which the image is fitted

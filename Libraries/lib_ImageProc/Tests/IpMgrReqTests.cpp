@@ -60,10 +60,10 @@ TEST(KIpMgrReq, ConstructionGivesTheDefaultsAndVersionOne)
 {
     KIpMgrReq r;
     ExpectDefaults(r);
-    EXPECT_EQ(r.m_Version.m_Major, 1u);
-    EXPECT_EQ(r.m_Version.m_Minor, 0u);
-    EXPECT_EQ(r.m_Version.m_Revision, 0u);
-    EXPECT_EQ(r.m_Version.m_Build, 0u);
+    EXPECT_EQ(r.m_Version.Major, 1);
+    EXPECT_EQ(r.m_Version.Minor, 0);
+    EXPECT_EQ(r.m_Version.Revision, 0);
+    EXPECT_EQ(r.m_Version.Build, 0);
     EXPECT_TRUE(r.m_SoftwareName.IsEmpty());
 }
 
@@ -73,7 +73,7 @@ TEST(KIpMgrReq, ResetRestoresEveryDefaultButKeepsVersionSoftwareAndSamplePoint)
     KIpMgrReq r;
     r.m_FileName = u"disk://C/a.kzr";
     r.m_Kind = 3;
-    r.m_Version.m_Major = 4;
+    r.m_Version.Major = 4;
     r.m_SoftwareName = u"LumoDesk";
     r.m_OutputWidth = 640;
     r.m_OutputHeight = 480;
@@ -101,7 +101,7 @@ TEST(KIpMgrReq, ResetRestoresEveryDefaultButKeepsVersionSoftwareAndSamplePoint)
     r.Reset();
     ExpectDefaults(r);
     EXPECT_NE(r.m_pImageProps, nullptr);
-    EXPECT_EQ(r.m_Version.m_Major, 4u);
+    EXPECT_EQ(r.m_Version.Major, 4);
     EXPECT_EQ(r.m_SoftwareName, "LumoDesk");
     EXPECT_EQ(r.m_SamplePoint.x, 7);
     EXPECT_EQ(r.m_SamplePoint.y, 9);
