@@ -66,7 +66,7 @@ private:
     KPropTree* m_pRoot = nullptr;
     std::vector<KWString> m_ReferencedFiles;
     std::vector<KWString> m_SearchPath;
-    std::vector<KWString> m_OpenChain;  // files being read by this parser and the parsers that include it
+    std::vector<KWString> m_OpenChain;  // URL and name of the files being read here and by the including parsers
 };
 
 // Writes the tree of root (and root's following siblings) into fileName in folder: UTF-16 little-endian with

@@ -101,6 +101,8 @@ void KSCFolderWin::Rename(const KWString& oldName, const KWString& newName)
 
 bool KSCFolderWin::DeleteFile(const KWString& name)
 {
+    // There are no sharing violations on this machine: a file another handle holds open is deleted like any
+    // other. Every other failure (a read-only file, a folder without write permission) is reported.
     if (PlatDeleteFile(Utf8(priChild(name)).c_str()))
         return true;
     uint32_t error = PlatGetLastError();

@@ -112,8 +112,10 @@ KPropTree* KXMLParser::Load(KIFolder* folder, const KWString& fileName)
 
     KWString fileURL;
     file->GetURL(fileURL);
-    // A file that includes itself, directly or through others, is an include that fails.
-    if (std::find(m_OpenChain.begin(), m_OpenChain.end(), fileURL) != m_OpenChain.end())
+    // A file that includes itself, directly or through others, is an include that fails. The name goes with
+    // the URL: every member of a bundle answers the bundle's URL.
+    KWString chainKey = fileURL + KWString(u"\n") + fileName;
+    if (std::find(m_OpenChain.begin(), m_OpenChain.end(), chainKey) != m_OpenChain.end())
         return nullptr;
     std::vector<KWString> components;
     SplitURL(fileURL, components);
@@ -160,7 +162,7 @@ KPropTree* KXMLParser::Load(KIFolder* folder, const KWString& fileName)
     while (priSkipWhiteSpace() && !priAtLast())
         priParseTag(nullptr, tagCount, 0);
 
-    m_OpenChain.push_back(fileURL);
+    m_OpenChain.push_back(chainKey);
     bool included = m_pRoot && priProcessIncludes(folder, m_pRoot);
     m_OpenChain.pop_back();
     if (!included) {

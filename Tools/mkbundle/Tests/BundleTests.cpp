@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <thread>
 
 #include "KBundleFolder.h"
@@ -11,6 +12,7 @@
 #include "KSCDiskWin.h"
 #include "KStorage.h"
 #include "KTextFunctions.h"
+#include "KXMLParser.h"
 #include "LumoTestSupport.h"
 
 namespace fs = std::filesystem;
@@ -279,5 +281,31 @@ TEST_F(BundleTest, AMemberCopiesOutStepByStep)
                                    (kData / "images/logo.png").string()),
               0);
     file->Release();
+    folder->Release();
+}
+
+TEST_F(BundleTest, AScriptInABundleIncludesItsParts)
+{
+    fs::create_directories(m_Temp / "scripts");
+    lumotest::WriteText(m_Temp / "scripts/ui.xml", "<UI><xi:include href=\"part.xml\"/><END/></UI>");
+    lumotest::WriteText(m_Temp / "scripts/part.xml", "<P><WINDOW/><xi:include href=\"ui.xml\"/></P>");
+    lumotest::WriteText(m_Temp / "scripts/ok.xml", "<P><WINDOW/></P>");
+    lumotest::WriteText(m_Temp / "scripts/main.xml", "<UI><xi:include href=\"ok.xml\"/><END/></UI>");
+    ASSERT_EQ(lumotest::RunCommand(kMkbundle + " /dev/null " + (m_Temp / "scripts").string() + " " +
+                                   (m_Temp / "ui.ktb").string()),
+              0);
+    KBundleFolder* folder = new KBundleFolder(URLOf(m_Temp / "ui.ktb"));
+    {
+        KXMLParser parser;
+        std::unique_ptr<KPropTree> root(parser.Load(folder, u"main.xml"));
+        ASSERT_TRUE(root);
+        EXPECT_EQ(WideToUtf8(root->GetFirstChild()->GetName()), "WINDOW");
+        EXPECT_EQ(WideToUtf8(root->GetFirstChild()->GetNextSibling()->GetName()), "END");
+        EXPECT_EQ(parser.GetReferencedFiles().size(), 1u);  // every member answers the bundle's URL
+    }
+    {
+        KXMLParser parser;  // ui.xml and part.xml include each other
+        EXPECT_EQ(parser.Load(folder, u"ui.xml"), nullptr);
+    }
     folder->Release();
 }
