@@ -26,6 +26,13 @@ enum : int {
     KFILE_MODE_APPEND = 6,      // opened and kept (created when missing), positioned at the end
 };
 
+// Text encodings of ReadLine.
+enum : int {
+    KTEXT_8BIT = 0,     // one byte a character, sign-extended to a unit
+    KTEXT_UTF16BE = 1,
+    KTEXT_UTF16LE = 2,
+};
+
 // Position and size value of a file beyond 4 GiB.
 constexpr KUInt32 KFILE_SIZE_UNKNOWN = 0xFFFFFFFFu;
 
@@ -59,3 +66,8 @@ public:
     // Makes the file read-only or writable after bit 0 of info->flags.
     virtual void SetReadOnly(const KFileInfo* info) = 0;
 };
+
+// ReadLine for any file, from its current position: characters up to and including a line feed or carriage
+// return (a carriage return takes a following line feed with it); a character 0 adds nothing and a backspace
+// takes the character before it, as narrow text does. False (line empty) at the end of the file.
+bool ReadTextLine(KIFile* file, int encoding, KWString& line);

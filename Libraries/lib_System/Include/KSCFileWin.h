@@ -8,7 +8,7 @@ struct PlatFile;
 
 class KSCFileWin : public KIFile {
 public:
-    enum Encoding { ENCODING_8BIT = 0, ENCODING_UTF16BE = 1, ENCODING_UTF16LE = 2 };
+    enum Encoding { ENCODING_8BIT = KTEXT_8BIT, ENCODING_UTF16BE = KTEXT_UTF16BE, ENCODING_UTF16LE = KTEXT_UTF16LE };
 
     // Opens nativePath in a KFILE_MODE_*; throws KExceptionFileOpen (message: the path and the reason) when
     // the file cannot be opened.
@@ -38,8 +38,6 @@ public:
     const KWString& GetNativePath() const { return m_NativePath; }
 
 private:
-    bool priReadUnit(KWChar& unit);
-
     KWString m_ClassName;
     KWString m_NativePath;
     PlatFile* m_pFile = nullptr;

@@ -52,6 +52,9 @@ void UnescapeURLComponent(const KWString& text, KWString& out);
 // Splits at every separator: inner empty parts kept, a final empty part dropped, an empty text gives none.
 void SplitString(const KWString& text, std::vector<KWString>& parts, const KWString& separator);
 void JoinStrings(const std::vector<KWString>& parts, KWString& out, const KWString& separator);
+// Splits a path or URL at "/" (as SplitString does) into the last part and the rest joined again with "/".
+// Throws KArrayException "Index out of range." when there is no part at all (an empty text).
+void SplitLastPart(const KWString& path, KWString& head, KWString& last);
 
 // Conveniences at the POSIX boundary (command lines, tests): a POSIX path as a disk URL and back.
 bool PosixPathToURL(std::string_view posix, KWString& url);

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "KException.h"
+#include "KStorageURL.h"
 
 namespace bundle {
 
@@ -31,6 +32,15 @@ bool ParseOctalField(const unsigned char* field, size_t width, uint64_t& value)
 }
 
 }  // namespace
+
+KIFile* OpenHost(const KWString& url)
+{
+    try {
+        return OpenFileByURL(url, KFILE_MODE_READ);
+    } catch (const KException&) {
+        return nullptr;
+    }
+}
 
 bool ReadTrailer(KIFile* host, uint64_t hostSize, Archive& archive)
 {

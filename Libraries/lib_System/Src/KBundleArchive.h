@@ -19,6 +19,9 @@ struct Archive {
     uint64_t end = 0;    // host offset of the trailer: headers and data lie below it
 };
 
+// Opens the host for reading; null when it cannot be opened (for any reason).
+KIFile* OpenHost(const KWString& url);
+
 // Reads the trailer of a host of hostSize bytes; false when it is missing or does not describe an archive
 // that fits the host.
 bool ReadTrailer(KIFile* host, uint64_t hostSize, Archive& archive);

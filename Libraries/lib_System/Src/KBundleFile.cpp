@@ -6,19 +6,6 @@
 #include "KException.h"
 #include "KStorageURL.h"
 
-namespace {
-
-KIFile* OpenHost(const KWString& url)
-{
-    try {
-        return OpenFileByURL(url, KFILE_MODE_READ);
-    } catch (const KException&) {
-        return nullptr;
-    }
-}
-
-}  // namespace
-
 KBundleFileHandle::KBundleFileHandle(KIFile* host) : m_pHost(host) {}
 
 KBundleFileHandle::~KBundleFileHandle()
@@ -53,7 +40,7 @@ int32_t KBundleFileHandle::GetRefCount() const
 KBundleFile::KBundleFile(KBundleFileHandle* handle, const KWString& hostURL, const KWString& memberName)
     : m_HostURL(hostURL)
 {
-    m_pHost = OpenHost(hostURL);
+    m_pHost = bundle::OpenHost(hostURL);
     if (!m_pHost)
         return;
     if (handle) {
@@ -134,26 +121,7 @@ void KBundleFile::ReadExact(void* buffer, KUInt32 count)
 
 bool KBundleFile::ReadLine(KWString& line)
 {
-    line.Clear();
-    char c = 0;
-    bool last = false;
-    while ((last = Read(&c, 1) == 1)) {
-        line += c;
-        if (c == '\n' || c == '\r')
-            break;
-    }
-    if (line.IsEmpty())
-        return false;
-    if (last && c == '\r') {
-        char next = 0;
-        if (Read(&next, 1) == 1) {
-            if (next == '\n')
-                line += next;
-            else
-                --m_Position;
-        }
-    }
-    return true;
+    return ReadTextLine(this, KTEXT_8BIT, line);
 }
 
 int KBundleFile::Write(const void*, KUInt32)

@@ -5,21 +5,8 @@
 #include "KStorageHolder.h"
 #include "KStorageURL.h"
 
-namespace {
-
-KIFile* OpenHost(const KWString& url)
-{
-    try {
-        return OpenFileByURL(url, KFILE_MODE_READ);
-    } catch (const KException&) {
-        return nullptr;
-    }
-}
-
-}  // namespace
-
 KBundleFolder::KBundleFolder(const KWString& hostURL)
-    : m_pHandle(new KBundleFileHandle(OpenHost(hostURL))), m_HostURL(hostURL)
+    : m_pHandle(new KBundleFileHandle(bundle::OpenHost(hostURL))), m_HostURL(hostURL)
 {
 }
 
@@ -42,7 +29,7 @@ KIFile* KBundleFolder::OpenFile(const KWString& name, int)
 void KBundleFolder::ListFiles(std::vector<KWString>& names)
 {
     // From the archive's start (where member look-up starts), so an archive appended to a program lists too.
-    KFileHolder host(OpenHost(m_HostURL));
+    KFileHolder host(bundle::OpenHost(m_HostURL));
     if (!host)
         return;
     bundle::Archive archive;

@@ -17,14 +17,8 @@ bool KCopyableFile::BeginCopy(const KWString& destinationURL, KUInt32* size, KIn
         *size = 0;
     if (m_pDestFile)
         throw KException("Copy in Progress!");
-    std::vector<KWString> parts;
-    SplitString(destinationURL, parts, u"/");
-    if (parts.empty())
-        throw KArrayException("Index out of range.");
-    KWString name = parts.back();
-    parts.pop_back();
-    KWString folderURL, leaf;
-    JoinStrings(parts, folderURL, u"/");
+    KWString folderURL, name, leaf;
+    SplitLastPart(destinationURL, folderURL, name);
     KIFolder* folder = OpenFolderByURL(folderURL, leaf, true);
     if (!folder)
         return false;

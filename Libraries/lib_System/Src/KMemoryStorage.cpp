@@ -28,14 +28,7 @@ KUInt32 KMemoryFile::Tell()
 
 bool KMemoryFile::ReadLine(KWString& line)
 {
-    line.Clear();
-    char c;
-    while (Read(&c, 1) == 1) {
-        line += c;
-        if (c == '\n' || c == '\r')
-            break;
-    }
-    return !line.IsEmpty();
+    return ReadTextLine(this, KTEXT_8BIT, line);
 }
 
 void KMemoryFile::ReadExact(void* buffer, KUInt32 count)

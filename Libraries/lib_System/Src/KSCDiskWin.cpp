@@ -99,14 +99,8 @@ KSCDiskWin::KSCDiskWin(const KWString& name) : m_Name(name) {}
 
 KIFile* KSCDiskWin::OpenFile(const KWString& path, int mode)
 {
-    std::vector<KWString> parts;
-    SplitString(path, parts, u"/");
-    if (parts.empty())
-        throw KArrayException("Index out of range.");
-    KWString name = parts.back();
-    parts.pop_back();
-    KWString folderPath, leaf;
-    JoinStrings(parts, folderPath, u"/");
+    KWString folderPath, name, leaf;
+    SplitLastPart(path, folderPath, name);
     KFolderHolder folder(OpenFolder(folderPath, leaf, false));
     if (!folder || name.IsEmpty())
         return nullptr;
@@ -236,14 +230,8 @@ const KWChar* KSCDiskWin::GetDescription()
 
 void KSCDiskWin::Launch(const KWString& path, const KWChar* parameters)
 {
-    std::vector<KWString> parts;
-    SplitString(path, parts, u"/");
-    if (parts.empty())
-        throw KArrayException("Index out of range.");
-    KWString file = parts.back();
-    parts.pop_back();
-    KWString folderPath, folderNative;
-    JoinStrings(parts, folderPath, u"/");
+    KWString folderPath, file, folderNative;
+    SplitLastPart(path, folderPath, file);
     GetNativePath(folderPath, folderNative);
     intptr_t result = 0;
     if (!file.IsEmpty()) {

@@ -178,47 +178,9 @@ void KSCFileWin::SetReadOnly(const KFileInfo* info)
     PlatSetFileAttributes(path.c_str(), attributes);
 }
 
-// One character of the file's encoding; false when none is left.
-bool KSCFileWin::priReadUnit(KWChar& unit)
-{
-    if (m_Encoding == ENCODING_8BIT) {
-        char byte;
-        if (Read(&byte, 1) != 1)
-            return false;
-        unit = static_cast<KWChar>(static_cast<signed char>(byte));  // sign-extended, as narrow text widens
-        return true;
-    }
-    unsigned char pair[2];
-    if (Read(pair, 2) != 2)
-        return false;
-    unit = m_Encoding == ENCODING_UTF16BE ? static_cast<KWChar>(pair[0] << 8 | pair[1])
-                                          : static_cast<KWChar>(pair[1] << 8 | pair[0]);
-    return true;
-}
-
 bool KSCFileWin::ReadLine(KWString& line)
 {
-    line.Clear();
     if (m_Encoding != ENCODING_8BIT && Tell() < 2)
-        Seek(2);
-    KWChar unit = 0;
-    bool last = false;
-    while ((last = priReadUnit(unit))) {
-        line += unit;
-        if (unit == u'\n' || unit == u'\r')
-            break;
-    }
-    if (line.IsEmpty())
-        return false;
-    if (last && unit == u'\r') {
-        KUInt32 mark = Tell();
-        KWChar next;
-        if (priReadUnit(next)) {
-            if (next == u'\n')
-                line += next;
-            else
-                Seek(mark);
-        }
-    }
-    return true;
+        Seek(2);  // past the byte-order mark
+    return ReadTextLine(this, m_Encoding, line);
 }

@@ -306,6 +306,17 @@ void JoinStrings(const std::vector<KWString>& parts, KWString& out, const KWStri
     out = std::move(result);
 }
 
+void SplitLastPart(const KWString& path, KWString& head, KWString& last)
+{
+    std::vector<KWString> parts;
+    SplitString(path, parts, u"/");
+    if (parts.empty())
+        throw KArrayException("Index out of range.");
+    last = parts.back();
+    parts.pop_back();
+    JoinStrings(parts, head, u"/");
+}
+
 bool PosixPathToURL(std::string_view posix, KWString& url)
 {
     url.Clear();
