@@ -1,0 +1,113 @@
+#pragma once
+// Helpers of the stage 1 and 2 kernel tests and benchmarks: a pixmap over memory of its own, and the loops by
+// which the engine's stage drivers call the row kernels (the red-sharpen ring, the row-correction pass).
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
+#include "KCamdataGetters.h"
+#include "KDarkDriftMeasure.h"
+#include "KPixmap.h"
+#include "KRedSharpen.h"
+#include "KRowCorrections.h"
+
+namespace rawstage {
+
+// A pixmap that owns its rows (each padded to a multiple of 4 bytes, like a cache-held one).
+template <class PixelClass>
+class OwnedPixmap {
+public:
+    using Sample = typename PixelClass::Sample;
+    static constexpr int kSamples = PixelClass::kBytesPerPixel / int(sizeof(Sample));
+
+    OwnedPixmap(int32_t width, int32_t height)
+        : m_RowBytes((width * PixelClass::kBytesPerPixel + 3) / 4 * 4),
+          m_Memory((size_t(m_RowBytes) * size_t(height) + 7) / 8),
+          m_Pixmap(m_Memory.data(), width, height, m_RowBytes)
+    {
+    }
+    OwnedPixmap(const OwnedPixmap& o)
+        : m_RowBytes(o.m_RowBytes), m_Memory(o.m_Memory), m_Pixmap(m_Memory.data(), o.Width(), o.Height(), m_RowBytes)
+    {
+    }
+    OwnedPixmap& operator=(const OwnedPixmap&) = delete;
+    KPixmapTemplate<PixelClass>* Get() { return &m_Pixmap; }
+    const KPixmapTemplate<PixelClass>* Get() const { return &m_Pixmap; }
+    int32_t Width() const { return m_Pixmap.GetWidth(); }
+    int32_t Height() const { return m_Pixmap.GetHeight(); }
+    Sample* Row(int32_t y) { return reinterpret_cast<Sample*>(m_Pixmap.GetRow(y)); }
+    const Sample* Row(int32_t y) const { return reinterpret_cast<const Sample*>(m_Pixmap.GetRow(y)); }
+    Sample& At(int32_t x, int32_t y, int c) { return Row(y)[x * kSamples + c]; }
+    Sample At(int32_t x, int32_t y, int c) const { return Row(y)[x * kSamples + c]; }
+    void Fill(Sample v)
+    {
+        for (int32_t y = 0; y < Height(); ++y)
+            std::fill(Row(y), Row(y) + size_t(Width()) * kSamples, v);
+    }
+
+private:
+    int32_t m_RowBytes;
+    std::vector<uint64_t> m_Memory;  // 8-byte aligned
+    KPixmapTemplate<PixelClass> m_Pixmap;
+};
+
+using Frame = OwnedPixmap<KPixelClass48RGB>;
+using Image = OwnedPixmap<KPixelClass48SRGB>;
+
+// The red sharpen over a whole image as stage 2 runs it: a ring of five rows, the first row replicated upwards
+// and the last one downwards.
+inline void RedSharpenImage(Image& image, int32_t amount, int32_t left, int32_t right)
+{
+    const int32_t rows = image.Height(), columns = image.Width();
+    std::vector<int32_t> buffers(size_t(columns) * 5);
+    KRedSharpenRing ring;
+    for (int i = 0; i < 5; ++i)
+        ring.m_pSlot[i] = buffers.data() + size_t(columns) * i;
+    for (int32_t r = 0; r <= rows + 1; ++r) {
+        if (r == 2) {
+            std::copy(ring.m_pSlot[2], ring.m_pSlot[2] + columns, ring.m_pSlot[0]);
+            std::copy(ring.m_pSlot[2], ring.m_pSlot[2] + columns, ring.m_pSlot[1]);
+        }
+        RedSharpenRow(image.Row(std::min(r, rows - 1)), r >= 2 ? image.Row(r - 2) : nullptr, amount, ring, columns,
+                      left, right);
+    }
+}
+
+// What the row corrections of one image need, as stage 2 gathers it.
+struct RowCorrectionSettings {
+    KColorTriple columnFilter = {0, 0, 0};
+    KColorTriple squareFilter = {0, 0, 0};
+    KPostPoly poly = {};
+    const KSpatialGainGrid* grid = nullptr;
+    KColorTriple flare = {0, 0, 0};
+    KColorTriple scale = {1, 1, 1};
+    KDarkDrift drift;
+    KUInt32 shield[4] = {0, 0, 0, 0};
+    double rowGain = 0.8;
+    double rowScale = 12.0;
+    KRect active;
+};
+
+// Levels once, then every row: drift, gain line, level = base + flare + level of the row, corrections.
+inline void CorrectRows(Image& image, const RowCorrectionSettings& s)
+{
+    const int32_t rows = image.Height();
+    KColorTriple base;
+    std::vector<KColorTriple> levels(static_cast<size_t>(rows));
+    CalculateDarkShieldLevels(base, levels.data(), image.Get(), rows, s.shield[0], s.shield[1], s.shield[2],
+                              s.shield[3], s.columnFilter, s.drift, s.rowGain, s.rowScale, s.active);
+    const bool grid = CheckSpatialGainGrid(s.grid);
+    std::vector<float> gainRow(grid ? size_t(s.grid->m_Columns) * 3 : 0);
+    for (int32_t r = 0; r < rows; ++r) {
+        const KRowDrift drift = InterpolateDarkDrift(s.drift, r, rows);
+        if (grid)
+            InterpolateSpatialGainRow(s.grid, r, rows, gainRow.data());
+        KColorTriple level;
+        for (int c = 0; c < 3; ++c)
+            level[c] = base[c] + s.flare[c] + levels[size_t(r)][c];
+        ApplyRowCorrections(image.Row(r), image.Width(), s.columnFilter, s.squareFilter, drift, level, s.poly,
+                            grid ? gainRow.data() : nullptr, grid ? s.grid->m_Columns : 0, s.scale);
+    }
+}
+
+}  // namespace rawstage
