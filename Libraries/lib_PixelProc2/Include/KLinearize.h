@@ -16,6 +16,7 @@ void LinearizeAndDarkSubtractImage(const KPixmapTemplate<KPixelClass48RGB>* dark
                                    const KPixmapTemplate<KPixelClass48SRGB>* out);
 
 // out = LUT[raw & mask] - LUT[dark & mask] per channel; a difference beyond the signed 16-bit range saturates.
+// out must not overlap the input rows.
 void LinearizeAndDarkSubtractRow(const KUInt16* dark, const KUInt16* raw, KInt32 columns, const KColorLUT& lut,
                                  KInt16* out);
 

@@ -6,31 +6,42 @@
 namespace {
 
 // One row; with offsets, the column's offset is added to both values (in 32 bits, so that a negative sum
-// wraps within the table through the mask).
-template <bool WithOffsets>
-void LinearizeRow(const KUInt16* dark, const KUInt16* raw, KInt32 columns, const KColorLUT& lut, KInt16* out,
-                  const KInt16* offsets)
+// wraps within the table through the mask). Differences beyond 16 bits (only tables with entries of both signs
+// give them) saturate: the fast pass stores the low 16 bits and notes whether any value was out of range, and
+// only then is the row done again with saturation.
+template <bool WithOffsets, bool Saturate>
+KUInt32 LinearizeRow(const KUInt16* dark, const KUInt16* raw, size_t n, const KColorLUT& lut, KInt16* out,
+                     const KInt16* offsets)
 {
-    const KInt16* const t0 = lut.m_pData[0];
-    const KInt16* const t1 = lut.m_pData[1];
-    const KInt16* const t2 = lut.m_pData[2];
+    const KInt16* const table[3] = {lut.m_pData[0], lut.m_pData[1], lut.m_pData[2]};
     const KUInt32 mask = lut.m_Mask;
-    for (KInt32 x = 0; x < columns; ++x) {
-        const KUInt16* r = raw + 3 * x;
-        const KUInt16* d = dark + 3 * x;
-        KInt32 o0 = 0, o1 = 0, o2 = 0;
-        if constexpr (WithOffsets) {
-            o0 = offsets[3 * x];
-            o1 = offsets[3 * x + 1];
-            o2 = offsets[3 * x + 2];
+    KUInt32 range = 0;
+    for (size_t i = 0; i < n; i += 3) {
+        for (size_t c = 0; c < 3; ++c) {
+            KUInt32 r = raw[i + c], d = dark[i + c];
+            if constexpr (WithOffsets) {
+                r += static_cast<KUInt32>(offsets[i + c]);
+                d += static_cast<KUInt32>(offsets[i + c]);
+            }
+            const KInt32 v = KInt32(table[c][r & mask]) - table[c][d & mask];
+            if constexpr (Saturate) {
+                out[i + c] = KSaturateToInt16(v);
+            } else {
+                out[i + c] = static_cast<KInt16>(v);
+                range |= static_cast<KUInt32>(v + 32768);
+            }
         }
-        const KInt32 v0 = t0[static_cast<KUInt32>(r[0] + o0) & mask] - t0[static_cast<KUInt32>(d[0] + o0) & mask];
-        const KInt32 v1 = t1[static_cast<KUInt32>(r[1] + o1) & mask] - t1[static_cast<KUInt32>(d[1] + o1) & mask];
-        const KInt32 v2 = t2[static_cast<KUInt32>(r[2] + o2) & mask] - t2[static_cast<KUInt32>(d[2] + o2) & mask];
-        out[3 * x] = KSaturateToInt16(v0);
-        out[3 * x + 1] = KSaturateToInt16(v1);
-        out[3 * x + 2] = KSaturateToInt16(v2);
     }
+    return range;
+}
+
+template <bool WithOffsets>
+void Linearize(const KUInt16* dark, const KUInt16* raw, KInt32 columns, const KColorLUT& lut, KInt16* out,
+               const KInt16* offsets)
+{
+    const size_t n = size_t(columns > 0 ? columns : 0) * 3;
+    if (LinearizeRow<WithOffsets, false>(dark, raw, n, lut, out, offsets) > 0xFFFF) [[unlikely]]
+        LinearizeRow<WithOffsets, true>(dark, raw, n, lut, out, offsets);
 }
 
 }  // namespace
@@ -54,11 +65,11 @@ void LinearizeAndDarkSubtractImage(const KPixmapTemplate<KPixelClass48RGB>* dark
 void LinearizeAndDarkSubtractRow(const KUInt16* dark, const KUInt16* raw, KInt32 columns, const KColorLUT& lut,
                                  KInt16* out)
 {
-    LinearizeRow<false>(dark, raw, columns, lut, out, nullptr);
+    Linearize<false>(dark, raw, columns, lut, out, nullptr);
 }
 
 void LinearizeAndDarkSubtractRowWithOffsets(const KUInt16* dark, const KUInt16* raw, KInt32 columns,
                                             const KColorLUT& lut, KInt16* out, const KInt16* offsets)
 {
-    LinearizeRow<true>(dark, raw, columns, lut, out, offsets);
+    Linearize<true>(dark, raw, columns, lut, out, offsets);
 }

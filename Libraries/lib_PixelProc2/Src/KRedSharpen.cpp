@@ -2,11 +2,13 @@
 
 #include <algorithm>
 
+#include "KVectorClones.h"
+
 namespace {
 
 // 1-4-6-4-1 over the red values (every third sample) with rounding; edge pixels repeat outwards, which gives
 // the edge formulas (11, 4, 1) and (5, 6, 4, 1).
-void SmoothRed(const KInt16* in, KInt32 n, KInt32* out)
+K_VECTOR_CLONES void SmoothRed(const KInt16* in, KInt32 n, KInt32* out)
 {
     auto red = [in](KInt32 i) { return KInt32(in[3 * i]); };
     if (n < 5) {
@@ -24,6 +26,39 @@ void SmoothRed(const KInt16* in, KInt32 n, KInt32* out)
     out[n - 1] = (11 * red(n - 1) + 4 * red(n - 2) + red(n - 3) + 8) >> 4;
 }
 
+// Sharpens the red of columns 1 .. n - 2 of out. The blend at column i weighs G[i - 1], G[i] and G[i + 1], where
+// G is the vertically smoothed window V except for its first two columns, which come from the centre row's
+// horizontal smoothing alone (the walk that carries the left and centre values starts from those).
+K_VECTOR_CLONES void SharpenRed(KInt16* out, KInt32 n, const KInt32* const* s, KInt32 amount, KInt32 left,
+                                KInt32 right)
+{
+    const KInt64 centreWeight = KInt64(16384) - left - right;
+    const KInt64 k = static_cast<KUInt32>(amount) * 2u / 3u;
+    constexpr KInt32 kChunk = 128;
+    alignas(32) KInt32 g[kChunk + 2];  // G[i0 - 1 .. i0 + m]
+    for (KInt32 i0 = 1; i0 < n - 1; i0 += kChunk) {
+        const KInt32 m = std::min(kChunk, n - 1 - i0);
+        for (KInt32 t = 0; t < m + 2; ++t) {
+            const KInt32 j = i0 - 1 + t;
+            // In wrapping arithmetic: the buffers are the caller's.
+            const KUInt32 sum = KUInt32(s[0][j]) + 4u * KUInt32(s[1][j]) + 6u * KUInt32(s[2][j]) +
+                                4u * KUInt32(s[3][j]) + KUInt32(s[4][j]) + 8u;
+            g[t] = static_cast<KInt32>(sum) >> 4;
+        }
+        if (i0 == 1) {
+            g[0] = s[2][0];
+            g[1] = s[2][1];
+        }
+        KInt16* red = out + 3 * static_cast<size_t>(i0);
+        for (KInt32 t = 0; t < m; ++t) {
+            const KInt64 blur = (centreWeight * g[t + 1] + right * KInt64(g[t + 2]) + left * KInt64(g[t])) >> 14;
+            const KInt64 r = red[3 * t];
+            const KInt64 d = ((blur - r) * k) >> 9;
+            red[3 * t] = static_cast<KInt16>(std::clamp<KInt64>(r - d, -32768, 32000));
+        }
+    }
+}
+
 }  // namespace
 
 void RedSharpenRow(const KInt16* input, KInt16* output, KInt32 amount, KRedSharpenRing& ring, KInt32 columns,
@@ -31,26 +66,9 @@ void RedSharpenRow(const KInt16* input, KInt16* output, KInt32 amount, KRedSharp
 {
     if (columns <= 0)
         return;
-    KInt32* const* s = ring.m_pSlot;
-    SmoothRed(input, columns, s[4]);
-
-    if (output && columns >= 5) {
-        const KInt64 centreWeight = KInt64(16384) - left - right;
-        const KInt64 k = static_cast<KUInt32>(amount) * 2u / 3u;
-        KInt64 l = s[2][0];
-        KInt64 c = s[2][1];
-        for (KInt32 i = 1; i < columns - 1; ++i) {
-            const KInt32 j = i + 1;
-            const KInt64 v = (KInt64(s[0][j]) + 4 * KInt64(s[1][j]) + 6 * KInt64(s[2][j]) + 4 * KInt64(s[3][j]) +
-                              s[4][j] + 8) >> 4;
-            const KInt64 blur = (centreWeight * c + right * v + left * l) >> 14;
-            const KInt64 red = output[3 * i];
-            const KInt64 d = ((blur - red) * k) >> 9;
-            output[3 * i] = static_cast<KInt16>(std::clamp<KInt64>(red - d, -32768, 32000));
-            l = c;
-            c = v;
-        }
-    }
+    SmoothRed(input, columns, ring.m_pSlot[4]);
+    if (output && columns >= 5)
+        SharpenRed(output, columns, ring.m_pSlot, amount, left, right);
 
     KInt32* oldest = ring.m_pSlot[0];
     for (int i = 0; i < 4; ++i)

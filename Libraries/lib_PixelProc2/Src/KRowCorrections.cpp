@@ -3,6 +3,7 @@
 
 #include "KRounding.h"
 #include "KRowCorrections.h"
+#include "KVectorClones.h"
 
 namespace {
 
@@ -16,66 +17,112 @@ enum class PolyForm { None, Squares, OwnSquareAndCube, All };
 struct RowState {
     KInt32 filter[3];   // F: column filter
     KInt32 square[3];   // Q: square column filter
-    KInt32 level[3];    // V: dark level
     KInt32 driftStep[3];
-    KUInt32 drift[3];   // D: drift at the current column
+    KUInt32 dark[3];    // D + V: drift at the current column plus the dark level
     KUInt32 gain[3];    // A: running gain, 22 fractional bits
     KUInt32 gainStep[3];
     KInt32 poly[3][9];
     KInt32 previous[3];
 };
 
-inline KInt32 Wrap32(KInt64 v)
+// The low 32 bits of v >> 14. Only bits 14..45 of v matter, so products and sums may wrap in 64 bits and the
+// shift may be logical: the result is that of the arithmetic shift of the exact value, kept in 32 bits.
+inline KInt32 Low32Shift14(KUInt64 v)
 {
-    return static_cast<KInt32>(static_cast<KUInt32>(static_cast<KUInt64>(v)));
+    return static_cast<KInt32>(static_cast<KUInt32>(v >> 14));
+}
+inline KInt32 Low32Shift14(KInt64 v)
+{
+    return Low32Shift14(static_cast<KUInt64>(v));
+}
+// a x b, wrapping in 64 bits (a sum of such products may pass 64 bits with extreme coefficients).
+inline KUInt64 Mul64(KInt32 a, KInt32 b)
+{
+    return static_cast<KUInt64>(KInt64(a) * b);
 }
 
-inline KInt32 MulShift14(KInt64 a, KInt64 b)
+inline KInt32 Add32(KInt32 a, KInt32 b)
 {
-    return Wrap32((a * b) >> 14);
+    return static_cast<KInt32>(static_cast<KUInt32>(a) + static_cast<KUInt32>(b));
 }
+
+// Pixels are corrected in chunks, each channel in an array of its own, so that every step is a plain loop over
+// the chunk's columns: filter and drift per channel, the polynomial per pixel, gain and clip per channel.
+constexpr KInt32 kChunk = 64;
 
 template <PolyForm Form, bool Square>
-void CorrectColumns(KInt16* px, KInt32 count, RowState& st)
+K_VECTOR_CLONES void CorrectColumns(KInt16* px, KInt32 count, RowState& st)
 {
-    for (KInt32 x = 0; x < count; ++x, px += 3) {
-        const KInt32 in[3] = {px[0], px[1], px[2]};
-        KInt32 u[3];
+    alignas(32) KInt32 in[3][kChunk + 1];  // as read; element 0 is the previous pixel
+    alignas(32) KInt32 u[3][kChunk];
+    for (KInt32 done = 0; done < count; done += kChunk) {
+        const KInt32 m = std::min(kChunk, count - done);
+        KInt16* const p = px + 3 * static_cast<size_t>(done);
+        for (int c = 0; c < 3; ++c)
+            in[c][0] = st.previous[c];
+        for (KInt32 i = 0; i < m; ++i)
+            for (int c = 0; c < 3; ++c)
+                in[c][i + 1] = p[3 * i + c];
+
         for (int c = 0; c < 3; ++c) {
-            const KInt32 d = in[c] - st.previous[c];
-            KInt64 t = KInt64(st.filter[c]) * d - KInt32(st.drift[c]) - st.level[c];
-            if constexpr (Square)
-                t += KInt64(st.square[c]) * Wrap32((KInt64(d) * d) >> 14);
-            u[c] = Wrap32(KInt64(in[c]) + Wrap32(t >> 14));
-        }
-        if constexpr (Form != PolyForm::None) {
-            const KInt32 sq[3] = {MulShift14(u[0], u[0]), MulShift14(u[1], u[1]), MulShift14(u[2], u[2])};
-            KInt64 add[3];
-            if constexpr (Form == PolyForm::Squares) {
-                for (int k = 0; k < 3; ++k)
-                    add[k] = KInt64(st.poly[k][0]) * sq[0] + KInt64(st.poly[k][1]) * sq[1] + KInt64(st.poly[k][2]) * sq[2];
-            } else if constexpr (Form == PolyForm::OwnSquareAndCube) {
-                for (int k = 0; k < 3; ++k)
-                    add[k] = KInt64(st.poly[k][k]) * sq[k] + KInt64(st.poly[k][6 + k]) * MulShift14(u[k], sq[k]);
-            } else {
-                const KInt32 rg = MulShift14(u[1], u[0]), rb = MulShift14(u[2], u[0]), gb = MulShift14(u[2], u[1]);
-                const KInt32 cube[3] = {MulShift14(u[0], sq[0]), MulShift14(u[1], sq[1]), MulShift14(u[2], sq[2])};
-                for (int k = 0; k < 3; ++k) {
-                    const KInt32* p = st.poly[k];
-                    add[k] = KInt64(p[0]) * sq[0] + KInt64(p[1]) * sq[1] + KInt64(p[2]) * sq[2] + KInt64(p[3]) * rg +
-                             KInt64(p[4]) * rb + KInt64(p[5]) * gb + KInt64(p[6]) * cube[0] +
-                             KInt64(p[7]) * cube[1] + KInt64(p[8]) * cube[2];
-                }
+            const KInt64 f = st.filter[c];
+            const KInt64 q = st.square[c];
+            const KUInt32 dark = st.dark[c];
+            const KUInt32 step = static_cast<KUInt32>(st.driftStep[c]);
+            const KInt32* x = in[c];
+            KInt32* out = u[c];
+            for (KInt32 i = 0; i < m; ++i) {
+                const KInt32 d = x[i + 1] - x[i];
+                KInt64 t = f * d - static_cast<KInt32>(dark + step * static_cast<KUInt32>(i));
+                if constexpr (Square)
+                    t += q * static_cast<KInt32>((static_cast<KUInt32>(d) * static_cast<KUInt32>(d)) >> 14);
+                out[i] = Add32(x[i + 1], Low32Shift14(t));
             }
-            for (int k = 0; k < 3; ++k)
-                u[k] = Wrap32(KInt64(u[k]) + Wrap32(add[k] >> 14));
+            st.dark[c] = dark + step * static_cast<KUInt32>(m);
+            st.previous[c] = x[m];
         }
+
+        if constexpr (Form != PolyForm::None) {
+            const auto& P = st.poly;
+            for (KInt32 i = 0; i < m; ++i) {
+                const KInt32 r = u[0][i], g = u[1][i], b = u[2][i];
+                const KInt32 r2 = Low32Shift14(KInt64(r) * r), g2 = Low32Shift14(KInt64(g) * g),
+                             b2 = Low32Shift14(KInt64(b) * b);
+                KUInt64 add[3];
+                if constexpr (Form == PolyForm::Squares) {
+                    for (int k = 0; k < 3; ++k)
+                        add[k] = Mul64(P[k][0], r2) + Mul64(P[k][1], g2) + Mul64(P[k][2], b2);
+                } else {
+                    const KInt32 r3 = Low32Shift14(KInt64(r) * r2), g3 = Low32Shift14(KInt64(g) * g2),
+                                 b3 = Low32Shift14(KInt64(b) * b2);
+                    if constexpr (Form == PolyForm::OwnSquareAndCube) {
+                        add[0] = Mul64(P[0][0], r2) + Mul64(P[0][6], r3);
+                        add[1] = Mul64(P[1][1], g2) + Mul64(P[1][7], g3);
+                        add[2] = Mul64(P[2][2], b2) + Mul64(P[2][8], b3);
+                    } else {
+                        const KInt32 rg = Low32Shift14(KInt64(g) * r), rb = Low32Shift14(KInt64(b) * r),
+                                     gb = Low32Shift14(KInt64(b) * g);
+                        for (int k = 0; k < 3; ++k)
+                            add[k] = Mul64(P[k][0], r2) + Mul64(P[k][1], g2) + Mul64(P[k][2], b2) +
+                                     Mul64(P[k][3], rg) + Mul64(P[k][4], rb) + Mul64(P[k][5], gb) +
+                                     Mul64(P[k][6], r3) + Mul64(P[k][7], g3) + Mul64(P[k][8], b3);
+                    }
+                }
+                u[0][i] = Add32(r, Low32Shift14(add[0]));
+                u[1][i] = Add32(g, Low32Shift14(add[1]));
+                u[2][i] = Add32(b, Low32Shift14(add[2]));
+            }
+        }
+
         for (int c = 0; c < 3; ++c) {
-            const KInt32 v = MulShift14(u[c], KInt32(st.gain[c]) >> 8);
-            px[c] = static_cast<KInt16>(std::clamp(v, -32768, 32000));
-            st.previous[c] = in[c];
-            st.gain[c] += st.gainStep[c];
-            st.drift[c] += static_cast<KUInt32>(st.driftStep[c]);
+            const KUInt32 gain = st.gain[c];
+            const KUInt32 step = st.gainStep[c];
+            const KInt32* v = u[c];
+            for (KInt32 i = 0; i < m; ++i) {
+                const KInt32 a = static_cast<KInt32>(gain + step * static_cast<KUInt32>(i)) >> 8;
+                p[3 * i + c] = static_cast<KInt16>(std::clamp(Low32Shift14(KInt64(v[i]) * a), -32768, 32000));
+            }
+            st.gain[c] = gain + step * static_cast<KUInt32>(m);
         }
     }
 }
@@ -126,11 +173,12 @@ void ApplyRowCorrections(KInt16* row, KInt32 columns, const KColorTriple& cf, co
     double k[3];
     for (int c = 0; c < 3; ++c) {
         st.driftStep[c] = KTruncToInt32(drift.m_Slope[c] / columns * kOne14);
-        st.drift[c] = static_cast<KUInt32>(KTruncToInt32(drift.m_Mean[c] * kOne14)) -
-                      static_cast<KUInt32>(st.driftStep[c]) * static_cast<KUInt32>(columns >> 1);
+        // The drift at column 0 and the level, summed in 32 bits as the per-column sums are.
+        st.dark[c] = static_cast<KUInt32>(KTruncToInt32(drift.m_Mean[c] * kOne14)) -
+                     static_cast<KUInt32>(st.driftStep[c]) * static_cast<KUInt32>(columns >> 1) +
+                     static_cast<KUInt32>(KTruncToInt32(level[c] * kOne14));
         st.filter[c] = KTruncToInt32(cf[c] * kOne14);
         st.square[c] = KTruncToInt32(cs[c] * kOne14);
-        st.level[c] = KTruncToInt32(level[c] * kOne14);
         square = square || st.square[c] != 0;
         k[c] = scale[c] * kOne14 * 256;
         st.previous[c] = row[c];

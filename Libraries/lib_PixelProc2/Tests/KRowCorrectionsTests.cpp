@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
 #include <vector>
 
+#include "KRounding.h"
 #include "KRowCorrections.h"
 
 namespace {
@@ -161,4 +164,123 @@ TEST(RowCorrections, GainRunsAlongTheGridSegments)
     r.pixels = Grey({1000, 1000, 1000});
     r.gain.assign(3 * 9, 1.0f);
     EXPECT_EQ(Channel(r.Run(), 0), (std::vector<int>{1000, 1000, 1000}));
+}
+
+namespace {
+
+KInt32 Trunc(double v)
+{
+    return KTruncToInt32(v);
+}
+
+KInt32 Shift14(KInt64 v)
+{
+    return static_cast<KInt32>(v >> 14);  // arithmetic, then the low 32 bits
+}
+
+// The corrections column by column, as written out step by step (all nine polynomial terms, the running sums
+// advanced by one addition per column); the drift and the level form one 32-bit running value.
+std::vector<KInt16> ReferenceRow(const RowCase& rc)
+{
+    std::vector<KInt16> row = rc.pixels;
+    const KInt32 n = KInt32(row.size() / 3);
+    const KUInt32 gridColumns = KUInt32(rc.gain.size() / 3);
+    const bool grid = gridColumns >= 2;
+    KInt32 s[3], F[3], Q[3], P[3][9];
+    KUInt32 DV[3], A[3], dA[3];
+    double K[3];
+    for (int c = 0; c < 3; ++c) {
+        s[c] = Trunc(rc.drift.m_Slope[c] / n * 16384);
+        DV[c] = KUInt32(Trunc(rc.drift.m_Mean[c] * 16384)) - KUInt32(s[c]) * KUInt32(n >> 1) +
+                KUInt32(Trunc(rc.level[c] * 16384));
+        F[c] = Trunc(rc.cf[c] * 16384);
+        Q[c] = Trunc(rc.cs[c] * 16384);
+        K[c] = rc.scale[c] * 16384 * 256;
+    }
+    for (int i = 0; i < 27; ++i)
+        P[i / 9][i % 9] = Trunc(double(rc.poly[size_t(i)]) * 16384);
+    const float w = grid ? float(n) / float(gridColumns - 1) : 0.0f;
+    auto gainAt = [&](KUInt32 j, int c) { return rc.gain[std::min(j, gridColumns - 1) * 3 + size_t(c)]; };
+    auto segment = [&](KUInt32 j) {
+        for (int c = 0; c < 3; ++c) {
+            A[c] = KUInt32(Trunc(grid ? K[c] * gainAt(j, c) : K[c]));
+            dA[c] = grid ? KUInt32(Trunc(double((gainAt(j + 1, c) - gainAt(j, c)) / w) * K[c])) : 0;
+        }
+    };
+    KUInt32 j = 0;
+    double e = w;
+    segment(j);
+    KInt32 p[3] = {row[0], row[1], row[2]};
+    for (KInt32 x = 0; x < n; ++x) {
+        if (grid && x >= e) {
+            segment(++j);
+            e += w;
+        }
+        KInt32 X[3], u[3];
+        for (int c = 0; c < 3; ++c) {
+            X[c] = row[size_t(3 * x + c)];
+            const KInt32 d = X[c] - p[c];
+            const KInt32 sq = Shift14(KInt64(d) * d);
+            u[c] = KInt32(KUInt32(X[c]) + KUInt32(Shift14(KInt64(F[c]) * d + KInt64(Q[c]) * sq - KInt32(DV[c]))));
+        }
+        const KInt32 r = u[0], g = u[1], b = u[2];
+        const KInt32 r2 = Shift14(KInt64(r) * r), g2 = Shift14(KInt64(g) * g), b2 = Shift14(KInt64(b) * b);
+        const KInt32 rg = Shift14(KInt64(g) * r), rb = Shift14(KInt64(b) * r), gb = Shift14(KInt64(b) * g);
+        const KInt32 r3 = Shift14(KInt64(r) * r2), g3 = Shift14(KInt64(g) * g2), b3 = Shift14(KInt64(b) * b2);
+        const KInt32 terms[9] = {r2, g2, b2, rg, rb, gb, r3, g3, b3};
+        for (int k = 0; k < 3; ++k) {
+            KUInt64 sum = 0;  // may wrap with extreme coefficients; only bits 14..45 are kept
+            for (int t = 0; t < 9; ++t)
+                sum += KUInt64(KInt64(P[k][t]) * terms[t]);
+            u[k] = KInt32(KUInt32(u[k]) + KUInt32(Shift14(KInt64(sum))));
+        }
+        for (int c = 0; c < 3; ++c) {
+            const KInt32 v = Shift14(KInt64(u[c]) * (KInt32(A[c]) >> 8));
+            row[size_t(3 * x + c)] = KInt16(std::clamp(v, -32768, 32000));
+            p[c] = X[c];
+            A[c] += dA[c];
+            DV[c] += KUInt32(s[c]);
+        }
+    }
+    return row;
+}
+
+}  // namespace
+
+TEST(RowCorrections, MatchesTheColumnByColumnReference)
+{
+    // Random rows and settings, from gentle ones to values whose products pass 32 bits, over widths around the
+    // kernel's chunk size and grids of several sizes.
+    std::mt19937 random(12345);
+    auto uniform = [&](double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(random); };
+    const int widths[] = {1, 2, 5, 63, 64, 65, 129, 300};
+    for (int trial = 0; trial < 160; ++trial) {
+        const bool wild = trial % 4 == 3;
+        RowCase rc;
+        const int n = widths[trial % 8];
+        for (int i = 0; i < 3 * n; ++i)
+            rc.pixels.push_back(KInt16(wild ? int(random() % 65536) - 32768 : int(random() % 5000) - 500));
+        for (int c = 0; c < 3; ++c) {
+            rc.cf[c] = wild ? uniform(-3, 3) : uniform(0, 0.05);
+            rc.cs[c] = trial % 3 == 0 ? 0 : wild ? uniform(-2, 2) : uniform(-0.05, 0.05);
+            rc.drift.m_Slope[c] = wild ? uniform(-5e4, 5e4) : uniform(-20, 20);
+            rc.drift.m_Mean[c] = wild ? uniform(-1e5, 1e5) : uniform(-50, 50);
+            rc.level[c] = wild ? uniform(-1e5, 1e5) : uniform(-100, 100);
+            rc.scale[c] = wild ? uniform(0, 8) : uniform(0.8, 2.5);
+        }
+        // Polynomials of every form: none, squares, own square and cube, all terms.
+        const int form = (trial / 2) % 4;
+        for (int k = 0; k < 3; ++k)
+            for (int t = 0; t < 9; ++t) {
+                const bool used = form == 3 || (form == 1 && t < 3) || (form == 2 && (t == k || t == 6 + k));
+                const double range = trial % 16 == 15 ? 1e6 : wild ? 2 : 0.02;  // 1e6: products near 2^62
+                if (used)
+                    rc.poly[size_t(k * 9 + t)] = float(uniform(-range, range));
+            }
+        const int gridColumns = int(random() % 12);  // 0 and 1: unit gain
+        for (int i = 0; i < 3 * gridColumns; ++i)
+            rc.gain.push_back(float(uniform(0.5, 2.0)));
+        ASSERT_EQ(rc.Run(), ReferenceRow(rc)) << "trial " << trial << ", " << n << " columns, form " << form
+                                              << ", grid " << gridColumns;
+    }
 }
