@@ -1,10 +1,11 @@
 // The JPEG reader on untrusted bytes: header, EXIF properties, and the pixels at full or reduced scale into a
-// pixmap of the file's own type or a converted one. The bytes are served by a storage class of this target.
+// pixmap of the file's own type or a converted one. The bytes are served by the storage class "fuzz".
 #include <cstddef>
 #include <cstdlib>
 #include <cstdint>
 #include <vector>
 
+#include "../FuzzInput.h"
 #include "KException.h"
 #include "KJPEGImageReader.h"
 #include "KMemoryStorage.h"
@@ -13,26 +14,6 @@
 #include "KStorage.h"
 
 namespace {
-
-// The current input.
-KMemoryBytes g_Input;
-
-class InputClass : public KIStorageClass {
-public:
-    KIFile* OpenFile(const KWString&, int mode) override
-    {
-        return mode == KFILE_MODE_READ ? new KMemoryFile(g_Input, KWString("fuzz://input.jpg"), false) : nullptr;
-    }
-    KIFolder* OpenFolder(const KWString&, KWString&, bool) override { return nullptr; }
-    bool GetSpecialFolder(int, KWString&) override { return false; }
-    bool GetNativePath(const KWString&, KWString&) override { return false; }
-    bool FromNativePath(const KWString&, KWString&) override { return false; }
-    const KWChar* GetName() override { return u"fuzz"; }
-    const KWChar* GetDescription() override { return u"the fuzzer's input"; }
-    void Launch(const KWString&, const KWChar*) override {}
-    bool Exists(const KWString&, bool*) override { return true; }
-    void MoveToTrash(const KWString&) override {}
-};
 
 // Full-size images beyond this many pixels are not decoded (the caller's pixmap would have to hold them).
 constexpr uint64_t kMaxPixels = 4u << 20;
@@ -63,13 +44,8 @@ void Decode(int scale, int pixmapType)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static const bool registered = [] {
-        RegisterStorageClass(KWString("fuzz"), new InputClass);
-        std::atexit(ShutdownStorageClasses);
-        return true;
-    }();
-    (void)registered;
-    g_Input = std::make_shared<std::vector<uint8_t>>(data, data + size);
+    fuzzinput::RegisterInputClass();
+    fuzzinput::SetInput(data, size);
     // The last byte picks a reduction and a pixmap type, so that the corpus covers both.
     const uint8_t pick = size ? data[size - 1] : 0;
     try {

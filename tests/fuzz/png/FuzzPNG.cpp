@@ -8,7 +8,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     fuzzinput::SetInput(data, size);
-    KIFile* file = new fuzzinput::InputFile;
+    KIFile* file = fuzzinput::OpenInput(KWString("fuzz://input.png"));
     KPNGPixmap* pixmap = LoadPNGPixmap(file);  // releases the file on failure
     if (pixmap != nullptr) {
         file->Release();
