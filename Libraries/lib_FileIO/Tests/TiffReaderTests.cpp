@@ -143,8 +143,9 @@ TEST_F(TiffReader, ExtraSampleCarriesTheLowBitsOfThePackedType)
     KPixelClass30RGBL::SetRGB(word, 1025, 514, 2046);
     ASSERT_TRUE(tifftest::WriteTiff(Path("packed.tif"), {PHOTOMETRIC_RGB, 4, 1, 8}, 2, 2,
                                     [&](uint32_t) {
-                                        std::vector<uint8_t> row(word, word + 4);
-                                        row.insert(row.end(), word, word + 4);
+                                        std::vector<uint8_t> row(8);
+                                        for (size_t i = 0; i < row.size(); ++i)
+                                            row[i] = word[i % 4];
                                         return row;
                                     }));
     KTiffImageReader reader(URL("packed.tif"));
