@@ -17,7 +17,7 @@ struct SceneParams {
     int darkLevel[3] = {256, 240, 272};  // black level per channel (12-bit)
     int columnAmplitude = 6;             // column pattern of the dark frame, +- this much
     int readNoise = 3;                   // dark noise, +- about this much
-    int whiteLevel = 3900;               // a scene value of 1.0 reaches this (before the black level)
+    int whiteLevel = 3600;               // a scene value of 1.0 reaches this above the black level
     int hotPixels = -1;                  // hot pixels of the sensor; -1 = one per 20000 pixels, at least 2
     bool highlight = true;               // the clipped highlight
 };

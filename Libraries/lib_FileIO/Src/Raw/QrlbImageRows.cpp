@@ -1,0 +1,264 @@
+// Row decoders of raw container images: fixed rows (plain, packed 12-bit, 10-bit delta codes) and variable
+// rows (Huffman-coded DPCM). One row buffer sized by the longest row, no allocation per row.
+#include <algorithm>
+#include <cstring>
+
+#include "KHuffmanDecoder.h"
+#include "KNarrowString.h"
+#include "QrlbReaderImpl.h"
+
+using namespace KQrlb;
+
+namespace {
+
+constexpr KUInt32 kMaxImageSide = 65536;
+
+// Eight 12-bit samples in three little-endian words, the first sample in the top bits of the first word;
+// a group of nine words gives the 24 samples of eight pixels.
+void UnpackTwelveRow(const KUInt8* in, KUInt32 columns, KUInt16* out)
+{
+    const KUInt32 groups = columns / kPacked12GroupPixels;
+    for (KUInt32 g = 0; g < groups; ++g, in += kPacked12GroupBytes, out += 24) {
+        for (int part = 0; part < 3; ++part) {
+            const KUInt32 w0 = ReadLE32(in + part * 12), w1 = ReadLE32(in + part * 12 + 4);
+            const KUInt32 w2 = ReadLE32(in + part * 12 + 8);
+            const KUInt64 a = (KUInt64(w0) << 32) | w1;
+            KUInt16* o = out + part * 8;
+            o[0] = static_cast<KUInt16>(a >> 52);
+            o[1] = static_cast<KUInt16>((a >> 40) & 0xFFF);
+            o[2] = static_cast<KUInt16>((a >> 28) & 0xFFF);
+            o[3] = static_cast<KUInt16>((a >> 16) & 0xFFF);
+            o[4] = static_cast<KUInt16>((a >> 4) & 0xFFF);
+            o[5] = static_cast<KUInt16>(((a & 0xF) << 8) | (w2 >> 24));
+            o[6] = static_cast<KUInt16>((w2 >> 12) & 0xFFF);
+            o[7] = static_cast<KUInt16>(w2 & 0xFFF);
+        }
+    }
+}
+
+// Formats 5 and 6 add table deltas to a 32-bit running sum per channel (0 at the start of every row) and
+// store its low 16 bits; format 11 adds the symbols themselves and stores the low 8 bits.
+void DeltaCodeRow(const KUInt8* in, KUInt32 columns, const KInt16* table, KInt16* out)
+{
+    KInt32 s0 = 0, s1 = 0, s2 = 0;
+    for (KUInt32 x = 0; x < columns; ++x, in += 4, out += 3) {
+        const KUInt32 w = ReadLE32(in);
+        s0 += table[(w >> 20) & 0x3FF];
+        s1 += table[(w >> 10) & 0x3FF];
+        s2 += table[w & 0x3FF];
+        out[0] = static_cast<KInt16>(s0);
+        out[1] = static_cast<KInt16>(s1);
+        out[2] = static_cast<KInt16>(s2);
+    }
+}
+
+void DeltaSymbolRow(const KUInt16* symbols, KUInt32 columns, const KInt16* table, KInt16* out)
+{
+    KInt32 s0 = 0, s1 = 0, s2 = 0;
+    for (KUInt32 x = 0; x < columns; ++x, symbols += 3, out += 3) {
+        s0 += table[symbols[0]];
+        s1 += table[symbols[1]];
+        s2 += table[symbols[2]];
+        out[0] = static_cast<KInt16>(s0);
+        out[1] = static_cast<KInt16>(s1);
+        out[2] = static_cast<KInt16>(s2);
+    }
+}
+
+void SumSymbolRow(const KUInt16* symbols, KUInt32 columns, KUInt8* out)
+{
+    KUInt32 s0 = 0, s1 = 0, s2 = 0;
+    for (KUInt32 x = 0; x < columns; ++x, symbols += 3, out += 3) {
+        s0 += symbols[0];
+        s1 += symbols[1];
+        s2 += symbols[2];
+        out[0] = static_cast<KUInt8>(s0);
+        out[1] = static_cast<KUInt8>(s1);
+        out[2] = static_cast<KUInt8>(s2);
+    }
+}
+
+// Bytes that a fixed row must hold for its columns: what the unpacking reads, or one pixel of the
+// pixmap type per column for the formats copied as stored.
+KUInt64 MinimumRowSize(KUInt32 format, KUInt32 columns)
+{
+    switch (format) {
+    case kFormatPacked12:
+        return KUInt64(columns / kPacked12GroupPixels) * kPacked12GroupBytes;
+    case kFormatDelta10:
+    case kFormat30x10:
+        return KUInt64(columns) * 4;
+    default:
+        return KUInt64(columns) * KPixelTypeBytes(MapQrlbPixelFormatToKPixmapType(format));
+    }
+}
+
+KUInt64 HuffmanTableBytes(KUInt32 format)
+{
+    return format == kFormatHuffman10 ? (KUInt64(4) + 2) << kHuffmanBits10 : KUInt64(4) << kHuffmanBits8;
+}
+
+void CheckPixmapRows(const KPixmap* pixmap, const KQrlbImageSection& h, KUInt64 rowBytes)
+{
+    if (pixmap->GetRowBytes() < 0 || KUInt64(pixmap->GetRowBytes()) < rowBytes)
+        throw KExceptionQrlbReader("ReadImageFixedLineLength() : pixmap's rows are too small for qrlb rows");
+}
+
+}  // namespace
+
+void CheckImageSection(const KQrlbFile& file, const KQrlbImageSection& h, KUInt64 dataSize)
+{
+    if (h.columns > kMaxImageSide || h.rows > kMaxImageSide)
+        file.Fail(KNarrowString("image of %u x %u pixels is larger than %u pixels a side", h.columns, h.rows,
+                                kMaxImageSide)
+                      .CStr());
+    if (h.rowSize != 0) {
+        const KUInt64 minimum = MinimumRowSize(h.dataFormat, h.columns);
+        if (h.rowSize < minimum)
+            file.Fail(KNarrowString("row size %u is too small for %u columns of data format %u (%llu bytes needed)",
+                                    h.rowSize, h.columns, h.dataFormat, static_cast<unsigned long long>(minimum))
+                          .CStr());
+        const KUInt64 needed =
+            KUInt64(h.rows) * h.rowSize + (h.dataFormat == kFormatDelta10 ? kDeltaTableEntries * 2 : 0);
+        if (needed > dataSize)
+            file.Fail(KNarrowString("image data of %llu bytes is too small for %u rows of %u bytes",
+                                    static_cast<unsigned long long>(dataSize), h.rows, h.rowSize)
+                          .CStr());
+        return;
+    }
+    if (h.dataFormat != kFormatHuffman10 && h.dataFormat != kFormatHuffman8)
+        return;  // refused by the variable-row decoder
+    const KUInt64 tables = HuffmanTableBytes(h.dataFormat) + KUInt64(h.rows) * 4;
+    if (tables > dataSize)
+        file.Fail(KNarrowString("image data of %llu bytes is too small for its code tables and %u row offsets",
+                                static_cast<unsigned long long>(dataSize), h.rows)
+                      .CStr());
+    // Every symbol takes at least one bit, and rows are padded to whole words.
+    const KUInt64 leastRow = (KUInt64(h.columns) * 3 + 31) / 32 * 4;
+    if (KUInt64(h.rows) * leastRow > dataSize - tables)
+        file.Fail(KNarrowString("image data of %llu bytes cannot hold %u coded rows of %u columns",
+                                static_cast<unsigned long long>(dataSize), h.rows, h.columns)
+                      .CStr());
+}
+
+bool ReadImageFixedLineLength(KQrlbFile& file, KPixmap* pixmap, const KQrlbImageSection& h, KUInt64 dataSize,
+                              double* progress, KUInt8* cancel)
+{
+    QRLB_ASSERT(h.rowSize != 0, "h.m_iRowSize != 0");
+    const KUInt32 rowSize = h.rowSize;
+    const KUInt32 format = h.dataFormat;
+    const bool buffered = format == kFormat30x10 || format == kFormatPacked12 || format == kFormatDelta10;
+    CheckPixmapRows(pixmap, h, buffered ? KUInt64(h.columns) * 6 : rowSize);
+
+    KInt16 table[kDeltaTableEntries];
+    if (format == kFormatDelta10) {
+        KUInt8 raw[kDeltaTableEntries * 2];
+        file.Read(raw, sizeof raw);
+        for (size_t i = 0; i < kDeltaTableEntries; ++i)
+            table[i] = static_cast<KInt16>(ReadLE16(raw + 2 * i));
+    }
+    std::vector<KUInt8> line(buffered ? rowSize : 0);
+    for (KUInt32 r = 0; r < h.rows; ++r) {
+        KUInt8* dest = pixmap->GetRow(static_cast<KInt32>(r));
+        file.Read(buffered ? line.data() : dest, rowSize);
+        if (format == kFormatPacked12)
+            UnpackTwelveRow(line.data(), h.columns, reinterpret_cast<KUInt16*>(dest));
+        else if (format == kFormatDelta10)
+            DeltaCodeRow(line.data(), h.columns, table, reinterpret_cast<KInt16*>(dest));
+        else if (format == kFormat30x10)
+            throw KExceptionQrlbReader("ReadImageFixedLineLength() : resampling RGB32_10_2bpp pixels not supported yet.");
+        QrlbStoreProgress(progress, double(r) / double(h.rows));
+        if (QrlbCancelled(cancel))
+            break;
+    }
+    (void)dataSize;
+    return !QrlbCancelled(cancel);
+}
+
+bool ReadImageVariableLineLength(KQrlbFile& file, KPixmap* pixmap, const KQrlbImageSection& h, KUInt64 dataSize,
+                                 double* progress, KUInt8* cancel)
+{
+    QRLB_ASSERT(h.rowSize == 0, "h.m_iRowSize == 0");
+    const KUInt32 format = h.dataFormat;
+    if (format != kFormatHuffman10 && format != kFormatHuffman8)
+        throw KExceptionQrlbReader("ReadImageVariableLineLength: variable line length image type is not HUFFMAN!");
+    const bool ten = format == kFormatHuffman10;
+    const int bits = ten ? kHuffmanBits10 : kHuffmanBits8;
+    const KUInt32 symbols = KUInt32(1) << bits;
+    CheckPixmapRows(pixmap, h, KUInt64(h.columns) * (ten ? 6 : 3));
+
+    const KUInt64 start = file.Position();
+    const KUInt64 tables = HuffmanTableBytes(format) + KUInt64(h.rows) * 4;
+    if (tables > dataSize)
+        file.Fail("image data too small for its tables");
+    const KUInt64 coded = dataSize - tables;
+    QRLB_ASSERT((coded & 3) == 0, "(uiSizeHuffData&3) == 0");
+
+    // Row offsets at the end of the data; the size of the coded rows ends the last row.
+    std::vector<KUInt32> offsets(size_t(h.rows) + 1);
+    {
+        std::vector<KUInt8> raw(size_t(h.rows) * 4);
+        file.ReadAt(start + dataSize - raw.size(), raw.data(), raw.size());
+        for (KUInt32 r = 0; r < h.rows; ++r)
+            offsets[r] = ReadLE32(raw.data() + size_t(r) * 4);
+        offsets[h.rows] = static_cast<KUInt32>(coded);
+    }
+    KUInt32 longest = 0;
+    for (KUInt32 r = 0; r < h.rows; ++r) {
+        if (offsets[r] > coded)
+            file.Fail(KNarrowString("row offset %u of row %u lies beyond the %llu coded bytes", offsets[r], r,
+                                    static_cast<unsigned long long>(coded))
+                          .CStr());
+        if (offsets[r + 1] < offsets[r] || (offsets[r + 1] == offsets[r] && h.columns > 0))
+            file.Fail(KNarrowString("row offsets do not increase: row %u starts at %u, row %u at %u", r, offsets[r],
+                                    r + 1, offsets[r + 1])
+                          .CStr());
+        longest = std::max(longest, offsets[r + 1] - offsets[r]);
+    }
+
+    file.Seek(start);
+    std::vector<KInt16> deltas(ten ? kDeltaTableEntries : 0);
+    std::vector<KUInt8> raw(KUInt64(symbols) * 4);
+    if (ten) {
+        file.Read(raw.data(), kDeltaTableEntries * 2);
+        for (size_t i = 0; i < kDeltaTableEntries; ++i)
+            deltas[i] = static_cast<KInt16>(ReadLE16(raw.data() + 2 * i));
+    }
+    file.Read(raw.data(), raw.size());
+    std::vector<KUInt32> codeTable(symbols);
+    for (KUInt32 s = 0; s < symbols; ++s)
+        codeTable[s] = ReadLE32(raw.data() + size_t(s) * 4);
+    KHuffmanDecoder decoder(bits);
+    decoder.BeginDecode();
+    decoder.SetTable(codeTable.data(), symbols);
+    const KUInt64 codedStart = file.Position();
+
+    std::vector<KUInt8> row(longest);
+    const KUInt32 wanted = h.columns * 3;
+    std::vector<KUInt16> out(wanted);
+    for (KUInt32 r = 0; r < h.rows; ++r) {
+        QRLB_ASSERT(file.Position() - codedStart == offsets[r], "(uiFilePosNow-uiFilePosHuffDat) == pRowPtrTable[row]");
+        const KUInt32 length = offsets[r + 1] - offsets[r];
+        QRLB_ASSERT((length & 3) == 0, "(uiReadSize&3) == 0");
+        file.Read(row.data(), length);
+        if (wanted > 0) {
+            KUInt32 position = 0, produced = 0, more = 0;
+            decoder.Decode(row.data(), length, position, out.data(), wanted, produced);
+            if (produced < wanted) {
+                decoder.Decode(nullptr, 0, position, out.data() + produced, wanted - produced, more);
+                produced += more;
+            }
+            QRLB_ASSERT(produced == wanted, "oused==uiSizeDPCM");
+            decoder.DecodeFlush();
+        }
+        KUInt8* dest = pixmap->GetRow(static_cast<KInt32>(r));
+        if (ten)
+            DeltaSymbolRow(out.data(), h.columns, deltas.data(), reinterpret_cast<KInt16*>(dest));
+        else
+            SumSymbolRow(out.data(), h.columns, dest);
+        QrlbStoreProgress(progress, double(r) / double(h.rows));
+        if (QrlbCancelled(cancel))
+            break;
+    }
+    return !QrlbCancelled(cancel);
+}
