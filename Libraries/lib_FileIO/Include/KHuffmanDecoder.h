@@ -4,7 +4,8 @@
 //
 // Lookup is a two-level table: the first level is indexed by the next k = (longest length) / 2 bits and either
 // names the symbol or points to a second-level table for the longer codes under that prefix, so a symbol costs
-// at most two table reads. Bits come from a 64-bit buffer; bits left over at the end of a call are kept for the
+// at most two table reads. A table of up to 11 bits that memoises the two levels answers most lookups with
+// one read, for up to two symbols at once. Bits come from a 64-bit buffer; bits left over at the end of a call are kept for the
 // next one (the "spare bits"), at most 32 of them.
 //
 // One object serves one thread; it owns its tables.
@@ -59,4 +60,9 @@ private:
     int m_SpareCount = 0;
     int m_FirstBits = 0;
     std::vector<KUInt32> m_Lookup;  // first level, then every second-level table
+    // The same lookup memoised over the next m_FastBits bits, for one or two symbols at a time: symbols in
+    // bits 0-15 and 16-31, the first one's length in bits 32-39, both lengths in bits 40-47, the number of
+    // symbols those bits decide in bits 48-55 (0: walk the two levels).
+    int m_FastBits = 0;
+    std::vector<KUInt64> m_Fast;
 };

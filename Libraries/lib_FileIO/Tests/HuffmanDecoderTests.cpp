@@ -240,3 +240,66 @@ TEST(HuffmanDecoder, AnyTableAndAnyBitsEndInSymbolsOrAnException)
 }
 
 }  // namespace
+
+namespace {
+
+// Decodes a whole row handed in a few bytes at a time (so every symbol goes through the careful path at
+// the end of the data) or at once; the result is the symbols, or "throw".
+std::vector<int> DecodeChunked(const std::vector<uint32_t>& entries, int bits, const std::vector<uint8_t>& data,
+                               uint32_t wanted, size_t chunk)
+{
+    KHuffmanDecoder d(bits);
+    d.BeginDecode();
+    d.SetTable(entries.data(), static_cast<uint32_t>(entries.size()));
+    std::vector<uint16_t> out(wanted);
+    uint32_t total = 0;
+    try {
+        size_t taken = 0;
+        while (taken < data.size() && total < wanted) {
+            const uint32_t n = static_cast<uint32_t>(std::min(chunk, data.size() - taken));
+            uint32_t position = 0, produced = 0;
+            d.Decode(data.data() + taken, n, position, out.data() + total, wanted - total, produced);
+            taken += position;
+            total += produced;
+            if (position == 0 && produced == 0)
+                break;
+        }
+        uint32_t position = 0, more = 0;
+        if (total < wanted)
+            d.Decode(nullptr, 0, position, out.data() + total, wanted - total, more);
+        total += more;
+    } catch (const KExceptionHuffman&) {
+        return {-1};
+    }
+    return std::vector<int>(out.begin(), out.begin() + total);
+}
+
+TEST(HuffmanDecoder, SymbolsDoNotDependOnHowTheBytesAreHandedIn)
+{
+    std::mt19937 rng(11);
+    for (int round = 0; round < 200; ++round) {
+        const int bits = 2 + static_cast<int>(rng() % 9);
+        const uint32_t n = 1u << bits;
+        std::vector<uint32_t> entries(n);
+        if (round % 2) {
+            // A proper prefix code from random counts, lengths up to 20.
+            std::vector<uint64_t> counts(n);
+            for (uint64_t& c : counts)
+                c = (rng() % 4 == 0) ? 0 : uint64_t(1) << (rng() % 16);
+            entries = kzrsynth::CanonicalCode(kzrsynth::HuffmanLengths(counts, 20)).TableEntries();
+        } else {
+            // Anything at all: overlapping codes, gaps, lengths up to 23.
+            for (uint32_t& e : entries)
+                e = (rng() % 3 == 0) ? 0 : (((rng() % 24) << 27) | (rng() & 0x7FFFFFFu));
+        }
+        std::vector<uint8_t> data(4 + rng() % 60);
+        for (uint8_t& b : data)
+            b = static_cast<uint8_t>(rng());
+        const uint32_t wanted = 1 + rng() % 120;
+        const std::vector<int> whole = DecodeChunked(entries, bits, data, wanted, data.size());
+        for (size_t chunk : {1, 3, 7})
+            EXPECT_EQ(DecodeChunked(entries, bits, data, wanted, chunk), whole) << "round " << round << " chunk " << chunk;
+    }
+}
+
+}  // namespace

@@ -32,8 +32,7 @@ struct ExpectedImage {
     std::vector<uint8_t> pixels;
 };
 
-// Pixmap type that receives a data format (-1 for formats the reader refuses to map), and its pixel size.
+// Pixmap type that receives a data format (-1 for formats the reader refuses to map).
 int PixmapTypeOfFormat(uint32_t format);
-int BytesPerPixel(int pixmapType);
 
 }  // namespace kzrsynth

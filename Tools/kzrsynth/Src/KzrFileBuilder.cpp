@@ -150,33 +150,36 @@ BuiltFile BuildFile(const FileSpec& spec)
                    ImageSection(im, out.images.back(), im.version ? im.version : spec.version), im.dirLevel, i);
     }
 
-    // Directories from the deepest up; each but the deepest starts with a DIRP entry to the one below it.
+    // Directories from the top down, each but the deepest starting with a DIRP entry to the next one. A
+    // nested directory lies after the one that points to it, so no prefix of the file holds a DIRP entry
+    // together with the directory it names.
     const uint32_t dirVersion = spec.directoryVersion ? spec.directoryVersion : spec.version;
+    std::vector<uint32_t> counts(size_t(deepest) + 1, 0);
+    for (const SectionInfo& s : out.sections)
+        ++counts[size_t(s.dirLevel)];
     out.directories.assign(size_t(deepest) + 1, 0);
-    uint64_t below = 0, belowLength = 0;
-    for (int level = deepest; level >= 0; --level) {
-        std::vector<uint8_t> entries;
-        uint32_t count = 0;
+    uint64_t at = f.size();
+    for (int level = 0; level <= deepest; ++level) {
+        if (level < deepest)
+            ++counts[size_t(level)];
+        out.directories[size_t(level)] = at;
+        at += kDirHeaderSize + uint64_t(counts[size_t(level)]) * kDirEntrySize;
+    }
+    for (int level = 0; level <= deepest; ++level) {
+        Put32(f, kTagDirectory);
+        Put32(f, dirVersion);
+        Put32(f, counts[size_t(level)]);
         if (level < deepest) {
-            Put32(entries, static_cast<uint32_t>(below));
-            Put32(entries, static_cast<uint32_t>(belowLength));
-            Put32(entries, kTypeDirp);
-            ++count;
+            Put32(f, static_cast<uint32_t>(out.directories[size_t(level) + 1]));
+            Put32(f, kDirHeaderSize + counts[size_t(level) + 1] * static_cast<uint32_t>(kDirEntrySize));
+            Put32(f, kTypeDirp);
         }
         for (const SectionInfo& s : out.sections)
             if (s.dirLevel == level) {
-                Put32(entries, static_cast<uint32_t>(s.offset));
-                Put32(entries, static_cast<uint32_t>(s.length));
-                Put32(entries, s.type);
-                ++count;
+                Put32(f, static_cast<uint32_t>(s.offset));
+                Put32(f, static_cast<uint32_t>(s.length));
+                Put32(f, s.type);
             }
-        out.directories[size_t(level)] = f.size();
-        below = f.size();
-        Put32(f, kTagDirectory);
-        Put32(f, dirVersion);
-        Put32(f, count);
-        f.insert(f.end(), entries.begin(), entries.end());
-        belowLength = f.size() - below;
     }
     Put32(f, static_cast<uint32_t>(out.directories[0]));
     if (f.size() > 0xFFFFFFFFull)

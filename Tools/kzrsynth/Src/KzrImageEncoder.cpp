@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "KPixmapExceptions.h"
+#include "KPixelTypes.h"
+#include "KQrlbImageReader.h"
 #include "KzrBitWriter.h"
 #include "KzrHuffmanBuilder.h"
 
@@ -12,37 +15,10 @@ using namespace KQrlb;
 
 int PixmapTypeOfFormat(uint32_t format)
 {
-    switch (format) {
-    case kFormat48:
-    case kFormat30x10:
-    case kFormatPacked12:
-        return 15;
-    case kFormat30:
-        return 10;
-    case kFormat24:
-    case kFormatHuffman8:
-        return 7;
-    case kFormatDelta10:
-    case kFormatHuffman10:
-        return 16;
-    default:
+    try {
+        return MapQrlbPixelFormatToKPixmapType(format);
+    } catch (const KExceptionUnknownPixelType&) {
         return -1;
-    }
-}
-
-int BytesPerPixel(int pixmapType)
-{
-    switch (pixmapType) {
-    case 1:
-        return 1;
-    case 2: case 3: case 4:
-        return 2;
-    case 6: case 7:
-        return 3;
-    case 15: case 16: case 17:
-        return 6;
-    default:
-        return 4;
     }
 }
 
@@ -230,7 +206,7 @@ void EncodeFixed(const ImageSpec& spec, EncodedImage& enc)
         DeltaCodes(p, std::vector<int16_t>(table.begin(), table.begin() + std::min(table.size(), kDeltaTableEntries)),
                    codes, sums);
     }
-    const size_t bpp = size_t(BytesPerPixel(enc.expected.pixmapType));
+    const size_t bpp = size_t(KPixelTypeBytes(enc.expected.pixmapType));
     enc.data.reserve(enc.data.size() + size_t(enc.rowSize) * size_t(p.height));
     std::vector<uint8_t> row;
     for (int y = 0; y < p.height; ++y) {
@@ -311,7 +287,7 @@ EncodedImage EncodeImage(const ImageSpec& spec)
     enc.expected.pixmapType = type > 0 ? type : 15;
     enc.expected.imageType = spec.imageType;
     enc.expected.format = spec.format;
-    enc.expected.pixels.assign(size_t(p.width) * size_t(p.height) * size_t(BytesPerPixel(enc.expected.pixmapType)), 0);
+    enc.expected.pixels.assign(size_t(p.width) * size_t(p.height) * size_t(KPixelTypeBytes(enc.expected.pixmapType)), 0);
     if (spec.format == kFormatHuffman10 || spec.format == kFormatHuffman8)
         EncodeHuffman(spec, enc);
     else

@@ -1,5 +1,7 @@
 #include "KzrPpm.h"
 
+#include "KPixelTypes.h"
+
 #include <stdexcept>
 #include <string>
 
@@ -55,7 +57,7 @@ std::vector<uint8_t> PpmBytes(int pixmapType, int width, int height, const uint8
 std::vector<uint8_t> PpmBytes(const ExpectedImage& image)
 {
     return PpmBytes(image.pixmapType, image.width, image.height, image.pixels.data(),
-                    size_t(image.width) * size_t(BytesPerPixel(image.pixmapType)));
+                    size_t(image.width) * size_t(KPixelTypeBytes(image.pixmapType)));
 }
 
 }  // namespace kzrsynth

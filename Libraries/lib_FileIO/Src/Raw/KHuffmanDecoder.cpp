@@ -10,6 +10,7 @@ namespace {
 
 // Lookup entries: a symbol with its code length, a pointer to a second-level table, or empty (0).
 constexpr KUInt32 kSymbolFlag = 0x80000000u;
+constexpr int kFastBitsMax = 11;
 constexpr KUInt32 kPointerFlag = 0x40000000u;
 
 constexpr KUInt32 SymbolEntry(KUInt32 symbol, KUInt32 length) { return kSymbolFlag | (length << 16) | symbol; }
@@ -144,6 +145,35 @@ void KHuffmanDecoder::priBuildTables()
     FillForward(first, firstSize);
     for (const auto& [base, size] : tables)
         FillForward(m_Lookup.data() + base, size);
+
+    // Memoise the two-level lookup for every value of the next F bits, for the symbols those bits decide.
+    const int f = std::max(k, std::min(m_LongestCode, kFastBitsMax));
+    m_FastBits = f;
+    m_Fast.assign(size_t(1) << f, 0);
+    const size_t fMask = (size_t(1) << f) - 1;
+    // The entry for the next `width` bits of `i` (the rest unknown), or 0 when they do not decide it.
+    auto lookup = [&](size_t i, int width) -> KUInt32 {
+        if (width < k)
+            return 0;
+        KUInt32 e = m_Lookup[(i & fMask) >> (f - k)];
+        if (e & kPointerFlag) {
+            const int m = PointerBits(e);
+            if (k + m > width)
+                return 0;
+            e = m_Lookup[PointerBase(e) + (((i & fMask) >> (f - k - m)) & ((size_t(1) << m) - 1))];
+        }
+        return (e & kSymbolFlag) && EntryLength(e) <= width ? e : 0;
+    };
+    for (size_t i = 0; i < m_Fast.size(); ++i) {
+        const KUInt32 e1 = lookup(i, f);
+        if (!e1)
+            continue;
+        const int l1 = EntryLength(e1);
+        const KUInt32 e2 = lookup(i << l1, f - l1);
+        const int l2 = e2 ? EntryLength(e2) : 0;
+        m_Fast[i] = (e1 & 0xFFFFu) | (KUInt64(e2 & 0xFFFFu) << 16) | (KUInt64(l1) << 32) | (KUInt64(l1 + l2) << 40) |
+                    (KUInt64(e2 ? 2 : 1) << 48);
+    }
     m_TablesBuilt = true;
 }
 
@@ -173,25 +203,52 @@ void KHuffmanDecoder::Decode(const KUInt8* data, KUInt32 size, KUInt32& position
     const bool padLast = (size == 0);  // a call without data finishes the row from the spare bits
     const KUInt32* const lookup = m_Lookup.data();
     const int k = m_FirstBits;
+    const KUInt64* const fastTable = m_Fast.data();
+    const int fastBits = m_FastBits;
     KUInt64 buffer = m_Spare;
     int bits = m_SpareCount;
     KUInt32 pos = 0;
     KUInt32 count = 0;
 
+    // Takes one or two symbols from the memoised table, or one through the two levels; needs 31 bits.
+    auto take = [&]() {
+        const KUInt64 fast = fastTable[buffer >> (64 - fastBits)];
+        const unsigned n = static_cast<unsigned>(fast >> 48);
+        int length;
+        if (n) {
+            // Both symbols are stored; the second counts only when the entry decides it.
+            out[count] = static_cast<KUInt16>(fast);
+            out[count + 1] = static_cast<KUInt16>(fast >> 16);
+            length = static_cast<int>((fast >> (n == 2 ? 40 : 32)) & 0xFF);
+            count += n;
+        } else {
+            KUInt32 e = lookup[buffer >> (64 - k)];
+            if (e & kPointerFlag)
+                e = lookup[PointerBase(e) + ((buffer << k) >> (64 - PointerBits(e)))];
+            if (!(e & kSymbolFlag))
+                priThrowNoCode();
+            length = EntryLength(e);
+            out[count++] = static_cast<KUInt16>(e & 0xFFFFu);
+        }
+        buffer <<= length;
+        bits -= length;
+    };
+    // While eight bytes can be loaded and four symbols stored: refill without a branch (the count of bits
+    // ends between 56 and 63), then take symbols twice while 32 bits remain for a lookup.
+    while (count + 4 <= wanted && size - pos >= 8) {
+        buffer |= LoadBigEndian64(data + pos) >> bits;
+        pos += static_cast<KUInt32>((63 - bits) >> 3);
+        bits |= 56;
+        take();
+        if (bits >= 32)
+            take();
+    }
+
+    // The last bytes of the data, and the call without data: symbol by symbol, with every rule of the end.
     while (count < wanted) {
-        if (bits <= 56 && pos < size) {
-            if (size - pos >= 8) {
-                // Bytes beyond the ones counted are real stream bits too; a later load ORs the same bits.
-                buffer |= LoadBigEndian64(data + pos) >> bits;
-                const int take = (63 - bits) >> 3;
-                pos += static_cast<KUInt32>(take);
-                bits += take * 8;
-            } else {
-                while (bits <= 56 && pos < size) {
-                    buffer |= static_cast<KUInt64>(data[pos++]) << (56 - bits);
-                    bits += 8;
-                }
-            }
+        while (bits <= 56 && pos < size) {
+            buffer |= static_cast<KUInt64>(data[pos++]) << (56 - bits);
+            bits += 8;
         }
         // Here either more than 56 bits are buffered or the data is used up, so the buffer is all that remains.
         if (bits < k && (!padLast || bits == 0))

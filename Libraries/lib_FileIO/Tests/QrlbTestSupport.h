@@ -1,0 +1,131 @@
+#pragma once
+// Shared by the raw container tests: a scratch machine with the disk class and the in-memory class "mem",
+// pixmaps that own their rows, and a check of an exception's class and message.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+#include "KPixmap.h"
+#include "KQrlbImageReader.h"
+#include "KSCDiskWin.h"
+#include "KStorageURL.h"
+#include "KzrFileBuilder.h"
+#include "KzrMemoryStorage.h"
+#include "LumoTestSupport.h"
+
+class RawTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        setenv("LUMO_MACHINE", (m_Temp.Path() / "machine").c_str(), 1);
+        RegisterDiskStorageClass();
+        kzrsynth::MemoryStorage::Register();
+    }
+    void TearDown() override
+    {
+        ShutdownStorageClasses();
+        kzrsynth::MemoryStorage::Clear();
+        unsetenv("LUMO_MACHINE");
+    }
+
+    // Puts bytes into the memory store; returns the file's URL.
+    KWString Mem(const std::vector<uint8_t>& bytes, const std::u16string& name = u"f.kzr")
+    {
+        m_Data = kzrsynth::MemoryStorage::Put(name, bytes);
+        return KWString(u"mem://") + KWString(name);
+    }
+    // Writes bytes to a disk file of the scratch folder; returns its URL.
+    KWString Disk(const std::vector<uint8_t>& bytes, const std::string& name = "f.kzr")
+    {
+        lumotest::WriteBytes(m_Temp / name, bytes);
+        KWString url;
+        EXPECT_TRUE(PosixPathToURL((m_Temp / name).string(), url));
+        return url;
+    }
+
+    lumotest::TempDir m_Temp;
+    std::shared_ptr<kzrsynth::MemoryFileData> m_Data;  // the last file put into memory
+};
+
+// A pixmap with rows of its own, filled with one byte.
+struct OwnedPixmap {
+    OwnedPixmap(int type, int width, int height, uint8_t fill = 0, int32_t rowBytes = 0)
+    {
+        int32_t headerSize = 0, rounded = 0;
+        GetKPixmapSizes(type, width, height, headerSize, rounded);
+        this->rowBytes = rowBytes ? rowBytes : rounded;
+        pixels.assign(size_t(this->rowBytes) * size_t(height) + 16, fill);
+        header.reset(new uint8_t[size_t(headerSize)]);
+        pixmap = MapKPixmapHeader(header.get(), type, width, height, this->rowBytes, pixels.data());
+    }
+    // Row y without the padding at its end.
+    std::vector<uint8_t> Row(int y, int width, int bpp) const
+    {
+        const uint8_t* p = pixels.data() + size_t(y) * size_t(rowBytes);
+        return std::vector<uint8_t>(p, p + size_t(width) * size_t(bpp));
+    }
+    // The first width x height pixels as tight rows, for comparison with an expected image.
+    std::vector<uint8_t> Tight(int width, int height) const
+    {
+        std::vector<uint8_t> out;
+        for (int y = 0; y < height; ++y) {
+            const auto r = Row(y, width, KPixelTypeBytes(pixmap->GetPixelType()));
+            out.insert(out.end(), r.begin(), r.end());
+        }
+        return out;
+    }
+
+    std::vector<uint8_t> pixels;
+    std::unique_ptr<uint8_t[]> header;
+    KPixmap* pixmap = nullptr;
+    int32_t rowBytes = 0;
+};
+
+// Runs f and checks that it throws E (or a class derived from it) whose message passes the check.
+template <class E>
+void ExpectThrowMessage(const std::function<void()>& f, const std::function<bool(const std::string&)>& check,
+                        const std::string& wanted)
+{
+    try {
+        f();
+        ADD_FAILURE() << "nothing thrown; expected: " << wanted;
+    } catch (const KException& e) {
+        bool right = true;
+        if constexpr (!std::is_same_v<E, KException>)
+            right = dynamic_cast<const E*>(&e) != nullptr;
+        if (!right)
+            ADD_FAILURE() << "wrong exception class: " << e.GetDescription() << ": " << e.GetMessage();
+        else
+            EXPECT_TRUE(check(e.GetMessage())) << "message: " << e.GetMessage() << "\nwanted: " << wanted;
+    }
+}
+
+template <class E>
+void ExpectThrowText(const std::function<void()>& f, const std::string& message)
+{
+    ExpectThrowMessage<E>(f, [&](const std::string& m) { return m == message; }, message);
+}
+
+template <class E>
+void ExpectThrowContaining(const std::function<void()>& f, const std::string& piece)
+{
+    ExpectThrowMessage<E>(f, [&](const std::string& m) { return m.find(piece) != std::string::npos; }, piece);
+}
+
+// Reads the image at a reader index into a fresh pixmap of its own size and type.
+inline std::vector<uint8_t> DecodeImage(KQrlbImageReader& reader, int index, uint8_t fill = 0)
+{
+    KQrlbSize size;
+    int type = 0;
+    KUInt32 imageType = 0;
+    reader.GetImageInfo(index, size, type, imageType);
+    OwnedPixmap p(type, size.columns, size.rows, fill);
+    EXPECT_TRUE(reader.GetImage(index, p.pixmap, nullptr, nullptr));
+    return p.Tight(size.columns, size.rows);
+}
