@@ -54,13 +54,17 @@ public:
     KIFile* OpenFile(const KWString& name, int mode) override
     {
         KMemoryBytes& bytes = m_State->files[name.Str()];
-        if (mode & 2)
-            bytes = std::make_shared<std::vector<uint8_t>>();
-        else if (!bytes) {
+        if (mode & 2) {
+            if (!bytes || !(mode & 4))  // mode 6 keeps an existing file and starts at its end
+                bytes = std::make_shared<std::vector<uint8_t>>();
+        } else if (!bytes) {
             m_State->files.erase(name.Str());
             return nullptr;
         }
-        return new File(m_State, bytes, name.Str(), (mode & 2) != 0);
+        File* file = new File(m_State, bytes, name.Str(), (mode & 2) != 0);
+        if ((mode & 2) && (mode & 4))
+            file->Seek(static_cast<KUInt32>(bytes->size()));
+        return file;
     }
     void ListFiles(std::vector<KWString>& names) override
     {
