@@ -12,7 +12,7 @@
 #include "KQrlbImageReader.h"
 #include "KSCDiskWin.h"
 #include "KStorageURL.h"
-#include "KzrMemoryStorage.h"
+#include "KMemoryStorage.h"
 #include "KzrScene.h"
 #include "KzrStandard.h"
 
@@ -74,11 +74,10 @@ void Rate(benchmark::State& state)
 void BM_DecodeFromMemory(benchmark::State& state)
 {
     const uint32_t format = static_cast<uint32_t>(state.range(0));
-    auto data = std::make_shared<kzrsynth::MemoryFileData>();
-    data->bytes = FrameFile(format).bytes;
+    auto data = std::make_shared<std::vector<uint8_t>>(FrameFile(format).bytes);
     Target target(format);
     for (auto _ : state) {
-        KQrlbImageReader reader(new kzrsynth::MemoryFile(data, KWString("mem://frame")), KWString("frame"));
+        KQrlbImageReader reader(new KMemoryFile(data, KWString("mem://frame"), false), KWString("frame"));
         if (!reader.GetImage(0, target.pixmap, nullptr, nullptr))
             state.SkipWithError("cancelled");
         benchmark::DoNotOptimize(target.pixels.data());

@@ -206,15 +206,14 @@ TEST_F(RawTest, ProgressIsStoredAfterEveryRow)
     for (uint32_t format : {kFormatPacked12, kFormat48, kFormatHuffman10, kFormatHuffman8}) {
         const kzrsynth::BuiltFile f = BuildFile(OneImage(format, Content(format, 16, 4, 1)));
         const std::vector<uint64_t> starts = RowStarts(f);
-        KQrlbImageReader reader(Mem(f.bytes));
         double progress = -1;
         std::vector<double> seen;
-        m_Data->onRead = [&](uint64_t position, uint32_t) {
+        auto reader = MemoryReader(f.bytes, [&](uint64_t position, uint32_t) {
             if (std::find(starts.begin() + 1, starts.end(), position) != starts.end())
                 seen.push_back(progress);
-        };
+        });
         OwnedPixmap p(MapQrlbPixelFormatToKPixmapType(format), 16, 4);
-        ASSERT_TRUE(reader.GetImage(0, p.pixmap, &progress, nullptr));
+        ASSERT_TRUE(reader->GetImage(0, p.pixmap, &progress, nullptr));
         seen.push_back(progress);
         EXPECT_EQ(seen, (std::vector<double>{0, 0.25, 0.5, 0.75})) << format;
     }
@@ -225,18 +224,17 @@ TEST_F(RawTest, CancelWhileRowThreeIsReadStopsAfterIt)
     for (uint32_t format : {kFormatDelta10, kFormatHuffman8}) {
         const kzrsynth::BuiltFile f = BuildFile(OneImage(format, Content(format, 8, 10, 2)));
         const std::vector<uint64_t> starts = RowStarts(f);
-        KQrlbImageReader reader(Mem(f.bytes));
         uint8_t cancel = 0;
         int rowsRead = 0;
-        m_Data->onRead = [&](uint64_t position, uint32_t) {
+        auto reader = MemoryReader(f.bytes, [&](uint64_t position, uint32_t) {
             if (std::find(starts.begin(), starts.end(), position) != starts.end())
                 ++rowsRead;
             if (position == starts[3])
                 cancel = 1;
-        };
+        });
         const int type = MapQrlbPixelFormatToKPixmapType(format);
         OwnedPixmap p(type, 8, 10, 0xEE);
-        EXPECT_FALSE(reader.GetImage(0, p.pixmap, nullptr, &cancel));
+        EXPECT_FALSE(reader->GetImage(0, p.pixmap, nullptr, &cancel));
         EXPECT_EQ(rowsRead, 4);
         const int bpp = KPixelTypeBytes(type);
         const std::vector<uint8_t>& want = f.images[0].expected.pixels;
@@ -362,13 +360,8 @@ TEST_F(RawTest, EveryTruncationEndsInAnException)
         ReadEverything(reader);
     }
     for (size_t n = 0; n < whole.size(); ++n) {
-        std::vector<uint8_t> prefix(whole.begin(), whole.begin() + long(n));
         try {
-            KQrlbImageReader reader(new kzrsynth::MemoryFile(std::make_shared<kzrsynth::MemoryFileData>(
-                                                                 kzrsynth::MemoryFileData{prefix, false, {}, 0}),
-                                                             KWString("mem://cut")),
-                                    KWString("cut"));
-            ReadEverything(reader);
+            ReadEverything(*MemoryReader(std::vector<uint8_t>(whole.begin(), whole.begin() + long(n))));
             ADD_FAILURE() << "a file cut to " << n << " bytes read without complaint";
         } catch (const KException&) {
         }
@@ -387,11 +380,7 @@ TEST_F(RawTest, CorruptedBytesEndInAnswersOrExceptions)
             bytes[at] = static_cast<uint8_t>(state >> 24);
         }
         try {
-            KQrlbImageReader reader(new kzrsynth::MemoryFile(
-                                        std::make_shared<kzrsynth::MemoryFileData>(kzrsynth::MemoryFileData{bytes, false, {}, 0}),
-                                        KWString("mem://x")),
-                                    KWString("x"));
-            ReadEverything(reader);
+            ReadEverything(*MemoryReader(bytes));
         } catch (const KException&) {
         }
     }

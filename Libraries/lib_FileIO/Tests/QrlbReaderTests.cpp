@@ -302,16 +302,16 @@ TEST_F(RawTest, CalibrationIsReadInChunksWithProgressAndCancel)
     cam.type = kCamTypeCameraFile;
     cam.payload.assign(300000, 0x5A);
     spec.cams = {cam};
-    KQrlbImageReader reader(Mem(BuildFile(spec).bytes));
+    const std::vector<uint8_t> bytes = BuildFile(spec).bytes;
     double progress = -1;
     std::vector<double> seen;
     std::vector<uint32_t> reads;
-    m_Data->onRead = [&](uint64_t, uint32_t count) {
+    auto reader = MemoryReader(bytes, [&](uint64_t, uint32_t count) {
         reads.push_back(count);
         seen.push_back(progress);
-    };
+    });
     std::vector<uint8_t> buffer(300000);
-    EXPECT_EQ(reader.GetCamFile(0, buffer.data(), 300000, &progress, nullptr), 300000u);
+    EXPECT_EQ(reader->GetCamFile(0, buffer.data(), 300000, &progress, nullptr), 300000u);
     // The last three reads are the chunks; each sees the progress stored after the one before.
     ASSERT_GE(reads.size(), 3u);
     EXPECT_EQ(std::vector<uint32_t>(reads.end() - 3, reads.end()), (std::vector<uint32_t>{131072, 131072, 37856}));
@@ -320,11 +320,11 @@ TEST_F(RawTest, CalibrationIsReadInChunksWithProgressAndCancel)
     EXPECT_EQ(progress, 1.0);
 
     uint8_t cancel = 0;
-    m_Data->onRead = [&](uint64_t, uint32_t count) {
+    auto cancelled = MemoryReader(bytes, [&](uint64_t, uint32_t count) {
         if (count == 131072)
             cancel = 1;
-    };
-    EXPECT_EQ(reader.GetCamFile(0, buffer.data(), 300000, nullptr, &cancel), 0u);
+    });
+    EXPECT_EQ(cancelled->GetCamFile(0, buffer.data(), 300000, nullptr, &cancel), 0u);
 }
 
 TEST_F(RawTest, ImageInfoMapsFormatsToPixmapTypes)

@@ -16,8 +16,9 @@
 #include "KSCDiskWin.h"
 #include "KStorageURL.h"
 #include "KzrFileBuilder.h"
-#include "KzrMemoryStorage.h"
+#include "KMemoryStorage.h"
 #include "LumoTestSupport.h"
+#include "MemoryStorage.h"
 
 class RawTest : public ::testing::Test {
 protected:
@@ -25,21 +26,22 @@ protected:
     {
         setenv("LUMO_MACHINE", (m_Temp.Path() / "machine").c_str(), 1);
         RegisterDiskStorageClass();
-        kzrsynth::MemoryStorage::Register();
+        m_Memory = std::make_shared<memstore::State>();
+        RegisterStorageClass(KWString("mem"), new memstore::StorageClass(m_Memory));
     }
     void TearDown() override
     {
         ShutdownStorageClasses();
-        kzrsynth::MemoryStorage::Clear();
         unsetenv("LUMO_MACHINE");
     }
 
     // Puts bytes into the memory store; returns the file's URL.
     KWString Mem(const std::vector<uint8_t>& bytes, const std::u16string& name = u"f.kzr")
     {
-        m_Data = kzrsynth::MemoryStorage::Put(name, bytes);
-        return KWString(u"mem://") + KWString(name);
+        m_Memory->files[name] = std::make_shared<std::vector<uint8_t>>(bytes);
+        return KWString(u"mem://") + KWString(std::u16string_view(name));
     }
+    const std::vector<uint8_t>& MemBytes(const std::u16string& name = u"f.kzr") { return *m_Memory->files[name]; }
     // Writes bytes to a disk file of the scratch folder; returns its URL.
     KWString Disk(const std::vector<uint8_t>& bytes, const std::string& name = "f.kzr")
     {
@@ -50,8 +52,35 @@ protected:
     }
 
     lumotest::TempDir m_Temp;
-    std::shared_ptr<kzrsynth::MemoryFileData> m_Data;  // the last file put into memory
+    std::shared_ptr<memstore::State> m_Memory;
 };
+
+// A file in memory that tells a watcher about every read before it happens.
+class WatchedFile : public KMemoryFile {
+public:
+    using Watcher = std::function<void(uint64_t position, uint32_t count)>;
+    WatchedFile(const std::vector<uint8_t>& bytes, Watcher watcher)
+        : KMemoryFile(std::make_shared<std::vector<uint8_t>>(bytes), KWString("mem://watched"), false),
+          m_Watcher(std::move(watcher))
+    {
+    }
+    KUInt32 Read(void* buffer, KUInt32 count) override
+    {
+        if (m_Watcher)
+            m_Watcher(Tell(), count);
+        return KMemoryFile::Read(buffer, count);
+    }
+
+private:
+    Watcher m_Watcher;
+};
+
+// A reader over bytes in memory, optionally watched.
+inline std::unique_ptr<KQrlbImageReader> MemoryReader(const std::vector<uint8_t>& bytes,
+                                                      WatchedFile::Watcher watcher = nullptr)
+{
+    return std::make_unique<KQrlbImageReader>(new WatchedFile(bytes, std::move(watcher)), KWString("mem://watched"));
+}
 
 // A pixmap with rows of its own, filled with one byte.
 struct OwnedPixmap {

@@ -78,7 +78,7 @@ TEST_F(RawTest, WhiteBalanceNeedsAFieldAndRoomForTheTerminator)
         writer.Open(url);
         EXPECT_EQ(writer.SetWhiteBalance(c.text.c_str()), c.accepted) << c.text;
         writer.Close();
-        const std::vector<uint8_t>& after = m_Data->bytes;
+        const std::vector<uint8_t>& after = MemBytes();
         if (!c.accepted) {
             EXPECT_EQ(after, before);
             continue;
@@ -127,14 +127,23 @@ TEST_F(RawTest, AFailedWriteThrowsAndKeepsTheHeaderCopy)
     KQrlbImageWriter writer;
     writer.Open(url);
     writer.SetRotation(180);
-    m_Data->failWrites = true;
+    m_Memory->writeBudget = 0;  // the disk is full
     ExpectThrowContaining<KExceptionQrlbWriter>([&] { writer.SetRotation(90); }, "Error writing the rotation");
     EXPECT_EQ(writer.GetRotation(), 180);
     EXPECT_THROW(writer.SetMarkBits(1), KExceptionQrlbWriter);
     EXPECT_THROW(writer.SetWhiteBalance("Auto"), KExceptionQrlbWriter);
     writer.Close();
-    EXPECT_EQ(Changed(before, m_Data->bytes), (std::vector<size_t>{36}));
-    EXPECT_EQ(m_Data->flushes, 1);
+    EXPECT_EQ(Changed(before, MemBytes()), (std::vector<size_t>{36}));
+}
+
+TEST_F(RawTest, AFailedFlushReachesTheCaller)
+{
+    KQrlbImageWriter writer;
+    writer.Open(Mem(SmallFile()));
+    writer.SetMarkBits(2);
+    m_Memory->failFlush = true;
+    EXPECT_THROW(writer.Close(), KExceptionFileWrite);
+    writer.Close();  // the file is released already: nothing more happens
 }
 
 }  // namespace

@@ -7,14 +7,13 @@
 
 #include "KPixmap.h"
 #include "KQrlbImageReader.h"
-#include "KzrMemoryStorage.h"
+#include "KMemoryStorage.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    auto bytes = std::make_shared<kzrsynth::MemoryFileData>();
-    bytes->bytes.assign(data, data + size);
+    auto bytes = std::make_shared<std::vector<uint8_t>>(data, data + size);
     try {
-        KQrlbImageReader reader(new kzrsynth::MemoryFile(bytes, KWString("mem://fuzz.kzr")), KWString("fuzz.kzr"));
+        KQrlbImageReader reader(new KMemoryFile(bytes, KWString("mem://fuzz.kzr"), false), KWString("fuzz.kzr"));
         KInt32 columns = 0, rows = 0;
         reader.GetDimensions(columns, rows);
         (void)reader.GetWhiteBalance();
