@@ -18,12 +18,7 @@ KUInt32 Entry(KUInt32 row, KUInt32 column, KUInt32 mask)
 Image Numbered(int width, int height)
 {
     Image image(width, height);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) {
-            image.At(x, y, 0) = KInt16(100 * y + x);
-            image.At(x, y, 1) = KInt16(-(100 * y + x));
-            image.At(x, y, 2) = 7;
-        }
+    image.FillBy([](int x, int y, int c) { return c == 2 ? 7 : c == 0 ? 100 * y + x : -(100 * y + x); });
     return image;
 }
 

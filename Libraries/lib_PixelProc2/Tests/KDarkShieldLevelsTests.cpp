@@ -112,11 +112,7 @@ TEST(DarkShieldLevels, ColumnFilterAndDriftEnterTheShieldValues)
 {
     // A ramp of step 4: each value gains 4 x trunc(0.5 x 2048) / 2048 = 2 through the column filter.
     Image image(40, 12);
-    image.Fill(0);
-    for (int y = 0; y < 12; ++y)
-        for (int x = 0; x < 40; ++x)
-            for (int c = 0; c < 3; ++c)
-                image.At(x, y, c) = KInt16(4 * (x % 10));
+    image.FillBy([](int x, int, int) { return 4 * (x % 10); });
     // Left 1..8 (values 4..32, middle mean 18), right 31..38 (the same values).
     const KRect active(0, 1, 40, 11);
     EXPECT_DOUBLE_EQ(Measure(image, {1, 8, 31, 38}, active, {0.5, 0.5, 0.5}).base[2], 20.0);
@@ -135,11 +131,7 @@ TEST(DarkShieldLevels, SmoothingCentresTheLevelsAndRowGainScalesThem)
 {
     // Row y's shields read y: a ramp of levels whose mean goes to the base.
     Image image(32, 40);
-    image.Fill(0);
-    for (int y = 0; y < 40; ++y)
-        for (int x = 0; x < 32; ++x)
-            for (int c = 0; c < 3; ++c)
-                image.At(x, y, c) = KInt16(y);
+    image.FillBy([](int, int y, int) { return y; });
     const KRect active(0, 0, 32, 40);
     const Levels l = Measure(image, {1, 8, 20, 30}, active);
     EXPECT_GT(l.base[0], 5.0);

@@ -140,10 +140,7 @@ TEST(RawOffsets, DividesByTheTrimmedRowCountTowardZero)
 TEST(RawOffsets, ShiftZeroFollowsEveryColumn)
 {
     Frame frame(16, 8);
-    for (int y = 0; y < 8; ++y)
-        for (int x = 0; x < 16; ++x)
-            for (int c = 0; c < 3; ++c)
-                frame.At(x, y, c) = KUInt16((x * 37 + y * 11 + c * 5) % 300);
+    frame.FillBy([](int x, int y, int c) { return (x * 37 + y * 11 + c * 5) % 300; });
     std::vector<KInt16> offsets(48, 5);
     ASSERT_TRUE(CalculateRawOffsets(frame.Get(), offsets.data(), 1, 7, 2, 0));
     for (KInt16 o : offsets)

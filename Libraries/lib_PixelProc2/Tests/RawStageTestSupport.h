@@ -44,6 +44,15 @@ public:
         for (int32_t y = 0; y < Height(); ++y)
             std::fill(Row(y), Row(y) + size_t(Width()) * kSamples, v);
     }
+    // Every sample from value(x, y, c).
+    template <class F>
+    void FillBy(F value)
+    {
+        for (int32_t y = 0; y < Height(); ++y)
+            for (int32_t x = 0; x < Width(); ++x)
+                for (int c = 0; c < kSamples; ++c)
+                    At(x, y, c) = static_cast<Sample>(value(x, y, c));
+    }
 
 private:
     int32_t m_RowBytes;
