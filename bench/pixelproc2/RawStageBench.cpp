@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "KBadPixels.h"
@@ -160,9 +161,13 @@ void BM_DarkShieldLevels(benchmark::State& state)
 }
 BENCHMARK(BM_DarkShieldLevels)->Unit(benchmark::kMicrosecond);
 
-// Polynomial: 0 none, 1 each channel's own square (the default calibration's), 2 all nine terms.
+// Polynomial: 0 none, 1 each channel's own square (the default calibration's), 2 all nine terms; vector 0 runs
+// the baseline build on an AVX2 processor.
 void BM_ApplyRowCorrections(benchmark::State& state)
 {
+    std::optional<rawstage::BaselineKernels> build;
+    if (state.range(2) == 0)
+        build.emplace();
     rawstage::Image image = SharedImage();
     KPostPoly poly = {};
     if (state.range(0) >= 1)
@@ -196,10 +201,11 @@ void BM_ApplyRowCorrections(benchmark::State& state)
     PerPixel(state, kPixels);
 }
 BENCHMARK(BM_ApplyRowCorrections)
-    ->ArgNames({"poly", "square"})
-    ->Args({0, 0})
-    ->Args({1, 1})
-    ->Args({2, 1})
+    ->ArgNames({"poly", "square", "vector"})
+    ->Args({0, 0, 1})
+    ->Args({1, 1, 1})
+    ->Args({2, 1, 1})
+    ->Args({1, 1, 0})
     ->Unit(benchmark::kMillisecond);
 
 void BM_FixBadPixels(benchmark::State& state)
@@ -217,8 +223,11 @@ void BM_FixBadPixels(benchmark::State& state)
 }
 BENCHMARK(BM_FixBadPixels)->Unit(benchmark::kMicrosecond);
 
-void BM_RedSharpen(benchmark::State& state)
+void BM_RedSharpen(benchmark::State& state, bool vector)
 {
+    std::optional<rawstage::BaselineKernels> build;
+    if (!vector)
+        build.emplace();
     rawstage::Image image = SharedImage();
     for (auto _ : state) {
         rawstage::RedSharpenImage(image, 128, 2048, 0);
@@ -226,7 +235,8 @@ void BM_RedSharpen(benchmark::State& state)
     }
     PerPixel(state, kPixels);
 }
-BENCHMARK(BM_RedSharpen)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_RedSharpen, vector, true)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_RedSharpen, baseline, false)->Unit(benchmark::kMillisecond);
 
 void BM_Flare(benchmark::State& state)
 {

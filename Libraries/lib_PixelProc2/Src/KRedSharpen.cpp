@@ -2,13 +2,13 @@
 
 #include <algorithm>
 
-#include "KVectorClones.h"
+#include "KVectorKernels.h"
 
 namespace {
 
 // 1-4-6-4-1 over the red values (every third sample) with rounding; edge pixels repeat outwards, which gives
 // the edge formulas (11, 4, 1) and (5, 6, 4, 1).
-K_VECTOR_CLONES void SmoothRed(const KInt16* in, KInt32 n, KInt32* out)
+K_INLINE_BODY void SmoothRedBody(const KInt16* in, KInt32 n, KInt32* out)
 {
     auto red = [in](KInt32 i) { return KInt32(in[3 * i]); };
     if (n < 5) {
@@ -29,8 +29,8 @@ K_VECTOR_CLONES void SmoothRed(const KInt16* in, KInt32 n, KInt32* out)
 // Sharpens the red of columns 1 .. n - 2 of out. The blend at column i weighs G[i - 1], G[i] and G[i + 1], where
 // G is the vertically smoothed window V except for its first two columns, which come from the centre row's
 // horizontal smoothing alone (the walk that carries the left and centre values starts from those).
-K_VECTOR_CLONES void SharpenRed(KInt16* out, KInt32 n, const KInt32* const* s, KInt32 amount, KInt32 left,
-                                KInt32 right)
+K_INLINE_BODY void SharpenRedBody(KInt16* out, KInt32 n, const KInt32* const* s, KInt32 amount, KInt32 left,
+                                  KInt32 right)
 {
     const KInt64 centreWeight = KInt64(16384) - left - right;
     const KInt64 k = static_cast<KUInt32>(amount) * 2u / 3u;
@@ -59,6 +59,27 @@ K_VECTOR_CLONES void SharpenRed(KInt16* out, KInt32 n, const KInt32* const* s, K
     }
 }
 
+void SmoothRed(const KInt16* in, KInt32 n, KInt32* out)
+{
+    SmoothRedBody(in, n, out);
+}
+void SharpenRed(KInt16* out, KInt32 n, const KInt32* const* s, KInt32 amount, KInt32 left, KInt32 right)
+{
+    SharpenRedBody(out, n, s, amount, left, right);
+}
+
+#if K_HAVE_AVX2_BUILD
+K_AVX2 void SmoothRedAvx2(const KInt16* in, KInt32 n, KInt32* out)
+{
+    SmoothRedBody(in, n, out);
+}
+K_AVX2 void SharpenRedAvx2(KInt16* out, KInt32 n, const KInt32* const* s, KInt32 amount, KInt32 left,
+                           KInt32 right)
+{
+    SharpenRedBody(out, n, s, amount, left, right);
+}
+#endif
+
 }  // namespace
 
 void RedSharpenRow(const KInt16* input, KInt16* output, KInt32 amount, KRedSharpenRing& ring, KInt32 columns,
@@ -66,9 +87,17 @@ void RedSharpenRow(const KInt16* input, KInt16* output, KInt32 amount, KRedSharp
 {
     if (columns <= 0)
         return;
-    SmoothRed(input, columns, ring.m_pSlot[4]);
+    auto smooth = SmoothRed;
+    auto sharpen = SharpenRed;
+#if K_HAVE_AVX2_BUILD
+    if (KUseAvx2()) {
+        smooth = SmoothRedAvx2;
+        sharpen = SharpenRedAvx2;
+    }
+#endif
+    smooth(input, columns, ring.m_pSlot[4]);
     if (output && columns >= 5)
-        SharpenRed(output, columns, ring.m_pSlot, amount, left, right);
+        sharpen(output, columns, ring.m_pSlot, amount, left, right);
 
     KInt32* oldest = ring.m_pSlot[0];
     for (int i = 0; i < 4; ++i)

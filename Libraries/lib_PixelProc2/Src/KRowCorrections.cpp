@@ -3,7 +3,7 @@
 
 #include "KRounding.h"
 #include "KRowCorrections.h"
-#include "KVectorClones.h"
+#include "KVectorKernels.h"
 
 namespace {
 
@@ -51,7 +51,7 @@ inline KInt32 Add32(KInt32 a, KInt32 b)
 constexpr KInt32 kChunk = 64;
 
 template <PolyForm Form, bool Square>
-K_VECTOR_CLONES void CorrectColumns(KInt16* px, KInt32 count, RowState& st)
+K_INLINE_BODY void CorrectColumnsBody(KInt16* px, KInt32 count, RowState& st)
 {
     alignas(32) KInt32 in[3][kChunk + 1];  // as read; element 0 is the previous pixel
     alignas(32) KInt32 u[3][kChunk];
@@ -127,20 +127,44 @@ K_VECTOR_CLONES void CorrectColumns(KInt16* px, KInt32 count, RowState& st)
     }
 }
 
+template <PolyForm Form, bool Square>
+void CorrectColumns(KInt16* px, KInt32 count, RowState& st)
+{
+    CorrectColumnsBody<Form, Square>(px, count, st);
+}
+
+#if K_HAVE_AVX2_BUILD
+template <PolyForm Form, bool Square>
+K_AVX2 void CorrectColumnsAvx2(KInt16* px, KInt32 count, RowState& st)
+{
+    CorrectColumnsBody<Form, Square>(px, count, st);
+}
+#endif
+
 using Kernel = void (*)(KInt16*, KInt32, RowState&);
+
+template <PolyForm Form, bool Square>
+Kernel PickBuild()
+{
+#if K_HAVE_AVX2_BUILD
+    if (KUseAvx2())
+        return CorrectColumnsAvx2<Form, Square>;
+#endif
+    return CorrectColumns<Form, Square>;
+}
 
 template <bool Square>
 Kernel PickKernel(PolyForm form)
 {
     switch (form) {
     case PolyForm::None:
-        return CorrectColumns<PolyForm::None, Square>;
+        return PickBuild<PolyForm::None, Square>();
     case PolyForm::Squares:
-        return CorrectColumns<PolyForm::Squares, Square>;
+        return PickBuild<PolyForm::Squares, Square>();
     case PolyForm::OwnSquareAndCube:
-        return CorrectColumns<PolyForm::OwnSquareAndCube, Square>;
+        return PickBuild<PolyForm::OwnSquareAndCube, Square>();
     default:
-        return CorrectColumns<PolyForm::All, Square>;
+        return PickBuild<PolyForm::All, Square>();
     }
 }
 

@@ -6,6 +6,7 @@
 
 #include "KRounding.h"
 #include "KRowCorrections.h"
+#include "RawStageTestSupport.h"
 
 namespace {
 
@@ -247,10 +248,12 @@ std::vector<KInt16> ReferenceRow(const RowCase& rc)
 
 }  // namespace
 
-TEST(RowCorrections, MatchesTheColumnByColumnReference)
+namespace {
+
+// Random rows and settings, from gentle ones to values whose products pass 32 bits, over widths around the
+// kernel's chunk size and grids of several sizes.
+void CompareWithReference()
 {
-    // Random rows and settings, from gentle ones to values whose products pass 32 bits, over widths around the
-    // kernel's chunk size and grids of several sizes.
     std::mt19937 random(12345);
     auto uniform = [&](double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(random); };
     const int widths[] = {1, 2, 5, 63, 64, 65, 129, 300};
@@ -283,4 +286,13 @@ TEST(RowCorrections, MatchesTheColumnByColumnReference)
         ASSERT_EQ(rc.Run(), ReferenceRow(rc)) << "trial " << trial << ", " << n << " columns, form " << form
                                               << ", grid " << gridColumns;
     }
+}
+
+}  // namespace
+
+TEST(RowCorrections, MatchesTheColumnByColumnReference)
+{
+    CompareWithReference();
+    const rawstage::BaselineKernels baseline;
+    CompareWithReference();
 }

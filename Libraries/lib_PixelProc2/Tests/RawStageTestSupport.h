@@ -10,6 +10,7 @@
 #include "KPixmap.h"
 #include "KRedSharpen.h"
 #include "KRowCorrections.h"
+#include "KVectorKernels.h"
 
 namespace rawstage {
 
@@ -58,6 +59,15 @@ private:
     int32_t m_RowBytes;
     std::vector<uint64_t> m_Memory;  // 8-byte aligned
     KPixmapTemplate<PixelClass> m_Pixmap;
+};
+
+// While it lives the kernels run their baseline builds, also on an AVX2 processor.
+class BaselineKernels {
+public:
+    BaselineKernels() { KAllowAvx2(false); }
+    ~BaselineKernels() { KAllowAvx2(true); }
+    BaselineKernels(const BaselineKernels&) = delete;
+    BaselineKernels& operator=(const BaselineKernels&) = delete;
 };
 
 using Frame = OwnedPixmap<KPixelClass48RGB>;
