@@ -20,7 +20,18 @@ KRGBTriple ReadPixel<KPixelClass48BGR>(const KUInt8* p)
 }
 
 template <class PixelClass>
-KColorTriple Average(const KPixmapTemplate<PixelClass>& image, KInt32 step)
+KColorTriple AverageOf(const KPixmap* image, KInt32 step)
+{
+    const auto* typed = dynamic_cast<const KPixmapTemplate<PixelClass>*>(image);
+    if (!typed)
+        throw KExceptionPixelProc2("SubsampledAverage: input pixmap ptr is not specified type");
+    return SubsampledAverage(*typed, step);
+}
+
+}  // namespace
+
+template <class PixelClass>
+KColorTriple SubsampledAverage(const KPixmapTemplate<PixelClass>& image, KInt32 step)
 {
     step = std::max(step, 1);
     const KInt32 start = step / 2;
@@ -42,41 +53,12 @@ KColorTriple Average(const KPixmapTemplate<PixelClass>& image, KInt32 step)
     return {sum[0] / double(count), sum[1] / double(count), sum[2] / double(count)};
 }
 
-template <class PixelClass>
-KColorTriple AverageOf(const KPixmap* image, KInt32 step)
-{
-    const auto* typed = dynamic_cast<const KPixmapTemplate<PixelClass>*>(image);
-    if (!typed)
-        throw KExceptionPixelProc2("SubsampledAverage: input pixmap ptr is not specified type");
-    return SubsampledAverage(*typed, step);
-}
-
-}  // namespace
-
-KColorTriple SubsampledAverage(const KPixmapTemplate<KPixelClass24RGB>& image, KInt32 step)
-{
-    return Average(image, step);
-}
-KColorTriple SubsampledAverage(const KPixmapTemplate<KPixelClass30RGBL>& image, KInt32 step)
-{
-    return Average(image, step);
-}
-KColorTriple SubsampledAverage(const KPixmapTemplate<KPixelClass30RGB>& image, KInt32 step)
-{
-    return Average(image, step);
-}
-KColorTriple SubsampledAverage(const KPixmapTemplate<KPixelClass48RGB>& image, KInt32 step)
-{
-    return Average(image, step);
-}
-KColorTriple SubsampledAverage(const KPixmapTemplate<KPixelClass48SRGB>& image, KInt32 step)
-{
-    return Average(image, step);
-}
-KColorTriple SubsampledAverage(const KPixmapTemplate<KPixelClass48BGR>& image, KInt32 step)
-{
-    return Average(image, step);
-}
+template KColorTriple SubsampledAverage(const KPixmapTemplate<KPixelClass24RGB>&, KInt32);
+template KColorTriple SubsampledAverage(const KPixmapTemplate<KPixelClass30RGBL>&, KInt32);
+template KColorTriple SubsampledAverage(const KPixmapTemplate<KPixelClass30RGB>&, KInt32);
+template KColorTriple SubsampledAverage(const KPixmapTemplate<KPixelClass48RGB>&, KInt32);
+template KColorTriple SubsampledAverage(const KPixmapTemplate<KPixelClass48SRGB>&, KInt32);
+template KColorTriple SubsampledAverage(const KPixmapTemplate<KPixelClass48BGR>&, KInt32);
 
 KColorTriple SubsampledColorAverage(const KPixmap* image, KInt32 step)
 {
