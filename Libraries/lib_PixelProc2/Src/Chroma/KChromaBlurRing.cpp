@@ -1,0 +1,117 @@
+#include <algorithm>
+#include <cstring>
+
+#include "KChromaBlur.h"
+#include "KChromaCoring.h"
+
+namespace {
+
+// h[j] = (p[j-1] + 2 p[j] + p[j+1] + 2) >> 2, the edge pixels repeated.
+void SmoothBinomial(const KInt16* p, KInt16* h, KInt32 columns)
+{
+    if (columns == 1) {
+        std::memcpy(h, p, 3 * sizeof(KInt16));
+        return;
+    }
+    const ptrdiff_t end = 3 * static_cast<ptrdiff_t>(columns - 1);
+    for (int c = 0; c < 3; ++c) {
+        h[c] = static_cast<KInt16>((3 * p[c] + p[c + 3] + 2) >> 2);
+        h[end + c] = static_cast<KInt16>((p[end - 3 + c] + 3 * p[end + c] + 2) >> 2);
+    }
+    for (ptrdiff_t k = 3; k < end; ++k)
+        h[k] = static_cast<KInt16>((p[k - 3] + 2 * p[k] + p[k + 3] + 2) >> 2);
+}
+
+inline KInt16 Saturate(KInt32 v)
+{
+    return static_cast<KInt16>(std::clamp(v, -32768, 32767));
+}
+
+// h[j] = (p[j-2] + p[j-1] + p[j] + p[j+1] + p[j+2] + 2) >> 2, the edge pixels repeated: five quarters of the
+// mean, which the brightness matching expects.
+void SmoothBox(const KInt16* p, KInt16* h, KInt32 columns)
+{
+    auto edge = [&](KInt32 j) {
+        for (int c = 0; c < 3; ++c) {
+            KInt32 s = 2;
+            for (KInt32 i = j - 2; i <= j + 2; ++i)
+                s += p[3 * static_cast<ptrdiff_t>(std::clamp(i, 0, columns - 1)) + c];
+            h[3 * static_cast<ptrdiff_t>(j) + c] = Saturate(s >> 2);
+        }
+    };
+    for (KInt32 j = 0; j < std::min(2, columns); ++j)
+        edge(j);
+    for (KInt32 j = std::max(2, columns - 2); j < columns; ++j)
+        edge(j);
+    const ptrdiff_t end = 3 * static_cast<ptrdiff_t>(columns - 2);
+    for (ptrdiff_t k = 6; k < end; ++k)
+        h[k] = Saturate((p[k - 6] + p[k - 3] + p[k] + p[k + 3] + p[k + 6] + 2) >> 2);
+}
+
+template <int N>
+void Rotate(KChromaBlurRing<N>& ring)
+{
+    KInt16* oldest = ring.m_pSlot[0];
+    for (int i = 0; i + 1 < N; ++i)
+        ring.m_pSlot[i] = ring.m_pSlot[i + 1];
+    ring.m_pSlot[N - 1] = oldest;
+}
+
+}  // namespace
+
+void ChromaBlurRow3(const KInt16* input, KInt16* output, const double limits[3], KInt32 spatial,
+                    KChromaBlurRing3& ring, KInt32 columns, const KColorLUT& lut)
+{
+    if (columns <= 0 || !ChromaPassRuns("ChromaBlurRow3", limits, spatial, output == nullptr))
+        return;
+    SmoothBinomial(input, ring.m_pSlot[2], columns);
+    if (output != nullptr) {
+        const KChromaCoring coring(lut);
+        const KInt16* s0 = ring.m_pSlot[0];
+        const KInt16* s1 = ring.m_pSlot[1];
+        const KInt16* s2 = ring.m_pSlot[2];
+        const ptrdiff_t n = 3 * static_cast<ptrdiff_t>(columns);
+        for (ptrdiff_t k = 0; k < n; k += 3) {
+            KInt32 b[3];
+            for (int c = 0; c < 3; ++c)
+                b[c] = (s0[k + c] + 2 * s1[k + c] + s2[k + c]) >> 2;
+            coring.Apply(output + k, output[k], output[k + 1], output[k + 2], b[0], b[1], b[2]);
+        }
+    }
+    Rotate(ring);
+}
+
+void ChromaBlurRow(const KInt16* input, KInt16* output, const double limits[3], KInt32 spatial,
+                   KChromaBlurRing5& ring, KInt32 columns, const KColorLUT& lut)
+{
+    if (columns <= 0 || !ChromaPassRuns("ChromaBlurRow", limits, spatial, output == nullptr))
+        return;
+    SmoothBox(input, ring.m_pSlot[4], columns);
+    if (output != nullptr) {
+        // V, the sum of 25 box values, is about 25/4 of the local mean: q and the weights keep that scale.
+        const KInt64 sp = spatial;
+        const KInt64 q = sp * 25 / 4;
+        const KInt64 inv = 0x10000 / q;
+        const KChromaCoring coring(lut);
+        const KInt16* s[5];
+        for (int i = 0; i < 5; ++i)
+            s[i] = ring.m_pSlot[i];
+        const ptrdiff_t n = 3 * static_cast<ptrdiff_t>(columns);
+        for (ptrdiff_t k = 0; k < n; k += 3) {
+            KInt32 v[3];
+            for (int c = 0; c < 3; ++c)
+                v[c] = s[0][k + c] + s[1][k + c] + s[2][k + c] + s[3][k + c] + s[4][k + c];
+            const KInt32 xR = output[k], xG = output[k + 1], xB = output[k + 2];
+            const KInt64 xs = KInt64{xR} + xG + xB + sp;
+            const KInt64 vs = KInt64{v[0]} + v[1] + v[2];
+            KInt64 b[3] = {0, 0, 0};
+            if (xs >= 0) {
+                const KInt64 w = vs <= 0 ? xs * inv : (xs << 16) / (vs + q);
+                for (int c = 0; c < 3; ++c)
+                    b[c] = (v[c] * w + 32768) >> 16;
+            }
+            coring.Apply(output + k, xR, xG, xB, b[0], b[1], b[2]);
+        }
+    }
+    Rotate(ring);
+}

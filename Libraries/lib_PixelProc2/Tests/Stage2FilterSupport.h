@@ -1,0 +1,158 @@
+#pragma once
+// Helpers of the stage-2 filter tests and benchmarks: a working image over memory of its own, and the loops by
+// which the engine's stage 2 calls the row filters (the ring passes, the coarse pass, the highlight and
+// hot-pixel steps).
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "KChromaBlur.h"
+#include "KHighlights.h"
+#include "KHotPixels.h"
+#include "KPixmap.h"
+
+namespace stage2 {
+
+// A 48SRGB pixmap that owns its rows, each padded to a multiple of 4 bytes like a cache-held one.
+class WorkingImage {
+public:
+    WorkingImage(int32_t width, int32_t height)
+        : m_RowBytes((width * 6 + 3) / 4 * 4), m_Memory((size_t(m_RowBytes) * size_t(height) + 7) / 8),
+          m_Pixmap(m_Memory.data(), width, height, m_RowBytes)
+    {
+    }
+    WorkingImage(const WorkingImage& o) : WorkingImage(o.Width(), o.Height()) { *this = o; }
+    // Same size only: the pixels are copied, the pixmap keeps its memory.
+    WorkingImage& operator=(const WorkingImage& o)
+    {
+        std::copy(o.m_Memory.begin(), o.m_Memory.end(), m_Memory.begin());
+        return *this;
+    }
+
+    KPixmapTemplate<KPixelClass48SRGB>& Pixmap() { return m_Pixmap; }
+    const KPixmapTemplate<KPixelClass48SRGB>& Pixmap() const { return m_Pixmap; }
+    int32_t Width() const { return m_Pixmap.GetWidth(); }
+    int32_t Height() const { return m_Pixmap.GetHeight(); }
+    int16_t* Row(int32_t y) { return reinterpret_cast<int16_t*>(m_Pixmap.GetRow(y)); }
+    const int16_t* Row(int32_t y) const { return reinterpret_cast<const int16_t*>(m_Pixmap.GetRow(y)); }
+    int16_t& At(int32_t x, int32_t y, int c) { return Row(y)[3 * x + c]; }
+    int16_t At(int32_t x, int32_t y, int c) const { return Row(y)[3 * x + c]; }
+    void Set(int32_t x, int32_t y, int r, int g, int b)
+    {
+        At(x, y, 0) = int16_t(r);
+        At(x, y, 1) = int16_t(g);
+        At(x, y, 2) = int16_t(b);
+    }
+    void Fill(int r, int g, int b)
+    {
+        for (int32_t y = 0; y < Height(); ++y)
+            for (int32_t x = 0; x < Width(); ++x)
+                Set(x, y, r, g, b);
+    }
+    // Grey level plus uniform noise of +-amplitude per channel.
+    void FillNoise(uint32_t seed, int level, int amplitude)
+    {
+        std::mt19937 random(seed);
+        std::uniform_int_distribution<int> noise(-amplitude, amplitude);
+        for (int32_t y = 0; y < Height(); ++y)
+            for (int32_t x = 0; x < Width(); ++x)
+                for (int c = 0; c < 3; ++c)
+                    At(x, y, c) = int16_t(level + noise(random));
+    }
+    bool operator==(const WorkingImage& o) const
+    {
+        for (int32_t y = 0; y < Height(); ++y)
+            if (std::memcmp(Row(y), o.Row(y), size_t(Width()) * 6) != 0)
+                return false;
+        return true;
+    }
+
+private:
+    int32_t m_RowBytes;
+    std::vector<uint64_t> m_Memory;  // 8-byte aligned
+    KPixmapTemplate<KPixelClass48SRGB> m_Pixmap;
+};
+
+// Scratch rows of pixels for the ring and coarse passes: the engine takes them from a scratch pixmap.
+class Scratch {
+public:
+    Scratch(int32_t width, size_t rows) : m_Width(width), m_Data(size_t(width) * 3 * rows) {}
+    int16_t* Row(size_t i) { return m_Data.data() + i * size_t(m_Width) * 3; }
+    int16_t* Data() { return m_Data.data(); }
+
+private:
+    int32_t m_Width;
+    std::vector<int16_t> m_Data;
+};
+
+// The three-row chroma pass: rows 0 .. n as input (the last one repeated), output one row behind; at r = 1 the
+// smoothed first row is copied over ring slot 0.
+inline void ChromaBlur3Pass(WorkingImage& image, const double limits[3], int32_t spatial, const KColorLUT& lut)
+{
+    const int32_t rows = image.Height(), cols = image.Width();
+    Scratch scratch(cols, 3);
+    KChromaBlurRing3 ring;
+    for (int i = 0; i < 3; ++i)
+        ring.m_pSlot[i] = scratch.Row(size_t(i));
+    for (int32_t r = 0; r <= rows; ++r) {
+        if (r == 1)
+            std::copy(ring.m_pSlot[1], ring.m_pSlot[1] + size_t(cols) * 3, ring.m_pSlot[0]);
+        ChromaBlurRow3(image.Row(std::min(r, rows - 1)), r >= 1 ? image.Row(r - 1) : nullptr, limits, spatial, ring,
+                       cols, lut);
+    }
+}
+
+// The five-row chroma pass: rows 0 .. n + 1 as input, output two rows behind; at r = 2 ring slot 2 is copied
+// over slots 0 and 1.
+inline void ChromaBlur5Pass(WorkingImage& image, const double limits[3], int32_t spatial, const KColorLUT& lut)
+{
+    const int32_t rows = image.Height(), cols = image.Width();
+    Scratch scratch(cols, 5);
+    KChromaBlurRing5 ring;
+    for (int i = 0; i < 5; ++i)
+        ring.m_pSlot[i] = scratch.Row(size_t(i));
+    for (int32_t r = 0; r <= rows + 1; ++r) {
+        if (r == 2)
+            for (int i = 0; i < 2; ++i)
+                std::copy(ring.m_pSlot[2], ring.m_pSlot[2] + size_t(cols) * 3, ring.m_pSlot[i]);
+        ChromaBlurRow(image.Row(std::min(r, rows - 1)), r >= 2 ? image.Row(r - 2) : nullptr, limits, spatial, ring,
+                      cols, lut);
+    }
+}
+
+// The coarse chroma pass: the reduced image, then every row in order with the two work rows.
+inline void ChromaBlurCoarsePass(WorkingImage& image, const double limits[3], int32_t spatial, const KColorLUT& lut)
+{
+    const int32_t rows = image.Height(), cols = image.Width();
+    const size_t reduced = size_t((rows + 3) / 4) * size_t((cols + 3) / 4);
+    Scratch scratch(cols, 2 + (reduced + size_t(cols) - 1) / size_t(cols));
+    ChromaBlurReduce(image.Pixmap(), 5.0, scratch.Row(2));
+    for (int32_t r = 0; r < rows; ++r)
+        ChromaBlurCoarseRow(image.Row(r), r, 5.0, 5.0, limits, spatial, scratch.Row(2), scratch.Row(0), cols, lut);
+}
+
+// The highlight steps of stage 2 (neutralisation, then despeckle) with the limits of these saturation levels.
+inline void HighlightSteps(WorkingImage& image, const int32_t saturation[3], bool bulb)
+{
+    const int32_t rows = image.Height(), cols = image.Width();
+    const double neutral[3] = {1.0, 1.0, 1.0};
+    int32_t t[3], l[3], w[3];
+    CalculateHighlightLimits(neutral, saturation, t, l, w);
+    for (int32_t r = 0; r < rows; ++r)
+        NeutralizeHighlightsRow(image.Row(r), image.Row(std::max(r - 1, 0)), image.Row(std::min(r + 1, rows - 1)), cols,
+                                t, l, w);
+    for (int32_t r = 1; r < rows - 1; ++r)
+        (bulb ? DespeckleBulbRow : DespeckleRow)(image.Row(r), image.Row(r - 1), image.Row(r + 1), cols, t, l, w);
+}
+
+// The hot-pixel step of stage 2: rows 1 .. n - 2, top down.
+inline void HotPixelStep(WorkingImage& image, bool longExposure)
+{
+    for (int32_t r = 1; r < image.Height() - 1; ++r)
+        (longExposure ? RemoveHotPixelsRowLongExposure : RemoveHotPixelsRow)(image.Row(r - 1), image.Row(r),
+                                                                              image.Row(r + 1), image.Width());
+}
+
+}  // namespace stage2
