@@ -5,42 +5,12 @@
 
 namespace {
 
-// A pixel with its sum R + G + B.
-struct KSummed {
-    KInt32 v[3];
-    KInt32 sum;
-};
+constexpr KInt32 kChunk = 256;
 
-inline KSummed Load(const KInt16* row, KInt32 column)
+// The first of four values equal to m (0 .. 3); m is one of them.
+inline KInt32 FirstOf(KInt32 m, KInt32 a, KInt32 b, KInt32 c)
 {
-    const KInt16* p = row + 3 * static_cast<ptrdiff_t>(column);
-    return KSummed{{p[0], p[1], p[2]}, KInt32{p[0]} + p[1] + p[2]};
-}
-
-inline void Store(KInt16* row, KInt32 column, const KSummed& s)
-{
-    KInt16* p = row + 3 * static_cast<ptrdiff_t>(column);
-    p[0] = static_cast<KInt16>(s.v[0]);
-    p[1] = static_cast<KInt16>(s.v[1]);
-    p[2] = static_cast<KInt16>(s.v[2]);
-}
-
-// The first of four pixels with the largest (smallest) sum.
-inline const KSummed& Brightest(const KSummed& a, const KSummed& b, const KSummed& c, const KSummed& d)
-{
-    const KSummed* best = &a;
-    for (const KSummed* p : {&b, &c, &d})
-        if (p->sum > best->sum)
-            best = p;
-    return *best;
-}
-inline const KSummed& Darkest(const KSummed& a, const KSummed& b, const KSummed& c, const KSummed& d)
-{
-    const KSummed* best = &a;
-    for (const KSummed* p : {&b, &c, &d})
-        if (p->sum < best->sum)
-            best = p;
-    return *best;
+    return m == a ? 0 : (m == b ? 1 : (m == c ? 2 : 3));
 }
 
 // Largest sums below 6 count as 5.
@@ -49,54 +19,77 @@ inline KInt32 AtLeast5(KInt32 s)
     return s < 6 ? 5 : s;
 }
 
-// The replacement of pixel c (left l, right r; above ul u ur; below dl d dr), or null when it stays.
-const KSummed* HotPixelReplacement(const KSummed& c, const KSummed& l, const KSummed& r, const KSummed& ul,
-                                   const KSummed& u, const KSummed& ur, const KSummed& dl, const KSummed& d,
-                                   const KSummed& dr)
-{
-    const KInt32 s = c.sum;
-    if (s > l.sum && s > r.sum) {
-        const KInt32 high4 = AtLeast5(std::max({l.sum, r.sum, u.sum, d.sum}));
-        const KInt32 half = s / 2 + 10;
-        const bool strong = s > high4 && (c.v[0] > half || c.v[1] > half || c.v[2] > half);
-        if (!strong && s <= 2 * high4)
-            return nullptr;
-        const KInt32 high8 = AtLeast5(std::max({ul.sum, ur.sum, dl.sum, dr.sum}));
-        if ((!strong || s <= high8) && s <= 2 * high8)
-            return nullptr;
-        return high8 <= high4 ? &Brightest(l, r, u, d) : &Brightest(ul, ur, dl, dr);
-    }
-    if (s < l.sum && s < r.sum) {
-        const KInt32 low4 = std::min({l.sum, r.sum, u.sum, d.sum});
-        const KInt32 low8 = std::min({ul.sum, ur.sum, dl.sum, dr.sum});
-        if (s >= low4 || s >= low8)
-            return nullptr;
-        return low8 >= low4 ? &Darkest(l, r, u, d) : &Darkest(ul, ur, dl, dr);
-    }
-    return nullptr;
-}
-
 }  // namespace
 
 void RemoveHotPixelsRow(const KInt16* above, KInt16* row, const KInt16* below, KInt32 columns)
 {
     if (columns < 3)
         return;
-    // A window of three columns over the three rows; the row's own pixels are kept as they were before this
-    // call, since the pixel to the left may have been replaced already.
-    KSummed ul = Load(above, 0), u = Load(above, 1);
-    KSummed l = Load(row, 0), c = Load(row, 1);
-    KSummed dl = Load(below, 0), d = Load(below, 1);
-    for (KInt32 j = 1; j < columns - 1; ++j) {
-        const KSummed ur = Load(above, j + 1), r = Load(row, j + 1), dr = Load(below, j + 1);
-        if (const KSummed* n = HotPixelReplacement(c, l, r, ul, u, ur, dl, d, dr))
-            Store(row, j, *n);
-        ul = u;
-        u = ur;
-        l = c;
-        c = r;
-        dl = d;
-        d = dr;
+    // The row is filtered in chunks. For each chunk the pixel sums of the three rows are formed, then every
+    // pixel's decision is made without branches: code 0 keeps it, 1 + n takes neighbour n (0-3 left, right,
+    // upper, lower; 4-7 upper-left, upper-right, lower-left, lower-right). The row's own pixels come from a copy
+    // of its unfiltered values (the pixel to the left may have been replaced already): orig holds the pixel
+    // left of the chunk, the chunk and the pixel right of it.
+    KInt16 orig[3 * (kChunk + 2)];
+    KInt32 sa[kChunk + 2], sr[kChunk + 2], sb[kChunk + 2], top[kChunk];
+    unsigned char code[kChunk];
+    std::copy(row, row + 3, orig);
+    for (KInt32 j0 = 1; j0 < columns - 1; j0 += kChunk) {
+        const KInt32 n = std::min(kChunk, columns - 1 - j0);
+        const ptrdiff_t base = 3 * static_cast<ptrdiff_t>(j0 - 1);
+        std::copy(row + base + 3, row + base + 3 * (n + 2), orig + 3);
+        const KInt16* a = above + base;
+        const KInt16* b = below + base;
+        for (KInt32 i = 0; i < n + 2; ++i) {
+            sa[i] = a[3 * i] + a[3 * i + 1] + a[3 * i + 2];
+            sr[i] = orig[3 * i] + orig[3 * i + 1] + orig[3 * i + 2];
+            sb[i] = b[3 * i] + b[3 * i + 1] + b[3 * i + 2];
+        }
+        for (KInt32 i = 0; i < n; ++i)
+            top[i] = std::max(std::max<KInt32>(orig[3 * i + 3], orig[3 * i + 4]), KInt32{orig[3 * i + 5]});
+
+        for (KInt32 i = 0; i < n; ++i) {
+            const KInt32 s = sr[i + 1];
+            const KInt32 l = sr[i], r = sr[i + 2], u = sa[i + 1], d = sb[i + 1];
+            const KInt32 ul = sa[i], ur = sa[i + 2], dl = sb[i], dr = sb[i + 2];
+            const KInt32 max4 = std::max(std::max(l, r), std::max(u, d));
+            const KInt32 max8 = std::max(std::max(ul, ur), std::max(dl, dr));
+            const KInt32 min4 = std::min(std::min(l, r), std::min(u, d));
+            const KInt32 min8 = std::min(std::min(ul, ur), std::min(dl, dr));
+
+            // Bright: above both row neighbours; strong when above the direct ones with a channel over half its
+            // sum plus 10. It goes when strong or over twice the brightest direct neighbour, and then also strong
+            // and above the brightest diagonal, or over twice that.
+            const KInt32 high4 = AtLeast5(max4), high8 = AtLeast5(max8);
+            const bool strong = (s > high4) & (top[i] > s / 2 + 10);
+            const bool bright = (s > l) & (s > r) & (strong | (s > 2 * high4)) &
+                                ((strong & (s > high8)) | (s > 2 * high8));
+            // Dark: below all eight.
+            const bool dark = (s < l) & (s < r) & (s < min4) & (s < min8);
+
+            const bool brightDiagonal = high8 > high4, darkDiagonal = min8 < min4;
+            const KInt32 brightPick = brightDiagonal ? 5 + FirstOf(max8, ul, ur, dl) : 1 + FirstOf(max4, l, r, u);
+            const KInt32 darkPick = darkDiagonal ? 5 + FirstOf(min8, ul, ur, dl) : 1 + FirstOf(min4, l, r, u);
+            code[i] = static_cast<unsigned char>(bright ? brightPick : (dark ? darkPick : 0));
+        }
+
+        for (KInt32 i = 0; i < n; ++i) {
+            if (code[i] == 0)
+                continue;
+            const KInt16* from;
+            switch (code[i]) {
+            case 1: from = orig + 3 * i; break;
+            case 2: from = orig + 3 * (i + 2); break;
+            case 3: from = a + 3 * (i + 1); break;
+            case 4: from = b + 3 * (i + 1); break;
+            case 5: from = a + 3 * i; break;
+            case 6: from = a + 3 * (i + 2); break;
+            case 7: from = b + 3 * i; break;
+            default: from = b + 3 * (i + 2); break;
+            }
+            std::copy(from, from + 3, row + base + 3 * (i + 1));
+        }
+        std::copy(orig + 3 * n, orig + 3 * n + 3, orig);
     }
 }
 
@@ -106,7 +99,6 @@ void RemoveHotPixelsRowLongExposure(const KInt16* above, KInt16* row, const KInt
         return;
     // Each value is held between the smallest and the largest of its eight neighbours. The row is filtered in
     // chunks through a copy of its unfiltered values: orig[0..2] is the pixel left of the chunk.
-    constexpr KInt32 kChunk = 256;
     KInt16 orig[3 * (kChunk + 2)];
     std::copy(row, row + 3, orig);
     for (KInt32 j0 = 1; j0 < columns - 1; j0 += kChunk) {
