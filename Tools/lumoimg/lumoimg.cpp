@@ -13,6 +13,9 @@
 
 int JpegReadCommand(const std::vector<std::string>& args);
 int JpegWriteCommand(const std::vector<std::string>& args);
+int TiffWriteCommand(const std::vector<std::string>& args);
+int TiffReadCommand(const std::vector<std::string>& args);
+int PngReadCommand(const std::vector<std::string>& args);
 
 namespace {
 
@@ -22,6 +25,12 @@ const LumoImgCommand kCommands[] = {
      "jpeg-write IN.ppm OUT.jpg [--quality 1-100] [--props FILE.xml] [--thumbnail] [--icc FILE.icc] "
      "[--colorspace CODE] [--description TEXT]",
      JpegWriteCommand},
+    {"tiff-write",
+     "tiff-write IN.ppm|IN.pgm OUT.tif [--bits 8|11|16] [--props FILE.xml | --tags FILE.xml] [--thumbnail] "
+     "[--cs CODE] [--icc FILE.icc]",
+     TiffWriteCommand},
+    {"tiff-read", "tiff-read IN.tif OUT.ppm|OUT.pgm [--scale 0-8] [--props]", TiffReadCommand},
+    {"png-read", "png-read IN.png OUT.ppm [--alpha OUT.pgm]", PngReadCommand},
 };
 
 void PrintUsage(std::FILE* to)

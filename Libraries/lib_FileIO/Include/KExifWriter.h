@@ -26,7 +26,9 @@ KWString GetExifCameraModelMakerNote();
 // Size in bytes of the TIFF EXIF directory block.
 constexpr KUInt32 kExifIfdBlockSize = 986;
 
-// The EXIF directory block of a TIFF file, offsets counted from its first byte. `size` is set to 986; the
+// The EXIF directory block of a TIFF file, offsets counted from its first byte, or, with fileOffset, from the
+// start of a file in which the block lies at fileOffset (a sub-directory of that file). `size` is set to 986; the
 // vector is padded with 0xFF to whole 32-bit words (988 bytes) so that it can be stored as a LONG field.
 std::vector<KUInt8> BuildExifIfdBlock(const KPropTree& tree, KInt32 width, KInt32 height, int colorSpaceCode,
-                                      const KWString& softwareName, const KVersionInfo& version, KUInt32& size);
+                                      const KWString& softwareName, const KVersionInfo& version, KUInt32& size,
+                                      KUInt32 fileOffset = 0);

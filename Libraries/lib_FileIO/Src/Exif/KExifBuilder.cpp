@@ -25,10 +25,10 @@ constexpr size_t kMakerNoteSize = 512, kMakerNoteDataAt = 124;
 constexpr size_t kJpegExifDataAt = 282, kTiffExifDataAt = 270, kExifDataSize = 716;
 
 // A work buffer of a fixed size filled with 0xFF; every store is checked against its end. Offsets written
-// into entries count from `origin` (the TIFF header).
+// into entries count from `origin` (the TIFF header), plus `base` when the buffer itself lies at base in a file.
 class BlockBuffer {
 public:
-    BlockBuffer(size_t size, size_t origin) : m_Bytes(size, 0xFF), m_Origin(origin) {}
+    BlockBuffer(size_t size, size_t origin, KUInt32 base = 0) : m_Bytes(size, 0xFF), m_Origin(origin), m_Base(base) {}
 
     void PutBytes(size_t at, const void* data, size_t n) { std::memcpy(priAt(at, n), data, n); }
     void Put16(size_t at, KUInt16 v)
@@ -41,7 +41,7 @@ public:
     void PutRational(size_t at, KUInt32 n, KUInt32 d) { WriteExifRational(priAt(at, 8), false, n, d); }
     void PutSRational(size_t at, KInt32 n, KInt32 d) { WriteExifSRational(priAt(at, 8), false, n, d); }
 
-    KUInt32 Offset(size_t at) const { return static_cast<KUInt32>(at - m_Origin); }
+    KUInt32 Offset(size_t at) const { return static_cast<KUInt32>(at - m_Origin) + m_Base; }
 
     void Entry(size_t at, KUInt16 tag, KUInt16 type, KUInt32 count)
     {
@@ -98,6 +98,7 @@ private:
 
     std::vector<KUInt8> m_Bytes;
     size_t m_Origin;
+    KUInt32 m_Base;
 };
 
 // Everything the EXIF directory needs, read from the tree once.
@@ -361,12 +362,12 @@ std::vector<KUInt8> BuildExifApp1Segment(const KPropTree& tree, KInt32 width, KI
 }
 
 std::vector<KUInt8> BuildExifIfdBlockAt(const KPropTree& tree, KInt32 width, KInt32 height, int colorSpaceCode,
-                                        std::time_t now, KUInt32& size)
+                                        std::time_t now, KUInt32& size, KUInt32 fileOffset)
 {
     ExifValues v = ReadExifValues(tree, width, height, colorSpaceCode, false);
     char dateTime[20] = {};
     FormatExifDateTime(now, false, dateTime);
-    BlockBuffer b((kExifIfdBlockSize + 3) / 4 * 4, 0);
+    BlockBuffer b((kExifIfdBlockSize + 3) / 4 * 4, 0, fileOffset);
     WriteExifDirectory(b, 0, kTiffExifDataAt, v, dateTime);
     size = kExifIfdBlockSize;
     return std::move(b.Bytes());

@@ -21,7 +21,7 @@ std::vector<KUInt8> BuildExifApp1Segment(const KPropTree& tree, KInt32 width, KI
                                          const std::vector<KUInt8>& thumbnail, std::time_t now);
 
 std::vector<KUInt8> BuildExifIfdBlockAt(const KPropTree& tree, KInt32 width, KInt32 height, int colorSpaceCode,
-                                        std::time_t now, KUInt32& size);
+                                        std::time_t now, KUInt32& size, KUInt32 fileOffset = 0);
 
 // "YYYY:MM:DD hh:mm:ss" and its zero byte, in UTC or local time.
 void FormatExifDateTime(std::time_t t, bool utc, char* dest);

@@ -75,7 +75,8 @@ KWString GetExifCameraModelMakerNote()
 }
 
 std::vector<KUInt8> BuildExifIfdBlock(const KPropTree& tree, KInt32 width, KInt32 height, int colorSpaceCode,
-                                      const KWString& softwareName, const KVersionInfo& version, KUInt32& size)
+                                      const KWString& softwareName, const KVersionInfo& version, KUInt32& size,
+                                      KUInt32 fileOffset)
 {
-    return BuildExifIfdBlockAt(tree, width, height, colorSpaceCode, std::time(nullptr), size);
+    return BuildExifIfdBlockAt(tree, width, height, colorSpaceCode, std::time(nullptr), size, fileOffset);
 }
