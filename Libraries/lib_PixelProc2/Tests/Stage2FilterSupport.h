@@ -1,7 +1,6 @@
 #pragma once
 // Helpers of the stage-2 filter tests and benchmarks: a working image over memory of its own, and the loops by
-// which the engine's stage 2 calls the row filters (the ring passes, the coarse pass, the highlight and
-// hot-pixel steps).
+// which the engine's stage 2 calls the row filters (the ring passes, the coarse pass, the hot-pixel step).
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -9,7 +8,6 @@
 #include <vector>
 
 #include "KChromaBlur.h"
-#include "KHighlights.h"
 #include "KHotPixels.h"
 #include "KPixmap.h"
 
@@ -131,20 +129,6 @@ inline void ChromaBlurCoarsePass(WorkingImage& image, const double limits[3], in
     ChromaBlurReduce(image.Pixmap(), 5.0, scratch.Row(2));
     for (int32_t r = 0; r < rows; ++r)
         ChromaBlurCoarseRow(image.Row(r), r, 5.0, 5.0, limits, spatial, scratch.Row(2), scratch.Row(0), cols, lut);
-}
-
-// The highlight steps of stage 2 (neutralisation, then despeckle) with the limits of these saturation levels.
-inline void HighlightSteps(WorkingImage& image, const int32_t saturation[3], bool bulb)
-{
-    const int32_t rows = image.Height(), cols = image.Width();
-    const double neutral[3] = {1.0, 1.0, 1.0};
-    int32_t t[3], l[3], w[3];
-    CalculateHighlightLimits(neutral, saturation, t, l, w);
-    for (int32_t r = 0; r < rows; ++r)
-        NeutralizeHighlightsRow(image.Row(r), image.Row(std::max(r - 1, 0)), image.Row(std::min(r + 1, rows - 1)), cols,
-                                t, l, w);
-    for (int32_t r = 1; r < rows - 1; ++r)
-        (bulb ? DespeckleBulbRow : DespeckleRow)(image.Row(r), image.Row(r - 1), image.Row(r + 1), cols, t, l, w);
 }
 
 // The hot-pixel step of stage 2: rows 1 .. n - 2, top down.
