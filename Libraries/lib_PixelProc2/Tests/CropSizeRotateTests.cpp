@@ -8,6 +8,7 @@
 #include "KExceptionPixelProc2.h"
 #include "KGlobalLUTs.h"
 #include "KResampleTable.h"
+#include "RawStageTestSupport.h"
 
 namespace {
 
@@ -303,11 +304,13 @@ TEST(CropSizeRotate, NeutralWhiteEncodesThroughTheCubeRoot)
     EXPECT_EQ(lum.Get(2, 2), 4107);  // the luminance weights sum to 16383 and round back to 4096
 }
 
-TEST(CropSizeRotate, ResampledPixelsEqualTheExactSums)
+namespace {
+
+// Through an identity encoding without green correction the output is the filtered sample itself (kept to 16
+// bits), so every pixel must equal ResamplePixel4x4 at its position, the 64-bit sum. Moderate values take the
+// 32-bit path of the stage; full-scale ones must give the same as the exact sums.
+void CheckResampledPixels()
 {
-    // Through an identity encoding without green correction the output is the filtered sample itself (kept
-    // to 16 bits), so every pixel must equal ResamplePixel4x4 at its position, the 64-bit sum. Moderate
-    // values take the 32-bit path of the stage; full-scale ones must give the same as the exact sums.
     for (int range : {6000, 32767}) {
         WorkingImage in(50, 40);
         std::mt19937 random(range);
@@ -354,4 +357,13 @@ TEST(CropSizeRotate, ResampledPixelsEqualTheExactSums)
             EXPECT_GT(checked, ow * oh / 2);
         }
     }
+}
+
+}  // namespace
+
+TEST(CropSizeRotate, ResampledPixelsEqualTheExactSums)
+{
+    CheckResampledPixels();
+    const rawstage::BaselineKernels baseline;
+    CheckResampledPixels();
 }

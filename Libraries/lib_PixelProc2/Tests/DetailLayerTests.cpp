@@ -6,6 +6,7 @@
 
 #include "DevelopTestImages.h"
 #include "KDetailLayer.h"
+#include "RawStageTestSupport.h"
 
 namespace {
 
@@ -81,14 +82,16 @@ TEST(DetailLayer, ConstantImageBecomesZero)
     }
 }
 
-TEST(DetailLayer, InPlaceEqualsTheSeparableFilterOfTheOriginal)
+namespace {
+
+// Rows above the current one are already rewritten when it is filtered; the result must still be that of the
+// original image. Sizes include the narrow ones (fewer columns than taps) and a single row.
+void CheckInPlace()
 {
-    // Rows above the current one are already rewritten when it is filtered; the result must still be that of
-    // the original image. Sizes include the narrow ones (fewer columns than taps) and a single row.
     struct Size {
         int w, h;
     };
-    const Size sizes[] = {{23, 17}, {1, 5}, {2, 3}, {3, 1}, {4, 4}, {5, 2}, {64, 1}, {1, 1}};
+    const Size sizes[] = {{23, 17}, {1, 5}, {2, 3}, {3, 1}, {4, 4}, {5, 2}, {64, 1}, {1, 1}, {301, 3}};
     uint32_t seed = 1;
     for (const Size& s : sizes) {
         for (double factor : {0.3, 1.0, 4.0}) {
@@ -101,6 +104,15 @@ TEST(DetailLayer, InPlaceEqualsTheSeparableFilterOfTheOriginal)
                     ASSERT_EQ(img.Get(x, y), want[size_t(y) * s.w + x]) << s.w << "x" << s.h << " " << factor;
         }
     }
+}
+
+}  // namespace
+
+TEST(DetailLayer, InPlaceEqualsTheSeparableFilterOfTheOriginal)
+{
+    CheckInPlace();
+    const rawstage::BaselineKernels baseline;
+    CheckInPlace();
 }
 
 TEST(DetailLayer, OneRowUsesItselfVertically)

@@ -12,6 +12,7 @@
 #include "KRGBTripleOps.h"
 #include "KRounding.h"
 #include "KToneCurve.h"
+#include "RawStageTestSupport.h"
 
 namespace {
 
@@ -214,11 +215,13 @@ TEST(OutputStage, NeutralGreysStayNeutralInEveryOutputSpace)
     }
 }
 
-TEST(OutputStage, EveryPixelFollowsTheSteps)
+namespace {
+
+// Random images and tables against the steps written out with the per-pixel helpers: detail, tone, matrix,
+// toe, saturation, gamma. A gentle matrix lets the stage sum in 32 bits, a steep one (rows of absolute sum 8
+// and more) makes it use 64 bits; both must agree with the steps.
+void CheckEveryPixel()
 {
-    // Random images and tables against the steps written out with the per-pixel helpers: detail, tone,
-    // matrix, toe, saturation, gamma. A gentle matrix lets the stage sum in 32 bits, a steep one (rows of
-    // absolute sum 8 and more) makes it use 64 bits; both must agree with the steps.
     std::mt19937 random(7);
     auto any = [&](int low, int high) { return std::uniform_int_distribution<int>(low, high)(random); };
     auto tone = MakeColorLUT([&](int, int) { return any(-3000, 20000); });
@@ -254,4 +257,13 @@ TEST(OutputStage, EveryPixelFollowsTheSteps)
                 }
         }
     }
+}
+
+}  // namespace
+
+TEST(OutputStage, EveryPixelFollowsTheSteps)
+{
+    CheckEveryPixel();
+    const rawstage::BaselineKernels baseline;
+    CheckEveryPixel();
 }

@@ -7,7 +7,7 @@
 #include "KExceptionPixelProc2.h"
 #include "KRGBTripleOps.h"
 #include "KRounding.h"
-#include "KVectorClones.h"
+#include "KVectorKernels.h"
 
 namespace {
 
@@ -52,7 +52,7 @@ void TonePass(const KOutputSetup& s, const KInt16* w, const KInt16* d, KInt32 co
 }
 
 template <bool Wide>
-inline KInt32 MatrixRow(const KFixedMatrix3x3& m, int i, KInt32 a, KInt32 b, KInt32 c)
+K_INLINE_BODY KInt32 MatrixRow(const KFixedMatrix3x3& m, int i, KInt32 a, KInt32 b, KInt32 c)
 {
     if constexpr (Wide)
         return static_cast<KInt32>((KInt64(m[i * 3]) * a + KInt64(m[i * 3 + 1]) * b + KInt64(m[i * 3 + 2]) * c + 4096) >> 13);
@@ -61,7 +61,7 @@ inline KInt32 MatrixRow(const KFixedMatrix3x3& m, int i, KInt32 a, KInt32 b, KIn
 }
 
 // The toe of ApplyShadowToe without branches: the square is formed unsigned, and only used where 0 <= t < 1024.
-inline KInt32 Toe(KInt32 r, KInt32 k)
+K_INLINE_BODY KInt32 Toe(KInt32 r, KInt32 k)
 {
     const KInt32 t = r + k + 512;
     const KInt32 lifted = static_cast<KInt32>((KUInt32(t) * KUInt32(t)) >> 11) - k;
@@ -72,7 +72,8 @@ inline KInt32 Toe(KInt32 r, KInt32 k)
 
 // Matrix, toe and saturation; the results are left as gamma-table indices.
 template <bool Wide>
-K_VECTOR_CLONES void ColourPass(const KFixedMatrix3x3& m, KUInt32 gammaMask, KInt32 cols, KInt32* c0, KInt32* c1, KInt32* c2)
+K_INLINE_BODY void ColourBody(const KFixedMatrix3x3& m, KUInt32 gammaMask, KInt32 cols, KInt32* c0, KInt32* c1,
+                              KInt32* c2)
 {
     for (KInt32 x = 0; x < cols; ++x) {
         const KInt32 a = c0[x], b = c1[x], c = c2[x];
@@ -86,6 +87,38 @@ K_VECTOR_CLONES void ColourPass(const KFixedMatrix3x3& m, KUInt32 gammaMask, KIn
         c1[x] = static_cast<KInt32>(KUInt32(Toe(r1, k)) & gammaMask);
         c2[x] = static_cast<KInt32>(KUInt32(Toe(r2, k)) & gammaMask);
     }
+}
+
+using KColourPassFunction = void (*)(const KFixedMatrix3x3&, KUInt32, KInt32, KInt32*, KInt32*, KInt32*);
+
+void ColourPass32(const KFixedMatrix3x3& m, KUInt32 gammaMask, KInt32 cols, KInt32* c0, KInt32* c1, KInt32* c2)
+{
+    ColourBody<false>(m, gammaMask, cols, c0, c1, c2);
+}
+void ColourPass64(const KFixedMatrix3x3& m, KUInt32 gammaMask, KInt32 cols, KInt32* c0, KInt32* c1, KInt32* c2)
+{
+    ColourBody<true>(m, gammaMask, cols, c0, c1, c2);
+}
+#if K_HAVE_AVX2_BUILD
+K_AVX2 void ColourPass32Avx2(const KFixedMatrix3x3& m, KUInt32 gammaMask, KInt32 cols, KInt32* c0, KInt32* c1,
+                             KInt32* c2)
+{
+    ColourBody<false>(m, gammaMask, cols, c0, c1, c2);
+}
+K_AVX2 void ColourPass64Avx2(const KFixedMatrix3x3& m, KUInt32 gammaMask, KInt32 cols, KInt32* c0, KInt32* c1,
+                             KInt32* c2)
+{
+    ColourBody<true>(m, gammaMask, cols, c0, c1, c2);
+}
+#endif
+
+KColourPassFunction ColourPassFor(bool wide)
+{
+#if K_HAVE_AVX2_BUILD
+    if (KUseAvx2())
+        return wide ? ColourPass64Avx2 : ColourPass32Avx2;
+#endif
+    return wide ? ColourPass64 : ColourPass32;
 }
 
 // Gamma codes (unsigned 16-bit) stored in the output type, fixed per instantiation.
@@ -107,14 +140,11 @@ void OutputRows(const KOutputSetup& s, const KPixmap& working, const KPixmap& de
     KInt32* c0 = buffer.data();
     KInt32* c1 = c0 + cols;
     KInt32* c2 = c1 + cols;
-    const bool wide = !MatrixFits32Bits(s.m_Matrix);
+    const KColourPassFunction colourPass = ColourPassFor(!MatrixFits32Bits(s.m_Matrix));
     for (KInt32 y = 0; y < working.GetHeight(); ++y) {
         TonePass(s, reinterpret_cast<const KInt16*>(working.GetRow(y)), reinterpret_cast<const KInt16*>(detail.GetRow(y)),
                  cols, c0, c1, c2);
-        if (wide)
-            ColourPass<true>(s.m_Matrix, s.m_GammaMask, cols, c0, c1, c2);
-        else
-            ColourPass<false>(s.m_Matrix, s.m_GammaMask, cols, c0, c1, c2);
+        colourPass(s.m_Matrix, s.m_GammaMask, cols, c0, c1, c2);
         StorePass<PixelClass>(s.m_pGamma, cols, c0, c1, c2, out.GetRow(y));
     }
 }

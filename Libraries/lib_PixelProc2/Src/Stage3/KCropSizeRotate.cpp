@@ -9,7 +9,7 @@
 #include "KResampleKernel.h"
 #include "KResampleTable.h"
 #include "KRounding.h"
-#include "KVectorClones.h"
+#include "KVectorKernels.h"
 
 // Positions are 32-bit fixed point with 14 fractional bits. They advance by whole-number additions of the
 // column and row steps, with the wrap-around of 32-bit arithmetic (done in unsigned values, so that a position
@@ -125,8 +125,8 @@ void NearestRow(const KFrame& in, const KWalk& walk, KInt32 u0, KInt32 v, KInt32
 // The windowed-sinc sample at the position rounded to sixteenths, or the marker where its 4 x 4 neighbourhood
 // would not lie well inside the frame. Narrow: every sum is known to fit 32 bits.
 template <bool Narrow>
-K_VECTOR_CLONES void ResampleRow(const KFrame& in, const KResampleKernels& kernels, const KWalk& walk, KInt32 u0,
-                                 KInt32 v, KInt32 count, const KEncoder& enc, KInt16* out, KInt16* lum)
+K_INLINE_BODY void ResampleRowBody(const KFrame& in, const KResampleKernels& kernels, const KWalk& walk, KInt32 u0,
+                                   KInt32 v, KInt32 count, const KEncoder& enc, KInt16* out, KInt16* lum)
 {
     const KInt64 limitX = (KInt64(in.m_Width) - 2) * 16, limitY = (KInt64(in.m_Height) - 2) * 16;
     KUInt32 px = walk.X(u0, v), py = walk.Y(u0, v);
@@ -146,8 +146,40 @@ K_VECTOR_CLONES void ResampleRow(const KFrame& in, const KResampleKernels& kerne
     }
 }
 
+using KResampleRowFunction = void (*)(const KFrame&, const KResampleKernels&, const KWalk&, KInt32, KInt32, KInt32,
+                                      const KEncoder&, KInt16*, KInt16*);
+
+void ResampleRow32(const KFrame& in, const KResampleKernels& kernels, const KWalk& walk, KInt32 u0, KInt32 v,
+                   KInt32 count, const KEncoder& enc, KInt16* out, KInt16* lum)
+{
+    ResampleRowBody<true>(in, kernels, walk, u0, v, count, enc, out, lum);
+}
+void ResampleRow64(const KFrame& in, const KResampleKernels& kernels, const KWalk& walk, KInt32 u0, KInt32 v,
+                   KInt32 count, const KEncoder& enc, KInt16* out, KInt16* lum)
+{
+    ResampleRowBody<false>(in, kernels, walk, u0, v, count, enc, out, lum);
+}
+#if K_HAVE_AVX2_BUILD
+K_AVX2 void ResampleRow32Avx2(const KFrame& in, const KResampleKernels& kernels, const KWalk& walk, KInt32 u0,
+                              KInt32 v, KInt32 count, const KEncoder& enc, KInt16* out, KInt16* lum)
+{
+    ResampleRowBody<true>(in, kernels, walk, u0, v, count, enc, out, lum);
+}
+#endif
+
+KResampleRowFunction ResampleRowFor(bool narrow)
+{
+    if (!narrow)
+        return ResampleRow64;
+#if K_HAVE_AVX2_BUILD
+    if (KUseAvx2())
+        return ResampleRow32Avx2;
+#endif
+    return ResampleRow32;
+}
+
 // The largest absolute sample of the frame.
-K_VECTOR_CLONES KInt32 SampleBound(const KFrame& in)
+KInt32 SampleBound(const KFrame& in)
 {
     KInt32 low = 0, high = 0;
     for (KInt32 y = 0; y < in.m_Height; ++y) {
@@ -209,16 +241,15 @@ double CropSizeRotateMore(const KPixmapTemplate<KPixelClass48SRGB>& input, const
         }
     }
 
+    const KResampleRowFunction resampleRow = ResampleRowFor(kernels.m_bNarrow);
     for (KInt32 r = 0; r < cropHeight && cropWidth > 0; ++r) {
         KInt16* o = reinterpret_cast<KInt16*>(out.GetRow(r));
         KInt16* l = reinterpret_cast<KInt16*>(luminance.GetRow(r));
         const KInt32 v = Wrap(KUInt32(crop.top) + KUInt32(r));
         if (nearest)
             NearestRow(in, walk, crop.left, v, cropWidth, enc, o, l);
-        else if (kernels.m_bNarrow)
-            ResampleRow<true>(in, kernels, walk, crop.left, v, cropWidth, enc, o, l);
         else
-            ResampleRow<false>(in, kernels, walk, crop.left, v, cropWidth, enc, o, l);
+            resampleRow(in, kernels, walk, crop.left, v, cropWidth, enc, o, l);
     }
     return factor;
 }

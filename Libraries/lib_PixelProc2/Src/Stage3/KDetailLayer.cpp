@@ -5,14 +5,14 @@
 #include <vector>
 
 #include "KRounding.h"
-#include "KVectorClones.h"
+#include "KVectorKernels.h"
 
 // Sums are formed in 32 bits with the wrap-around of 32-bit arithmetic (unsigned, so that absurd weights from
 // a nonsense factor stay defined); for factors of 0 and above the taps are non-negative and nothing wraps.
 
 namespace {
 
-KInt32 Taps(KInt32 w0, KInt32 w1, KInt32 w2, KInt32 centre, KInt32 near1, KInt32 near2, KInt32 far1, KInt32 far2)
+K_INLINE_BODY KInt32 Taps(KInt32 w0, KInt32 w1, KInt32 w2, KInt32 centre, KInt32 near1, KInt32 near2, KInt32 far1, KInt32 far2)
 {
     const KUInt32 s = KUInt32(w1) * KUInt32(near1 + near2) + KUInt32(w2) * KUInt32(far1 + far2) +
                       KUInt32(w0) * KUInt32(centre) + 2048u;
@@ -20,7 +20,7 @@ KInt32 Taps(KInt32 w0, KInt32 w1, KInt32 w2, KInt32 centre, KInt32 near1, KInt32
 }
 
 // Vertical low-pass of row y into v; the row's values are saved into p2 (which then holds row y).
-K_VECTOR_CLONES void VerticalPass(const KDetailKernel& k, const KInt16* cur, const KInt16* p1, const KInt16* below1,
+K_INLINE_BODY void VerticalBody(const KDetailKernel& k, const KInt16* cur, const KInt16* p1, const KInt16* below1,
                                   KInt16* p2, const KInt16* below2, KInt16* v, KInt32 cols)
 {
     for (KInt32 x = 0; x < cols; ++x) {
@@ -30,10 +30,46 @@ K_VECTOR_CLONES void VerticalPass(const KDetailKernel& k, const KInt16* cur, con
 }
 
 // Horizontal low-pass of v subtracted from the row, for columns 2 .. cols - 3 (all five taps inside).
-K_VECTOR_CLONES void HorizontalPass(const KDetailKernel& k, const KInt16* v, KInt16* cur, KInt32 cols)
+K_INLINE_BODY void HorizontalBody(const KDetailKernel& k, const KInt16* v, KInt16* cur, KInt32 cols)
 {
     for (KInt32 x = 2; x < cols - 2; ++x)
         cur[x] = static_cast<KInt16>(cur[x] - Taps(k.m_W0, k.m_W1, k.m_W2, v[x], v[x - 1], v[x + 1], v[x - 2], v[x + 2]));
+}
+
+struct KDetailPasses {
+    void (*m_Vertical)(const KDetailKernel&, const KInt16*, const KInt16*, const KInt16*, KInt16*, const KInt16*,
+                       KInt16*, KInt32);
+    void (*m_Horizontal)(const KDetailKernel&, const KInt16*, KInt16*, KInt32);
+};
+
+void VerticalPass(const KDetailKernel& k, const KInt16* cur, const KInt16* p1, const KInt16* below1, KInt16* p2,
+                  const KInt16* below2, KInt16* v, KInt32 cols)
+{
+    VerticalBody(k, cur, p1, below1, p2, below2, v, cols);
+}
+void HorizontalPass(const KDetailKernel& k, const KInt16* v, KInt16* cur, KInt32 cols)
+{
+    HorizontalBody(k, v, cur, cols);
+}
+#if K_HAVE_AVX2_BUILD
+K_AVX2 void VerticalPassAvx2(const KDetailKernel& k, const KInt16* cur, const KInt16* p1, const KInt16* below1,
+                             KInt16* p2, const KInt16* below2, KInt16* v, KInt32 cols)
+{
+    VerticalBody(k, cur, p1, below1, p2, below2, v, cols);
+}
+K_AVX2 void HorizontalPassAvx2(const KDetailKernel& k, const KInt16* v, KInt16* cur, KInt32 cols)
+{
+    HorizontalBody(k, v, cur, cols);
+}
+#endif
+
+KDetailPasses DetailPasses()
+{
+#if K_HAVE_AVX2_BUILD
+    if (KUseAvx2())
+        return {VerticalPassAvx2, HorizontalPassAvx2};
+#endif
+    return {VerticalPass, HorizontalPass};
 }
 
 }  // namespace
@@ -54,6 +90,7 @@ void CreateDetailLayer(KPixmapTemplate<KPixelClass16SMono>& image, double resize
     if (rows <= 0 || cols <= 0)
         return;
     const KDetailKernel k = DetailKernelFor(resizeFactor);
+    const KDetailPasses passes = DetailPasses();
     const KInt32 w0 = k.m_W0, w1 = k.m_W1, w2 = k.m_W2;
     auto row = [&](KInt32 y) { return reinterpret_cast<KInt16*>(image.GetRow(std::min(y, rows - 1))); };
 
@@ -70,7 +107,7 @@ void CreateDetailLayer(KPixmapTemplate<KPixelClass16SMono>& image, double resize
         KInt16* cur = row(y);
         const KInt16* below1 = row(y + 1);
         const KInt16* below2 = row(y + 2);
-        VerticalPass(k, cur, p1, below1, p2, below2, v, cols);
+        passes.m_Vertical(k, cur, p1, below1, p2, below2, v, cols);
         std::swap(p1, p2);
 
         auto lowPass = [&](KInt32 x) {
@@ -80,7 +117,7 @@ void CreateDetailLayer(KPixmapTemplate<KPixelClass16SMono>& image, double resize
         const KInt32 inner = std::min(2, cols);
         for (KInt32 x = 0; x < inner; ++x)
             cur[x] = static_cast<KInt16>(cur[x] - lowPass(x));
-        HorizontalPass(k, v, cur, cols);
+        passes.m_Horizontal(k, v, cur, cols);
         for (KInt32 x = std::max(cols - 2, inner); x < cols; ++x)
             cur[x] = static_cast<KInt16>(cur[x] - lowPass(x));
     }

@@ -8,6 +8,7 @@
 
 #include "KResampleTable.h"
 #include "KTypes.h"
+#include "KVectorKernels.h"
 
 // One channel; p: its sample of pixel (X - 1, Y - 1); pixels three samples apart, rows stride samples apart.
 inline KInt32 Resample4x4Channel(const KInt16* p, ptrdiff_t stride, const KInt32* w)
@@ -57,7 +58,7 @@ inline void Interleave(const KInt32* w, KInterleavedKernel& k)
 
 // The three channels of one position in 32-bit lanes; p: red sample of pixel (X - 1, Y - 1). Only for sums
 // shown to stay within 32 bits.
-inline void Resample4x4Pixel32(const KInt16* p, ptrdiff_t stride, const KInterleavedKernel& k, KInt32 out[3])
+K_INLINE_BODY void Resample4x4Pixel32(const KInt16* p, ptrdiff_t stride, const KInterleavedKernel& k, KInt32 out[3])
 {
     KVec8i low = {};
     KVec4i high = {};
