@@ -4,11 +4,14 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
+#include <optional>
 #include <random>
 
 #include "KAutoAdjust.h"
 #include "KColorNoise.h"
 #include "KGlobalLUTs.h"
+#include "KHighlights.h"
+#include "KVectorKernels.h"
 #include "Stage2FilterSupport.h"
 
 using stage2::WorkingImage;
@@ -43,10 +46,12 @@ const WorkingImage& Frame()
     return frame;
 }
 
-// Runs body over a fresh copy of the frame in every iteration.
+// Runs body over a fresh copy of the frame in every iteration; with vector false the kernels run their
+// baseline builds also on an AVX2 processor.
 template <class Body>
-void OverFrame(benchmark::State& state, Body body)
+void OverFrame(benchmark::State& state, Body body, bool vector = true)
 {
+    KAllowAvx2(vector);
     WorkingImage image(kWidth, kHeight);
     for (auto _ : state) {
         state.PauseTiming();
@@ -56,6 +61,7 @@ void OverFrame(benchmark::State& state, Body body)
         benchmark::ClobberMemory();
     }
     state.SetItemsProcessed(state.iterations() * int64_t{kWidth} * kHeight);
+    KAllowAvx2(true);
 }
 
 const KColorLUT& Tanh(double limit, const double slopes[3])
@@ -106,9 +112,9 @@ void Despeckle(benchmark::State& state, bool bulb)
     });
 }
 
-void HotPixels(benchmark::State& state, bool longExposure)
+void HotPixels(benchmark::State& state, bool longExposure, bool vector)
 {
-    OverFrame(state, [&](WorkingImage& image) { stage2::HotPixelStep(image, longExposure); });
+    OverFrame(state, [&](WorkingImage& image) { stage2::HotPixelStep(image, longExposure); }, vector);
 }
 
 void AutoAdjust(benchmark::State& state)
@@ -125,18 +131,18 @@ void AutoAdjust(benchmark::State& state)
 // Limits and spatial thresholds as stage 2 makes them from the default calibration (ChromaDQ 20, SpatialDQ 40).
 const double kChromaLimits[3] = {40, 40, 40};
 
-void ChromaBlur3(benchmark::State& state)
+void ChromaBlur3(benchmark::State& state, bool vector)
 {
     const double slopes[3] = {0.7, 0.7, 0.7};
     const KColorLUT& lut = Tanh(40, slopes);
-    OverFrame(state, [&](WorkingImage& image) { stage2::ChromaBlur3Pass(image, kChromaLimits, 800, lut); });
+    OverFrame(state, [&](WorkingImage& image) { stage2::ChromaBlur3Pass(image, kChromaLimits, 800, lut); }, vector);
 }
 
-void ChromaBlur5(benchmark::State& state)
+void ChromaBlur5(benchmark::State& state, bool vector)
 {
     const double slopes[3] = {0.8, 0.8, 0.8};
     const KColorLUT& lut = Tanh(40, slopes);
-    OverFrame(state, [&](WorkingImage& image) { stage2::ChromaBlur5Pass(image, kChromaLimits, 400, lut); });
+    OverFrame(state, [&](WorkingImage& image) { stage2::ChromaBlur5Pass(image, kChromaLimits, 400, lut); }, vector);
 }
 
 void ChromaBlurReduceOnly(benchmark::State& state)
@@ -159,10 +165,14 @@ BENCHMARK(ColorDQ)->Unit(benchmark::kMillisecond);
 BENCHMARK(NeutralizeHighlights)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(Despeckle, row, false)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(Despeckle, bulb, true)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(HotPixels, row, false)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(HotPixels, longExposure, true)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(HotPixels, row, false, true)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(HotPixels, rowBaseline, false, false)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(HotPixels, longExposure, true, true)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(HotPixels, longExposureBaseline, true, false)->Unit(benchmark::kMillisecond);
 BENCHMARK(AutoAdjust)->Unit(benchmark::kMillisecond);
-BENCHMARK(ChromaBlur3)->Unit(benchmark::kMillisecond);
-BENCHMARK(ChromaBlur5)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(ChromaBlur3, vector, true)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(ChromaBlur3, baseline, false)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(ChromaBlur5, vector, true)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(ChromaBlur5, baseline, false)->Unit(benchmark::kMillisecond);
 BENCHMARK(ChromaBlurReduceOnly)->Unit(benchmark::kMillisecond);
 BENCHMARK(ChromaBlurCoarse)->Unit(benchmark::kMillisecond);

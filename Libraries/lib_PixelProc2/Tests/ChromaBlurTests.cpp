@@ -3,11 +3,13 @@
 #include <cmath>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "KChromaBlur.h"
 #include "KDebug.h"
 #include "KGlobalLUTs.h"
+#include "RawStageTestSupport.h"
 #include "Stage2FilterSupport.h"
 
 using stage2::WorkingImage;
@@ -189,14 +191,18 @@ TEST(ChromaBlur, RingFiltersMatchTheWholeImageModel)
                         std::pair{17, 9}, std::pair{64, 33}}) {
         WorkingImage image(w, h);
         image.FillNoise(uint32_t(w * 100 + h), 1500, 1800);
-        for (int sp : {1, 800}) {
-            const KColorLUT& lut = Tanh(40, 0.8);
-            WorkingImage three = image, five = image;
-            stage2::ChromaBlur3Pass(three, kLimits, sp, lut);
-            EXPECT_TRUE(three == Model3(image, lut)) << w << " x " << h;
-            stage2::ChromaBlur5Pass(five, kLimits, sp, lut);
-            EXPECT_TRUE(five == Model5(image, sp, lut)) << w << " x " << h << " sp " << sp;
-        }
+        for (int sp : {1, 800})
+            for (bool vector : {true, false}) {
+                std::optional<rawstage::BaselineKernels> build;
+                if (!vector)
+                    build.emplace();
+                const KColorLUT& lut = Tanh(40, 0.8);
+                WorkingImage three = image, five = image;
+                stage2::ChromaBlur3Pass(three, kLimits, sp, lut);
+                EXPECT_TRUE(three == Model3(image, lut)) << w << " x " << h;
+                stage2::ChromaBlur5Pass(five, kLimits, sp, lut);
+                EXPECT_TRUE(five == Model5(image, sp, lut)) << w << " x " << h << " sp " << sp << " vector " << vector;
+            }
     }
 }
 

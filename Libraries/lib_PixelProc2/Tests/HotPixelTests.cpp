@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <optional>
 
 #include "KHotPixels.h"
+#include "RawStageTestSupport.h"
 #include "Stage2FilterSupport.h"
 
 using stage2::WorkingImage;
@@ -141,25 +143,51 @@ TEST(HotPixelsLongExposure, WideRowsMatchAPixelByPixelModel)
 {
     // Rows longer than the filter's internal chunk, with noise: every value equals the clamp of its unfiltered
     // value between the least and the largest of its eight unfiltered neighbours.
-    for (int cols : {3, 257, 258, 600}) {
-        WorkingImage image(cols, 3);
-        image.FillNoise(uint32_t(cols), 0, 2000);
-        const WorkingImage before = image;
-        RemoveHotPixelsRowLongExposure(image.Row(0), image.Row(1), image.Row(2), cols);
-        for (int x = 0; x < cols; ++x)
-            for (int c = 0; c < 3; ++c) {
-                int expected = before.At(x, 1, c);
-                if (x > 0 && x < cols - 1) {
-                    int lo = 32767, hi = -32768;
-                    for (int dy = -1; dy <= 1; ++dy)
-                        for (int dx = -1; dx <= 1; ++dx)
-                            if (dx != 0 || dy != 0) {
-                                lo = std::min<int>(lo, before.At(x + dx, 1 + dy, c));
-                                hi = std::max<int>(hi, before.At(x + dx, 1 + dy, c));
-                            }
-                    expected = std::clamp(expected, lo, hi);
+    for (int cols : {3, 257, 258, 600})
+        for (bool vector : {true, false}) {
+            std::optional<rawstage::BaselineKernels> build;
+            if (!vector)
+                build.emplace();
+            WorkingImage image(cols, 3);
+            image.FillNoise(uint32_t(cols), 0, 2000);
+            const WorkingImage before = image;
+            RemoveHotPixelsRowLongExposure(image.Row(0), image.Row(1), image.Row(2), cols);
+            for (int x = 0; x < cols; ++x)
+                for (int c = 0; c < 3; ++c) {
+                    int expected = before.At(x, 1, c);
+                    if (x > 0 && x < cols - 1) {
+                        int lo = 32767, hi = -32768;
+                        for (int dy = -1; dy <= 1; ++dy)
+                            for (int dx = -1; dx <= 1; ++dx)
+                                if (dx != 0 || dy != 0) {
+                                    lo = std::min<int>(lo, before.At(x + dx, 1 + dy, c));
+                                    hi = std::max<int>(hi, before.At(x + dx, 1 + dy, c));
+                                }
+                        expected = std::clamp(expected, lo, hi);
+                    }
+                    ASSERT_EQ(image.At(x, 1, c), expected)
+                        << cols << (vector ? " vector: " : " baseline: ") << x << "," << c;
                 }
-                ASSERT_EQ(image.At(x, 1, c), expected) << cols << ": " << x << "," << c;
-            }
+        }
+}
+
+TEST(HotPixels, TheVectorAndBaselineBuildsAgree)
+{
+    // Noisy rows with bright and dark spikes, wider than the filter's internal chunk.
+    for (int cols : {3, 5, 256, 257, 700}) {
+        WorkingImage image(cols, 5);
+        image.FillNoise(uint32_t(cols), 800, 200);
+        for (int x = 3; x < cols; x += 37)
+            image.Set(x, 2, 4000, 3000 + x, 3500);
+        for (int x = 5; x < cols; x += 41)
+            image.Set(x, 1, -300, 0, 10);
+        WorkingImage vector = image, baseline = image;
+        stage2::HotPixelStep(vector, false);
+        {
+            rawstage::BaselineKernels build;
+            stage2::HotPixelStep(baseline, false);
+        }
+        EXPECT_TRUE(vector == baseline) << cols;
+        EXPECT_FALSE(vector == image) << cols;
     }
 }

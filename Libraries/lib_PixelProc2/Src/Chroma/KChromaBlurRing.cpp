@@ -3,11 +3,12 @@
 
 #include "KChromaBlur.h"
 #include "KChromaCoring.h"
+#include "KVectorKernels.h"
 
 namespace {
 
 // h[j] = (p[j-1] + 2 p[j] + p[j+1] + 2) >> 2, the edge pixels repeated.
-void SmoothBinomial(const KInt16* p, KInt16* h, KInt32 columns)
+K_INLINE_BODY void SmoothBinomialBody(const KInt16* p, KInt16* h, KInt32 columns)
 {
     if (columns == 1) {
         std::memcpy(h, p, 3 * sizeof(KInt16));
@@ -29,7 +30,7 @@ inline KInt16 Saturate(KInt32 v)
 
 // h[j] = (p[j-2] + p[j-1] + p[j] + p[j+1] + p[j+2] + 2) >> 2, the edge pixels repeated: five quarters of the
 // mean, which the brightness matching expects.
-void SmoothBox(const KInt16* p, KInt16* h, KInt32 columns)
+K_INLINE_BODY void SmoothBoxBody(const KInt16* p, KInt16* h, KInt32 columns)
 {
     auto edge = [&](KInt32 j) {
         for (int c = 0; c < 3; ++c) {
@@ -46,6 +47,42 @@ void SmoothBox(const KInt16* p, KInt16* h, KInt32 columns)
     const ptrdiff_t end = 3 * static_cast<ptrdiff_t>(columns - 2);
     for (ptrdiff_t k = 6; k < end; ++k)
         h[k] = Saturate((p[k - 6] + p[k - 3] + p[k] + p[k + 3] + p[k + 6] + 2) >> 2);
+}
+
+void SmoothBinomialBaseline(const KInt16* p, KInt16* h, KInt32 columns)
+{
+    SmoothBinomialBody(p, h, columns);
+}
+void SmoothBoxBaseline(const KInt16* p, KInt16* h, KInt32 columns)
+{
+    SmoothBoxBody(p, h, columns);
+}
+#if K_HAVE_AVX2_BUILD
+K_AVX2 void SmoothBinomialAvx2(const KInt16* p, KInt16* h, KInt32 columns)
+{
+    SmoothBinomialBody(p, h, columns);
+}
+K_AVX2 void SmoothBoxAvx2(const KInt16* p, KInt16* h, KInt32 columns)
+{
+    SmoothBoxBody(p, h, columns);
+}
+#endif
+
+void SmoothBinomial(const KInt16* p, KInt16* h, KInt32 columns)
+{
+#if K_HAVE_AVX2_BUILD
+    if (KUseAvx2())
+        return SmoothBinomialAvx2(p, h, columns);
+#endif
+    SmoothBinomialBaseline(p, h, columns);
+}
+void SmoothBox(const KInt16* p, KInt16* h, KInt32 columns)
+{
+#if K_HAVE_AVX2_BUILD
+    if (KUseAvx2())
+        return SmoothBoxAvx2(p, h, columns);
+#endif
+    SmoothBoxBaseline(p, h, columns);
 }
 
 template <int N>

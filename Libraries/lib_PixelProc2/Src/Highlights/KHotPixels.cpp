@@ -1,7 +1,7 @@
 #include <algorithm>
-#include <initializer_list>
 
 #include "KHotPixels.h"
+#include "KVectorKernels.h"
 
 namespace {
 
@@ -13,6 +13,15 @@ inline KInt32 FirstOf(KInt32 m, KInt32 a, KInt32 b, KInt32 c)
     return m == a ? 0 : (m == b ? 1 : (m == c ? 2 : 3));
 }
 
+inline KInt16 Min8(KInt16 a, KInt16 b, KInt16 c, KInt16 d, KInt16 e, KInt16 f, KInt16 g, KInt16 h)
+{
+    return std::min(std::min(std::min(a, b), std::min(c, d)), std::min(std::min(e, f), std::min(g, h)));
+}
+inline KInt16 Max8(KInt16 a, KInt16 b, KInt16 c, KInt16 d, KInt16 e, KInt16 f, KInt16 g, KInt16 h)
+{
+    return std::max(std::max(std::max(a, b), std::max(c, d)), std::max(std::max(e, f), std::max(g, h)));
+}
+
 // Largest sums below 6 count as 5.
 inline KInt32 AtLeast5(KInt32 s)
 {
@@ -21,10 +30,10 @@ inline KInt32 AtLeast5(KInt32 s)
 
 }  // namespace
 
-void RemoveHotPixelsRow(const KInt16* above, KInt16* row, const KInt16* below, KInt32 columns)
+namespace {
+
+K_INLINE_BODY void HotPixelsBody(const KInt16* above, KInt16* row, const KInt16* below, KInt32 columns)
 {
-    if (columns < 3)
-        return;
     // The row is filtered in chunks. For each chunk the pixel sums of the three rows are formed, then every
     // pixel's decision is made without branches: code 0 keeps it, 1 + n takes neighbour n (0-3 left, right,
     // upper, lower; 4-7 upper-left, upper-right, lower-left, lower-right). The row's own pixels come from a copy
@@ -93,10 +102,8 @@ void RemoveHotPixelsRow(const KInt16* above, KInt16* row, const KInt16* below, K
     }
 }
 
-void RemoveHotPixelsRowLongExposure(const KInt16* above, KInt16* row, const KInt16* below, KInt32 columns)
+K_INLINE_BODY void LongExposureBody(const KInt16* above, KInt16* row, const KInt16* below, KInt32 columns)
 {
-    if (columns < 3)
-        return;
     // Each value is held between the smallest and the largest of its eight neighbours. The row is filtered in
     // chunks through a copy of its unfiltered values: orig[0..2] is the pixel left of the chunk.
     KInt16 orig[3 * (kChunk + 2)];
@@ -109,11 +116,55 @@ void RemoveHotPixelsRowLongExposure(const KInt16* above, KInt16* row, const KInt
         const KInt16* b = below + base;
         KInt16* out = row + base;
         for (KInt32 i = 0; i < 3 * n; ++i) {
-            const KInt16 lo = std::min({a[i - 3], a[i], a[i + 3], b[i - 3], b[i], b[i + 3], orig[i], orig[i + 6]});
-            const KInt16 hi = std::max({a[i - 3], a[i], a[i + 3], b[i - 3], b[i], b[i + 3], orig[i], orig[i + 6]});
+            const KInt16 lo = Min8(a[i - 3], a[i], a[i + 3], b[i - 3], b[i], b[i + 3], orig[i], orig[i + 6]);
+            const KInt16 hi = Max8(a[i - 3], a[i], a[i + 3], b[i - 3], b[i], b[i + 3], orig[i], orig[i + 6]);
             const KInt16 v = orig[i + 3];
             out[i] = v < lo ? lo : (v > hi ? hi : v);
         }
         std::copy(orig + 3 * n, orig + 3 * n + 3, orig);
     }
+}
+
+void HotPixels(const KInt16* above, KInt16* row, const KInt16* below, KInt32 columns)
+{
+    HotPixelsBody(above, row, below, columns);
+}
+void LongExposure(const KInt16* above, KInt16* row, const KInt16* below, KInt32 columns)
+{
+    LongExposureBody(above, row, below, columns);
+}
+
+#if K_HAVE_AVX2_BUILD
+K_AVX2 void HotPixelsAvx2(const KInt16* above, KInt16* row, const KInt16* below, KInt32 columns)
+{
+    HotPixelsBody(above, row, below, columns);
+}
+K_AVX2 void LongExposureAvx2(const KInt16* above, KInt16* row, const KInt16* below, KInt32 columns)
+{
+    LongExposureBody(above, row, below, columns);
+}
+#endif
+
+}  // namespace
+
+void RemoveHotPixelsRow(const KInt16* above, KInt16* row, const KInt16* below, KInt32 columns)
+{
+    if (columns < 3)
+        return;
+#if K_HAVE_AVX2_BUILD
+    if (KUseAvx2())
+        return HotPixelsAvx2(above, row, below, columns);
+#endif
+    HotPixels(above, row, below, columns);
+}
+
+void RemoveHotPixelsRowLongExposure(const KInt16* above, KInt16* row, const KInt16* below, KInt32 columns)
+{
+    if (columns < 3)
+        return;
+#if K_HAVE_AVX2_BUILD
+    if (KUseAvx2())
+        return LongExposureAvx2(above, row, below, columns);
+#endif
+    LongExposure(above, row, below, columns);
 }
