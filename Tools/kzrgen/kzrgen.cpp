@@ -23,8 +23,12 @@ const char* kUsage =
     "  --preview-format 1|3|11|none  preview data format (default 11)\n"
     "  --version 1.0|2.0|2.1|2.2  container version (default 2.2)\n"
     "  --seed N                   noise and identifier seed (default 1)\n"
-    "  --calibration none|default no calibration section, or one (default: an empty calibration block)\n"
-    "  --camf-file PATH           calibration payload from a file (with --camf-type 0|1|2, default 1)\n"
+    "  --calibration none|default no calibration section, or the default calibration with dark shields around\n"
+    "                             the picture (without the option: an empty calibration block)\n"
+    "  --calibration-order little|big  --calibration-form file|blocks  --calibration-illuminants\n"
+    "                             byte order and form of the default calibration, and its white-balance lights\n"
+    "  --camf-file PATH           calibration payload from a file (with --camf-type 0|1|2, default 1;\n"
+    "                             the type applies to the default calibration too)\n"
     "  --white-balance TEXT       header white-balance text (version 2.1 and later)\n"
     "  --rotation DEG  --marks N  header rotation and mark bits\n"
     "  --edge-cases               the file of decoder edge cases instead of a camera file\n"
@@ -107,6 +111,19 @@ int main(int argc, char** argv)
             if (v != "none" && v != "default")
                 Usage("bad value for --calibration: " + v);
             o.calibration = v == "default";
+            o.defaultCalibration.on = v == "default";
+        } else if (a == "--calibration-order") {
+            const std::string v = value();
+            if (v != "little" && v != "big")
+                Usage("bad value for --calibration-order: " + v);
+            o.defaultCalibration.order = v == "big" ? KzrByteOrder::Big : KzrByteOrder::Little;
+        } else if (a == "--calibration-form") {
+            const std::string v = value();
+            if (v != "file" && v != "blocks")
+                Usage("bad value for --calibration-form: " + v);
+            o.defaultCalibration.bareBlocks = v == "blocks";
+        } else if (a == "--calibration-illuminants") {
+            o.defaultCalibration.illuminants = true;
         } else if (a == "--camf-file") {
             camfFile = value();
         } else if (a == "--camf-type") {
@@ -139,6 +156,7 @@ int main(int argc, char** argv)
     if (out.empty())
         Usage("no output file");
 
+    o.defaultCalibration.camType = static_cast<uint32_t>(camfType);
     try {
         if (!camfFile.empty()) {
             std::ifstream in(camfFile, std::ios::binary);

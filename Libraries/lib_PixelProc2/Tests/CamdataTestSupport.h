@@ -23,6 +23,8 @@ inline KzrCalibrationLayout TestLayout()
     l.badPixels = {{10, 10}, {20, 30}};
     l.illuminants = true;
     l.gainGrid3x4 = true;
+    for (int c = 0; c < 3; ++c)
+        l.sensorGain[c] = kzrsynth::kChannelGain[c];
     return l;
 }
 

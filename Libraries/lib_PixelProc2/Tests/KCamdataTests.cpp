@@ -93,9 +93,9 @@ TEST(KCamdata, DefaultCalibrationValues)
     const KUInt32* bad = GetCamdataBadPixels("BadPixels", c, &n);
     ASSERT_EQ(n, 2u);
     EXPECT_EQ(bad[0], (14u << 20) | (18u << 8) | 0x5Au);
-    EXPECT_EQ(GetCamdataColorInt16("SaturationLevel", c), (KIntTriple{3900, 3900, 3900}));
+    EXPECT_EQ(GetCamdataColorInt16("SaturationLevel", c), (KIntTriple{3800, 3800, 3800}));
     EXPECT_EQ(GetCamdataFloat("SensorISO", c), 100.0f);
-    EXPECT_EQ(GetCamdataColorFloat("RGBNeutral", c), (KColorTriple{1, 1, 1}));
+    EXPECT_EQ(GetCamdataColorFloat("RGBNeutral", c), (KColorTriple{0.62f, 1.0f, 0.78f}));
     auto grid = GetCamdataSpatialGain("SpatialGain", c);
     ASSERT_TRUE(grid);
     EXPECT_EQ(grid->m_Rows, 3u);
@@ -110,8 +110,9 @@ TEST(KCamdata, DefaultCalibrationValues)
     EXPECT_EQ(WideToUtf8(tree.FindPair(Utf8ToWide("Flash"))->GetValue()), "");
 }
 
-// The default camera matrix is the inverse of the working space's: camera RGB is working RGB, and a grey of
-// equal camera channels is the D65 white.
+// The default camera matrix is the inverse of the working space's taken through the sensor's channel
+// response, and the neutral is that response: once the neutral's gains are applied, camera RGB is working RGB
+// and the grey the sensor sees is the D65 white.
 TEST(KCamdata, DefaultCalibrationCameraIsTheWorkingSpace)
 {
     const std::vector<uint8_t> file = DefaultFile(KzrByteOrder::Little);
@@ -119,15 +120,22 @@ TEST(KCamdata, DefaultCalibrationCameraIsTheWorkingSpace)
     KMatrix3x3 working{};
     CreateColorSpaceWhitePoint(working, kWorkingColorSpace, kPcsWhitePointD65);
     const KMatrix3x3 camera = GetCamdataColorMatrix("CAMToXYZ", c);
+    const KColorTriple n = GetCamdataColorFloat("RGBNeutral", c);
+    const KMatrix3x3 balanced = Multiply3x3(camera, KMatrix3x3{n[0], 0, 0, 0, n[1], 0, 0, 0, n[2]});
     const KMatrix3x3 inverse = Invert3x3(working);
     for (int i = 0; i < 9; ++i)
-        EXPECT_NEAR(camera[i], inverse[i], 1e-7) << i;
-    const KMatrix3x3 product = Multiply3x3(working, camera);
+        EXPECT_NEAR(balanced[i], inverse[i], 1e-6) << i;
+    const KMatrix3x3 product = Multiply3x3(working, balanced);
     for (int i = 0; i < 9; ++i)
         EXPECT_NEAR(product[i], i % 4 == 0 ? 1.0 : 0.0, 1e-6) << i;
-    const double y = camera[3] + camera[4] + camera[5];
-    EXPECT_NEAR((camera[0] + camera[1] + camera[2]) / y, kD65WhitePoint[0] / kD65WhitePoint[1], 1e-3);
-    EXPECT_NEAR((camera[6] + camera[7] + camera[8]) / y, kD65WhitePoint[2] / kD65WhitePoint[1], 1e-3);
+    // The white of this camera (its inverse applied to the D65 chromaticity) is the neutral.
+    const KMatrix3x3 toCamera = Invert3x3(camera);
+    double white[3];
+    for (int r = 0; r < 3; ++r)
+        white[r] = toCamera[r * 3] * kD65WhitePoint[0] + toCamera[r * 3 + 1] * kD65WhitePoint[1] +
+                   toCamera[r * 3 + 2] * kD65WhitePoint[2];
+    EXPECT_NEAR(white[0] / white[1], n[0] / n[1], 1e-3);
+    EXPECT_NEAR(white[2] / white[1], n[2] / n[1], 1e-3);
 }
 
 TEST(KCamdata, MissesGiveDefaultsAndTraces)

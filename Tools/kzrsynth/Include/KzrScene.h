@@ -20,7 +20,13 @@ struct SceneParams {
     int whiteLevel = 3600;               // a scene value of 1.0 reaches this above the black level
     int hotPixels = -1;                  // hot pixels of the sensor; -1 = one per 20000 pixels, at least 2
     bool highlight = true;               // the clipped highlight
+    // Masked borders of the frame (dark shields): black level, column pattern and noise, no light. The
+    // scene fills the frame inside them.
+    int shieldLeft = 0, shieldRight = 0, shieldTop = 0, shieldBottom = 0;
 };
+
+// Relative response of the sensor's three channels to a neutral scene.
+inline constexpr double kChannelGain[3] = {0.62, 1.0, 0.78};
 
 // Linear scene colour in [0, 1] (the highlight exceeds 1) at a point given as fractions of the frame.
 void SceneRadiance(double u, double v, bool highlight, double rgb[3]);

@@ -4,6 +4,7 @@
 // of the decoder in one place.
 #include <cstdint>
 
+#include "KzrCalibrationBuilder.h"
 #include "KzrFileBuilder.h"
 #include "KzrScene.h"
 
@@ -20,6 +21,7 @@ struct StandardOptions {
     uint32_t seed = 1;
     bool calibration = true;    // one "CAMF" section (of `cams`, or an empty calibration block)
     std::vector<CamSpec> cams;  // calibration sections handed in by the caller
+    DefaultCalibrationOptions defaultCalibration;  // when on: the default calibration first, and dark shields
 };
 
 // Property pairs of the camera (model, exposure, lens, white balance "Auto", ...).

@@ -7,9 +7,6 @@ namespace kzrsynth {
 
 namespace {
 
-// Relative response of the sensor's three channels to a neutral scene.
-constexpr double kChannelGain[3] = {0.62, 1.0, 0.78};
-
 // Linear colours of the patch grid, two rows of six.
 constexpr double kPatches[12][3] = {
     {0.60, 0.05, 0.05}, {0.08, 0.45, 0.08}, {0.05, 0.07, 0.55}, {0.05, 0.40, 0.50}, {0.50, 0.06, 0.45},
@@ -120,15 +117,19 @@ Plane RenderDark(const SceneParams& p)
 Plane RenderRaw(const SceneParams& p)
 {
     Plane raw = SensorBase(p);
+    const int sceneWidth = p.width - p.shieldLeft - p.shieldRight;
+    const int sceneHeight = p.height - p.shieldTop - p.shieldBottom;
     std::vector<double> u(size_t(std::max(p.width, 0)));
     for (int x = 0; x < p.width; ++x)
-        u[size_t(x)] = (x + 0.5) / p.width;
+        u[size_t(x)] = (x - p.shieldLeft + 0.5) / sceneWidth;
     for (int y = 0; y < p.height; ++y) {
-        const double v = (y + 0.5) / p.height;
+        const double v = (y - p.shieldTop + 0.5) / sceneHeight;
+        const bool maskedRow = y < p.shieldTop || y >= p.height - p.shieldBottom;
         int32_t* row = raw.Row(y);
         for (int x = 0; x < p.width; ++x) {
-            double rgb[3];
-            SceneRadiance(u[size_t(x)], v, p.highlight, rgb);
+            double rgb[3] = {0.0, 0.0, 0.0};
+            if (!maskedRow && x >= p.shieldLeft && x < p.width - p.shieldRight)
+                SceneRadiance(u[size_t(x)], v, p.highlight, rgb);
             const uint32_t h = Hash(p.seed, uint32_t(x), uint32_t(y), kSaltRawNoise);
             for (int c = 0; c < 3; ++c) {
                 const double signal = rgb[c] * p.whiteLevel * kChannelGain[c];

@@ -44,15 +44,18 @@ FileSpec StandardSpec(const StandardOptions& o)
     scene.width = o.width;
     scene.height = o.height;
     scene.seed = o.seed;
+    if (o.defaultCalibration.on)
+        AddDefaultShields(scene);
 
     FileSpec spec;
     spec.version = o.version;
     spec.props.push_back({0, CameraProperties(o.seed), 0});
     if (o.calibration) {
-        if (o.cams.empty())
-            spec.cams.push_back(CamSpec{});  // an empty calibration block until calibration data is built
-        else
-            spec.cams = o.cams;
+        if (o.defaultCalibration.on)
+            spec.cams.push_back(DefaultCalibrationSection(scene, o.defaultCalibration));
+        spec.cams.insert(spec.cams.end(), o.cams.begin(), o.cams.end());
+        if (spec.cams.empty())
+            spec.cams.push_back(CamSpec{});  // an empty calibration block
     }
 
     const Plane dark = RenderDark(scene);
@@ -87,8 +90,8 @@ FileSpec StandardSpec(const StandardOptions& o)
                 s <<= 3;
         spec.images.push_back(std::move(im));
     }
-    spec.columns = static_cast<uint32_t>(o.width);
-    spec.rows = static_cast<uint32_t>(o.height);
+    spec.columns = static_cast<uint32_t>(o.width - scene.shieldLeft - scene.shieldRight);
+    spec.rows = static_cast<uint32_t>(o.height - scene.shieldTop - scene.shieldBottom);
     return spec;
 }
 

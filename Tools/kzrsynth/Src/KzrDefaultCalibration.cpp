@@ -1,18 +1,30 @@
 #include "KzrCalibrationBuilder.h"
 
 #include <stdexcept>
+#include <string>
 
 namespace {
 
-// CIE XYZ from the working space's linear RGB (D65): the inverse of the working space's XYZ-to-RGB matrix, so
-// that the camera's RGB is taken as working RGB and a grey stays grey. Its rows sum to the D65 white.
-const std::vector<float> kCamToXyz = {0.75560737f, 0.11276517f, 0.08213837f,  //
-                                      0.26836521f, 0.71515179f, 0.01657887f,  //
-                                      0.00389742f, -0.01297521f, 1.09801005f};
+// CIE XYZ from the working space's linear RGB (D65): the inverse of the working space's XYZ-to-RGB matrix.
+// Its rows sum to the D65 white.
+const float kWorkingToXyz[9] = {0.75560737f, 0.11276517f, 0.08213837f,  //
+                                0.26836521f, 0.71515179f, 0.01657887f,  //
+                                0.00389742f, -0.01297521f, 1.09801005f};
 
-std::vector<float> TimesDiagonal(const std::vector<float>& m, float a, float b, float c)
+// kWorkingToXyz x diag(1 / gain) x diag(tint): a camera matrix for a sensor whose channels see a neutral
+// scene as gain, under a light that tints it by 1 / tint.
+std::vector<float> CameraMatrix(const double gain[3], const double tint[3] = nullptr)
 {
-    return {m[0] * a, m[1] * b, m[2] * c, m[3] * a, m[4] * b, m[5] * c, m[6] * a, m[7] * b, m[8] * c};
+    std::vector<float> m(9);
+    for (int r = 0; r < 3; ++r)
+        for (int c = 0; c < 3; ++c)
+            m[r * 3 + c] = static_cast<float>(kWorkingToXyz[r * 3 + c] / gain[c] * (tint ? tint[c] : 1.0));
+    return m;
+}
+
+std::vector<float> Triple(const double v[3])
+{
+    return {static_cast<float>(v[0]), static_cast<float>(v[1]), static_cast<float>(v[2])};
 }
 
 }  // namespace
@@ -52,13 +64,13 @@ KzrCalibrationBuilder KzrDefaultCalibration(const KzrCalibrationLayout& l)
         bad.push_back(static_cast<uint32_t>(kt + static_cast<int32_t>(row)) << 20 |
                       (static_cast<uint32_t>(kl + static_cast<int32_t>(column)) & 0xFFF) << 8 | 0x5A);
     b.AddUInt32("BadPixels", {static_cast<uint32_t>(bad.size())}, bad);
-    b.AddInt16("SaturationLevel", {3}, {3900, 3900, 3900});
+    b.AddInt16("SaturationLevel", {3}, {l.saturation, l.saturation, l.saturation});
     b.AddFloatScalar("SensorISO", 100.0f);
 
     // Section 2: colour and the processing constants, each chosen to switch its step on.
     b.NewSection();
-    b.AddFloat("CAMToXYZ", {3, 3}, kCamToXyz);
-    b.AddFloat("RGBNeutral", {3}, {1.0f, 1.0f, 1.0f});
+    b.AddFloat("CAMToXYZ", {3, 3}, CameraMatrix(l.sensorGain));
+    b.AddFloat("RGBNeutral", {3}, Triple(l.sensorGain));
     if (l.gainGrid3x4) {
         std::vector<float> g;
         for (int y = 0; y < 3; ++y)
@@ -89,12 +101,50 @@ KzrCalibrationBuilder KzrDefaultCalibration(const KzrCalibrationLayout& l)
                                                       {"Tungsten", "CamToXYZ_Tungsten"},
                                                       {"Flash", ""}});
         b.AddPropertyList("WhiteBalanceCorrections", {{"Tungsten", "TungstenCorrection"}});
-        b.AddFloat("CamToXYZ_Daylight", {3, 3}, kCamToXyz);
-        b.AddFloat("CamToXYZ_Tungsten", {3, 3}, TimesDiagonal(kCamToXyz, 1.25f, 1.0f, 0.6f));
-        b.AddFloat("CamToXYZ_Flash", {3, 3}, kCamToXyz);
+        const double warm[3] = {1.25, 1.0, 0.6};
+        b.AddFloat("CamToXYZ_Daylight", {3, 3}, CameraMatrix(l.sensorGain));
+        b.AddFloat("CamToXYZ_Tungsten", {3, 3}, CameraMatrix(l.sensorGain, warm));
+        b.AddFloat("CamToXYZ_Flash", {3, 3}, CameraMatrix(l.sensorGain));
         b.AddFloat("TungstenCorrection", {3, 3}, {1, 0, 0, 0, 1, 0, 0, 0, 1});
-        b.AddFloat("AutoRGBNeutral", {3}, {1.0f, 1.0f, 1.0f});
-        b.AddFloat("CustomRGBNeutral", {3}, {1.0f, 1.0f, 1.0f});
+        b.AddFloat("AutoRGBNeutral", {3}, Triple(l.sensorGain));
+        b.AddFloat("CustomRGBNeutral", {3}, Triple(l.sensorGain));
     }
     return b;
 }
+
+namespace kzrsynth {
+
+void AddDefaultShields(SceneParams& scene)
+{
+    const CalibrationShields s = kDefaultShields;
+    if (scene.width < s.left + s.right + 2 || scene.height < s.top + s.bottom + 2)
+        throw std::invalid_argument("the default calibration needs a frame of at least " +
+                                    std::to_string(s.left + s.right + 2) + " x " + std::to_string(s.top + s.bottom + 2));
+    scene.shieldLeft = s.left;
+    scene.shieldRight = s.right;
+    scene.shieldTop = s.top;
+    scene.shieldBottom = s.bottom;
+}
+
+CamSpec DefaultCalibrationSection(const SceneParams& scene, const DefaultCalibrationOptions& o)
+{
+    KzrCalibrationLayout l;
+    l.columns = static_cast<uint32_t>(scene.width);
+    l.rows = static_cast<uint32_t>(scene.height);
+    l.shieldLeft = static_cast<uint32_t>(scene.shieldLeft);
+    l.shieldRight = static_cast<uint32_t>(scene.shieldRight);
+    l.shieldTop = static_cast<uint32_t>(scene.shieldTop);
+    l.shieldBottom = static_cast<uint32_t>(scene.shieldBottom);
+    for (const HotPixel& p : HotPixels(scene))
+        l.badPixels.emplace_back(static_cast<uint32_t>(p.x), static_cast<uint32_t>(p.y));
+    for (int c = 0; c < 3; ++c)
+        l.sensorGain[c] = kChannelGain[c];
+    l.illuminants = o.illuminants;
+    const KzrCalibrationBuilder b = KzrDefaultCalibration(l);
+    CamSpec cam;
+    cam.type = o.camType;
+    cam.payload = o.bareBlocks ? b.BuildBlocks(o.order) : b.BuildFile(o.order);
+    return cam;
+}
+
+}  // namespace kzrsynth

@@ -243,3 +243,4 @@ std::vector<uint8_t> KzrCalibrationBuilder::BuildFile(KzrByteOrder order) const
     }
     return out;
 }
+

@@ -5,12 +5,16 @@
 // type when the buffer does.
 //
 // KzrDefaultCalibration() gives the smallest complete calibration that runs the whole development pipeline on
-// the generator's scene; tests and kzrgen use it as their fixture.
+// the generator's scene; tests and kzrgen use it as their fixture. The builder knows the format by itself
+// (it shares no constant with the parser it feeds).
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "KzrFileBuilder.h"
+#include "KzrScene.h"
 
 enum class KzrByteOrder { Little, Big };
 
@@ -93,6 +97,34 @@ struct KzrCalibrationLayout {
     bool illuminants = false;
     // A 3 x 4 spatial gain grid (gentle, equal in the three channels) in place of the flat 2 x 2 one.
     bool gainGrid3x4 = false;
+    // The sensor's response to a neutral scene: the camera matrices take it back out and the neutrals are it,
+    // so that a grey of the scene develops to a grey.
+    double sensorGain[3] = {1.0, 1.0, 1.0};
+    // Linear level (after the dark frame is taken off) at which a channel clips.
+    int16_t saturation = 3800;
 };
 
 KzrCalibrationBuilder KzrDefaultCalibration(const KzrCalibrationLayout& layout);
+
+namespace kzrsynth {
+
+// The default calibration of a generated camera file. The frame gets masked borders (dark shields) and keeps
+// its size; the picture, and the header's columns and rows, are the frame without them.
+struct DefaultCalibrationOptions {
+    bool on = false;
+    KzrByteOrder order = KzrByteOrder::Little;
+    bool bareBlocks = false;   // the blocks alone, without the file header and sections
+    bool illuminants = false;  // white-balance illuminants with their matrices
+    uint32_t camType = KQrlb::kCamTypeBlock;
+};
+struct CalibrationShields {
+    int left = 6, right = 4, top = 4, bottom = 2;
+};
+constexpr CalibrationShields kDefaultShields{};
+// Gives the scene the default dark shields; throws std::invalid_argument for a frame too small to hold them.
+void AddDefaultShields(SceneParams& scene);
+// The calibration section for a scene with its shields: its hot pixels listed as bad pixels, the sensor's
+// channel response as neutral.
+CamSpec DefaultCalibrationSection(const SceneParams& scene, const DefaultCalibrationOptions& options);
+
+}  // namespace kzrsynth
