@@ -24,22 +24,26 @@ int main(int argc, char** argv)
         return 2;
     }
     const std::string folder = argv[1];
-    KzrCalibrationLayout layout;
-    layout.columns = 40;
-    layout.rows = 24;
-    layout.keepLeft = 2;
-    layout.keepTop = 1;
-    layout.shieldLeft = 5;
-    layout.shieldRight = 4;
-    layout.shieldTop = 3;
-    layout.shieldBottom = 1;
-    layout.badPixels = {{10, 10}};
-    layout.illuminants = true;
-    KzrCalibrationBuilder def = KzrDefaultCalibration(layout);
-    Write(folder, "default-le-file", def.BuildFile(KzrByteOrder::Little));
-    Write(folder, "default-be-file", def.BuildFile(KzrByteOrder::Big));
-    Write(folder, "default-le-blocks", def.BuildBlocks(KzrByteOrder::Little));
-    Write(folder, "default-be-blocks", def.BuildBlocks(KzrByteOrder::Big));
+    // The calibration of a generated camera file, in every form.
+    kzrsynth::SceneParams scene;
+    scene.width = 40;
+    scene.height = 24;
+    kzrsynth::AddDefaultShields(scene);
+    kzrsynth::DefaultCalibrationOptions o;
+    o.illuminants = true;
+    const struct {
+        const char* name;
+        KzrByteOrder order;
+        bool blocks;
+    } forms[] = {{"default-le-file", KzrByteOrder::Little, false},
+                 {"default-be-file", KzrByteOrder::Big, false},
+                 {"default-le-blocks", KzrByteOrder::Little, true},
+                 {"default-be-blocks", KzrByteOrder::Big, true}};
+    for (const auto& f : forms) {
+        o.order = f.order;
+        o.bareBlocks = f.blocks;
+        Write(folder, f.name, kzrsynth::DefaultCalibrationSection(scene, o).payload);
+    }
 
     KzrCalibrationBuilder types;
     types.AddInt16("i16", {3, 2}, {1, -2, 3, -4, 5, -6});
