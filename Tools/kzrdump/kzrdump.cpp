@@ -14,7 +14,9 @@
 #include "KSCDiskWin.h"
 #include "KStorageURL.h"
 #include "KTextFunctions.h"
+#include "KzrCommandLine.h"
 #include "KzrFileBuilder.h"
+#include "KzrPixmap.h"
 #include "KzrPpm.h"
 
 namespace {
@@ -24,21 +26,13 @@ const char* kUsage =
     "       kzrdump --ppm INDEX OUT.ppm FILE     one image as PPM (16 bits a sample for 48-bit types)\n"
     "       kzrdump [--set-rotation DEG] [--set-marks N] [--set-wb TEXT] FILE\n";
 
-[[noreturn]] void Usage(const std::string& problem)
+void Usage(const std::string& problem)
 {
-    std::fprintf(stderr, "kzrdump: %s\n%s", problem.c_str(), kUsage);
-    std::exit(2);
+    if (!problem.empty())
+        std::fprintf(stderr, "kzrdump: %s\n", problem.c_str());
+    std::fprintf(stderr, "%s", kUsage);
 }
 
-long Number(const std::string& option, const std::string& text, long lo, long hi)
-{
-    char* end = nullptr;
-    errno = 0;
-    const long v = std::strtol(text.c_str(), &end, 10);
-    if (text.empty() || *end || errno || v < lo || v > hi)
-        Usage("bad value for " + option + ": " + text);
-    return v;
-}
 
 std::string FourCC(KUInt32 code)
 {
@@ -165,15 +159,11 @@ int WritePpm(const KWString& url, int index, const std::string& outPath)
     int pixmapType = 0;
     KUInt32 imageType = 0;
     reader.GetImageInfo(index, size, pixmapType, imageType);
-    KInt32 headerSize = 0, rowBytes = 0;
-    GetKPixmapSizes(pixmapType, size.columns, size.rows, headerSize, rowBytes);
-    std::vector<KUInt8> pixels(size_t(rowBytes) * size_t(size.rows), 0);
-    std::unique_ptr<KUInt8[]> header(new KUInt8[size_t(headerSize)]);
-    KPixmap* pixmap = MapKPixmapHeader(header.get(), pixmapType, size.columns, size.rows, rowBytes, pixels.data());
-    if (!reader.GetImage(index, pixmap, nullptr, nullptr))
+    kzrsynth::OwnedPixmap target(pixmapType, size.columns, size.rows);
+    if (!reader.GetImage(index, target.pixmap, nullptr, nullptr))
         throw KExceptionQrlbReader("image read cancelled");
-    kzrsynth::WriteFileAtomically(
-        outPath, kzrsynth::PpmBytes(pixmapType, size.columns, size.rows, pixels.data(), size_t(rowBytes)));
+    kzrsynth::WriteFileAtomically(outPath, kzrsynth::PpmBytes(pixmapType, size.columns, size.rows,
+                                                              target.pixels.data(), size_t(target.rowBytes)));
     return 0;
 }
 
@@ -184,37 +174,27 @@ int main(int argc, char** argv)
     std::string file, ppmOut, wb;
     long ppmIndex = -1, rotation = 0, marks = 0;
     bool setRotation = false, setMarks = false, setWb = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        auto value = [&]() -> std::string {
-            if (i + 1 >= argc)
-                Usage(a + " needs a value");
-            return argv[++i];
-        };
+    kzrsynth::CommandLine args(argc, argv, Usage);
+    std::string a;
+    while (args.Next(a)) {
         if (a == "--ppm") {
-            ppmIndex = Number(a, value(), 0, 0x7FFFFFFF);
-            ppmOut = value();
+            ppmIndex = args.Number(a, 0, 0x7FFFFFFF);
+            ppmOut = args.Value(a);
         } else if (a == "--set-rotation") {
-            rotation = Number(a, value(), -0x7FFFFFFFL, 0x7FFFFFFFL);
+            rotation = args.Number(a, -0x7FFFFFFFL, 0x7FFFFFFFL);
             setRotation = true;
         } else if (a == "--set-marks") {
-            marks = Number(a, value(), 0, 0xFFFFFFFFL);
+            marks = args.Number(a, 0, 0xFFFFFFFFL);
             setMarks = true;
         } else if (a == "--set-wb") {
-            wb = value();
+            wb = args.Value(a);
             setWb = true;
-        } else if (a == "--help" || a == "-h") {
-            Usage("shows and edits raw container files");
-        } else if (!a.empty() && a[0] == '-') {
-            Usage("unknown option " + a);
-        } else if (file.empty()) {
-            file = a;
         } else {
-            Usage("more than one file");
+            args.Other(a, file, "file");
         }
     }
     if (file.empty())
-        Usage("no file");
+        args.Fail("no file");
 
     RegisterDiskStorageClass();
     int status = 0;

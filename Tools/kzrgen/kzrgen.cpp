@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "KzrCommandLine.h"
 #include "KzrNegative.h"
 #include "KzrPpm.h"
 #include "KzrStandard.h"
@@ -35,32 +36,14 @@ const char* kUsage =
     "  --expected DIR             also write DIR/image-<index>.ppm, each image's exact decode\n"
     "  --negative CASE            damage the file: ";
 
-[[noreturn]] void Usage(const std::string& problem)
+void Usage(const std::string& problem)
 {
-    std::fprintf(stderr, "kzrgen: %s\n%s", problem.c_str(), kUsage);
+    if (!problem.empty())
+        std::fprintf(stderr, "kzrgen: %s\n", problem.c_str());
+    std::fprintf(stderr, "%s", kUsage);
     for (const std::string& n : kzrsynth::NegativeNames())
         std::fprintf(stderr, "%s ", n.c_str());
     std::fprintf(stderr, "\n");
-    std::exit(2);
-}
-
-long Number(const std::string& option, const std::string& text, long lo, long hi)
-{
-    char* end = nullptr;
-    errno = 0;
-    const long v = std::strtol(text.c_str(), &end, 10);
-    if (text.empty() || *end || errno || v < lo || v > hi)
-        Usage("bad value for " + option + ": " + text);
-    return v;
-}
-
-int Choice(const std::string& option, const std::string& text, std::initializer_list<int> allowed)
-{
-    const long v = Number(option, text, 0, 99);
-    for (int a : allowed)
-        if (v == a)
-            return a;
-    Usage("bad value for " + option + ": " + text);
 }
 
 }  // namespace
@@ -73,88 +56,66 @@ int main(int argc, char** argv)
     int camfType = 1;
     bool edgeCases = false, haveWhiteBalance = false;
     long rotation = 0, marks = 0;
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        auto value = [&]() -> std::string {
-            if (i + 1 >= argc)
-                Usage(a + " needs a value");
-            return argv[++i];
-        };
+    kzrsynth::CommandLine args(argc, argv, Usage);
+    std::string a;
+    while (args.Next(a)) {
         if (a == "--size") {
-            const std::string v = value();
+            const std::string v = args.Value(a);
             const size_t x = v.find('x');
             if (x == std::string::npos)
-                Usage("bad value for --size: " + v);
-            o.width = static_cast<int>(Number(a, v.substr(0, x), 1, 65536));
-            o.height = static_cast<int>(Number(a, v.substr(x + 1), 1, 65536));
+                args.Fail("bad value for --size: " + v);
+            o.width = static_cast<int>(args.Number(a, v.substr(0, x), 1, 65536));
+            o.height = static_cast<int>(args.Number(a, v.substr(x + 1), 1, 65536));
         } else if (a == "--raw-format") {
-            o.rawFormat = Choice(a, value(), {0, 4});
+            o.rawFormat = args.OneOf(a, {0, 4});
         } else if (a == "--dark-format") {
-            o.darkFormat = Choice(a, value(), {0, 4});
+            o.darkFormat = args.OneOf(a, {0, 4});
         } else if (a == "--subtracted-format") {
-            o.subtractedFormat = Choice(a, value(), {5, 6});
+            o.subtractedFormat = args.OneOf(a, {5, 6});
         } else if (a == "--preview-format") {
-            const std::string v = value();
-            o.previewFormat = v == "none" ? -1 : Choice(a, v, {1, 3, 11});
+            const std::string v = args.OneOf(a, {"1", "3", "11", "none"});
+            o.previewFormat = v == "none" ? -1 : std::stoi(v);
         } else if (a == "--version") {
-            const std::string v = value();
-            if (v == "1.0")
-                o.version = KQrlb::kVersion10;
-            else if (v == "2.0" || v == "2.1" || v == "2.2")
-                o.version = 0x00020000u | static_cast<uint32_t>(v[2] - '0');
-            else
-                Usage("bad value for --version: " + v);
+            const std::string v = args.OneOf(a, {"1.0", "2.0", "2.1", "2.2"});
+            o.version = v == "1.0" ? KQrlb::kVersion10 : 0x00020000u | static_cast<uint32_t>(v[2] - '0');
         } else if (a == "--seed") {
-            o.seed = static_cast<uint32_t>(Number(a, value(), 0, 0xFFFFFFFFL));
+            o.seed = static_cast<uint32_t>(args.Number(a, 0, 0xFFFFFFFFL));
         } else if (a == "--calibration") {
-            const std::string v = value();
-            if (v != "none" && v != "default")
-                Usage("bad value for --calibration: " + v);
+            const std::string v = args.OneOf(a, {"none", "default"});
             o.calibration = v == "default";
             o.defaultCalibration.on = v == "default";
         } else if (a == "--calibration-order") {
-            const std::string v = value();
-            if (v != "little" && v != "big")
-                Usage("bad value for --calibration-order: " + v);
-            o.defaultCalibration.order = v == "big" ? KzrByteOrder::Big : KzrByteOrder::Little;
+            o.defaultCalibration.order =
+                args.OneOf(a, {"little", "big"}) == "big" ? KzrByteOrder::Big : KzrByteOrder::Little;
         } else if (a == "--calibration-form") {
-            const std::string v = value();
-            if (v != "file" && v != "blocks")
-                Usage("bad value for --calibration-form: " + v);
-            o.defaultCalibration.bareBlocks = v == "blocks";
+            o.defaultCalibration.bareBlocks = args.OneOf(a, {"file", "blocks"}) == "blocks";
         } else if (a == "--calibration-illuminants") {
             o.defaultCalibration.illuminants = true;
         } else if (a == "--camf-file") {
-            camfFile = value();
+            camfFile = args.Value(a);
         } else if (a == "--camf-type") {
-            camfType = Choice(a, value(), {0, 1, 2});
+            camfType = args.OneOf(a, {0, 1, 2});
         } else if (a == "--white-balance") {
-            whiteBalance = value();
+            whiteBalance = args.Value(a);
             haveWhiteBalance = true;
         } else if (a == "--rotation") {
-            rotation = Number(a, value(), -0x7FFFFFFFL, 0x7FFFFFFFL);
+            rotation = args.Number(a, -0x7FFFFFFFL, 0x7FFFFFFFL);
         } else if (a == "--marks") {
-            marks = Number(a, value(), 0, 0xFFFFFFFFL);
+            marks = args.Number(a, 0, 0xFFFFFFFFL);
         } else if (a == "--edge-cases") {
             edgeCases = true;
         } else if (a == "--expected") {
-            expectedDir = value();
+            expectedDir = args.Value(a);
         } else if (a == "--negative") {
-            const std::string v = value();
+            const std::string v = args.Value(a);
             if (!kzrsynth::ParseNegative(v, damage))
-                Usage("unknown negative case: " + v);
-        } else if (a == "--help" || a == "-h") {
-            Usage("writes synthetic raw container files");
-        } else if (!a.empty() && a[0] == '-') {
-            Usage("unknown option " + a);
-        } else if (out.empty()) {
-            out = a;
+                args.Fail("unknown negative case: " + v);
         } else {
-            Usage("more than one output file");
+            args.Other(a, out, "output file");
         }
     }
     if (out.empty())
-        Usage("no output file");
+        args.Fail("no output file");
 
     o.defaultCalibration.camType = static_cast<uint32_t>(camfType);
     try {

@@ -13,6 +13,7 @@
 #include "KSCDiskWin.h"
 #include "KStorageURL.h"
 #include "KMemoryStorage.h"
+#include "KzrPixmap.h"
 #include "KzrScene.h"
 #include "KzrStandard.h"
 
@@ -50,19 +51,8 @@ const kzrsynth::BuiltFile& FrameFile(uint32_t format)
     return files.emplace(format, kzrsynth::BuildFile(spec)).first->second;
 }
 
-struct Target {
-    std::vector<uint8_t> pixels;
-    std::unique_ptr<uint8_t[]> header;
-    KPixmap* pixmap = nullptr;
-    explicit Target(uint32_t format)
-    {
-        const int type = MapQrlbPixelFormatToKPixmapType(format);
-        int32_t headerSize = 0, rowBytes = 0;
-        GetKPixmapSizes(type, kWidth, kHeight, headerSize, rowBytes);
-        pixels.assign(size_t(rowBytes) * kHeight, 0);
-        header.reset(new uint8_t[size_t(headerSize)]);
-        pixmap = MapKPixmapHeader(header.get(), type, kWidth, kHeight, rowBytes, pixels.data());
-    }
+struct Target : kzrsynth::OwnedPixmap {
+    explicit Target(uint32_t format) : OwnedPixmap(MapQrlbPixelFormatToKPixmapType(format), kWidth, kHeight) {}
 };
 
 void Rate(benchmark::State& state)

@@ -16,6 +16,7 @@
 #include "KSCDiskWin.h"
 #include "KStorageURL.h"
 #include "KzrFileBuilder.h"
+#include "KzrPixmap.h"
 #include "KMemoryStorage.h"
 #include "LumoTestSupport.h"
 #include "MemoryStorage.h"
@@ -82,39 +83,7 @@ inline std::unique_ptr<KQrlbImageReader> MemoryReader(const std::vector<uint8_t>
     return std::make_unique<KQrlbImageReader>(new WatchedFile(bytes, std::move(watcher)), KWString("mem://watched"));
 }
 
-// A pixmap with rows of its own, filled with one byte.
-struct OwnedPixmap {
-    OwnedPixmap(int type, int width, int height, uint8_t fill = 0, int32_t rowBytes = 0)
-    {
-        int32_t headerSize = 0, rounded = 0;
-        GetKPixmapSizes(type, width, height, headerSize, rounded);
-        this->rowBytes = rowBytes ? rowBytes : rounded;
-        pixels.assign(size_t(this->rowBytes) * size_t(height) + 16, fill);
-        header.reset(new uint8_t[size_t(headerSize)]);
-        pixmap = MapKPixmapHeader(header.get(), type, width, height, this->rowBytes, pixels.data());
-    }
-    // Row y without the padding at its end.
-    std::vector<uint8_t> Row(int y, int width, int bpp) const
-    {
-        const uint8_t* p = pixels.data() + size_t(y) * size_t(rowBytes);
-        return std::vector<uint8_t>(p, p + size_t(width) * size_t(bpp));
-    }
-    // The first width x height pixels as tight rows, for comparison with an expected image.
-    std::vector<uint8_t> Tight(int width, int height) const
-    {
-        std::vector<uint8_t> out;
-        for (int y = 0; y < height; ++y) {
-            const auto r = Row(y, width, KPixelTypeBytes(pixmap->GetPixelType()));
-            out.insert(out.end(), r.begin(), r.end());
-        }
-        return out;
-    }
-
-    std::vector<uint8_t> pixels;
-    std::unique_ptr<uint8_t[]> header;
-    KPixmap* pixmap = nullptr;
-    int32_t rowBytes = 0;
-};
+using kzrsynth::OwnedPixmap;
 
 // Runs f and checks that it throws E (or a class derived from it) whose message passes the check.
 template <class E>
@@ -156,5 +125,5 @@ inline std::vector<uint8_t> DecodeImage(KQrlbImageReader& reader, int index, uin
     reader.GetImageInfo(index, size, type, imageType);
     OwnedPixmap p(type, size.columns, size.rows, fill);
     EXPECT_TRUE(reader.GetImage(index, p.pixmap, nullptr, nullptr));
-    return p.Tight(size.columns, size.rows);
+    return p.Tight();
 }

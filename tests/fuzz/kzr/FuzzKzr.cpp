@@ -8,6 +8,7 @@
 #include "KPixmap.h"
 #include "KQrlbImageReader.h"
 #include "KMemoryStorage.h"
+#include "KzrPixmap.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -39,14 +40,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                 int pixelType = 0;
                 KUInt32 imageType = 0;
                 reader.GetImageInfo(i, imageSize, pixelType, imageType);
-                int32_t headerSize = 0, rowBytes = 0;
-                GetKPixmapSizes(pixelType, imageSize.columns, imageSize.rows, headerSize, rowBytes);
-                std::vector<uint8_t> pixels(size_t(rowBytes) * size_t(imageSize.rows));
-                std::unique_ptr<uint8_t[]> header(new uint8_t[size_t(headerSize)]);
-                KPixmap* pixmap =
-                    MapKPixmapHeader(header.get(), pixelType, imageSize.columns, imageSize.rows, rowBytes, pixels.data());
+                kzrsynth::OwnedPixmap target(pixelType, imageSize.columns, imageSize.rows);
                 double progress = 0;
-                reader.GetImage(i, pixmap, &progress, nullptr);
+                reader.GetImage(i, target.pixmap, &progress, nullptr);
             } catch (const KException&) {
             }
         }
