@@ -109,10 +109,7 @@ void BM_ToneLUT(benchmark::State& state)
 {
     std::vector<KInt16> data(3 * 65536);
     KColorLUT lut;
-    for (int c = 0; c < 3; ++c)
-        lut.m_pData[c] = data.data() + c * 65536;
-    lut.m_Size = 65536;
-    lut.m_Mask = 0xFFFF;
+    LayToneLUTView(lut, data.data(), 65536);
     for (auto _ : state) {
         CreateToneLUT(0.3, 0.1, 0.2, -0.4, 1.1, 1.0, 0.9, *KGlobalLUTsClass::GetCubeLUT(), lut);
         benchmark::ClobberMemory();
@@ -131,10 +128,7 @@ void Stage4(benchmark::State& state)
         d[i] = int16_t(int32_t(i * 2654435761u >> 24) - 128);
     std::vector<KInt16> toneData(3 * 65536);
     KColorLUT tone;
-    for (int c = 0; c < 3; ++c)
-        tone.m_pData[c] = toneData.data() + c * 65536;
-    tone.m_Size = 65536;
-    tone.m_Mask = 0xFFFF;
+    LayToneLUTView(tone, toneData.data(), 65536);
     CreateToneLUT(0, 0, 0, 0, 1, 1, 1, *KGlobalLUTsClass::GetCubeLUT(), tone);
     constexpr bool sixteen = OutputClass::kPixelType == kPixelType48RGB;
     auto gamma = CreateOutputGammaLUT(2, sixteen ? 16 : 8);

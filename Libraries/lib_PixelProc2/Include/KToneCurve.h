@@ -30,6 +30,10 @@ KToneCurveParams ToneCurveParameters(double a0, double a1, double a2, double a3,
 double ToneCurveValue(double x, double gain, double w, double u, double v, double toeEnd, double toeSlope,
                       double toeBase, double z, const KTransferCurve& curve, double d);
 
+// Lays view over a table of rows x 3 values stored channel after channel (channel c from element c x rows, as in
+// a 65536 x 3 data matrix): 65536 entries a channel, mask 0xFFFF, data not owned. rows must be at least 65536.
+void LayToneLUTView(KColorLUT& view, KInt16* data, KUInt32 rows);
+
 // Fills entries 0 .. 65535 of every channel of out (entries 0 .. 16384, 4096 = 1.0; the negative half 0) from
 // the cube table (encoded index to linear value). An out table of fewer than 65536 entries fails the
 // assertion "OutToneLUT->GetSize() >= 65536" (KException) before anything is written.

@@ -170,10 +170,8 @@ TEST(CropSizeRotate, RefusesBadRotationsAndAreasWithoutWriting)
             EXPECT_EQ(std::string(e.GetMessage()), k.message);
         }
     }
-    for (uint8_t b : out.Data())
-        ASSERT_EQ(b, 0x5A);
-    for (uint8_t b : lum.Data())
-        ASSERT_EQ(b, 0x5A);
+    EXPECT_TRUE(AllBytesAre(out, 0x5A));
+    EXPECT_TRUE(AllBytesAre(lum, 0x5A));
 }
 
 TEST(CropSizeRotate, AnEmptyCropWritesNothing)
@@ -187,8 +185,7 @@ TEST(CropSizeRotate, AnEmptyCropWritesNothing)
         for (KInt32 size : {20, 10})  // 1:1 and a reduction
             CropSizeRotateMore(in.Typed(), KRect(0, 0, 20, 20), 20, 20, size, size, crop, 0, *cube, out.Typed(),
                                lum.Typed(), 0.0, 0, 0);
-    for (uint8_t b : out.Data())
-        ASSERT_EQ(b, 0x5A);
+    EXPECT_TRUE(AllBytesAre(out, 0x5A));
 }
 
 TEST(CropSizeRotate, OneToOneMarksPositionsOutsideTheFrame)

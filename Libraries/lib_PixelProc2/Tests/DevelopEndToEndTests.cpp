@@ -267,10 +267,7 @@ struct Development {
         // The tone table as the tone-curve driver lays it over a 65536 x 3 matrix.
         std::vector<KInt16> toneData(65536 * 3);
         KColorLUT tone;
-        for (int c = 0; c < 3; ++c)
-            tone.m_pData[c] = toneData.data() + c * 65536;
-        tone.m_Size = 65536;
-        tone.m_Mask = 0xFFFF;
+        LayToneLUTView(tone, toneData.data(), 65536);
         CreateToneLUT(0, 0, 0, 0, 1, 1, 1, *KGlobalLUTsClass::GetCubeLUT(), tone);
 
         output = std::make_unique<TestPixmap>(kPixelType48RGB, outWidth, outHeight);

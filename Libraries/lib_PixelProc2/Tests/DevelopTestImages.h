@@ -55,6 +55,15 @@ public:
     MonoImage(int32_t width, int32_t height) : TypedTestPixmap(width, height) {}
 };
 
+// Every byte of the pixmap is fill (nothing was written since it was filled).
+inline bool AllBytesAre(const TestPixmap& p, uint8_t fill)
+{
+    for (uint8_t b : p.Data())
+        if (b != fill)
+            return false;
+    return true;
+}
+
 // A one-channel table of 65536 entries; entry i = f(i as a signed 16-bit value).
 template <class F>
 std::unique_ptr<KLUT> MakeLUT(F f)

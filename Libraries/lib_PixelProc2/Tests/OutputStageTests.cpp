@@ -108,8 +108,7 @@ TEST(OutputStage, RefusesOtherOutputTypesWithoutWriting)
         } catch (const KExceptionPixelProc2& e) {
             EXPECT_EQ(std::string(e.GetMessage()), "KPixelProc2::ProcessToOutput: unknown output pixel type.");
         }
-        for (uint8_t b : out.Data())
-            ASSERT_EQ(b, 0x5A);
+        EXPECT_TRUE(AllBytesAre(out, 0x5A));
     }
 }
 

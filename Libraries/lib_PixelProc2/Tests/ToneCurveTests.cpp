@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <string>
+#include <vector>
 
 #include "DevelopTestImages.h"
 #include "KException.h"
@@ -170,4 +171,27 @@ TEST(ToneCurve, RefusesASmallTableWithoutWriting)
     for (int c = 0; c < 3; ++c)
         for (int i = 0; i < 32768; ++i)
             ASSERT_EQ(small->m_pData[c][i], 0x1234);
+}
+
+TEST(ToneCurve, ViewOverADataMatrix)
+{
+    // A matrix of 70000 x 3 values, channel after channel: the view reads channel c from element c x 70000,
+    // and the table fills the first 65536 of each column only.
+    std::vector<KInt16> matrix(70000 * 3, 0x1111);
+    KColorLUT view;
+    LayToneLUTView(view, matrix.data(), 70000);
+    EXPECT_EQ(view.m_Size, 65536u);
+    EXPECT_EQ(view.m_Mask, 0xFFFFu);
+    EXPECT_FALSE(view.m_bOwnsData);
+    EXPECT_EQ(view.m_pData[2], matrix.data() + 140000);
+    CreateToneLUT(0, 0, 0, 0, 1, 1, 1, *KGlobalLUTsClass::GetCubeLUT(), view);
+    const auto separate = ToneLUT(0, 0, 0, 0, 1, 1, 1);
+    for (int c = 0; c < 3; ++c) {
+        for (int i = 0; i < 65536; ++i)
+            ASSERT_EQ(matrix[size_t(c) * 70000 + i], separate->m_pData[c][i]);
+        for (int i = 65536; i < 70000; ++i)
+            ASSERT_EQ(matrix[size_t(c) * 70000 + i], 0x1111);
+    }
+    KColorLUT small;
+    EXPECT_THROW(LayToneLUTView(small, matrix.data(), 65535), KException);
 }

@@ -41,6 +41,16 @@ KInt16 Entry(double value)
 
 }  // namespace
 
+void LayToneLUTView(KColorLUT& view, KInt16* data, KUInt32 rows)
+{
+    KASSERT(rows >= kTableSize);
+    for (int c = 0; c < 3; ++c)
+        view.m_pData[c] = data + size_t(c) * rows;
+    view.m_Size = kTableSize;
+    view.m_Mask = kTableSize - 1;
+    view.m_bOwnsData = false;
+}
+
 KTransferCurve ToneTransferCurve()
 {
     return KTransferCurve(1.0 / 2.4, 0.00304);
