@@ -85,39 +85,38 @@ private:
     std::vector<int16_t> m_Data;
 };
 
-// The three-row chroma pass: rows 0 .. n as input (the last one repeated), output one row behind; at r = 1 the
-// smoothed first row is copied over ring slot 0.
-inline void ChromaBlur3Pass(WorkingImage& image, const double limits[3], int32_t spatial, const KColorLUT& lut)
+// A ring pass as stage 2 runs it: rows 0 .. n - 1 as input, then the last one again; the output is the row
+// whose smoothed copy is in the middle slot m (m = N / 2), m rows behind the input. When the input reaches row
+// m, the middle slot (the first row, smoothed) is copied over the slots above it before the call.
+template <int N, class Filter>
+void RingPass(WorkingImage& image, Filter filter)
 {
+    constexpr int32_t kMiddle = N / 2;
     const int32_t rows = image.Height(), cols = image.Width();
-    Scratch scratch(cols, 3);
-    KChromaBlurRing3 ring;
-    for (int i = 0; i < 3; ++i)
+    Scratch scratch(cols, N);
+    KChromaBlurRing<N> ring;
+    for (int i = 0; i < N; ++i)
         ring.m_pSlot[i] = scratch.Row(size_t(i));
-    for (int32_t r = 0; r <= rows; ++r) {
-        if (r == 1)
-            std::copy(ring.m_pSlot[1], ring.m_pSlot[1] + size_t(cols) * 3, ring.m_pSlot[0]);
-        ChromaBlurRow3(image.Row(std::min(r, rows - 1)), r >= 1 ? image.Row(r - 1) : nullptr, limits, spatial, ring,
-                       cols, lut);
+    for (int32_t r = 0; r < rows + kMiddle; ++r) {
+        if (r == kMiddle)
+            for (int i = 0; i < kMiddle; ++i)
+                std::copy(ring.m_pSlot[kMiddle], ring.m_pSlot[kMiddle] + size_t(cols) * 3, ring.m_pSlot[i]);
+        filter(image.Row(std::min(r, rows - 1)), r >= kMiddle ? image.Row(r - kMiddle) : nullptr, ring, cols);
     }
 }
 
-// The five-row chroma pass: rows 0 .. n + 1 as input, output two rows behind; at r = 2 ring slot 2 is copied
-// over slots 0 and 1.
+inline void ChromaBlur3Pass(WorkingImage& image, const double limits[3], int32_t spatial, const KColorLUT& lut)
+{
+    RingPass<3>(image, [&](const int16_t* in, int16_t* out, KChromaBlurRing3& ring, int32_t cols) {
+        ChromaBlurRow3(in, out, limits, spatial, ring, cols, lut);
+    });
+}
+
 inline void ChromaBlur5Pass(WorkingImage& image, const double limits[3], int32_t spatial, const KColorLUT& lut)
 {
-    const int32_t rows = image.Height(), cols = image.Width();
-    Scratch scratch(cols, 5);
-    KChromaBlurRing5 ring;
-    for (int i = 0; i < 5; ++i)
-        ring.m_pSlot[i] = scratch.Row(size_t(i));
-    for (int32_t r = 0; r <= rows + 1; ++r) {
-        if (r == 2)
-            for (int i = 0; i < 2; ++i)
-                std::copy(ring.m_pSlot[2], ring.m_pSlot[2] + size_t(cols) * 3, ring.m_pSlot[i]);
-        ChromaBlurRow(image.Row(std::min(r, rows - 1)), r >= 2 ? image.Row(r - 2) : nullptr, limits, spatial, ring,
-                      cols, lut);
-    }
+    RingPass<5>(image, [&](const int16_t* in, int16_t* out, KChromaBlurRing5& ring, int32_t cols) {
+        ChromaBlurRow(in, out, limits, spatial, ring, cols, lut);
+    });
 }
 
 // The coarse chroma pass: the reduced image, then every row in order with the two work rows.

@@ -3,7 +3,7 @@
 
 #include "KChromaBlur.h"
 #include "KChromaCoring.h"
-#include "KVectorKernels.h"
+#include "KPickKernel.h"
 
 namespace {
 
@@ -49,11 +49,11 @@ K_INLINE_BODY void SmoothBoxBody(const KInt16* p, KInt16* h, KInt32 columns)
         h[k] = Saturate((p[k - 6] + p[k - 3] + p[k] + p[k + 3] + p[k + 6] + 2) >> 2);
 }
 
-void SmoothBinomialBaseline(const KInt16* p, KInt16* h, KInt32 columns)
+void SmoothBinomial(const KInt16* p, KInt16* h, KInt32 columns)
 {
     SmoothBinomialBody(p, h, columns);
 }
-void SmoothBoxBaseline(const KInt16* p, KInt16* h, KInt32 columns)
+void SmoothBox(const KInt16* p, KInt16* h, KInt32 columns)
 {
     SmoothBoxBody(p, h, columns);
 }
@@ -67,23 +67,6 @@ K_AVX2 void SmoothBoxAvx2(const KInt16* p, KInt16* h, KInt32 columns)
     SmoothBoxBody(p, h, columns);
 }
 #endif
-
-void SmoothBinomial(const KInt16* p, KInt16* h, KInt32 columns)
-{
-#if K_HAVE_AVX2_BUILD
-    if (KUseAvx2())
-        return SmoothBinomialAvx2(p, h, columns);
-#endif
-    SmoothBinomialBaseline(p, h, columns);
-}
-void SmoothBox(const KInt16* p, KInt16* h, KInt32 columns)
-{
-#if K_HAVE_AVX2_BUILD
-    if (KUseAvx2())
-        return SmoothBoxAvx2(p, h, columns);
-#endif
-    SmoothBoxBaseline(p, h, columns);
-}
 
 template <int N>
 void Rotate(KChromaBlurRing<N>& ring)
@@ -101,7 +84,7 @@ void ChromaBlurRow3(const KInt16* input, KInt16* output, const double limits[3],
 {
     if (columns <= 0 || !ChromaPassRuns("ChromaBlurRow3", limits, spatial, output == nullptr))
         return;
-    SmoothBinomial(input, ring.m_pSlot[2], columns);
+    K_PICK_KERNEL(SmoothBinomial)(input, ring.m_pSlot[2], columns);
     if (output != nullptr) {
         const KChromaCoring coring(lut);
         const KInt16* s0 = ring.m_pSlot[0];
@@ -123,7 +106,7 @@ void ChromaBlurRow(const KInt16* input, KInt16* output, const double limits[3], 
 {
     if (columns <= 0 || !ChromaPassRuns("ChromaBlurRow", limits, spatial, output == nullptr))
         return;
-    SmoothBox(input, ring.m_pSlot[4], columns);
+    K_PICK_KERNEL(SmoothBox)(input, ring.m_pSlot[4], columns);
     if (output != nullptr) {
         // V, the sum of 25 box values, is about 25/4 of the local mean: q and the weights keep that scale.
         const KInt64 sp = spatial;

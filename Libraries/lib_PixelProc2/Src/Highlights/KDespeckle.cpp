@@ -55,17 +55,26 @@ inline KInt16* Pixel(KInt16* row, KInt32 column)
     return row + 3 * static_cast<ptrdiff_t>(column);
 }
 
+// Runs step(despeckler, j) for the columns j = 2 .. columns - 3, left to right, unless the guards say no.
+template <class Step>
+void EachColumn(KInt32 columns, const KInt32 thresholds[3], const KInt32 clipLevels[3], const KInt32 weights[3],
+                Step step)
+{
+    KDespeckler d;
+    if (!d.Init(columns, thresholds, clipLevels, weights))
+        return;
+    for (KInt32 j = 2; j < columns - 2; ++j)
+        step(d, j);
+}
+
 }  // namespace
 
 void DespeckleRow(KInt16* row, KInt16* above, KInt16* below, KInt32 columns, const KInt32 thresholds[3],
                   const KInt32 clipLevels[3], const KInt32 weights[3])
 {
-    KDespeckler d;
-    if (!d.Init(columns, thresholds, clipLevels, weights))
-        return;
-    for (KInt32 j = 2; j < columns - 2; ++j) {
+    EachColumn(columns, thresholds, clipLevels, weights, [&](const KDespeckler& d, KInt32 j) {
         if (!d.Triggers(Pixel(row, j)))
-            continue;
+            return;
         d.Treat(Pixel(above, j - 1));
         d.Treat(Pixel(above, j));
         d.Treat(Pixel(above, j + 1));
@@ -74,16 +83,13 @@ void DespeckleRow(KInt16* row, KInt16* above, KInt16* below, KInt32 columns, con
         d.Treat(Pixel(below, j - 1));
         d.Treat(Pixel(below, j));
         d.Treat(Pixel(below, j + 1));
-    }
+    });
 }
 
 void DespeckleBulbRow(KInt16* row, KInt16* above, KInt16* below, KInt32 columns, const KInt32 thresholds[3],
                       const KInt32 clipLevels[3], const KInt32 weights[3])
 {
-    KDespeckler d;
-    if (!d.Init(columns, thresholds, clipLevels, weights))
-        return;
-    for (KInt32 j = 2; j < columns - 2; ++j) {
+    EachColumn(columns, thresholds, clipLevels, weights, [&](const KDespeckler& d, KInt32 j) {
         // Both tests use the pixels as they stand at the start of this column's step.
         const bool fromAbove = d.Triggers(Pixel(above, j));
         const bool fromBelow = d.Triggers(Pixel(below, j));
@@ -101,5 +107,5 @@ void DespeckleBulbRow(KInt16* row, KInt16* above, KInt16* below, KInt32 columns,
             for (KInt32 k = j - 1; k <= j + 1; ++k)
                 d.Treat(Pixel(above, k));
         }
-    }
+    });
 }

@@ -1,7 +1,7 @@
 #include <algorithm>
 
 #include "KHotPixels.h"
-#include "KVectorKernels.h"
+#include "KPickKernel.h"
 
 namespace {
 
@@ -149,22 +149,12 @@ K_AVX2 void LongExposureAvx2(const KInt16* above, KInt16* row, const KInt16* bel
 
 void RemoveHotPixelsRow(const KInt16* above, KInt16* row, const KInt16* below, KInt32 columns)
 {
-    if (columns < 3)
-        return;
-#if K_HAVE_AVX2_BUILD
-    if (KUseAvx2())
-        return HotPixelsAvx2(above, row, below, columns);
-#endif
-    HotPixels(above, row, below, columns);
+    if (columns >= 3)
+        K_PICK_KERNEL(HotPixels)(above, row, below, columns);
 }
 
 void RemoveHotPixelsRowLongExposure(const KInt16* above, KInt16* row, const KInt16* below, KInt32 columns)
 {
-    if (columns < 3)
-        return;
-#if K_HAVE_AVX2_BUILD
-    if (KUseAvx2())
-        return LongExposureAvx2(above, row, below, columns);
-#endif
-    LongExposure(above, row, below, columns);
+    if (columns >= 3)
+        K_PICK_KERNEL(LongExposure)(above, row, below, columns);
 }
