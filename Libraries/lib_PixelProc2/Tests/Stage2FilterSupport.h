@@ -10,33 +10,25 @@
 #include "KChromaBlur.h"
 #include "KHotPixels.h"
 #include "KPixmap.h"
+#include "RawStageTestSupport.h"
 
 namespace stage2 {
 
-// A 48SRGB pixmap that owns its rows, each padded to a multiple of 4 bytes like a cache-held one.
-class WorkingImage {
+// The working image (48SRGB) over memory of its own, with the fills and comparisons of the filter tests.
+class WorkingImage : public rawstage::Image {
 public:
-    WorkingImage(int32_t width, int32_t height)
-        : m_RowBytes((width * 6 + 3) / 4 * 4), m_Memory((size_t(m_RowBytes) * size_t(height) + 7) / 8),
-          m_Pixmap(m_Memory.data(), width, height, m_RowBytes)
-    {
-    }
-    WorkingImage(const WorkingImage& o) : WorkingImage(o.Width(), o.Height()) { *this = o; }
-    // Same size only: the pixels are copied, the pixmap keeps its memory.
+    using rawstage::Image::Image;
+    WorkingImage(const WorkingImage&) = default;
+    // Same size only: the pixels are copied.
     WorkingImage& operator=(const WorkingImage& o)
     {
-        std::copy(o.m_Memory.begin(), o.m_Memory.end(), m_Memory.begin());
+        for (int32_t y = 0; y < Height(); ++y)
+            std::copy(o.Row(y), o.Row(y) + size_t(Width()) * 3, Row(y));
         return *this;
     }
 
-    KPixmapTemplate<KPixelClass48SRGB>& Pixmap() { return m_Pixmap; }
-    const KPixmapTemplate<KPixelClass48SRGB>& Pixmap() const { return m_Pixmap; }
-    int32_t Width() const { return m_Pixmap.GetWidth(); }
-    int32_t Height() const { return m_Pixmap.GetHeight(); }
-    int16_t* Row(int32_t y) { return reinterpret_cast<int16_t*>(m_Pixmap.GetRow(y)); }
-    const int16_t* Row(int32_t y) const { return reinterpret_cast<const int16_t*>(m_Pixmap.GetRow(y)); }
-    int16_t& At(int32_t x, int32_t y, int c) { return Row(y)[3 * x + c]; }
-    int16_t At(int32_t x, int32_t y, int c) const { return Row(y)[3 * x + c]; }
+    KPixmapTemplate<KPixelClass48SRGB>& Pixmap() { return *Get(); }
+    const KPixmapTemplate<KPixelClass48SRGB>& Pixmap() const { return *Get(); }
     void Set(int32_t x, int32_t y, int r, int g, int b)
     {
         At(x, y, 0) = int16_t(r);
@@ -45,19 +37,14 @@ public:
     }
     void Fill(int r, int g, int b)
     {
-        for (int32_t y = 0; y < Height(); ++y)
-            for (int32_t x = 0; x < Width(); ++x)
-                Set(x, y, r, g, b);
+        FillBy([&](int32_t, int32_t, int c) { return c == 0 ? r : (c == 1 ? g : b); });
     }
     // Grey level plus uniform noise of +-amplitude per channel.
     void FillNoise(uint32_t seed, int level, int amplitude)
     {
         std::mt19937 random(seed);
         std::uniform_int_distribution<int> noise(-amplitude, amplitude);
-        for (int32_t y = 0; y < Height(); ++y)
-            for (int32_t x = 0; x < Width(); ++x)
-                for (int c = 0; c < 3; ++c)
-                    At(x, y, c) = int16_t(level + noise(random));
+        FillBy([&](int32_t, int32_t, int) { return level + noise(random); });
     }
     bool operator==(const WorkingImage& o) const
     {
@@ -66,11 +53,6 @@ public:
                 return false;
         return true;
     }
-
-private:
-    int32_t m_RowBytes;
-    std::vector<uint64_t> m_Memory;  // 8-byte aligned
-    KPixmapTemplate<KPixelClass48SRGB> m_Pixmap;
 };
 
 // Scratch rows of pixels for the ring and coarse passes: the engine takes them from a scratch pixmap.
