@@ -12,7 +12,9 @@
 #include "TiffTestSupport.h"
 
 using tifftest::Layout;
+using tifftest::Pairs;
 using tifftest::TestPixmap;
+using tifftest::ThrownMessage;
 
 namespace {
 
@@ -32,25 +34,6 @@ protected:
         return URL(name);
     }
 };
-
-std::string Pairs(const KPropTree& tree)
-{
-    std::string out;
-    for (const KPropPair* p = tree.GetFirstPair(); p != nullptr; p = p->GetNext())
-        out += WideToUtf8(p->GetKey()) + "=" + WideToUtf8(p->GetValue()) + ";";
-    return out;
-}
-
-template <class F>
-std::string ThrownMessage(F f)
-{
-    try {
-        f();
-    } catch (const KException& e) {
-        return e.GetMessage();
-    }
-    return "(nothing thrown)";
-}
 
 }  // namespace
 

@@ -1,6 +1,6 @@
 #pragma once
-// Shared by the TIFF and PNG tests: a scratch machine with the disk class, and TIFF files written directly with
-// the library in any layout.
+// Shared by the TIFF and PNG tests: the scratch machine of the JPEG tests, TIFF files written directly with the
+// library in any layout, pixmaps and small helpers.
 #include <gtest/gtest.h>
 #include <tiffio.h>
 
@@ -11,7 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "JpegTestSupport.h"
+#include "KException.h"
 #include "KPixmap.h"
+#include "KPropTree.h"
 #include "KSCDiskWin.h"
 #include "KStorage.h"
 #include "KTextFunctions.h"
@@ -19,30 +22,29 @@
 
 namespace tifftest {
 
-class Fixture : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        std::filesystem::create_directories(m_Temp / "machine");
-        std::filesystem::create_directories(m_Temp / "files");
-        setenv("LUMO_MACHINE", (m_Temp / "machine").c_str(), 1);
-        RegisterDiskStorageClass();
-        ASSERT_TRUE(PosixPathToURL(Root().string(), m_RootURL));
-        m_RootURL += u"/";
-    }
-    void TearDown() override
-    {
-        ShutdownStorageClasses();
-        unsetenv("LUMO_MACHINE");
-    }
+// A scratch machine with the disk class: Root(), Path(name), URL(name).
+using Fixture = jpegtest::Fixture;
 
-    std::filesystem::path Root() const { return m_Temp / "files"; }
-    std::filesystem::path Path(const std::string& name) const { return Root() / name; }
-    KWString URL(const std::string& name) const { return m_RootURL + Utf8ToWide(name); }
+// The pairs of a tree as "KEY=VALUE;" text.
+inline std::string Pairs(const KPropTree& tree)
+{
+    std::string out;
+    for (const KPropPair* p = tree.GetFirstPair(); p != nullptr; p = p->GetNext())
+        out += WideToUtf8(p->GetKey()) + "=" + WideToUtf8(p->GetValue()) + ";";
+    return out;
+}
 
-    lumotest::TempDir m_Temp;
-    KWString m_RootURL;
-};
+// The message of the KException that f throws, or "(nothing thrown)".
+template <class F>
+std::string ThrownMessage(F f)
+{
+    try {
+        f();
+    } catch (const KException& e) {
+        return e.GetMessage();
+    }
+    return "(nothing thrown)";
+}
 
 // A layout of a TIFF file as its tags give it.
 struct Layout {

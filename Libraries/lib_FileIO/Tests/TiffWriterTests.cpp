@@ -17,7 +17,9 @@
 #include "KTiffLineWriter.h"
 #include "TiffTestSupport.h"
 
+using tifftest::Pairs;
 using tifftest::TestPixmap;
+using tifftest::ThrownMessage;
 
 namespace {
 
@@ -47,14 +49,6 @@ protected:
         return std::vector<uint8_t>(p, p + count * elementBytes);
     }
 
-    static std::string Pairs(const KPropTree& tree)
-    {
-        std::string out;
-        for (const KPropPair* p = tree.GetFirstPair(); p != nullptr; p = p->GetNext())
-            out += WideToUtf8(p->GetKey()) + "=" + WideToUtf8(p->GetValue()) + ";";
-        return out;
-    }
-
     KPropTree* Props()
     {
         m_Props = std::make_unique<KPropTree>(nullptr, "ImageProps");
@@ -78,17 +72,6 @@ std::vector<uint8_t> RandomBytes(size_t n, uint32_t seed)
     for (auto& b : v)
         b = static_cast<uint8_t>(rng());
     return v;
-}
-
-template <class F>
-std::string ThrownMessage(F f)
-{
-    try {
-        f();
-    } catch (const KException& e) {
-        return e.GetMessage();
-    }
-    return "(nothing thrown)";
 }
 
 }  // namespace

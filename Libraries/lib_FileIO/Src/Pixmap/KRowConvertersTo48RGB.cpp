@@ -48,3 +48,22 @@ void ConvertRow48BGRTo48RGB(int count, const void* source, void* destination)
 {
     Words16To48<2, 1, 0>(count, source, destination);
 }
+
+KRowConverter FindRowConverterTo48RGB(int sourceType)
+{
+    switch (sourceType) {
+    case kPixelType24BGR: return ConvertRow24BGRTo48RGB;
+    case kPixelType24RGB: return ConvertRow24RGBTo48RGB;
+    case kPixelType30RGBL: return ConvertRow30RGBLTo48RGB;
+    case kPixelType30BGRL: return ConvertRow30BGRLTo48RGB;
+    case kPixelType30RGB: return ConvertRow30RGBTo48RGB;
+    case kPixelType32ARGB: return ConvertRow32ARGBTo48RGB;
+    case kPixelType32ABGR: return ConvertRow32ABGRTo48RGB;
+    case kPixelType32BGRA: return ConvertRow32BGRATo48RGB;
+    case kPixelType32RGBA: return ConvertRow32RGBATo48RGB;
+    case kPixelType48RGB: return ConvertRow48RGBTo48RGB;
+    case kPixelType48SRGB: return ConvertRow48SRGBTo48RGB;
+    case kPixelType48BGR: return ConvertRow48BGRTo48RGB;
+    default: return nullptr;
+    }
+}

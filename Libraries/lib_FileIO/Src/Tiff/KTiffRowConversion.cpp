@@ -45,24 +45,6 @@ KRowConverter Into30RGBL(int sourceType)
     }
 }
 
-KRowConverter Into48RGB(int sourceType)
-{
-    switch (sourceType) {
-    case kPixelType24BGR: return ConvertRow24BGRTo48RGB;
-    case kPixelType24RGB: return ConvertRow24RGBTo48RGB;
-    case kPixelType30RGBL: return ConvertRow30RGBLTo48RGB;
-    case kPixelType30BGRL: return ConvertRow30BGRLTo48RGB;
-    case kPixelType30RGB: return ConvertRow30RGBTo48RGB;
-    case kPixelType32ARGB: return ConvertRow32ARGBTo48RGB;
-    case kPixelType32ABGR: return ConvertRow32ABGRTo48RGB;
-    case kPixelType32BGRA: return ConvertRow32BGRATo48RGB;
-    case kPixelType32RGBA: return ConvertRow32RGBATo48RGB;
-    case kPixelType48SRGB: return ConvertRow48SRGBTo48RGB;
-    case kPixelType48BGR: return ConvertRow48BGRTo48RGB;
-    default: return nullptr;
-    }
-}
-
 KRowConverter Into16Mono(int sourceType)
 {
     switch (sourceType) {
@@ -84,7 +66,7 @@ KRowConverter GetTiffWriterRowConverter(int fileType, int sourceType)
     case kPixelType16Mono: converter = Into16Mono(sourceType); break;
     case kPixelType24RGB: converter = Into24RGB(sourceType); break;
     case kPixelType30RGBL: converter = Into30RGBL(sourceType); break;
-    case kPixelType48RGB: converter = Into48RGB(sourceType); break;
+    case kPixelType48RGB: converter = FindRowConverterTo48RGB(sourceType); break;
     default: break;
     }
     if (converter == nullptr)
