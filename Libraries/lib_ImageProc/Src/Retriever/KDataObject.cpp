@@ -1,0 +1,77 @@
+#include "KDataObject.h"
+
+#include "KDataBlocks.h"
+#include "KICache.h"
+#include "KPixmap.h"
+
+KDataObject::KDataObject(KICacheObject* block, KUInt32 kind) : m_pBlock(block), m_Kind(kind) {}
+
+KDataObject::~KDataObject()
+{
+    if (m_pBlock)
+        m_pBlock->Unlock();
+}
+
+void KDataObject::AddRef()
+{
+    m_RefCount.fetch_add(1, std::memory_order_relaxed);
+}
+
+void KDataObject::Release()
+{
+    if (m_RefCount.fetch_sub(1, std::memory_order_acq_rel) == 1)
+        delete this;
+}
+
+namespace {
+const KFrameBlockHeader* Frame(const KICacheObject* block)
+{
+    return GetDataBlockMark(block) == kFrameBlockMark ? static_cast<const KFrameBlockHeader*>(block->GetData())
+                                                      : nullptr;
+}
+const KCamfileBlockHeader* Camfile(const KICacheObject* block)
+{
+    return GetDataBlockMark(block) == kCamfileBlockMark ? static_cast<const KCamfileBlockHeader*>(block->GetData())
+                                                        : nullptr;
+}
+}  // namespace
+
+bool KDataObject::GetImageProperties(KInt32& width, KInt32& height, int& pixelType) const
+{
+    const KFrameBlockHeader* frame = m_Kind == kDataImage ? Frame(m_pBlock) : nullptr;
+    if (!frame)
+        return false;
+    width = frame->m_Width;
+    height = frame->m_Height;
+    pixelType = frame->m_PixelType;
+    return true;
+}
+
+KPixmap* KDataObject::GetImagePixmapPtr() const
+{
+    const KFrameBlockHeader* frame = m_Kind == kDataImage ? Frame(m_pBlock) : nullptr;
+    return frame ? frame->m_pPixmap : nullptr;
+}
+
+KUInt32 KDataObject::GetCamfileSize() const
+{
+    const KCamfileBlockHeader* camfile = m_Kind == kDataCamfile ? Camfile(m_pBlock) : nullptr;
+    return camfile ? camfile->m_Count : 0;
+}
+
+void* KDataObject::GetCamfileData() const
+{
+    const KCamfileBlockHeader* camfile = m_Kind == kDataCamfile ? Camfile(m_pBlock) : nullptr;
+    return camfile ? camfile->m_pBytes : nullptr;
+}
+
+KUInt32 KDataObject::GetCamfileExtra() const
+{
+    const KCamfileBlockHeader* camfile = m_Kind == kDataCamfile ? Camfile(m_pBlock) : nullptr;
+    return camfile ? camfile->m_Extra : 0;
+}
+
+KIpMgrAsync* KDataObject::GetBlockStatus() const
+{
+    return GetDataBlockStatus(m_pBlock);
+}

@@ -1,0 +1,205 @@
+#pragma once
+// Shared by the loader and retriever tests: a scratch machine with the disk class, fixture files written at
+// test time, a gate that holds load threads, and polling as the owners poll.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "KDataRetriever.h"
+#include "KPerfTimer.h"
+#include "KILoader.h"
+#include "KJPEGLineWriter.h"
+#include "KPixmap.h"
+#include "KPropTree.h"
+#include "KSCDiskWin.h"
+#include "KStorage.h"
+#include "KTextFunctions.h"
+#include "Loaders/KLoaderTestHook.h"
+#include "LumoTestSupport.h"
+
+namespace loadertest {
+
+// An image of one pixel type, rows padded as pixmaps pad them.
+class Image {
+public:
+    Image(int type, int32_t width, int32_t height)
+    {
+        int32_t header = 0, rowBytes = 0;
+        GetKPixmapSizes(type, width, height, header, rowBytes);
+        m_Data.assign(static_cast<size_t>(rowBytes) * static_cast<size_t>(height), 0);
+        m_pPixmap = MapKPixmapHeader(m_Header, type, width, height, rowBytes, m_Data.data());
+    }
+    Image(const Image&) = delete;
+    Image& operator=(const Image&) = delete;
+
+    KPixmap& Pixmap() { return *m_pPixmap; }
+    const std::vector<uint8_t>& Bytes() const { return m_Data; }
+
+private:
+    alignas(std::max_align_t) unsigned char m_Header[64];
+    std::vector<uint8_t> m_Data;
+    KPixmap* m_pPixmap = nullptr;
+};
+
+// Holds every load thread before it handles a request until the gate opens (or its time is up), and counts
+// the requests that reached it. One gate at a time.
+class Gate {
+public:
+    // holdMs: how long a thread is held at most (0: until Open).
+    explicit Gate(int holdMs = 0)
+    {
+        s_Open.store(false);
+        s_Seen.store(0);
+        s_Deadline.store(holdMs ? Now() + holdMs : 0);
+        g_LoaderHookForTest.store(Hook);
+    }
+    ~Gate()
+    {
+        Open();
+        g_LoaderHookForTest.store(nullptr);
+    }
+    void Open() { s_Open.store(true); }
+    // Requests that have reached the gate.
+    static int Seen() { return s_Seen.load(); }
+
+private:
+    static long long Now()
+    {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+                   std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    }
+    static void Hook(KLoaderRequest&)
+    {
+        ++s_Seen;
+        const long long deadline = s_Deadline.load();
+        while (!s_Open.load() && (deadline == 0 || Now() < deadline))
+            SleepMilliseconds(2);
+    }
+
+    static inline std::atomic<bool> s_Open{false};
+    static inline std::atomic<int> s_Seen{0};
+    static inline std::atomic<long long> s_Deadline{0};
+};
+
+// Counts the requests the load threads handle, without holding them.
+struct ThreadCounter {
+    ThreadCounter()
+    {
+        s_Count.store(0);
+        g_LoaderHookForTest.store(Hook);
+    }
+    ~ThreadCounter() { g_LoaderHookForTest.store(nullptr); }
+    static int Count() { return s_Count.load(); }
+    static void Hook(KLoaderRequest&) { ++s_Count; }
+    static inline std::atomic<int> s_Count{0};
+};
+
+class Fixture : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::filesystem::create_directories(m_Temp / "machine");
+        std::filesystem::create_directories(m_Temp / "files");
+        setenv("LUMO_MACHINE", (m_Temp / "machine").c_str(), 1);
+        RegisterDiskStorageClass();
+        ASSERT_TRUE(PosixPathToURL((m_Temp / "files").string(), m_RootURL));
+        m_RootURL += u"/";
+    }
+    void TearDown() override
+    {
+        ShutdownStorageClasses();
+        unsetenv("LUMO_MACHINE");
+    }
+
+    std::filesystem::path Path(const std::string& name) const { return m_Temp / "files" / name; }
+    KWString URL(const std::string& name) const { return m_RootURL + Utf8ToWide(name); }
+
+    // A smooth colour (or grey) JPEG of the size; `model` goes into its EXIF data when given.
+    void WriteJpeg(const std::string& name, int32_t width, int32_t height, int type = kPixelType24RGB,
+                   const char* model = nullptr)
+    {
+        Image image(type, width, height);
+        KPixmap& p = image.Pixmap();
+        const int bpp = KPixelTypeBytes(type);
+        for (int32_t y = 0; y < height; ++y)
+            for (int32_t x = 0; x < width; ++x) {
+                uint8_t* px = p.GetRow(y) + x * bpp;
+                for (int c = 0; c < bpp; ++c)
+                    px[c] = static_cast<uint8_t>((x * (c + 1) * 255 / width + y * 255 / height) / 2);
+            }
+        KJPEGLineWriter writer(URL(name), 95, false);
+        writer.SetDimensions(width, height, type);
+        if (model) {
+            KPropTree props(nullptr, "ImageProps");
+            props.AddPair("CAMMODEL", model);
+            writer.WriteProperties(props, 2, KWString("test"), KVersionInfo{1, 0, 0, 0});
+        }
+        for (int32_t y = 0; y < height; ++y)
+            writer.WriteLine(p.GetRow(y), type);
+    }
+
+    lumotest::TempDir m_Temp;
+    KWString m_RootURL;
+};
+
+// Polls a loader as the retriever does until the request has left state 1.
+inline void WaitDone(KILoader& loader, KLoaderRequest& request)
+{
+    while (request.IsBusy())
+        loader.Idle();
+}
+
+// Polls a retriever as its owner does until the request has left state 1.
+inline void WaitDone(KDataRetriever& retriever, KDataRetrieverRequest& request)
+{
+    while (request.m_Async.IsBusy())
+        retriever.Idle();
+}
+
+inline std::string Narrow(const KWString& text)
+{
+    return WideToUtf8(text);
+}
+
+// The value of the first pair of the key, or "<none>".
+inline std::string Value(const KPropTree& tree, const char* key)
+{
+    const KPropPair* pair = tree.FindPair(KWString(key));
+    return pair ? Narrow(pair->GetValue()) : "<none>";
+}
+
+// Two upper-case hexadecimal numbers joined by "-".
+inline bool IsHexPair(const std::string& text)
+{
+    const size_t dash = text.find('-');
+    if (dash == std::string::npos || dash == 0 || dash + 1 == text.size())
+        return false;
+    for (size_t i = 0; i < text.size(); ++i)
+        if (i != dash && !((text[i] >= '0' && text[i] <= '9') || (text[i] >= 'A' && text[i] <= 'F')))
+            return false;
+    return true;
+}
+
+inline std::vector<std::string> Keys(const KPropTree& tree)
+{
+    std::vector<std::string> keys;
+    for (const KPropPair* p = tree.GetFirstPair(); p; p = p->GetNext())
+        keys.push_back(Narrow(p->GetKey()));
+    return keys;
+}
+
+inline size_t CountKey(const KPropTree& tree, const char* key)
+{
+    size_t n = 0;
+    for (const KPropPair* p = tree.GetFirstPair(); p; p = p->GetNext())
+        n += p->GetKey() == key;
+    return n;
+}
+
+}  // namespace loadertest
