@@ -34,3 +34,4 @@ class KITiffLoader : public KILoader {};
 class KIQRLbLoader : public KILoader {};
 
 KIJPEGLoader* CreateJPEGLoader();
+KIQRLbLoader* CreateQRLbLoader();

@@ -65,8 +65,9 @@ struct KLoaderRequest {
     void SetCancel(bool cancel) { std::atomic_ref<KUInt8>(m_Cancel).store(cancel ? 1 : 0, std::memory_order_relaxed); }
 
     // Copies progress, status and error into a status block, and the message once the status has left 1;
-    // the block's cancel flag is left alone.
-    void CopyStatusTo(KIpMgrAsync& to) const;
+    // the block's cancel flag is left alone. Returns the status copied (read once: decide on it, not on a
+    // second read, which may already see the end).
+    KUInt32 CopyStatusTo(KIpMgrAsync& to) const;
     // Takes progress, status, error and (when the status is not 1) the message of a status block.
     void CopyStatusFrom(const KIpMgrAsync& from);
 

@@ -148,18 +148,26 @@ protected:
     KWString m_RootURL;
 };
 
-// Polls a loader as the retriever does until the request has left state 1.
+constexpr double kWaitLimitSeconds = 60;
+
+// Polls a loader as the retriever does until the request has left state 1 (a test failure after a minute).
 inline void WaitDone(KILoader& loader, KLoaderRequest& request)
 {
-    while (request.IsBusy())
+    KPerfTimer timer;
+    timer.Start();
+    while (request.IsBusy() && timer.GetElapsedSeconds() < kWaitLimitSeconds)
         loader.Idle();
+    EXPECT_FALSE(request.IsBusy()) << "the loader never ended the request";
 }
 
-// Polls a retriever as its owner does until the request has left state 1.
+// Polls a retriever as its owner does until the request has left state 1 (a test failure after a minute).
 inline void WaitDone(KDataRetriever& retriever, KDataRetrieverRequest& request)
 {
-    while (request.m_Async.IsBusy())
+    KPerfTimer timer;
+    timer.Start();
+    while (request.m_Async.IsBusy() && timer.GetElapsedSeconds() < kWaitLimitSeconds)
         retriever.Idle();
+    EXPECT_FALSE(request.m_Async.IsBusy()) << "the retriever never ended the request";
 }
 
 inline std::string Narrow(const KWString& text)

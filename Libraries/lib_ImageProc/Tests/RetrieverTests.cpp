@@ -7,6 +7,8 @@
 #include "KDataObject.h"
 #include "KDebug.h"
 #include "KJPEGImageReader.h"
+#include "KzrFileBuilder.h"
+#include "KzrStandard.h"
 #include "LoaderTestSupport.h"
 
 using namespace loadertest;
@@ -324,6 +326,115 @@ TEST_F(RetrieverTest, ALoadThatOutlivesItsLoaderKeepsWhatItWritesInto)
     for (int i = 0; i < 500 && !NothingLocked(); ++i)
         SleepMilliseconds(10);
     EXPECT_TRUE(NothingLocked());
+}
+
+// A raw file as the camera writes it (raw, dark and preview frames), calibration bytes of its own.
+kzrsynth::BuiltFile WriteCameraFile(const std::filesystem::path& path, const std::vector<uint8_t>& calibration)
+{
+    kzrsynth::StandardOptions options;
+    options.width = 32;
+    options.height = 24;
+    options.cams.push_back({KQrlb::kCamTypeBlock, calibration});
+    kzrsynth::BuiltFile built = kzrsynth::BuildFile(kzrsynth::StandardSpec(options));
+    lumotest::WriteBytes(path, built.bytes);
+    return built;
+}
+
+TEST_F(RetrieverTest, RawFilesGoToTheRawLoaderWhateverTheCase)
+{
+    const kzrsynth::BuiltFile built = WriteCameraFile(Path("IMG_0001.KZR"), {1, 2, 3});
+    KDataRetrieverRequest count;
+    Run(count, kRetrieveInfo, kInfoImageCount, "IMG_0001.KZR");
+    EXPECT_EQ(count.m_Async.GetState(), kDone);
+    EXPECT_EQ(count.m_Value, built.readerOrder.size());
+    KPropTree props(nullptr, "ImageProps");
+    KDataRetrieverRequest properties;
+    properties.m_pTree = &props;
+    Run(properties, kRetrieveInfo, kInfoProperties, "IMG_0001.KZR");
+    EXPECT_EQ(Value(props, "PROCESSABLE"), "1");
+    EXPECT_EQ(Value(props, "UNIQUEID").size(), 32u);
+    KDataRetrieverRequest size;
+    Run(size, kRetrieveInfo, kInfoCalibration, "IMG_0001.KZR");  // answered on the load thread
+    EXPECT_EQ(size.m_Async.GetState(), kDone);
+    EXPECT_EQ(size.m_Value, 3u);
+}
+
+TEST_F(RetrieverTest, CalibrationDataIsSizedLoadedAndThenServedFromTheCache)
+{
+    std::vector<uint8_t> calibration(1000);
+    for (size_t i = 0; i < calibration.size(); ++i)
+        calibration[i] = uint8_t(i * 13);
+    WriteCameraFile(Path("a.kzr"), calibration);
+    Gate gate;
+    gate.Open();
+    KDataRetrieverRequest first;
+    Run(first, kRetrieveData, kDataCalibration, "a.kzr");
+    ASSERT_EQ(first.m_Async.GetState(), kDone) << Narrow(first.m_Async.m_Message);
+    EXPECT_EQ(Gate::Seen(), 2);  // the size, then the bytes
+    KDataObject& data = *first.m_pData;
+    EXPECT_EQ(data.GetKind(), kDataCamfile);
+    EXPECT_EQ(data.GetCamfileExtra(), 2u);
+    ASSERT_EQ(data.GetCamfileSize(), calibration.size());
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(data.GetCamfileData()) % 8, 0u);
+    EXPECT_EQ(0, std::memcmp(data.GetCamfileData(), calibration.data(), calibration.size()));
+    EXPECT_EQ(data.GetImagePixmapPtr(), nullptr);
+    KInt32 w, h;
+    int type;
+    EXPECT_FALSE(data.GetImageProperties(w, h, type));
+    const std::vector<KWString> labels = m_Cache.List();
+    ASSERT_EQ(labels.size(), 1u);
+    EXPECT_NE(Narrow(labels[0]).find("-FileCAMbFile"), std::string::npos);
+
+    KDataRetrieverRequest second;
+    Start(second, kRetrieveData, kDataCalibration, "a.kzr");
+    EXPECT_EQ(second.m_Async.GetState(), kDone);
+    EXPECT_EQ(second.m_pData->GetCamfileData(), data.GetCamfileData());
+    EXPECT_EQ(Gate::Seen(), 2);
+
+    // The file has no camera file.
+    KDataRetrieverRequest camera;
+    Run(camera, kRetrieveData, kDataCameraFile, "a.kzr");
+    EXPECT_EQ(camera.m_Async.GetState(), kFailed);
+    EXPECT_EQ(camera.m_Async.GetError(), kIpErrNotFound);
+    EXPECT_EQ(camera.m_pData, nullptr);
+    Release(first);
+    Release(second);
+    EXPECT_TRUE(NothingLocked());
+}
+
+TEST_F(RetrieverTest, RawFramesAreLoadedLikeAnyOther)
+{
+    const kzrsynth::BuiltFile built = WriteCameraFile(Path("a.kzr"), {});
+    const kzrsynth::ExpectedImage& expected = built.ReaderImage(0)->expected;
+    KDataRetrieverRequest frame;
+    Run(frame, kRetrieveData, kDataFrame, "a.kzr", 0);
+    ASSERT_EQ(frame.m_Async.GetState(), kDone) << Narrow(frame.m_Async.m_Message);
+    KPixmap* pixmap = frame.m_pData->GetImagePixmapPtr();
+    ASSERT_NE(pixmap, nullptr);
+    EXPECT_EQ(pixmap->GetPixelType(), expected.pixmapType);
+    const size_t rowBytes = expected.pixels.size() / size_t(expected.height);
+    for (int y = 0; y < expected.height; ++y)
+        ASSERT_EQ(0, std::memcmp(pixmap->GetRow(y), expected.pixels.data() + y * rowBytes, rowBytes)) << y;
+    Release(frame);
+}
+
+TEST_F(RetrieverTest, ModifyGoesThroughTheLoader)
+{
+    WriteCameraFile(Path("a.kzr"), {});
+    WriteJpeg("a.jpg", 8, 8);
+    KPropTree changes(nullptr, "ImageProps");
+    changes.AddPair("ROTATION", "+90");
+    KDataRetrieverRequest modify;
+    modify.m_pTree = &changes;
+    Run(modify, kRetrieveModify, 0, "a.kzr");
+    EXPECT_EQ(modify.m_Async.GetState(), kDone);
+    const std::vector<uint8_t> bytes = lumotest::ReadBytes(Path("a.kzr"));
+    EXPECT_EQ(bytes[36], 90);
+    KDataRetrieverRequest jpeg;
+    jpeg.m_pTree = &changes;
+    Run(jpeg, kRetrieveModify, 0, "a.jpg");
+    EXPECT_EQ(jpeg.m_Async.GetState(), kFailed);
+    EXPECT_EQ(Narrow(jpeg.m_Async.m_Message), "JPEGLoader:HandleRequest - invalid request.");
 }
 
 }  // namespace

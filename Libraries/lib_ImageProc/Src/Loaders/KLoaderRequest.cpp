@@ -20,7 +20,7 @@ void KLoaderRequest::End(KUInt32 status, KUInt32 error, const KWString& message)
     m_Status.store(status, std::memory_order_release);
 }
 
-void KLoaderRequest::CopyStatusTo(KIpMgrAsync& to) const
+KUInt32 KLoaderRequest::CopyStatusTo(KIpMgrAsync& to) const
 {
     const KUInt32 status = GetStatus();
     if (status != kInProgress)
@@ -28,6 +28,7 @@ void KLoaderRequest::CopyStatusTo(KIpMgrAsync& to) const
     to.SetProgress(GetProgress());
     to.SetError(GetError());
     to.SetState(status);
+    return status;
 }
 
 void KLoaderRequest::CopyStatusFrom(const KIpMgrAsync& from)

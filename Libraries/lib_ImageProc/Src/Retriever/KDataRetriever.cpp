@@ -62,7 +62,7 @@ struct KAbandonedLoad {
 
 KDataRetriever::KDataRetriever(KICache* cache) : m_pCache(cache ? cache : GetGlobalCache())
 {
-    // RAW-LOADER
+    m_Loaders.push_back({nullptr, []() -> KILoader* { return CreateQRLbLoader(); }, {".xxx", ".qrl", ".kzr"}});
     // TIFF-LOADER
     m_Loaders.push_back({nullptr, []() -> KILoader* { return CreateJPEGLoader(); }, {".jpg"}});
 }
@@ -235,8 +235,15 @@ void KDataRetriever::Idle()
     try {
         if (m_Phase == Phase::Following && !priFollow())
             return;
-        if (m_Phase == Phase::Sizing && load.GetStatus() == kDone)
-            priSized();
+        if (m_Phase == Phase::Sizing) {
+            const KUInt32 sizing = load.GetStatus();
+            if (sizing == kInProgress) {
+                m_pCurrent->m_Async.SetProgress(load.GetProgress());
+                return;
+            }
+            if (sizing == kDone)
+                priSized();  // the load request goes on to fill the block (or fails)
+        }
     } catch (const std::bad_alloc&) {
         load.Fail(kIpErrOutOfMemory, KWString("KDataRetriever: out of memory"));
     } catch (const KException& e) {
@@ -244,12 +251,12 @@ void KDataRetriever::Idle()
                   KWString(KNarrowString("KDataRetriever: %s (%s)", e.GetDescription(), e.GetMessage()).CStr()));
     }
     KDataRetrieverRequest& request = *m_pCurrent;
-    load.CopyStatusTo(request.m_Async);
+    const KUInt32 status = load.CopyStatusTo(request.m_Async);
     if (m_Phase == Phase::Filling && request.m_pData)
         load.CopyStatusTo(*request.m_pData->GetBlockStatus());
-    if (load.IsBusy())
+    if (status == kInProgress)
         return;
-    if (load.GetStatus() == kDone) {
+    if (status == kDone) {
         if (request.m_Kind == kRetrieveInfo) {
             request.m_Value = load.m_Value;
             request.m_Width = static_cast<KInt32>(load.m_Aux1);
