@@ -42,6 +42,11 @@ private:
     static KEngineOutcome priRunStage(KIPEngineRequest& request);
 
     // Stage drivers.
+    static KEngineOutcome priProcessStage1(KIPEngineRequest& request);
+    static KEngineOutcome priProcessStage2(KIPEngineRequest& request);
+    static KEngineOutcome priProcessStage3(KIPEngineRequest& request);
+    static KEngineOutcome priProcessCreateToneLUT(KIPEngineRequest& request);
+    static KEngineOutcome priProcessStage4(KIPEngineRequest& request);
     static KEngineOutcome priProcessRotate(KIPEngineRequest& request);
 
     std::shared_ptr<Shared> m_Shared;

@@ -28,6 +28,10 @@ KEngineOutcome KIPEngine2::priRun(KIPEngineRequest& request)
 KEngineOutcome KIPEngine2::priRunStage(KIPEngineRequest& request)
 {
     switch (request.m_Kind) {
+    case kEngineStage1:
+        return priProcessStage1(request);
+    case kEngineStage2:
+        return priProcessStage2(request);
     case kEngineRotate:
         return priProcessRotate(request);
     default:

@@ -8,3 +8,9 @@
 
 using KEngineStageForTest = KEngineOutcome (*)(KIPEngineRequest& request);
 extern std::atomic<KEngineStageForTest> g_EngineStageForTest;
+
+// Test seam of stage 2: when set, called as a step that runs begins (with the row it begins at) and whenever
+// the step reports progress inside its rows, so that tests can pause the stage at a chosen point and see which
+// steps ran. Null in the product.
+using KStage2ObserverForTest = void (*)(KIPEngineRequest& request, KUInt32 step, KUInt32 row);
+extern std::atomic<KStage2ObserverForTest> g_Stage2ObserverForTest;

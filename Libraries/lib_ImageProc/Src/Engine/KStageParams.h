@@ -14,9 +14,9 @@
 #include "KDataMatrix.h"
 #include "KEngineOutcome.h"
 #include "KIPEngineRequest.h"
+#include "KPixmap.h"
 
 class KCamdata;
-class KPixmap;
 
 class KStageParams {
 public:
@@ -25,6 +25,18 @@ public:
 
     // A pixmap of any pixel type, or (pixelType != 0) of that type.
     KPixmap* Pixmap(const KWChar* name, int pixelType = 0);
+    // A pixmap whose concrete class is KPixmapTemplate<PixelClass>.
+    template <class PixelClass>
+    KPixmapTemplate<PixelClass>* PixmapOf(const KWChar* name)
+    {
+        KPixmap* pixmap = Pixmap(name);
+        if (!pixmap)
+            return nullptr;
+        auto* typed = dynamic_cast<KPixmapTemplate<PixelClass>*>(pixmap);
+        if (!typed)
+            priTypeError(name);
+        return typed;
+    }
     KCamdata* Camdata(const KWChar* name);
     const KWChar* Text(const KWChar* name);
     // A matrix of the element class holding at least minElements elements.

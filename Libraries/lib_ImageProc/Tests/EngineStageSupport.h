@@ -1,0 +1,117 @@
+#pragma once
+// Helpers of the stage drivers' tests: pixmaps over memory of their own, calibrations made by the generator's
+// builder (with blocks that take precedence over the default ones), and the generator's frames with dark
+// shields where the calibration declares them.
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "KCamdata.h"
+#include "KDataMatrix.h"
+#include "KIPEngineRequest.h"
+#include "KPixmap.h"
+#include "KzrCalibrationBuilder.h"
+#include "KzrScene.h"
+
+namespace enginetest {
+
+// A pixmap that owns its rows, each padded to a multiple of 4 bytes like a cache-held one.
+template <class PixelClass>
+class Owned {
+public:
+    using Sample = typename PixelClass::Sample;
+    static constexpr int kSamples = PixelClass::kBytesPerPixel / int(sizeof(Sample));
+
+    Owned(int32_t width, int32_t height)
+        : m_RowBytes((width * PixelClass::kBytesPerPixel + 3) / 4 * 4),
+          m_Memory((size_t(m_RowBytes) * size_t(height) + 7) / 8),
+          m_Pixmap(m_Memory.data(), width, height, m_RowBytes)
+    {
+    }
+    Owned(const Owned& o) : Owned(o.Width(), o.Height()) { m_Memory = o.m_Memory; }
+    Owned& operator=(const Owned& o)
+    {
+        m_Memory = o.m_Memory;  // same size only
+        return *this;
+    }
+
+    KPixmapTemplate<PixelClass>* Get() { return &m_Pixmap; }
+    int32_t Width() const { return m_Pixmap.GetWidth(); }
+    int32_t Height() const { return m_Pixmap.GetHeight(); }
+    Sample* Row(int32_t y) { return reinterpret_cast<Sample*>(m_Pixmap.GetRow(y)); }
+    const Sample* Row(int32_t y) const { return reinterpret_cast<const Sample*>(m_Pixmap.GetRow(y)); }
+    Sample& At(int32_t x, int32_t y, int c) { return Row(y)[x * kSamples + c]; }
+    Sample At(int32_t x, int32_t y, int c) const { return Row(y)[x * kSamples + c]; }
+    template <class F>
+    void FillBy(F value)
+    {
+        for (int32_t y = 0; y < Height(); ++y)
+            for (int32_t x = 0; x < Width(); ++x)
+                for (int c = 0; c < kSamples; ++c)
+                    At(x, y, c) = static_cast<Sample>(value(x, y, c));
+    }
+    bool operator==(const Owned& o) const
+    {
+        for (int32_t y = 0; y < Height(); ++y)
+            if (std::memcmp(Row(y), o.Row(y), size_t(Width()) * PixelClass::kBytesPerPixel) != 0)
+                return false;
+        return true;
+    }
+
+private:
+    int32_t m_RowBytes;
+    std::vector<uint64_t> m_Memory;  // 8-byte aligned
+    KPixmapTemplate<PixelClass> m_Pixmap;
+};
+
+using Frame = Owned<KPixelClass48RGB>;
+using Image = Owned<KPixelClass48SRGB>;
+using Mono = Owned<KPixelClass16SMono>;
+
+// The generator's default layout for a scene with its default shields, the frame placed at (12, 8) on the
+// sensor (so that the drivers' moves between sensor and frame positions count), the scene's hot pixels listed
+// as bad pixels and the sensor's response as neutral.
+KzrCalibrationLayout Layout(const kzrsynth::SceneParams& scene);
+
+// The default calibration of layout in file form; blocks added by overrides come first and so win over the
+// default blocks of the same name.
+std::vector<uint8_t> Calibration(const KzrCalibrationLayout& layout,
+                                 const std::function<void(KzrCalibrationBuilder&)>& overrides = nullptr);
+
+// Raw and dark frames of the generator's scene with its default dark shields, and calibration data for them.
+struct Scene {
+    Scene(int width, int height, const std::function<void(KzrCalibrationBuilder&)>& overrides = nullptr,
+          uint32_t seed = 3);
+    kzrsynth::SceneParams params;
+    KzrCalibrationLayout layout;
+    std::vector<uint8_t> calibrationBytes;
+    std::unique_ptr<KCamdata> camdata;
+    Frame raw;
+    Frame dark;
+};
+
+// Matrices with the given elements (column after column).
+KIDataMatrix* FloatMatrix(int32_t rows, int32_t columns, std::vector<double> values);
+KIDataMatrix* Int32Matrix(int32_t rows, int32_t columns, std::vector<int32_t> values);
+
+// A request of the kind over the parameters of stage 1 and of stage 2.
+void AddStage1(KIPEngineRequest& request, Scene& scene, Image& out);
+void AddStage2(KIPEngineRequest& request, KCamdata& camdata, Image& image, Image& scratch, KIDataMatrix* autoAdjust,
+               const KWChar* whiteBalance = u"Auto");
+
+// Stage 1 and (when it succeeded) stage 2 run on the calling thread, and their states.
+struct Developed {
+    explicit Developed(Scene& scene);
+    Image image;
+    Image scratch;
+    std::vector<double> autoAdjust;
+    KUInt32 state1 = 0;
+    KUInt32 state2 = 0;
+};
+
+// Scratch rows stage 2 asks for.
+int32_t ScratchRows(int32_t width, int32_t height);
+
+}  // namespace enginetest
