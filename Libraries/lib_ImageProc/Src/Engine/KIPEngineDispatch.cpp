@@ -32,6 +32,12 @@ KEngineOutcome KIPEngine2::priRunStage(KIPEngineRequest& request)
         return priProcessStage1(request);
     case kEngineStage2:
         return priProcessStage2(request);
+    case kEngineStage3:
+        return priProcessStage3(request);
+    case kEngineToneLUT:
+        return priProcessCreateToneLUT(request);
+    case kEngineStage4:
+        return priProcessStage4(request);
     case kEngineRotate:
         return priProcessRotate(request);
     default:

@@ -18,6 +18,12 @@
 
 class KCamdata;
 
+// Whether a matrix has at least rows x columns in its shape.
+inline bool HasShape(const KIDataMatrix& matrix, KInt32 rows, KInt32 columns)
+{
+    return matrix.GetRows() >= rows && matrix.GetColumns() >= columns;
+}
+
 class KStageParams {
 public:
     // driver: the name that starts every message ("KIPEngine2::priProcessStage1").
@@ -53,6 +59,17 @@ public:
         }
         return typed;
     }
+    // A matrix of the element class with at least rows x columns in its shape.
+    template <class ElementClass>
+    KDataMatrixTemplate<ElementClass>* MatrixOfShape(const KWChar* name, KInt32 rows, KInt32 columns)
+    {
+        KDataMatrixTemplate<ElementClass>* matrix = Matrix<ElementClass>(name);
+        if (matrix && !HasShape(*matrix, rows, columns)) {
+            priTypeError(name);
+            return nullptr;
+        }
+        return matrix;
+    }
 
     // Nothing missing and nothing mistyped.
     bool Ok() const { return m_Missing.empty() && m_TypeErrors.empty(); }
@@ -72,9 +89,3 @@ private:
     std::u16string m_Missing;
     std::u16string m_TypeErrors;
 };
-
-// Whether a matrix has at least rows x columns in its shape.
-inline bool HasShape(const KIDataMatrix& matrix, KInt32 rows, KInt32 columns)
-{
-    return matrix.GetRows() >= rows && matrix.GetColumns() >= columns;
-}

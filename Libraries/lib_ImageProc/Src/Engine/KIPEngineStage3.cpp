@@ -1,0 +1,54 @@
+// Stage 3: the stage-2 image cropped, sized and turned into the output's cube-root encoded image, beside it the
+// encoded luminance turned into its detail layer. No resume: a cancel seen here ends the request with state 3
+// and the next request computes the stage again.
+#include "KCamdataGetters.h"
+#include "KCropSizeRotate.h"
+#include "KDetailLayer.h"
+#include "KGlobalLUTs.h"
+#include "KIPEngine2.h"
+#include "KStageParams.h"
+
+KEngineOutcome KIPEngine2::priProcessStage3(KIPEngineRequest& request)
+{
+    KStageParams params(request, "KIPEngine2::priProcessStage3");
+    auto* input = params.PixmapOf<KPixelClass48SRGB>(u"STAGE2IMAGE");
+    auto* outSize = params.Matrix<Int32Class>(u"OUTSIZE", 2);
+    auto* crop = params.MatrixOfShape<Int32Class>(u"CROPRECT", 2, 2);
+    auto* rotation = params.Matrix<Int32Class>(u"ROTATION", 1);
+    auto* expected = params.Matrix<Int32Class>(u"EXPECTEDIMAGESIZE", 2);
+    KCamdata* camdata = params.Camdata(u"CAMBDATA");
+    params.Pixmap(u"TEMPDATA");
+    // The kernels write these two as they are: their classes are checked like the input's.
+    auto* out = params.PixmapOf<KPixelClass48SRGB>(u"OUTIMAGE");
+    auto* luminance = params.PixmapOf<KPixelClass16SMono>(u"OUTIMAGEL");
+    if (!params.Ok())
+        return params.Outcome();
+    if (request.m_Async.IsCancelRequested())
+        return KEngineOutcome::Cancelled();
+
+    const KRect cropRect(crop->At(0, 0), crop->At(1, 0), crop->At(0, 1), crop->At(1, 1));
+    const KLUT& cubeRoot = *KGlobalLUTsClass::GetCubeRootLUT();
+    const KRect keep = GetCamdataRect("KeepImageArea", *camdata);
+    const KRect sensorActive = GetCamdataRect("ActiveImageArea", *camdata);
+    const KRect active(sensorActive.left - keep.left, sensorActive.top - keep.top, sensorActive.right - keep.left,
+                       sensorActive.bottom - keep.top);
+    double greenWeight = GetCamdataFloat("GreenWeight", *camdata);
+    KInt32 greenHigh = GetCamdataInt32("GreenHighLimit", *camdata);
+    KInt32 greenLow = GetCamdataInt32("GreenLowLimit", *camdata);
+    if (greenHigh == 0 && greenLow == 0 && greenWeight == 0.0) {
+        greenWeight = 0.001;
+        greenHigh = 200;
+        greenLow = -120;
+    }
+
+    const KInt32* size = outSize->Elements();
+    const KInt32* expectedSize = expected->Elements();
+    const double factor = CropSizeRotateMore(*input, active, expectedSize[0], expectedSize[1], size[0], size[1],
+                                             cropRect, static_cast<KUInt32>(rotation->Elements()[0]), cubeRoot, *out,
+                                             *luminance, greenWeight, greenHigh, greenLow);
+    request.m_Async.SetProgress(0.8);
+    if (request.m_Async.IsCancelRequested())
+        return KEngineOutcome::Cancelled();
+    CreateDetailLayer(*luminance, factor);
+    return KEngineOutcome::Done();
+}
