@@ -148,7 +148,7 @@ int Develop(const Options& o)
     KUInt32 camSize = 0, camType = 0;
     reader.GetCamFileInfo(0, camSize, camType);
     if (camSize == 0)
-        throw std::runtime_error(o.in + " holds an empty calibration section (kzrgen --calibration full writes one)");
+        throw std::runtime_error(o.in + " holds an empty calibration section (kzrgen --calibration default writes one)");
     std::vector<KUInt8> camBytes(camSize);
     if (reader.GetCamFile(0, camBytes.data(), camSize, nullptr, nullptr) != camSize)
         throw std::runtime_error(o.in + ": calibration section cut short");
