@@ -264,6 +264,20 @@ TEST_F(RawTest, PixmapsThatDoNotFitAreRefused)
     EXPECT_TRUE(paddedReader.GetImage(0, OwnedPixmap(15, 8, 4, 0, 56).pixmap, nullptr, nullptr));
 }
 
+TEST_F(RawTest, AnImageWithoutRowsReadsNothingWhateverItsRowSize)
+{
+    // Found by fuzzing: no rows and a row size of 4 GB must not size a line buffer.
+    for (uint32_t format : {kFormatPacked12, kFormatDelta10}) {
+        kzrsynth::BuiltFile f = BuildFile(OneImage(format, Content(format, 16, 2, 1)));
+        const uint64_t at = f.FindSection(kTypeImag)->offset;
+        WriteLE32(f.bytes.data() + at + 20, 0);
+        WriteLE32(f.bytes.data() + at + 24, 0xFFFFFFFFu);
+        KQrlbImageReader reader(Mem(f.bytes));
+        EXPECT_TRUE(reader.GetImage(0, OwnedPixmap(MapQrlbPixelFormatToKPixmapType(format), 16, 1).pixmap, nullptr,
+                                    nullptr));
+    }
+}
+
 TEST_F(RawTest, UnreadableFormatsGiveTheirTexts)
 {
     kzrsynth::NegativeCase two;

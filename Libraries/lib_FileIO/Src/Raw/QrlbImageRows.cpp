@@ -141,7 +141,7 @@ void CheckImageSection(const KQrlbFile& file, const KQrlbImageSection& h, KUInt6
                       .CStr());
 }
 
-bool ReadImageFixedLineLength(KQrlbFile& file, KPixmap* pixmap, const KQrlbImageSection& h, KUInt64 dataSize,
+bool ReadImageFixedLineLength(KQrlbFile& file, KPixmap* pixmap, const KQrlbImageSection& h, KUInt64,
                               double* progress, KUInt8* cancel)
 {
     QRLB_ASSERT(h.rowSize != 0, "h.m_iRowSize != 0");
@@ -157,7 +157,8 @@ bool ReadImageFixedLineLength(KQrlbFile& file, KPixmap* pixmap, const KQrlbImage
         for (size_t i = 0; i < kDeltaTableEntries; ++i)
             table[i] = static_cast<KInt16>(ReadLE16(raw + 2 * i));
     }
-    std::vector<KUInt8> line(buffered ? rowSize : 0);
+    // With rows, the data holds rows x row size bytes, so the line buffer is no bigger than the section.
+    std::vector<KUInt8> line(buffered && h.rows ? rowSize : 0);
     for (KUInt32 r = 0; r < h.rows; ++r) {
         KUInt8* dest = pixmap->GetRow(static_cast<KInt32>(r));
         file.Read(buffered ? line.data() : dest, rowSize);
@@ -171,7 +172,6 @@ bool ReadImageFixedLineLength(KQrlbFile& file, KPixmap* pixmap, const KQrlbImage
         if (QrlbCancelled(cancel))
             break;
     }
-    (void)dataSize;
     return !QrlbCancelled(cancel);
 }
 
