@@ -1,7 +1,6 @@
 // kzrdevelop: develops a raw container file through the processing engine, one request of every stage
 // (stage 1, stage 2, stage 3, the tone curve, stage 4) on the engine's worker thread, and writes the result as
 // a TIFF file of 8 or 16 bits a sample with the output colour space's profile.
-#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -26,6 +25,7 @@
 #include "KStorageURL.h"
 #include "KTextFunctions.h"
 #include "KTiffLineWriter.h"
+#include "KzrCommandLine.h"
 
 namespace {
 
@@ -38,20 +38,11 @@ const char* kUsage =
     "  --auto             apply the automatic adjustments that stage 2 measures\n"
     "  --quiet            no report on standard output\n";
 
-[[noreturn]] void Usage(const std::string& problem)
+void Usage(const std::string& problem)
 {
-    std::fprintf(stderr, "kzrdevelop: %s\n%s", problem.c_str(), kUsage);
-    std::exit(2);
-}
-
-long Number(const std::string& option, const std::string& text, long lo, long hi)
-{
-    char* end = nullptr;
-    errno = 0;
-    const long v = std::strtol(text.c_str(), &end, 10);
-    if (text.empty() || *end || errno || v < lo || v > hi)
-        Usage("bad value for " + option + ": " + text);
-    return v;
+    if (!problem.empty())
+        std::fprintf(stderr, "kzrdevelop: %s\n", problem.c_str());
+    std::fprintf(stderr, "%s", kUsage);
 }
 
 struct Options {
@@ -290,45 +281,39 @@ int Develop(const Options& o)
 int main(int argc, char** argv)
 {
     Options o;
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        auto value = [&]() -> std::string {
-            if (i + 1 >= argc)
-                Usage(a + " needs a value");
-            return argv[++i];
-        };
+    kzrsynth::CommandLine line(argc, argv, Usage);
+    std::string a;
+    while (line.Next(a)) {
         if (a == "--in") {
-            o.in = value();
+            o.in = line.Value(a);
         } else if (a == "--out") {
-            o.out = value();
+            o.out = line.Value(a);
         } else if (a == "--bits") {
-            o.bits = static_cast<int>(Number(a, value(), 8, 16));
-            if (o.bits != 8 && o.bits != 16)
-                Usage("bad value for --bits: " + std::to_string(o.bits));
+            o.bits = line.OneOf(a, {8, 16});
         } else if (a == "--cs") {
-            o.colorSpace = static_cast<int>(Number(a, value(), 0, 11));
+            o.colorSpace = static_cast<int>(line.Number(a, 0, 11));
         } else if (a == "--size") {
-            const std::string v = value();
+            const std::string v = line.Value(a);
             const size_t x = v.find('x');
             if (x == std::string::npos)
-                Usage("bad value for --size: " + v);
-            o.boxWidth = static_cast<int>(Number(a, v.substr(0, x), 1, 65535));
-            o.boxHeight = static_cast<int>(Number(a, v.substr(x + 1), 1, 65535));
+                line.Fail("bad value for --size: " + v);
+            o.boxWidth = static_cast<int>(line.Number(a, v.substr(0, x), 1, 65535));
+            o.boxHeight = static_cast<int>(line.Number(a, v.substr(x + 1), 1, 65535));
         } else if (a == "--rotation") {
-            o.rotation = Number(a, value(), -0x7FFFFFFFL, 0x7FFFFFFFL);
+            o.rotation = line.Number(a, -0x7FFFFFFFL, 0x7FFFFFFFL);
             o.haveRotation = true;
         } else if (a == "--auto") {
             o.automatic = true;
         } else if (a == "--quiet") {
             o.quiet = true;
-        } else if (a == "--help" || a == "-h") {
-            Usage("develops raw container files through the processing engine");
         } else {
-            Usage("unknown argument " + a);
+            std::string operand;
+            line.Other(a, operand, "operand");
+            line.Fail("unexpected argument " + a);
         }
     }
     if (o.in.empty() || o.out.empty())
-        Usage("--in and --out are needed");
+        line.Fail("--in and --out are needed");
 
     RegisterDiskStorageClass();
     int status = 0;

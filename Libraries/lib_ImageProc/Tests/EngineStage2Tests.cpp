@@ -219,12 +219,8 @@ TEST(EngineStage2, ChecksItsParametersBeforeTouchingTheImage)
     Image scratch(16, 5), shortScratch(16, 4), narrowScratch(15, 5), tiny(2, 5), tinyScratch(2, 5);
     Owned<KPixelClass48RGB> unsigned48(16, 12);
     Mono mono(16, 5);
-    struct Case {
-        const char* name;
-        std::function<void(KIPEngineRequest&)> fill;
-        const char* message;
-    };
     auto all = [&](KIPEngineRequest& r, Image& stage1, Image& temp, KIDataMatrix* adjust) {
+        r.m_Resume[0] = kStage1Mark;
         r.AddPixmap(u"STAGE1IMAGE", stage1.Get());
         r.AddCamdata(u"CAMBDATA", scene.camdata.get());
         r.AddPixmap(u"TEMPDATA", temp.Get());
@@ -234,12 +230,13 @@ TEST(EngineStage2, ChecksItsParametersBeforeTouchingTheImage)
         r.AddMatrix(u"OVERRIDERGBNEUTRAL", FloatMatrix(3, 1, {0, 0, 0}));
         r.AddText(u"WB_DESC", u"Auto");
     };
-    const Case cases[] = {
-        {"nothing", [](KIPEngineRequest&) {},
+    ExpectFailures(kEngineStage2, {
+        {"nothing", [](KIPEngineRequest& r) { r.m_Resume[0] = kStage1Mark; }, kIpErrBadArgument,
          "KIPEngine2::priProcessStage2 missing parameters:STAGE1IMAGE CAMBDATA TEMPDATA ISO EXPTIME AUTOADJUSTOUT "
          "OVERRIDERGBNEUTRAL WB_DESC "},
         {"types",
          [&](KIPEngineRequest& r) {
+             r.m_Resume[0] = kStage1Mark;
              r.AddPixmap(u"STAGE1IMAGE", unsigned48.Get());
              r.AddCamdata(u"CAMBDATA", scene.camdata.get());
              r.AddPixmap(u"TEMPDATA", mono.Get());
@@ -249,38 +246,24 @@ TEST(EngineStage2, ChecksItsParametersBeforeTouchingTheImage)
              r.AddMatrix(u"OVERRIDERGBNEUTRAL", FloatMatrix(2, 1, {0, 0}));
              r.AddText(u"WB_DESC", u"Auto");
          },
+         kIpErrBadArgument,
          "KIPEngine2::priProcessStage2 parameter type errors:STAGE1IMAGE TEMPDATA ISO OVERRIDERGBNEUTRAL "},
         // Four rows would do by the formula alone (3), but the rings take five.
         {"short scratch", [&](KIPEngineRequest& r) { all(r, image, shortScratch, FloatMatrix(8, 1, {})); },
-         "KIPEngine2::priProcessStage2 temporary buffer is the wrong size"},
+         kIpErrBadArgument, "KIPEngine2::priProcessStage2 temporary buffer is the wrong size"},
         {"narrow scratch", [&](KIPEngineRequest& r) { all(r, image, narrowScratch, FloatMatrix(8, 1, {})); },
-         "KIPEngine2::priProcessStage2 temporary buffer is the wrong size"},
+         kIpErrBadArgument, "KIPEngine2::priProcessStage2 temporary buffer is the wrong size"},
         {"seven values", [&](KIPEngineRequest& r) { all(r, image, scratch, FloatMatrix(1, 7, {})); },
-         "KIPEngine2::priProcessStage2 auto adjust data matrix has fewer than 8 cols"},
-    };
-    for (const Case& c : cases) {
-        KIPEngineRequest request;
-        request.m_Kind = kEngineStage2;
-        request.m_Resume[0] = kStage1Mark;
-        c.fill(request);
-        KIPEngine2::Dispatch(request);
-        EXPECT_EQ(request.m_Async.GetState(), kFailed) << c.name;
-        EXPECT_EQ(request.m_Async.GetError(), kIpErrBadArgument) << c.name;
-        EXPECT_EQ(request.m_Async.m_Message, c.message) << c.name;
-        EXPECT_EQ(request.m_Resume[0], kStage1Mark) << c.name;
-        EXPECT_TRUE(image == run.stage1) << c.name;
-    }
-
-    // A frame too small for the row filters fails before any step.
-    KIPEngineRequest request;
-    request.m_Kind = kEngineStage2;
-    all(request, tiny, tinyScratch, FloatMatrix(8, 1, {}));
-    KIPEngine2::Dispatch(request);
-    EXPECT_EQ(request.m_Async.GetState(), kFailed);
-    EXPECT_EQ(request.m_Async.GetError(), kIpErrInternal);
-    EXPECT_EQ(request.m_Async.m_Message,
-              "KIPEngine2: Pixel processing2 exception (Despeckle: input image too small)");
-    EXPECT_EQ(request.m_Resume[0], 0u);
+         kIpErrBadArgument, "KIPEngine2::priProcessStage2 auto adjust data matrix has fewer than 8 cols"},
+        // A frame too small for the row filters fails before any step.
+        {"tiny frame", [&](KIPEngineRequest& r) { all(r, tiny, tinyScratch, FloatMatrix(8, 1, {})); }, kIpErrInternal,
+         "KIPEngine2: Pixel processing2 exception (Despeckle: input image too small)"},
+    },
+                   // Nothing is changed: neither the resume block nor the image.
+                   [&](const KIPEngineRequest& r, const char* name) {
+                       EXPECT_EQ(r.m_Resume[0], kStage1Mark) << name;
+                       EXPECT_TRUE(image == run.stage1) << name;
+                   });
 
     // Eight values in one row are as good as in one column.
     KIPEngineRequest wide;

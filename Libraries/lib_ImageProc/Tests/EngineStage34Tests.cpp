@@ -20,26 +20,6 @@ using namespace enginetest;
 
 namespace {
 
-struct Case {
-    const char* name;
-    std::function<void(KIPEngineRequest&)> fill;
-    KUInt32 error;
-    const char* message;
-};
-
-void ExpectFailures(KInt32 kind, const std::vector<Case>& cases)
-{
-    for (const Case& c : cases) {
-        KIPEngineRequest request;
-        request.m_Kind = kind;
-        c.fill(request);
-        KIPEngine2::Dispatch(request);
-        EXPECT_EQ(request.m_Async.GetState(), kFailed) << c.name;
-        EXPECT_EQ(request.m_Async.GetError(), c.error) << c.name;
-        EXPECT_EQ(request.m_Async.m_Message, c.message) << c.name;
-    }
-}
-
 // A stage-2 result of the generator's scene, and the picture's place in it.
 struct Stage2Result {
     Stage2Result() : scene(48, 32), developed(scene)

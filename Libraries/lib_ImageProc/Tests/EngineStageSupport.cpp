@@ -1,5 +1,7 @@
 #include "EngineStageSupport.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 
 #include "KIPEngine2.h"
@@ -97,6 +99,22 @@ void AddStage2(KIPEngineRequest& request, KCamdata& camdata, Image& image, Image
     request.AddMatrix(u"EXPTIME", FloatMatrix(1, 1, {8000}));
     request.AddMatrix(u"AUTOADJUSTOUT", autoAdjust);
     request.AddMatrix(u"OVERRIDERGBNEUTRAL", FloatMatrix(3, 1, {0, 0, 0}));
+}
+
+void ExpectFailures(KInt32 kind, const std::vector<FailureCase>& cases,
+                    const std::function<void(const KIPEngineRequest&, const char*)>& check)
+{
+    for (const FailureCase& c : cases) {
+        KIPEngineRequest request;
+        request.m_Kind = kind;
+        c.fill(request);
+        KIPEngine2::Dispatch(request);
+        EXPECT_EQ(request.m_Async.GetState(), kFailed) << c.name;
+        EXPECT_EQ(request.m_Async.GetError(), c.error) << c.name;
+        EXPECT_EQ(request.m_Async.m_Message, c.message) << c.name;
+        if (check)
+            check(request, c.name);
+    }
 }
 
 int32_t ScratchRows(int32_t width, int32_t height)

@@ -111,6 +111,18 @@ struct Developed {
     KUInt32 state2 = 0;
 };
 
+// A request of a kind that fails: how its parameters are filled, and the error and message it must end with.
+struct FailureCase {
+    const char* name;
+    std::function<void(KIPEngineRequest&)> fill;
+    KUInt32 error;
+    const char* message;
+};
+// Dispatches each case on the calling thread and checks state 4, the error and the message; then check(request,
+// case name) when given.
+void ExpectFailures(KInt32 kind, const std::vector<FailureCase>& cases,
+                    const std::function<void(const KIPEngineRequest&, const char*)>& check = nullptr);
+
 // Scratch rows stage 2 asks for.
 int32_t ScratchRows(int32_t width, int32_t height);
 
