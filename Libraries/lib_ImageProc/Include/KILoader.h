@@ -35,3 +35,4 @@ class KIQRLbLoader : public KILoader {};
 
 KIJPEGLoader* CreateJPEGLoader();
 KIQRLbLoader* CreateQRLbLoader();
+KITiffLoader* CreateTiffLoader();

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "KPerfTimer.h"
 #include "KILoader.h"
 #include "KJPEGLineWriter.h"
+#include "KTiffLineWriter.h"
 #include "KPixmap.h"
 #include "KPropTree.h"
 #include "KSCDiskWin.h"
@@ -142,6 +144,30 @@ protected:
         }
         for (int32_t y = 0; y < height; ++y)
             writer.WriteLine(p.GetRow(y), type);
+    }
+
+    // A TIFF of the size in the file type (1, 3, 7, 8 or 15), written from a 48-bit ramp; `serial` goes into
+    // its private tag when given.
+    void WriteTiff(const std::string& name, int32_t width, int32_t height, int type = kPixelType24RGB,
+                   const char* serial = nullptr)
+    {
+        Image image(kPixelType48RGB, width, height);
+        KPixmap& p = image.Pixmap();
+        for (int32_t y = 0; y < height; ++y)
+            for (int32_t x = 0; x < width; ++x)
+                for (int c = 0; c < 3; ++c) {
+                    const uint16_t v = static_cast<uint16_t>((x * (c + 1) * 65535 / width + y * 65535 / height) / 2);
+                    std::memcpy(p.GetRow(y) + (x * 3 + c) * 2, &v, 2);
+                }
+        KTiffLineWriter writer(URL(name), false);
+        writer.SetDimensions(width, height, type);
+        if (serial) {
+            KPropTree props(nullptr, "ImageProps");
+            props.AddPair("CAMSERIAL", serial);
+            writer.WriteProperties(props, 2, KWString("test"), KVersionInfo{1, 0, 0, 0});
+        }
+        for (int32_t y = 0; y < height; ++y)
+            writer.WriteLine(p.GetRow(y), kPixelType48RGB);
     }
 
     lumotest::TempDir m_Temp;

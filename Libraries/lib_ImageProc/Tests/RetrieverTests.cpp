@@ -418,6 +418,29 @@ TEST_F(RetrieverTest, RawFramesAreLoadedLikeAnyOther)
     Release(frame);
 }
 
+TEST_F(RetrieverTest, TiffFramesComeFromTheTiffLoader)
+{
+    WriteTiff("Scan.TIF", 24, 16, kPixelType48RGB);
+    KDataRetrieverRequest count;
+    Run(count, kRetrieveInfo, kInfoImageCount, "Scan.TIF");
+    EXPECT_EQ(count.m_Value, 5u);
+    KDataRetrieverRequest frame;
+    Run(frame, kRetrieveData, kDataFrame, "Scan.TIF", 2);
+    ASSERT_EQ(frame.m_Async.GetState(), kDone) << Narrow(frame.m_Async.m_Message);
+    KInt32 width = 0, height = 0;
+    int type = 0;
+    EXPECT_TRUE(frame.m_pData->GetImageProperties(width, height, type));
+    EXPECT_EQ(width, 6);
+    EXPECT_EQ(height, 4);
+    EXPECT_EQ(type, kPixelType48RGB);
+    KDataRetrieverRequest again;
+    Start(again, kRetrieveData, kDataFrame, "Scan.TIF", 2);
+    EXPECT_EQ(again.m_Async.GetState(), kDone);
+    EXPECT_EQ(again.m_pData->GetImagePixmapPtr(), frame.m_pData->GetImagePixmapPtr());
+    Release(frame);
+    Release(again);
+}
+
 TEST_F(RetrieverTest, ModifyGoesThroughTheLoader)
 {
     WriteCameraFile(Path("a.kzr"), {});

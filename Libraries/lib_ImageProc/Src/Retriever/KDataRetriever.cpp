@@ -63,7 +63,7 @@ struct KAbandonedLoad {
 KDataRetriever::KDataRetriever(KICache* cache) : m_pCache(cache ? cache : GetGlobalCache())
 {
     m_Loaders.push_back({nullptr, []() -> KILoader* { return CreateQRLbLoader(); }, {".xxx", ".qrl", ".kzr"}});
-    // TIFF-LOADER
+    m_Loaders.push_back({nullptr, []() -> KILoader* { return CreateTiffLoader(); }, {".tif"}});
     m_Loaders.push_back({nullptr, []() -> KILoader* { return CreateJPEGLoader(); }, {".jpg"}});
 }
 
