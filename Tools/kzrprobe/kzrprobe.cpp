@@ -89,6 +89,16 @@ bool Run(KDataRetriever& retriever, KDataRetrieverRequest& request)
     return false;
 }
 
+void Prepare(KDataRetrieverRequest& request, const KWString& url, KUInt32 kind, KUInt32 subKind, KUInt32 index = 0,
+             KPropTree* tree = nullptr)
+{
+    request.m_FileName = url;
+    request.m_Kind = kind;
+    request.m_SubKind = subKind;
+    request.m_Index = index;
+    request.m_pTree = tree;
+}
+
 // FNV-1a over bytes.
 unsigned long long Checksum(const void* bytes, size_t count, unsigned long long hash = 1469598103934665603ull)
 {
@@ -112,27 +122,20 @@ int Probe(const Options& options)
         for (const auto& [key, value] : options.changes)
             changes.AddPair(Utf8ToWide(key), Utf8ToWide(value));
         KDataRetrieverRequest modify;
-        modify.m_FileName = url;
-        modify.m_Kind = kRetrieveModify;
-        modify.m_pTree = &changes;
+        Prepare(modify, url, kRetrieveModify, 0, 0, &changes);
         if (!Run(retriever, modify))
             return 1;
         std::printf("modified: %zu pair(s) written\n", options.changes.size());
     }
 
     KDataRetrieverRequest count;
-    count.m_FileName = url;
-    count.m_Kind = kRetrieveInfo;
-    count.m_SubKind = kInfoImageCount;
+    Prepare(count, url, kRetrieveInfo, kInfoImageCount);
     if (!Run(retriever, count))
         return 1;
     std::printf("images: %u\n", count.m_Value);
     for (KUInt32 index = 0; index < count.m_Value; ++index) {
         KDataRetrieverRequest image;
-        image.m_FileName = url;
-        image.m_Kind = kRetrieveInfo;
-        image.m_SubKind = kInfoImage;
-        image.m_Index = index;
+        Prepare(image, url, kRetrieveInfo, kInfoImage, index);
         if (!Run(retriever, image))
             return 1;
         std::printf("image %u: %d x %d, pixel type %d, kind %d\n", index, image.m_Width, image.m_Height,
@@ -141,10 +144,7 @@ int Probe(const Options& options)
 
     KPropTree props(nullptr, "ImageProps");
     KDataRetrieverRequest properties;
-    properties.m_FileName = url;
-    properties.m_Kind = kRetrieveInfo;
-    properties.m_SubKind = kInfoProperties;
-    properties.m_pTree = &props;
+    Prepare(properties, url, kRetrieveInfo, kInfoProperties, 0, &props);
     if (!Run(retriever, properties))
         return 1;
     std::printf("properties:\n");
@@ -153,10 +153,7 @@ int Probe(const Options& options)
 
     if (options.load >= 0) {
         KDataRetrieverRequest frame;
-        frame.m_FileName = url;
-        frame.m_Kind = kRetrieveData;
-        frame.m_SubKind = kDataFrame;
-        frame.m_Index = static_cast<KUInt32>(options.load);
+        Prepare(frame, url, kRetrieveData, kDataFrame, static_cast<KUInt32>(options.load));
         if (!Run(retriever, frame))
             return 1;
         const KPixmap& pixmap = *frame.m_pData->GetImagePixmapPtr();
@@ -171,9 +168,7 @@ int Probe(const Options& options)
 
     if (options.calibration) {
         KDataRetrieverRequest calibration;
-        calibration.m_FileName = url;
-        calibration.m_Kind = kRetrieveData;
-        calibration.m_SubKind = kDataCalibration;
+        Prepare(calibration, url, kRetrieveData, kDataCalibration);
         if (!Run(retriever, calibration))
             return 1;
         const KDataObject& data = *calibration.m_pData;

@@ -11,6 +11,8 @@
 class KICacheObject;
 class KIpMgrAsync;
 class KPixmap;
+struct KCamfileBlockHeader;
+struct KFrameBlockHeader;
 
 enum KDataObjectKind : KUInt32 {
     kDataImage = 0,
@@ -61,6 +63,9 @@ public:
 private:
     // Unlocks the block.
     ~KDataObject() override;
+    // The block's header when it holds data of this object's kind, else null.
+    const KFrameBlockHeader* priFrame() const;
+    const KCamfileBlockHeader* priCamfile() const;
 
     KICacheObject* m_pBlock;
     std::atomic<KInt32> m_RefCount{1};

@@ -122,6 +122,8 @@ private:
 
     // The loader for the file's extension, made at its first use; null when none handles it.
     KILoader* priFindLoader(const KWString& fileName);
+    // The same for the request's file; when there is none the request fails with error 4 and the refusal.
+    KILoader* priLoaderFor(KDataRetrieverRequest& request, const char* refusal);
     // "UNIQUEID" of the file as its loader gives it ("NO-UNIQUEID" when it gives none); false, with the
     // loader's status in the request, when the loader failed.
     bool priGetUniqueID(KILoader& loader, KDataRetrieverRequest& request, KWString& id);

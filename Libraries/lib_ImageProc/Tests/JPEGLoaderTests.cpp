@@ -10,30 +10,7 @@ using namespace loadertest;
 
 namespace {
 
-class JPEGLoaderTest : public Fixture {
-protected:
-    void SetUp() override
-    {
-        Fixture::SetUp();
-        m_pLoader.reset(CreateJPEGLoader());
-    }
-    void TearDown() override
-    {
-        m_pLoader.reset();
-        Fixture::TearDown();
-    }
-
-    // Runs a request to its end.
-    void Run(KLoaderRequest& request, const std::string& name, KInt32 kind)
-    {
-        request.m_URL = URL(name);
-        request.m_Kind = kind;
-        m_pLoader->Request(request);
-        WaitDone(*m_pLoader, request);
-    }
-
-    std::unique_ptr<KILoader> m_pLoader;
-};
+using JPEGLoaderTest = LoaderFixture<CreateJPEGLoader>;
 
 TEST_F(JPEGLoaderTest, ImageCountIsFourWithoutOpeningTheFile)
 {
@@ -101,15 +78,7 @@ TEST_F(JPEGLoaderTest, SecondPixelRequestWhileTheFirstLoadsIsRefused)
     a.m_Kind = b.m_Kind = kLoadImage;
     a.m_pPixmap = &first.Pixmap();
     b.m_pPixmap = &second.Pixmap();
-    Gate gate;
-    m_pLoader->Request(a);
-    m_pLoader->Request(b);
-    EXPECT_EQ(b.GetStatus(), kFailed);
-    EXPECT_EQ(b.GetError(), kIpErrBusy);
-    EXPECT_EQ(Narrow(b.m_Message), "JPEGLoader");
-    gate.Open();
-    WaitDone(*m_pLoader, a);
-    EXPECT_EQ(a.GetStatus(), kDone);
+    ExpectSecondRefused(a, b, "JPEGLoader");
     // Once the first is done the thread takes the next.
     m_pLoader->Request(b);
     WaitDone(*m_pLoader, b);
@@ -193,12 +162,7 @@ TEST_F(JPEGLoaderTest, RefusalsAndFailuresEndWithTheirCodeAndMessage)
         Run(request, c.file, c.kind);
         EXPECT_EQ(request.GetStatus(), kFailed) << c.file << " " << c.kind;
         EXPECT_EQ(request.GetError(), c.error) << c.file << " " << c.kind;
-        const std::string message = Narrow(request.m_Message);
-        const std::string expected = c.message ? c.message : Narrow(URL(c.file));
-        if (!expected.empty() && expected.back() == '(')
-            EXPECT_EQ(message.rfind(expected, 0), 0u) << message;
-        else
-            EXPECT_EQ(message, expected);
+        ExpectMessage(request.m_Message, c.message ? c.message : Narrow(URL(c.file)), c.file);
         EXPECT_EQ(tree.GetPairCount(), 0u) << c.file << " " << c.kind;
     }
 }

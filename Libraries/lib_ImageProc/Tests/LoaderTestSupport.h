@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -174,26 +176,76 @@ protected:
     KWString m_RootURL;
 };
 
-constexpr double kWaitLimitSeconds = 60;
+// A fixture with one loader made by Make.
+template <auto Make>
+class LoaderFixture : public Fixture {
+protected:
+    void SetUp() override
+    {
+        Fixture::SetUp();
+        m_pLoader.reset(Make());
+    }
+    void TearDown() override
+    {
+        m_pLoader.reset();
+        Fixture::TearDown();
+    }
+    // Runs a request to its end.
+    void Run(KLoaderRequest& request, const std::string& name, KInt32 kind);
+    // Hands `first` (a long request) to the loader while the gate holds its thread, checks that `second` is
+    // refused with error 1 and the loader's name, runs `meanwhile`, then lets `first` finish (status 2).
+    void ExpectSecondRefused(KLoaderRequest& first, KLoaderRequest& second, const char* name,
+                             const std::function<void()>& meanwhile = {});
 
-// Polls a loader as the retriever does until the request has left state 1 (a test failure after a minute).
-inline void WaitDone(KILoader& loader, KLoaderRequest& request)
+    std::unique_ptr<KILoader> m_pLoader;
+};
+
+// Calls step until busy() answers false, as the owners poll; a test failure after a minute.
+template <class Busy, class Step>
+void PollUntilDone(Busy busy, Step step, const char* who)
 {
     KPerfTimer timer;
     timer.Start();
-    while (request.IsBusy() && timer.GetElapsedSeconds() < kWaitLimitSeconds)
-        loader.Idle();
-    EXPECT_FALSE(request.IsBusy()) << "the loader never ended the request";
+    while (busy() && timer.GetElapsedSeconds() < 60)
+        step();
+    EXPECT_FALSE(busy()) << who << " never ended the request";
 }
 
-// Polls a retriever as its owner does until the request has left state 1 (a test failure after a minute).
+inline void WaitDone(KILoader& loader, KLoaderRequest& request)
+{
+    PollUntilDone([&] { return request.IsBusy(); }, [&] { loader.Idle(); }, "the loader");
+}
+
 inline void WaitDone(KDataRetriever& retriever, KDataRetrieverRequest& request)
 {
-    KPerfTimer timer;
-    timer.Start();
-    while (request.m_Async.IsBusy() && timer.GetElapsedSeconds() < kWaitLimitSeconds)
-        retriever.Idle();
-    EXPECT_FALSE(request.m_Async.IsBusy()) << "the retriever never ended the request";
+    PollUntilDone([&] { return request.m_Async.IsBusy(); }, [&] { retriever.Idle(); }, "the retriever");
+}
+
+template <auto Make>
+void LoaderFixture<Make>::Run(KLoaderRequest& request, const std::string& name, KInt32 kind)
+{
+    request.m_URL = URL(name);
+    request.m_Kind = kind;
+    m_pLoader->Request(request);
+    WaitDone(*m_pLoader, request);
+}
+
+template <auto Make>
+void LoaderFixture<Make>::ExpectSecondRefused(KLoaderRequest& first, KLoaderRequest& second, const char* name,
+                                              const std::function<void()>& meanwhile)
+{
+    Gate gate;
+    m_pLoader->Request(first);
+    EXPECT_EQ(first.GetStatus(), kInProgress);
+    m_pLoader->Request(second);
+    EXPECT_EQ(second.GetStatus(), kFailed);
+    EXPECT_EQ(second.GetError(), kIpErrBusy);
+    EXPECT_EQ(WideToUtf8(second.m_Message), name);
+    if (meanwhile)
+        meanwhile();
+    gate.Open();
+    WaitDone(*m_pLoader, first);
+    EXPECT_EQ(first.GetStatus(), kDone) << WideToUtf8(first.m_Message);
 }
 
 inline std::string Narrow(const KWString& text)
@@ -226,6 +278,16 @@ inline std::vector<std::string> Keys(const KPropTree& tree)
     for (const KPropPair* p = tree.GetFirstPair(); p; p = p->GetNext())
         keys.push_back(Narrow(p->GetKey()));
     return keys;
+}
+
+// A message as expected: equal, or beginning with the expected text when that ends in "(".
+inline void ExpectMessage(const KWString& message, const std::string& expected, const std::string& what)
+{
+    const std::string text = WideToUtf8(message);
+    if (!expected.empty() && expected.back() == '(')
+        EXPECT_EQ(text.rfind(expected, 0), 0u) << what << ": " << text;
+    else
+        EXPECT_EQ(text, expected) << what;
 }
 
 inline size_t CountKey(const KPropTree& tree, const char* key)

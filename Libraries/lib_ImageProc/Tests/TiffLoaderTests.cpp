@@ -9,28 +9,7 @@ using namespace loadertest;
 
 namespace {
 
-class TiffLoaderTest : public Fixture {
-protected:
-    void SetUp() override
-    {
-        Fixture::SetUp();
-        m_pLoader.reset(CreateTiffLoader());
-    }
-    void TearDown() override
-    {
-        m_pLoader.reset();
-        Fixture::TearDown();
-    }
-    void Run(KLoaderRequest& request, const std::string& name, KInt32 kind)
-    {
-        request.m_URL = URL(name);
-        request.m_Kind = kind;
-        m_pLoader->Request(request);
-        WaitDone(*m_pLoader, request);
-    }
-
-    std::unique_ptr<KILoader> m_pLoader;
-};
+using TiffLoaderTest = LoaderFixture<CreateTiffLoader>;
 
 TEST_F(TiffLoaderTest, ImageCountIsFiveForAFileThatOpens)
 {
@@ -81,20 +60,9 @@ TEST_F(TiffLoaderTest, PixelsAreReadOnTheLoadThreadAsTheReaderReadsThem)
     request.m_Value = 1;
     request.m_pPixmap = &image.Pixmap();
     second.m_pPixmap = &image.Pixmap();
-    {
-        Gate gate;
-        request.m_URL = second.m_URL = URL("a.tif");
-        request.m_Kind = second.m_Kind = kLoadImage;
-        m_pLoader->Request(request);
-        EXPECT_EQ(request.GetStatus(), kInProgress);
-        m_pLoader->Request(second);
-        EXPECT_EQ(second.GetStatus(), kFailed);
-        EXPECT_EQ(second.GetError(), kIpErrBusy);
-        EXPECT_EQ(Narrow(second.m_Message), "TiffLoader");
-        gate.Open();
-        WaitDone(*m_pLoader, request);
-    }
-    ASSERT_EQ(request.GetStatus(), kDone) << Narrow(request.m_Message);
+    request.m_URL = second.m_URL = URL("a.tif");
+    request.m_Kind = second.m_Kind = kLoadImage;
+    ExpectSecondRefused(request, second, "TiffLoader");
     EXPECT_EQ(image.Bytes(), expected.Bytes());
 }
 

@@ -6,9 +6,14 @@
 
 namespace {
 constexpr const char* kName = "JPEGLoader";
-constexpr int kThreadPriority = 2;
-constexpr KUInt32 kIdleWaitMs = 100;
 constexpr KUInt32 kImageCount = 4;
+constexpr const char* kInvalid = "JPEGLoader:Request - invalid request.";
+using R = KLoaderRoute;
+const KLoaderSetup kSetup = {
+    kName, 2, true, 100, JPEGLoader::HandleRequest,
+    {{R::Now, R::ThreadForPixels, R::Refuse, R::Refuse, R::Now, R::Now, R::Now},
+     {nullptr, nullptr, "JPEGLoader:Request - jpegs don't have camfiles.", kInvalid, nullptr, nullptr, nullptr},
+     kInvalid}};
 }  // namespace
 
 KIJPEGLoader* CreateJPEGLoader()
@@ -16,49 +21,15 @@ KIJPEGLoader* CreateJPEGLoader()
     return new JPEGLoader();
 }
 
-JPEGLoader::JPEGLoader() : m_Thread(kName, kThreadPriority, true, HandleRequest) {}
-
-void JPEGLoader::Idle()
-{
-    m_Thread.Idle(kIdleWaitMs);
-}
-
-void JPEGLoader::KeepAlive(std::shared_ptr<void> holder) noexcept
-{
-    m_Thread.KeepAlive(std::move(holder));
-}
-
-void JPEGLoader::Request(KLoaderRequest& request)
-{
-    Idle();
-    switch (request.m_Kind) {
-    case kLoadImageCount:
-        // Every JPEG file offers the same scales: the file is not opened.
-        request.m_Value = kImageCount;
-        request.Done();
-        break;
-    case kLoadImage:
-        if (request.m_pPixmap)
-            m_Thread.Queue(request);
-        else
-            m_Thread.RunNow(request);
-        break;
-    case kLoadCameraFile:
-        request.Fail(kIpErrBadArgument, KWString("JPEGLoader:Request - jpegs don't have camfiles."));
-        break;
-    case kLoadProperties:
-    case kLoadModify:
-    case kLoadUniqueID:
-        m_Thread.RunNow(request);
-        break;
-    default:
-        request.Fail(kIpErrBadArgument, KWString("JPEGLoader:Request - invalid request."));
-        break;
-    }
-}
+JPEGLoader::JPEGLoader() : KLoaderFrame(kSetup) {}
 
 KLoaderOutcome JPEGLoader::HandleRequest(KLoaderRequest& request)
 {
+    if (request.m_Kind == kLoadImageCount) {
+        // Every JPEG file offers the same scales: the file is not opened.
+        request.m_Value = kImageCount;
+        return KLoaderOutcome::Done();
+    }
     return KRunLoaderBody<KExceptionJPEG>(request, kName, [&request]() {
         KJPEGImageReader reader(request.m_URL);
         switch (request.m_Kind) {
@@ -77,15 +48,11 @@ KLoaderOutcome JPEGLoader::HandleRequest(KLoaderRequest& request)
 // The image index is the reduction: image n is the file at 1/2^n of its size (n from 1 to 3, else 0).
 KLoaderOutcome JPEGLoader::LoadImage(KJPEGImageReader& reader, KLoaderRequest& request)
 {
-    const int scale = request.m_Value >= 1 && request.m_Value <= 3 ? static_cast<int>(request.m_Value) : 0;
-    reader.SetScale(scale);
+    reader.SetScale(ScaleOfImageIndex(request, 3));
     KInt32 width = 0, height = 0;
     int pixelType = 0;
     reader.GetDimensions(width, height, pixelType);
-    request.m_Aux1 = static_cast<KUInt32>(width);
-    request.m_Aux2 = static_cast<KUInt32>(height);
-    request.m_PixelType = pixelType;
-    request.m_ImageKind = kImageKindViewable;
+    StoreViewableImage(request, width, height, pixelType);
     if (request.m_pPixmap)
         reader.ReadImage(*request.m_pPixmap);
     return KLoaderOutcome::Done();

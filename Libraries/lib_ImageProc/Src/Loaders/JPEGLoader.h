@@ -2,19 +2,13 @@
 // The loader of JPEG files. A JPEG file offers four images, the file decoded at 1/1, 1/2, 1/4 and 1/8 of its
 // size; pixels are read on the load thread, everything else at once. The thread sets a done event after each
 // request, which Idle waits for. Threading as KILoader.
-#include "KILoader.h"
-#include "KLoadThread.h"
+#include "KLoaderFrame.h"
 
 class KJPEGImageReader;
 
-class JPEGLoader : public KIJPEGLoader {
+class JPEGLoader : public KLoaderFrame<KIJPEGLoader> {
 public:
     JPEGLoader();
-    ~JPEGLoader() override = default;
-
-    void Idle() override;
-    void Request(KLoaderRequest& request) override;
-    void KeepAlive(std::shared_ptr<void> holder) noexcept override;
 
     // Answers a request on the calling thread (the load thread for pixels).
     static KLoaderOutcome HandleRequest(KLoaderRequest& request);
@@ -22,6 +16,4 @@ public:
 private:
     static KLoaderOutcome LoadImage(KJPEGImageReader& reader, KLoaderRequest& request);
     static KLoaderOutcome priGetProperties(KJPEGImageReader& reader, KLoaderRequest& request);
-
-    KLoadThread m_Thread;
 };

@@ -8,7 +8,13 @@
 
 namespace {
 constexpr const char* kName = "QRLbLoader";
-constexpr int kThreadPriority = 0;
+constexpr const char* kInvalid = "QRLbLoader:Request - invalid request.";
+using R = KLoaderRoute;
+const KLoaderSetup kSetup = {
+    kName, 0, false, 0, QRLbLoader::HandleRequest,
+    {{R::Now, R::ThreadForPixels, R::Thread, R::Thread, R::Now, R::Now, R::Now},
+     {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr},
+     kInvalid}};
 
 // Image kind for the image type word of an image section; 0 for an unknown type.
 KInt32 ImageKindOfType(KUInt32 imageType)
@@ -38,40 +44,7 @@ KIQRLbLoader* CreateQRLbLoader()
     return new QRLbLoader();
 }
 
-QRLbLoader::QRLbLoader() : m_Thread(kName, kThreadPriority, false, HandleRequest) {}
-
-void QRLbLoader::Idle() {}
-
-void QRLbLoader::KeepAlive(std::shared_ptr<void> holder) noexcept
-{
-    m_Thread.KeepAlive(std::move(holder));
-}
-
-void QRLbLoader::Request(KLoaderRequest& request)
-{
-    Idle();
-    switch (request.m_Kind) {
-    case kLoadImage:
-        if (request.m_pPixmap)
-            m_Thread.Queue(request);
-        else
-            m_Thread.RunNow(request);
-        break;
-    case kLoadCameraFile:
-    case kLoadCalibration:
-        m_Thread.Queue(request);
-        break;
-    case kLoadImageCount:
-    case kLoadProperties:
-    case kLoadModify:
-    case kLoadUniqueID:
-        m_Thread.RunNow(request);
-        break;
-    default:
-        request.Fail(kIpErrBadArgument, KWString("QRLbLoader:Request - invalid request."));
-        break;
-    }
-}
+QRLbLoader::QRLbLoader() : KLoaderFrame(kSetup) {}
 
 KLoaderOutcome QRLbLoader::HandleRequest(KLoaderRequest& request)
 {

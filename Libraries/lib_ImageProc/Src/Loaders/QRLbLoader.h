@@ -3,19 +3,13 @@
 // frame, preview) and calibration data; pixels and calibration bytes are read on the load thread, everything
 // else at once. It also writes the user's edits (rotation, mark bits, white balance) back into the file's
 // header. Each request opens the file and closes it again. Threading as KILoader.
-#include "KILoader.h"
-#include "KLoadThread.h"
+#include "KLoaderFrame.h"
 
 class KQrlbImageReader;
 
-class QRLbLoader : public KIQRLbLoader {
+class QRLbLoader : public KLoaderFrame<KIQRLbLoader> {
 public:
     QRLbLoader();
-    ~QRLbLoader() override = default;
-
-    void Idle() override;
-    void Request(KLoaderRequest& request) override;
-    void KeepAlive(std::shared_ptr<void> holder) noexcept override;
 
     // Answers a request on the calling thread (the load thread for pixels and calibration data).
     static KLoaderOutcome HandleRequest(KLoaderRequest& request);
@@ -28,6 +22,4 @@ private:
     static KLoaderOutcome priGetUniqueID(KQrlbImageReader& reader, KLoaderRequest& request);
     // Writes "ROTATION", "MARKBITS" and "WB_DESC" of the request's tree into the file's header.
     static KLoaderOutcome priModifyProperties(KLoaderRequest& request);
-
-    KLoadThread m_Thread;
 };

@@ -6,8 +6,14 @@
 
 namespace {
 constexpr const char* kName = "TiffLoader";
-constexpr int kThreadPriority = 0;
 constexpr KUInt32 kImageCount = 5;
+constexpr const char* kInvalid = "TiffLoader:Request - invalid request.";
+using R = KLoaderRoute;
+const KLoaderSetup kSetup = {
+    kName, 0, false, 0, TiffLoader::HandleRequest,
+    {{R::Now, R::ThreadForPixels, R::Now, R::Refuse, R::Now, R::Now, R::Now},
+     {nullptr, nullptr, nullptr, kInvalid, nullptr, nullptr, nullptr},
+     kInvalid}};
 }  // namespace
 
 KITiffLoader* CreateTiffLoader()
@@ -15,37 +21,7 @@ KITiffLoader* CreateTiffLoader()
     return new TiffLoader();
 }
 
-TiffLoader::TiffLoader() : m_Thread(kName, kThreadPriority, false, HandleRequest) {}
-
-void TiffLoader::Idle() {}
-
-void TiffLoader::KeepAlive(std::shared_ptr<void> holder) noexcept
-{
-    m_Thread.KeepAlive(std::move(holder));
-}
-
-void TiffLoader::Request(KLoaderRequest& request)
-{
-    Idle();
-    switch (request.m_Kind) {
-    case kLoadImage:
-        if (request.m_pPixmap)
-            m_Thread.Queue(request);
-        else
-            m_Thread.RunNow(request);
-        break;
-    case kLoadImageCount:
-    case kLoadCameraFile:
-    case kLoadProperties:
-    case kLoadModify:
-    case kLoadUniqueID:
-        m_Thread.RunNow(request);
-        break;
-    default:
-        request.Fail(kIpErrBadArgument, KWString("TiffLoader:Request - invalid request."));
-        break;
-    }
-}
+TiffLoader::TiffLoader() : KLoaderFrame(kSetup) {}
 
 KLoaderOutcome TiffLoader::HandleRequest(KLoaderRequest& request)
 {
@@ -72,15 +48,11 @@ KLoaderOutcome TiffLoader::HandleRequest(KLoaderRequest& request)
 // The image index is the reduction: image n is the file at 1/2^n of its size (n from 1 to 4, else 0).
 KLoaderOutcome TiffLoader::LoadImage(KTiffImageReader& reader, KLoaderRequest& request)
 {
-    const int scale = request.m_Value >= 1 && request.m_Value <= 4 ? static_cast<int>(request.m_Value) : 0;
-    reader.SetScale(scale);
+    reader.SetScale(ScaleOfImageIndex(request, 4));
     int32_t width = 0, height = 0;
     int pixelType = 0;
     reader.GetDimensions(&width, &height, &pixelType);
-    request.m_Aux1 = static_cast<KUInt32>(width);
-    request.m_Aux2 = static_cast<KUInt32>(height);
-    request.m_PixelType = pixelType;
-    request.m_ImageKind = kImageKindViewable;
+    StoreViewableImage(request, width, height, pixelType);
     if (request.m_pPixmap)
         reader.ReadImage(*request.m_pPixmap);
     return KLoaderOutcome::Done();

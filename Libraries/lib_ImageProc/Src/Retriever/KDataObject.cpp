@@ -23,22 +23,23 @@ void KDataObject::Release()
         delete this;
 }
 
-namespace {
-const KFrameBlockHeader* Frame(const KICacheObject* block)
+const KFrameBlockHeader* KDataObject::priFrame() const
 {
-    return GetDataBlockMark(block) == kFrameBlockMark ? static_cast<const KFrameBlockHeader*>(block->GetData())
-                                                      : nullptr;
+    if (m_Kind != kDataImage || GetDataBlockMark(m_pBlock) != kFrameBlockMark)
+        return nullptr;
+    return static_cast<const KFrameBlockHeader*>(m_pBlock->GetData());
 }
-const KCamfileBlockHeader* Camfile(const KICacheObject* block)
+
+const KCamfileBlockHeader* KDataObject::priCamfile() const
 {
-    return GetDataBlockMark(block) == kCamfileBlockMark ? static_cast<const KCamfileBlockHeader*>(block->GetData())
-                                                        : nullptr;
+    if (m_Kind != kDataCamfile || GetDataBlockMark(m_pBlock) != kCamfileBlockMark)
+        return nullptr;
+    return static_cast<const KCamfileBlockHeader*>(m_pBlock->GetData());
 }
-}  // namespace
 
 bool KDataObject::GetImageProperties(KInt32& width, KInt32& height, int& pixelType) const
 {
-    const KFrameBlockHeader* frame = m_Kind == kDataImage ? Frame(m_pBlock) : nullptr;
+    const KFrameBlockHeader* frame = priFrame();
     if (!frame)
         return false;
     width = frame->m_Width;
@@ -49,25 +50,25 @@ bool KDataObject::GetImageProperties(KInt32& width, KInt32& height, int& pixelTy
 
 KPixmap* KDataObject::GetImagePixmapPtr() const
 {
-    const KFrameBlockHeader* frame = m_Kind == kDataImage ? Frame(m_pBlock) : nullptr;
+    const KFrameBlockHeader* frame = priFrame();
     return frame ? frame->m_pPixmap : nullptr;
 }
 
 KUInt32 KDataObject::GetCamfileSize() const
 {
-    const KCamfileBlockHeader* camfile = m_Kind == kDataCamfile ? Camfile(m_pBlock) : nullptr;
+    const KCamfileBlockHeader* camfile = priCamfile();
     return camfile ? camfile->m_Count : 0;
 }
 
 void* KDataObject::GetCamfileData() const
 {
-    const KCamfileBlockHeader* camfile = m_Kind == kDataCamfile ? Camfile(m_pBlock) : nullptr;
+    const KCamfileBlockHeader* camfile = priCamfile();
     return camfile ? camfile->m_pBytes : nullptr;
 }
 
 KUInt32 KDataObject::GetCamfileExtra() const
 {
-    const KCamfileBlockHeader* camfile = m_Kind == kDataCamfile ? Camfile(m_pBlock) : nullptr;
+    const KCamfileBlockHeader* camfile = priCamfile();
     return camfile ? camfile->m_Extra : 0;
 }
 

@@ -135,11 +135,9 @@ void KDataRetriever::Request(KDataRetrieverRequest& request)
 
 void KDataRetriever::HandleInfoRequest(KDataRetrieverRequest& request)
 {
-    KILoader* loader = priFindLoader(request.m_FileName);
-    if (!loader) {
-        priFail(request, kIpErrUnsupported, "File type not supported.");
+    KILoader* loader = priLoaderFor(request, "File type not supported.");
+    if (!loader)
         return;
-    }
     KInt32 loaderKind;
     switch (request.m_SubKind) {
     case kInfoImageCount:
@@ -173,11 +171,9 @@ void KDataRetriever::HandleInfoRequest(KDataRetrieverRequest& request)
 
 void KDataRetriever::HandleDataRequest(KDataRetrieverRequest& request)
 {
-    KILoader* loader = priFindLoader(request.m_FileName);
-    if (!loader) {
-        priFail(request, kIpErrUnsupported, "File type not supported.");
+    KILoader* loader = priLoaderFor(request, "File type not supported.");
+    if (!loader)
         return;
-    }
     KNarrowString suffix;
     switch (request.m_SubKind) {
     case kDataFrame:
@@ -208,11 +204,9 @@ void KDataRetriever::HandleDataRequest(KDataRetrieverRequest& request)
 
 void KDataRetriever::priHandleModifyRequest(KDataRetrieverRequest& request)
 {
-    KILoader* loader = priFindLoader(request.m_FileName);
-    if (!loader) {
-        priFail(request, kIpErrUnsupported, "KDataRetriever::priHandleModifyRequest: File type not supported.");
+    KILoader* loader = priLoaderFor(request, "KDataRetriever::priHandleModifyRequest: File type not supported.");
+    if (!loader)
         return;
-    }
     priBegin(request, *loader, kLoadModify);
     m_pLoadRequest->m_pTree = request.m_pTree;
     loader->Request(*m_pLoadRequest);
@@ -281,6 +275,14 @@ KILoader* KDataRetriever::priFindLoader(const KWString& fileName)
                 return entry.m_pLoader;
             }
     return nullptr;
+}
+
+KILoader* KDataRetriever::priLoaderFor(KDataRetrieverRequest& request, const char* refusal)
+{
+    KILoader* loader = priFindLoader(request.m_FileName);
+    if (!loader)
+        priFail(request, kIpErrUnsupported, refusal);
+    return loader;
 }
 
 bool KDataRetriever::priGetUniqueID(KILoader& loader, KDataRetrieverRequest& request, KWString& id)
