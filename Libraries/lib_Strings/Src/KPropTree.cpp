@@ -221,18 +221,8 @@ void KPropTree::UnwrapChildrenNamed(const KWString& name)
         while (c) {
             KPropTree* next = c->m_pNextSibling;
             if (c->m_Name == name) {
-                // Move its children after it, in order; they are not examined again in this pass.
-                KPropTree* at = c;
-                KPropTree* moved = c->m_pFirstChild;
-                c->m_pFirstChild = nullptr;
-                while (moved) {
-                    KPropTree* following = moved->m_pNextSibling;
-                    moved->m_pPrevSibling = moved->m_pNextSibling = nullptr;
-                    priInsertAfter(at, moved);
-                    at = moved;
-                    moved = following;
-                }
-                delete c;
+                // Its children take its place; they are not examined again in this pass.
+                c->ReplaceWithChildren();
             } else {
                 work.push_back(c);
             }
@@ -440,30 +430,43 @@ bool KPropTree::GetBool(const KWString& key, bool defaultValue, bool* found) con
     return defaultValue;
 }
 
+namespace {
+
+// Reads count decimal fields separated by commas, with spaces or tabs at the start and around each comma.
+// Whatever follows the last field's digits is ignored. With signs, each field may start with '-' or '+'.
+bool ReadNumberList(const char* p, int count, bool signs, uint32_t* out)
+{
+    while (IsBlank(*p))
+        ++p;
+    for (int i = 0; i < count; ++i) {
+        bool negative = false;
+        if (signs && (*p == '-' || *p == '+'))
+            negative = *p++ == '-';
+        uint32_t n = ReadDigits(p);
+        out[i] = negative ? 0u - n : n;
+        if (i == count - 1)
+            break;
+        while (IsBlank(*p))
+            ++p;
+        if (*p != ',')
+            return false;
+        ++p;
+        while (IsBlank(*p))
+            ++p;
+    }
+    return true;
+}
+
+}  // namespace
+
 void KPropTree::GetRect(KRect& out, const KWString& key, const KRect& defaultValue, bool* found) const
 {
     SetFound(found, false);
     out = defaultValue;
     KPropPair* pair = FindPair(key);
-    if (!pair)
-        return;
-    std::string text(pair->m_Value.GetAscii());
-    const char* p = text.c_str();
     uint32_t v[4];
-    while (IsBlank(*p))
-        ++p;
-    for (int i = 0; i < 4; ++i) {
-        v[i] = ReadDigits(p);
-        if (i == 3)
-            break;
-        while (IsBlank(*p))
-            ++p;
-        if (*p != ',')
-            return;
-        ++p;
-        while (IsBlank(*p))
-            ++p;
-    }
+    if (!pair || !ReadNumberList(pair->m_Value.GetAscii(), 4, false, v))
+        return;
     out = KRect(static_cast<int32_t>(v[0]), static_cast<int32_t>(v[1]), static_cast<int32_t>(v[2] + 1u),
                 static_cast<int32_t>(v[3] + 1u));
     SetFound(found, true);
@@ -474,30 +477,10 @@ void KPropTree::GetPoint(KPoint& out, const KWString& key, const KPoint& default
     SetFound(found, false);
     out = defaultValue;
     KPropPair* pair = FindPair(key);
-    if (!pair)
+    uint32_t v[2];
+    if (!pair || !ReadNumberList(pair->m_Value.GetAscii(), 2, true, v))
         return;
-    std::string text(pair->m_Value.GetAscii());
-    const char* p = text.c_str();
-    int32_t v[2];
-    while (IsBlank(*p))
-        ++p;
-    for (int i = 0; i < 2; ++i) {
-        bool negative = false;
-        if (*p == '-' || *p == '+')
-            negative = *p++ == '-';
-        uint32_t n = ReadDigits(p);
-        v[i] = static_cast<int32_t>(negative ? 0u - n : n);
-        if (i == 1)
-            break;
-        while (IsBlank(*p))
-            ++p;
-        if (*p != ',')
-            return;
-        ++p;
-        while (IsBlank(*p))
-            ++p;
-    }
-    out = KPoint{v[0], v[1]};
+    out = KPoint{static_cast<int32_t>(v[0]), static_cast<int32_t>(v[1])};
     SetFound(found, true);
 }
 
