@@ -78,6 +78,7 @@ TEST_F(PNGLoader, EveryKindLoadsAsBGRA)
     Convert("-size 2x3 xc:red xc:blue +append PNG8:", "palette.png", 8, 3);
     Convert("-size 2x3 xc:red xc:blue +append -interlace PNG PNG8:", "interlaced.png", 8, 3);
     Convert("-size 4x3 xc:'graya(40%,0.4)' -define png:color-type=4 PNG:", "greyalpha.png", 8, 4);
+    Convert("-size 2x3 xc:none xc:red +append PNG8:", "transparent.png", 8, 3);  // palette with tRNS
 
     struct Case {
         const char* name;
@@ -91,6 +92,8 @@ TEST_F(PNGLoader, EveryKindLoadsAsBGRA)
         {"palette.png", 4, 3, 3, 0, {255, 0, 0, 255}},
         {"interlaced.png", 4, 3, 3, 2, {255, 0, 0, 255}},
         {"greyalpha.png", 4, 3, 2, 1, {102, 102, 102, 102}},
+        {"transparent.png", 4, 3, 0, 0, {0, 0, 0, 0}},
+        {"transparent.png", 4, 3, 3, 2, {0, 0, 255, 255}},
     };
     for (const Case& c : cases) {
         auto pixmap = Load(c.name);

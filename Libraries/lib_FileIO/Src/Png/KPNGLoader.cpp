@@ -17,6 +17,9 @@
 
 namespace {
 
+// The largest chunk libpng may allocate for.
+constexpr png_alloc_size_t kPNGMaxChunkBytes = 8u << 20;
+
 struct ReadContext {
     KIFile* file = nullptr;
     char error[256] = {};  // the first error of the decode, for the trace
@@ -134,6 +137,12 @@ KPNGPixmap* Decode(KIFile* file, const char** reason, ReadContext& context)
         return nullptr;
     }
     png_set_read_fn(structs.png, &context, ReadBytes);
+    // Of the ancillary chunks only the transparency matters; the others (texts, profiles, ...) are skipped
+    // unread, whatever length they claim.
+    static const png_byte kTransparency[] = {'t', 'R', 'N', 'S', '\0'};
+    png_set_keep_unknown_chunks(structs.png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
+    png_set_keep_unknown_chunks(structs.png, PNG_HANDLE_CHUNK_AS_DEFAULT, kTransparency, 1);
+    png_set_chunk_malloc_max(structs.png, kPNGMaxChunkBytes);
 
     Header header;
     if (!priReadHeader(structs.png, structs.info, &header)) {
