@@ -1,13 +1,18 @@
-// IPManager2 with the program's data retriever on generated raw files (the stages are the stand-ins of
-// IpmTestSupport): what the loaders are asked, cancelled loads, and destruction while a load runs.
+// IPManager2 with the program's data retriever on generated raw files: what the loaders are asked, cancelled
+// loads and destruction while a load runs (over the stand-in stages of IpmTestSupport), and developments,
+// grey balance and saves through the program's own stages.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <thread>
 
 #include "IpmTestSupport.h"
 #include "KCache.h"
 #include "KPMImage2.h"
+#include "KPixelTypes.h"
 #include "KPixmap.h"
+#include "KTiffImageReader.h"
 #include "KzrStandard.h"
 #include "LoaderTestSupport.h"
 
@@ -135,4 +140,129 @@ TEST_F(ManagerFiles, DestroyingTheManagerDuringALoad)
         manager->Idle();
     manager.reset();
     EXPECT_EQ(request.m_Async.GetState(), kCancelled);
+}
+
+namespace {
+
+// The program's own stages on a generated camera file of 122 x 94 pixels, whose picture is 112 x 88.
+class ManagerDevelops : public ManagerFiles {
+protected:
+    void SetUp() override
+    {
+        ManagerFiles::SetUp();
+        g_EngineStageForTest.store(nullptr);
+        kzrsynth::StandardOptions options;
+        options.width = 122;
+        options.height = 94;
+        options.defaultCalibration.on = true;
+        options.defaultCalibration.illuminants = true;
+        lumotest::WriteBytes(Path("scene.kzr"), kzrsynth::BuildFile(kzrsynth::StandardSpec(options)).bytes);
+        m_File = URL("scene.kzr");
+        m_pManager.reset(CreateIPManager2());
+    }
+    void TearDown() override
+    {
+        m_pManager.reset();
+        ManagerFiles::TearDown();
+    }
+    void Run(KIpMgrReq& request)
+    {
+        m_pManager->Request(&request);
+        Drive(*m_pManager, request);
+        ASSERT_EQ(request.m_Async.GetState(), kDone) << WideToUtf8(request.m_Async.m_Message);
+    }
+    // Labels that appear in `after` and not in `before`.
+    static std::vector<std::u16string> Added(const std::vector<std::u16string>& before,
+                                             const std::vector<std::u16string>& after)
+    {
+        std::vector<std::u16string> added;
+        for (const std::u16string& l : after)
+            if (std::find(before.begin(), before.end(), l) == before.end())
+                added.push_back(l);
+        return added;
+    }
+
+    KWString m_File;
+    std::unique_ptr<KIPManager> m_pManager;
+};
+
+}  // namespace
+
+TEST_F(ManagerDevelops, RepeatedRequestLoadsNothingAndANewExposureMakesOnlyToneAndStage4)
+{
+    KIpMgrReq request;
+    Processed(request, m_File, 112, 88);
+    Run(request);
+    const KPixmap* image = request.m_pResultImage->GetPixmap();
+    EXPECT_EQ(image->GetPixelType(), kPixelType24RGB);
+    EXPECT_EQ(image->GetWidth(), 112);
+    EXPECT_EQ(image->GetHeight(), 88);
+    // The grey ramp across the top: darker left, brighter right, and neutral.
+    const uint8_t* row = image->GetRow(5);
+    EXPECT_LT(row[3 * 10 + 1], row[3 * 80 + 1]);
+    EXPECT_NEAR(row[3 * 60], row[3 * 60 + 1], 8);
+    EXPECT_NEAR(row[3 * 60 + 2], row[3 * 60 + 1], 8);
+
+    const std::vector<std::u16string> labels = Labels();
+    {
+        loadertest::ThreadCounter loads;
+        KIpMgrReq again;
+        Processed(again, m_File, 112, 88);
+        m_pManager->Request(&again);
+        EXPECT_EQ(again.m_Async.GetState(), kDone);  // from set-up straight to the result
+        EXPECT_EQ(loads.Count(), 0);
+        EXPECT_EQ(Labels(), labels);
+    }
+
+    loadertest::ThreadCounter loads;
+    KIpMgrReq brighter;
+    Processed(brighter, m_File, 112, 88);
+    brighter.m_Adjustments[0] = 0.5;
+    Run(brighter);
+    EXPECT_EQ(loads.Count(), 0);
+    const std::vector<std::u16string> added = Added(labels, Labels());
+    ASSERT_EQ(added.size(), 2u);
+    EXPECT_EQ(added[0].rfind(u"ToneLUT-", 0), 0u);
+    EXPECT_NE(added[1].find(u"-Stage4-"), std::u16string::npos);
+    EXPECT_NE(std::memcmp(brighter.m_pResultImage->GetPixmap()->GetRow(40), image->GetRow(40), 3 * 112), 0);
+}
+
+TEST_F(ManagerDevelops, GreyBalanceOnTheGreyRampAndAutomaticSettings)
+{
+    KIpMgrReq request;
+    request.m_FileName = m_File;
+    request.m_Kind = kIpReqGreyBalance;
+    request.m_SamplePoint = KPoint{56, 8};  // in the grey ramp across the top of the picture
+    Run(request);
+    for (double c : request.m_ColorAdjust)
+        EXPECT_NEAR(c, 1.0, 0.02);
+
+    request.Reset();
+    request.m_FileName = m_File;
+    request.m_Kind = kIpReqAutoSettings;
+    Run(request);
+    for (double c : request.m_ColorAdjust)
+        EXPECT_GT(c, 0.5);
+}
+
+TEST_F(ManagerDevelops, SaveDevelopsThroughTheManagerInStrips)
+{
+    KIpMgrReq request;
+    request.m_FileName = m_File;
+    request.m_Kind = kIpReqSave;
+    request.m_OutputFormat = kOutput48RGB;
+    request.m_OutputWidth = 112;
+    request.m_OutputHeight = 88;
+    request.m_CropRect = KRect(0, 0, 112, 88);
+    request.m_SaveFileFormat = kSaveTIFF;
+    request.m_SaveFileName = URL("out.tif");
+    Run(request);
+    EXPECT_EQ(request.m_Async.GetProgress(), 1.0);
+    KTiffImageReader reader(request.m_SaveFileName);
+    int32_t width = 0, height = 0;
+    int type = 0;
+    reader.GetDimensions(&width, &height, &type);
+    EXPECT_EQ(width, 112);
+    EXPECT_EQ(height, 88);
+    EXPECT_EQ(type, kPixelType48RGB);
 }

@@ -420,13 +420,13 @@ TEST_F(ManagerPipeline, EngineFailuresAndExceptionsEndTheRequestAndTheManagerGoe
     auto manager = NewManager();
     KIpMgrReq request;
 
-    // The engine's own drivers: without stage drivers it refuses the stage.
+    // The engine's own drivers: stage 1 refuses a calibration without linearisation tables.
     g_EngineStageForTest.store(nullptr);
     Processed(request, file, 48, 48);
     Run(*manager, request);
     EXPECT_EQ(request.m_Async.GetState(), kFailed);
-    EXPECT_EQ(request.m_Async.GetError(), kIpErrUnsupported);
-    EXPECT_EQ(Message(request), "KIPEngine2: Request not supported.");
+    EXPECT_EQ(request.m_Async.GetError(), kIpErrBadArgument);
+    EXPECT_EQ(Message(request), "KIPEngine2::priProcessStage1 camb data doesn't have linearization LUTs");
     // ... and turns previews with its rotate driver.
     Preview(request, file, 16, 24, KRect(0, 0, 16, 24));
     manager->Request(&request);

@@ -226,13 +226,3 @@ TEST_F(ManagerRequests, ExceptionsOfASynchronousRequestBecomeStatus)
     manager->Request(&request);
     EXPECT_EQ(request.m_Async.GetState(), kDone);
 }
-
-TEST_F(ManagerRequests, SaveWithoutASaveManagerFails)
-{
-    auto manager = NewManager();
-    KIpMgrReq request;
-    request.m_Kind = kIpReqSave;
-    manager->Request(&request);
-    EXPECT_EQ(request.m_Async.GetError(), kIpErrInternal);
-    EXPECT_TRUE(request.m_Async.m_Message == u"IPManager2::priHandleSaveRequest: Unable to create KIPSaveManager!");
-}
