@@ -81,6 +81,24 @@ TEST_F(IpmRequestTool, PreviewIsWrittenTurned)
     EXPECT_EQ(lumotest::CommandOutput("identify -format '%wx%h' " + Quote(out)), "85x112");
 }
 
+TEST_F(IpmRequestTool, ProcessedImageFillsTheOutputSize)
+{
+    if (!HaveIdentify())
+        GTEST_SKIP() << "ImageMagick's identify is not installed";
+    const auto scene = Generate("scene.kzr", "--size 122x94");  // a picture of 112 x 88 in its frame
+    const auto out = m_Temp / "p.ppm";
+    int status = -1;
+    const std::string text =
+        Run("--kind 3 --in " + Quote(scene) + " --out " + Quote(out) + " --size 224x176 --repeat 2", &status);
+    ASSERT_EQ(status, 0) << text;
+    EXPECT_NE(text.find("crop 0,0,224,176 of 224x176"), std::string::npos) << text;
+    EXPECT_EQ(lumotest::CommandOutput("identify -format '%wx%h' " + Quote(out)), "224x176");
+
+    const std::string grey = Run("--kind 7 --in " + Quote(scene) + " --point 56,8", &status);
+    EXPECT_EQ(status, 0) << grey;
+    EXPECT_EQ(grey.rfind("color ", 0), 0u) << grey;
+}
+
 TEST_F(IpmRequestTool, FailuresAreReported)
 {
     const auto bare = Generate("bare.kzr", "--size 122x94 --preview-format none");
