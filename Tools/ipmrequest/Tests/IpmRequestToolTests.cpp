@@ -85,7 +85,7 @@ TEST_F(IpmRequestTool, ProcessedImageFillsTheOutputSize)
 {
     if (!HaveIdentify())
         GTEST_SKIP() << "ImageMagick's identify is not installed";
-    const auto scene = Generate("scene.kzr", "--size 122x94");  // a picture of 112 x 88 in its frame
+    const auto scene = Generate("scene.kzr", "--size 80x61");  // a picture of 70 x 55 in its frame
     const auto out = m_Temp / "p.ppm";
     int status = -1;
     const std::string text =
@@ -94,7 +94,7 @@ TEST_F(IpmRequestTool, ProcessedImageFillsTheOutputSize)
     EXPECT_NE(text.find("crop 0,0,224,176 of 224x176"), std::string::npos) << text;
     EXPECT_EQ(lumotest::CommandOutput("identify -format '%wx%h' " + Quote(out)), "224x176");
 
-    const std::string grey = Run("--kind 7 --in " + Quote(scene) + " --point 56,8", &status);
+    const std::string grey = Run("--kind 7 --in " + Quote(scene) + " --point 35,5", &status);
     EXPECT_EQ(status, 0) << grey;
     EXPECT_EQ(grey.rfind("color ", 0), 0u) << grey;
 }
