@@ -123,6 +123,8 @@ private:
     void priUnlockBlockMutex();
     void priSendStage(KInt32 kind, const uint32_t* resume, KUInt32 waitState);
     KUInt32 priStage2Follower() const;
+    // Automatic settings and grey balance: answered from the stage-2 result.
+    bool priEndsAtStage2() const;
     KInt32 priCaptureInt(const char16_t* key, KInt32 defaultValue) const;
 
     // Retriever calls.

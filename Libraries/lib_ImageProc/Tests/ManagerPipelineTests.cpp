@@ -298,6 +298,38 @@ TEST_F(ManagerPipeline, GreyBalanceOfASample)
     EXPECT_EQ(Calls(kEngineStage2), 1);
 }
 
+TEST_F(ManagerPipeline, GreyBalanceIsNotAnsweredWithACachedImage)
+{
+    const KWString file = Name("a.kzr");
+    const FakeFile& stored = AddFile(file, MakeRawFile(96, 64));
+    // A finished image under the labels a grey balance has (100 x 100, the record's format).
+    KStageLabelInputs inputs;
+    inputs.m_FileName = file;
+    inputs.m_UniqueID = stored.m_UniqueID;
+    inputs.m_WhiteBalance = KWString(u"Auto");
+    inputs.m_Crop = KRect(0, 0, 100, 100);
+    inputs.m_OutputWidth = 100;
+    inputs.m_OutputHeight = 100;
+    KWString labels[kResultCount];
+    BuildStageLabels(inputs, labels);
+    KICacheObject* block = FindOrMakePixmapBlock(*GetGlobalCache(), labels[kResultStage4], kPixelType24RGB, 100, 66);
+    ASSERT_NE(block, nullptr);
+    PixmapRecord(block).m_Complete = 1;
+    block->Unlock();
+
+    auto manager = NewManager();
+    KIpMgrReq request;
+    request.m_FileName = file;
+    request.m_Kind = kIpReqGreyBalance;
+    request.m_SamplePoint = KPoint{40, 20};
+    Run(*manager, request);
+    ASSERT_EQ(request.m_Async.GetState(), kDone) << Message(request);
+    EXPECT_EQ(request.m_pResultImage, nullptr);
+    EXPECT_EQ(Calls(kEngineStage2), 1);
+    for (double c : request.m_ColorAdjust)
+        EXPECT_NEAR(c, 1.0, 1e-9);
+}
+
 TEST_F(ManagerPipeline, IlluminantsLoadOnlyTheCalibration)
 {
     const KWString file = Name("a.kzr");

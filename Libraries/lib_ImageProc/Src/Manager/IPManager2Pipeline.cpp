@@ -247,7 +247,8 @@ void IPManager2::priRelabel(KIpMgrReq& request)
                           {kResultStage3, viewPriority},
                           {kResultStage3L, viewPriority},
                           {kResultToneLUT, 2}};
-    const size_t count = request.m_Kind == kIpReqAutoSettings ? 2 : sizeof(all) / sizeof(all[0]);
+    // Requests that end at stage 2 leave the labels of the later stages as the last image left them.
+    const size_t count = priEndsAtStage2() ? 2 : sizeof(all) / sizeof(all[0]);
     for (size_t i = 0; i < count; ++i) {
         KWString& previous = m_PreviousLabels[all[i].m_Result];
         const KWString& current = m_Labels[all[i].m_Result];
@@ -263,14 +264,15 @@ void IPManager2::priRelabel(KIpMgrReq& request)
     }
 }
 
-// The latest stage whose result is cached and complete decides where the request starts. Found blocks stay
-// locked by this manager, complete or not: an incomplete one is computed (or resumed) in place later.
+// The latest stage whose result is cached and complete decides where the request starts; requests that end at
+// stage 2 start looking there (a cached image is no answer to them). Found blocks stay locked by this manager,
+// complete or not: an incomplete one is computed (or resumed) in place later.
 void IPManager2::priLookUp(KIpMgrReq& request)
 {
     auto find = [this](KStageResult result) { return m_pCache->Allocate(m_Labels[result].c_str(), 0); };
     auto complete = [](KICacheObject* block) { return block && block->GetData() && PixmapRecord(block).m_Complete; };
 
-    if (request.m_Kind != kIpReqAutoSettings) {
+    if (!priEndsAtStage2()) {
         m_pStage4Block = find(kResultStage4);
         if (m_pStage4Block) {
             m_pStage4Block->SetPriority(m_PartialView ? 0 : 20);
@@ -318,6 +320,11 @@ void IPManager2::priLookUp(KIpMgrReq& request)
     }
     m_State = m_StartState = kStateFindImages;
     m_TargetState = kStateStage1;
+}
+
+bool IPManager2::priEndsAtStage2() const
+{
+    return m_Kind == kIpReqAutoSettings || m_Kind == kIpReqGreyBalance;
 }
 
 KUInt32 IPManager2::priStage2Follower() const
