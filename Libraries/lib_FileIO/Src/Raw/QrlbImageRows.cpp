@@ -14,7 +14,8 @@ namespace {
 constexpr KUInt32 kMaxImageSide = 65536;
 
 // Eight 12-bit samples in three little-endian words, the first sample in the top bits of the first word;
-// a group of nine words gives the 24 samples of eight pixels.
+// a group of nine words gives the 24 samples of eight pixels. A row holds columns / 8 whole groups: the
+// last columns mod 8 pixels have no samples and are set to 0, so they never keep what the buffer held before.
 void UnpackTwelveRow(const KUInt8* in, KUInt32 columns, KUInt16* out)
 {
     const KUInt32 groups = columns / kPacked12GroupPixels;
@@ -34,6 +35,7 @@ void UnpackTwelveRow(const KUInt8* in, KUInt32 columns, KUInt16* out)
             o[7] = static_cast<KUInt16>(w2 & 0xFFF);
         }
     }
+    std::memset(out, 0, size_t(columns % kPacked12GroupPixels) * 3 * sizeof(KUInt16));
 }
 
 // Formats 5 and 6 add table deltas to a 32-bit running sum per channel (0 at the start of every row) and
