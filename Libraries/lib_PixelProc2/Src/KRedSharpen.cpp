@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "KVectorKernels.h"
+#include "KPickKernel.h"
 
 namespace {
 
@@ -87,17 +87,9 @@ void RedSharpenRow(const KInt16* input, KInt16* output, KInt32 amount, KRedSharp
 {
     if (columns <= 0)
         return;
-    auto smooth = SmoothRed;
-    auto sharpen = SharpenRed;
-#if K_HAVE_AVX2_BUILD
-    if (KUseAvx2()) {
-        smooth = SmoothRedAvx2;
-        sharpen = SharpenRedAvx2;
-    }
-#endif
-    smooth(input, columns, ring.m_pSlot[4]);
+    K_PICK_KERNEL(SmoothRed)(input, columns, ring.m_pSlot[4]);
     if (output && columns >= 5)
-        sharpen(output, columns, ring.m_pSlot, amount, left, right);
+        K_PICK_KERNEL(SharpenRed)(output, columns, ring.m_pSlot, amount, left, right);
 
     KInt32* oldest = ring.m_pSlot[0];
     for (int i = 0; i < 4; ++i)

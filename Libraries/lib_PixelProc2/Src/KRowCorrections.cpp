@@ -3,7 +3,7 @@
 
 #include "KRounding.h"
 #include "KRowCorrections.h"
-#include "KVectorKernels.h"
+#include "KPickKernel.h"
 
 namespace {
 
@@ -146,11 +146,7 @@ using Kernel = void (*)(KInt16*, KInt32, RowState&);
 template <PolyForm Form, bool Square>
 Kernel PickBuild()
 {
-#if K_HAVE_AVX2_BUILD
-    if (KUseAvx2())
-        return CorrectColumnsAvx2<Form, Square>;
-#endif
-    return CorrectColumns<Form, Square>;
+    return K_PICK_KERNEL(CorrectColumns, Form, Square);
 }
 
 template <bool Square>

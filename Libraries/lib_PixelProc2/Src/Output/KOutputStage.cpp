@@ -7,7 +7,7 @@
 #include "KExceptionPixelProc2.h"
 #include "KRGBTripleOps.h"
 #include "KRounding.h"
-#include "KVectorKernels.h"
+#include "KPickKernel.h"
 
 namespace {
 
@@ -114,11 +114,7 @@ K_AVX2 void ColourPass64Avx2(const KFixedMatrix3x3& m, KUInt32 gammaMask, KInt32
 
 KColourPassFunction ColourPassFor(bool wide)
 {
-#if K_HAVE_AVX2_BUILD
-    if (KUseAvx2())
-        return wide ? ColourPass64Avx2 : ColourPass32Avx2;
-#endif
-    return wide ? ColourPass64 : ColourPass32;
+    return wide ? K_PICK_KERNEL(ColourPass64) : K_PICK_KERNEL(ColourPass32);
 }
 
 // Gamma codes (unsigned 16-bit) stored in the output type, fixed per instantiation.

@@ -9,7 +9,7 @@
 #include "KResampleKernel.h"
 #include "KResampleTable.h"
 #include "KRounding.h"
-#include "KVectorKernels.h"
+#include "KPickKernel.h"
 
 // Positions are 32-bit fixed point with 14 fractional bits. They advance by whole-number additions of the
 // column and row steps, with the wrap-around of 32-bit arithmetic (done in unsigned values, so that a position
@@ -169,13 +169,7 @@ K_AVX2 void ResampleRow32Avx2(const KFrame& in, const KResampleKernels& kernels,
 
 KResampleRowFunction ResampleRowFor(bool narrow)
 {
-    if (!narrow)
-        return ResampleRow64;
-#if K_HAVE_AVX2_BUILD
-    if (KUseAvx2())
-        return ResampleRow32Avx2;
-#endif
-    return ResampleRow32;
+    return narrow ? K_PICK_KERNEL(ResampleRow32) : ResampleRow64;
 }
 
 // The largest absolute sample of the frame.

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "KRounding.h"
-#include "KVectorKernels.h"
+#include "KPickKernel.h"
 
 // Sums are formed in 32 bits with the wrap-around of 32-bit arithmetic (unsigned, so that absurd weights from
 // a nonsense factor stay defined); for factors of 0 and above the taps are non-negative and nothing wraps.
@@ -65,11 +65,7 @@ K_AVX2 void HorizontalPassAvx2(const KDetailKernel& k, const KInt16* v, KInt16* 
 
 KDetailPasses DetailPasses()
 {
-#if K_HAVE_AVX2_BUILD
-    if (KUseAvx2())
-        return {VerticalPassAvx2, HorizontalPassAvx2};
-#endif
-    return {VerticalPass, HorizontalPass};
+    return {K_PICK_KERNEL(VerticalPass), K_PICK_KERNEL(HorizontalPass)};
 }
 
 }  // namespace
