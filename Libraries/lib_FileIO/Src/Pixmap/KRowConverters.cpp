@@ -3,9 +3,13 @@
 #include <cstring>
 
 #include "KPixmapExceptions.h"
+#include "KRowConverterTemplates.h"
 
-// Plain index loops over bytes and words that the compiler can vectorise; memcpy does the unaligned word
-// loads and stores. Sources and destinations are not declared restrict: callers may convert within one buffer.
+// Plain index loops over bytes and words that the compiler can vectorise (the generic ones in
+// KRowConverterTemplates.h); memcpy does the unaligned word loads and stores. Sources and destinations are not
+// declared restrict: callers may convert within one buffer.
+
+using namespace KRowConversion;
 
 namespace {
 using KPixelMemory::Load16;
@@ -15,87 +19,6 @@ using KPixelMemory::Store32;
 
 inline const uint8_t* Bytes(const void* p) { return static_cast<const uint8_t*>(p); }
 inline uint8_t* Bytes(void* p) { return static_cast<uint8_t*>(p); }
-inline size_t Count(int count) { return count > 0 ? static_cast<size_t>(count) : 0; }
-
-// One 30RGBL word to a 32-bit word holding its three high bytes at the given byte positions and 255 in the other.
-template <int RByte, int GByte, int BByte, int AByte>
-void ConvertRow30RGBLTo32(int count, const void* source, void* destination)
-{
-    const uint8_t* s = Bytes(source);
-    uint8_t* d = Bytes(destination);
-    const size_t n = Count(count);
-    for (size_t i = 0; i < n; ++i) {
-        const uint32_t w = Load32(s + 4 * i);
-        const uint32_t out = ((w & 0xFF) << (8 * RByte)) | (((w >> 8) & 0xFF) << (8 * GByte)) |
-                             (((w >> 16) & 0xFF) << (8 * BByte)) | (0xFFu << (8 * AByte));
-        Store32(d + 4 * i, out);
-    }
-}
-
-// One 48RGB pixel to 4 bytes holding the high bytes at the given positions and 255 in the other.
-template <int RByte, int GByte, int BByte, int AByte>
-void ConvertRow48RGBTo32(int count, const void* source, void* destination)
-{
-    const uint8_t* s = Bytes(source);
-    uint8_t* d = Bytes(destination);
-    const size_t n = Count(count);
-    for (size_t i = 0; i < n; ++i) {
-        const uint8_t* p = s + 6 * i;
-        uint8_t* q = d + 4 * i;
-        q[RByte] = static_cast<uint8_t>(Load16(p, 0) >> 8);
-        q[GByte] = static_cast<uint8_t>(Load16(p, 1) >> 8);
-        q[BByte] = static_cast<uint8_t>(Load16(p, 2) >> 8);
-        q[AByte] = 255;
-    }
-}
-
-// 48RGB to 3 bytes at the given positions.
-template <int RByte, int GByte, int BByte>
-void ConvertRow48RGBTo24(int count, const void* source, void* destination)
-{
-    const uint8_t* s = Bytes(source);
-    uint8_t* d = Bytes(destination);
-    const size_t n = Count(count);
-    for (size_t i = 0; i < n; ++i) {
-        const uint8_t* p = s + 6 * i;
-        uint8_t* q = d + 3 * i;
-        q[RByte] = static_cast<uint8_t>(Load16(p, 0) >> 8);
-        q[GByte] = static_cast<uint8_t>(Load16(p, 1) >> 8);
-        q[BByte] = static_cast<uint8_t>(Load16(p, 2) >> 8);
-    }
-}
-
-// 30RGBL's 11-bit channels << 5 as three words at the given positions.
-template <int RWord, int GWord, int BWord>
-void ConvertRow30RGBLTo48(int count, const void* source, void* destination)
-{
-    const uint8_t* s = Bytes(source);
-    uint8_t* d = Bytes(destination);
-    const size_t n = Count(count);
-    for (size_t i = 0; i < n; ++i) {
-        const KRGBTriple c = KPixelClass30RGBL::Unpack(Load32(s + 4 * i));
-        uint8_t* q = d + 6 * i;
-        Store16(q, RWord, static_cast<uint32_t>(c.r) << 5);
-        Store16(q, GWord, static_cast<uint32_t>(c.g) << 5);
-        Store16(q, BWord, static_cast<uint32_t>(c.b) << 5);
-    }
-}
-
-// 24RGB bytes << 8 as three words at the given positions.
-template <int RWord, int GWord, int BWord>
-void ConvertRow24RGBTo48(int count, const void* source, void* destination)
-{
-    const uint8_t* s = Bytes(source);
-    uint8_t* d = Bytes(destination);
-    const size_t n = Count(count);
-    for (size_t i = 0; i < n; ++i) {
-        const uint8_t* p = s + 3 * i;
-        uint8_t* q = d + 6 * i;
-        Store16(q, RWord, static_cast<uint32_t>(p[0]) << 8);
-        Store16(q, GWord, static_cast<uint32_t>(p[1]) << 8);
-        Store16(q, BWord, static_cast<uint32_t>(p[2]) << 8);
-    }
-}
 
 // Writes 3 bytes a pixel: bytes 0-2 of pixelBytes(i), four pixels (three output words) at a time, since the
 // byte shuffle does not vectorise without SSSE3.
@@ -140,12 +63,12 @@ void ConvertRow16MonoShiftedRight(int count, const void* source, void* destinati
 
 void ConvertRow24RGBTo48BGR(int count, const void* source, void* destination)
 {
-    ConvertRow24RGBTo48<2, 1, 0>(count, source, destination);
+    Bytes8To48<3, 0, 1, 2, 2, 1, 0>(count, source, destination);
 }
 
 void ConvertRow24RGBTo48RGB(int count, const void* source, void* destination)
 {
-    ConvertRow24RGBTo48<0, 1, 2>(count, source, destination);
+    Bytes8To48<3, 0, 1, 2, 0, 1, 2>(count, source, destination);
 }
 
 void ConvertRow30RGBLTo24BGR(int count, const void* source, void* destination)
@@ -181,42 +104,42 @@ void ConvertRow30RGBLTo30RGB(int count, const void* source, void* destination)
 
 void ConvertRow30RGBLTo32ARGB(int count, const void* source, void* destination)
 {
-    ConvertRow30RGBLTo32<1, 2, 3, 0>(count, source, destination);
+    Bytes8To32<4, 0, 1, 2, 1, 2, 3, 0>(count, source, destination);
 }
 
 void ConvertRow30RGBLTo32ABGR(int count, const void* source, void* destination)
 {
-    ConvertRow30RGBLTo32<3, 2, 1, 0>(count, source, destination);
+    Bytes8To32<4, 0, 1, 2, 3, 2, 1, 0>(count, source, destination);
 }
 
 void ConvertRow30RGBLTo32BGRA(int count, const void* source, void* destination)
 {
-    ConvertRow30RGBLTo32<2, 1, 0, 3>(count, source, destination);
+    Bytes8To32<4, 0, 1, 2, 2, 1, 0, 3>(count, source, destination);
 }
 
 void ConvertRow30RGBLTo32RGBA(int count, const void* source, void* destination)
 {
-    ConvertRow30RGBLTo32<0, 1, 2, 3>(count, source, destination);
+    Bytes8To32<4, 0, 1, 2, 0, 1, 2, 3>(count, source, destination);
 }
 
 void ConvertRow30RGBLTo48RGB(int count, const void* source, void* destination)
 {
-    ConvertRow30RGBLTo48<0, 1, 2>(count, source, destination);
+    Packed11To48<KPixelClass30RGBL, 0, 1, 2>(count, source, destination);
 }
 
 void ConvertRow30RGBLTo48BGR(int count, const void* source, void* destination)
 {
-    ConvertRow30RGBLTo48<2, 1, 0>(count, source, destination);
+    Packed11To48<KPixelClass30RGBL, 2, 1, 0>(count, source, destination);
 }
 
 void ConvertRow48RGBTo24BGR(int count, const void* source, void* destination)
 {
-    ConvertRow48RGBTo24<2, 1, 0>(count, source, destination);
+    Words16To24<0, 1, 2, 2, 1, 0>(count, source, destination);
 }
 
 void ConvertRow48RGBTo24RGB(int count, const void* source, void* destination)
 {
-    ConvertRow48RGBTo24<0, 1, 2>(count, source, destination);
+    Words16To24<0, 1, 2, 0, 1, 2>(count, source, destination);
 }
 
 void ConvertRow48RGBTo30RGBL(int count, const void* source, void* destination)
@@ -243,42 +166,32 @@ void ConvertRow48RGBTo30RGB(int count, const void* source, void* destination)
 
 void ConvertRow48RGBTo32ARGB(int count, const void* source, void* destination)
 {
-    ConvertRow48RGBTo32<1, 2, 3, 0>(count, source, destination);
+    Words16To32<0, 1, 2, 1, 2, 3, 0>(count, source, destination);
 }
 
 void ConvertRow48RGBTo32ABGR(int count, const void* source, void* destination)
 {
-    ConvertRow48RGBTo32<3, 2, 1, 0>(count, source, destination);
+    Words16To32<0, 1, 2, 3, 2, 1, 0>(count, source, destination);
 }
 
 void ConvertRow48RGBTo32BGRA(int count, const void* source, void* destination)
 {
-    ConvertRow48RGBTo32<2, 1, 0, 3>(count, source, destination);
+    Words16To32<0, 1, 2, 2, 1, 0, 3>(count, source, destination);
 }
 
 void ConvertRow48RGBTo32RGBA(int count, const void* source, void* destination)
 {
-    ConvertRow48RGBTo32<0, 1, 2, 3>(count, source, destination);
+    Words16To32<0, 1, 2, 0, 1, 2, 3>(count, source, destination);
 }
 
 void ConvertRow48RGBTo48RGB(int count, const void* source, void* destination)
 {
-    CopyRow(count, 6, source, destination);
+    Words16To48<0, 1, 2>(count, source, destination);
 }
 
 void ConvertRow48RGBTo48BGR(int count, const void* source, void* destination)
 {
-    const uint8_t* s = Bytes(source);
-    uint8_t* d = Bytes(destination);
-    const size_t n = Count(count);
-    for (size_t i = 0; i < n; ++i) {
-        const uint8_t* p = s + 6 * i;
-        const uint16_t r = Load16(p, 0), g = Load16(p, 1), b = Load16(p, 2);
-        uint8_t* q = d + 6 * i;
-        Store16(q, 0, b);
-        Store16(q, 1, g);
-        Store16(q, 2, r);
-    }
+    Words16To48<2, 1, 0>(count, source, destination);
 }
 
 void ConvertRowTo30BGRL(int count, const void*, void*)
