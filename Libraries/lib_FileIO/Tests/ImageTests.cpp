@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <thread>
-#include <vector>
 
 #include "KCache.h"
 #include "KCachedPixmap.h"
@@ -64,36 +62,6 @@ TEST(KImage, SameGeometryPropertiesAndReleaseOnLastReference)
     EXPECT_EQ(a->GetRefCount(), 1);
     for (KImage* image : {a, b, c, d})
         image->Release();  // LeakSanitizer reports any image left behind
-}
-
-namespace {
-struct Counted : KRefCountable {
-    explicit Counted(int* destroyed) : m_pDestroyed(destroyed) {}
-    ~Counted() override { ++*m_pDestroyed; }
-    int* m_pDestroyed;
-};
-}  // namespace
-
-TEST(KRefCountable, CountsAcrossThreadsAndDeletesAtZero)
-{
-    int destroyed = 0;
-    Counted* object = new Counted(&destroyed);
-    EXPECT_EQ(object->GetRefCount(), 1);
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t) {
-        threads.emplace_back([object] {
-            for (int i = 0; i < 2000; ++i) {
-                object->AddRef();
-                object->Release();
-            }
-        });
-    }
-    for (auto& thread : threads)
-        thread.join();
-    EXPECT_EQ(object->GetRefCount(), 1);
-    EXPECT_EQ(destroyed, 0);
-    object->Release();
-    EXPECT_EQ(destroyed, 1);
 }
 
 namespace {

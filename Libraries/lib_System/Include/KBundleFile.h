@@ -4,26 +4,18 @@
 // Each member file reads through a host file of its own, so members of one bundle can be read on different
 // threads at once; the holder's count changes under its lock, so files may be released on any thread.
 #include "KCopyableFile.h"
-#include "KCriticalSection.h"
+#include "KRefCountable.h"
 
 // The host file shared by a bundle folder and its files: the folder's reference plus one per file whose host
 // opened. The last Release deletes it and releases the host file.
-class KBundleFileHandle {
+class KBundleFileHandle : public KRefCountable {
 public:
     // Takes the host file (may be null when the host could not be opened).
     explicit KBundleFileHandle(KIFile* host);
-    KBundleFileHandle(const KBundleFileHandle&) = delete;
-    KBundleFileHandle& operator=(const KBundleFileHandle&) = delete;
-
-    void AddRef();
-    void Release();
-    int32_t GetRefCount() const;
 
 private:
-    ~KBundleFileHandle();
+    ~KBundleFileHandle() override;
 
-    int32_t m_RefCount = 1;
-    mutable KCriticalSection m_Lock;
     KIFile* m_pHost;
 };
 

@@ -14,29 +14,6 @@ KBundleFileHandle::~KBundleFileHandle()
         m_pHost->Release();
 }
 
-void KBundleFileHandle::AddRef()
-{
-    KCriticalSectionLock lock(m_Lock);
-    ++m_RefCount;
-}
-
-void KBundleFileHandle::Release()
-{
-    bool last;
-    {
-        KCriticalSectionLock lock(m_Lock);
-        last = --m_RefCount == 0;
-    }
-    if (last)
-        delete this;
-}
-
-int32_t KBundleFileHandle::GetRefCount() const
-{
-    KCriticalSectionLock lock(m_Lock);
-    return m_RefCount;
-}
-
 KBundleFile::KBundleFile(KBundleFileHandle* handle, const KWString& hostURL, const KWString& memberName)
     : m_HostURL(hostURL)
 {
