@@ -3,7 +3,6 @@
 // any pixel type, and a walk over the markers of a JPEG file.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -15,33 +14,20 @@
 #include "KSCDiskWin.h"
 #include "KStorage.h"
 #include "KTextFunctions.h"
-#include "LumoTestSupport.h"
+#include "LumoStorageFixture.h"
 #include "MemoryStorage.h"
 
 namespace jpegtest {
 
-class Fixture : public ::testing::Test {
+class Fixture : public lumotest::StorageFixture {
 protected:
     void SetUp() override
     {
-        std::filesystem::create_directories(m_Temp / "machine");
-        std::filesystem::create_directories(m_Temp / "files");
-        setenv("LUMO_MACHINE", (m_Temp / "machine").c_str(), 1);
-        RegisterDiskStorageClass();
+        lumotest::StorageFixture::SetUp();
         m_Memory = std::make_shared<memstore::State>();
         RegisterStorageClass(KWString("mem"), new memstore::StorageClass(m_Memory));
-        ASSERT_TRUE(PosixPathToURL(Root().string(), m_RootURL));
-        m_RootURL += u"/";
-    }
-    void TearDown() override
-    {
-        ShutdownStorageClasses();
-        unsetenv("LUMO_MACHINE");
     }
 
-    std::filesystem::path Root() const { return m_Temp / "files"; }
-    std::filesystem::path Path(const std::string& name) const { return Root() / name; }
-    KWString URL(const std::string& name) const { return m_RootURL + Utf8ToWide(name); }
     // Names of the files in the scratch folder.
     std::vector<std::string> FilesInRoot() const
     {
@@ -51,8 +37,6 @@ protected:
         return names;
     }
 
-    lumotest::TempDir m_Temp;
-    KWString m_RootURL;
     std::shared_ptr<memstore::State> m_Memory;
 };
 

@@ -5,7 +5,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -24,7 +23,7 @@
 #include "KStorage.h"
 #include "KTextFunctions.h"
 #include "Loaders/KLoaderTestHook.h"
-#include "LumoTestSupport.h"
+#include "LumoStorageFixture.h"
 
 namespace loadertest {
 
@@ -104,26 +103,8 @@ struct ThreadCounter {
     static inline std::atomic<int> s_Count{0};
 };
 
-class Fixture : public ::testing::Test {
+class Fixture : public lumotest::StorageFixture {
 protected:
-    void SetUp() override
-    {
-        std::filesystem::create_directories(m_Temp / "machine");
-        std::filesystem::create_directories(m_Temp / "files");
-        setenv("LUMO_MACHINE", (m_Temp / "machine").c_str(), 1);
-        RegisterDiskStorageClass();
-        ASSERT_TRUE(PosixPathToURL((m_Temp / "files").string(), m_RootURL));
-        m_RootURL += u"/";
-    }
-    void TearDown() override
-    {
-        ShutdownStorageClasses();
-        unsetenv("LUMO_MACHINE");
-    }
-
-    std::filesystem::path Path(const std::string& name) const { return m_Temp / "files" / name; }
-    KWString URL(const std::string& name) const { return m_RootURL + Utf8ToWide(name); }
-
     // A smooth colour (or grey) JPEG of the size; `model` goes into its EXIF data when given.
     void WriteJpeg(const std::string& name, int32_t width, int32_t height, int type = kPixelType24RGB,
                    const char* model = nullptr)
@@ -171,9 +152,6 @@ protected:
         for (int32_t y = 0; y < height; ++y)
             writer.WriteLine(p.GetRow(y), kPixelType48RGB);
     }
-
-    lumotest::TempDir m_Temp;
-    KWString m_RootURL;
 };
 
 // A fixture with one loader made by Make.

@@ -5,25 +5,11 @@
 #include <string>
 
 #include "KPropTree.h"
-#include "KTextFunctions.h"
+#include "LumoPropTreePicture.h"
+
+using lumotest::PropTreePicture;
 
 namespace {
-
-// A compact picture of a tree: name(child child ...) with pairs as [k=v].
-std::string Picture(const KPropTree* node)
-{
-    std::string out;
-    for (; node; node = node->GetNextSibling()) {
-        if (!out.empty())
-            out += " ";
-        out += WideToUtf8(node->GetName());
-        for (const KPropPair* p = node->GetFirstPair(); p; p = p->GetNext())
-            out += "[" + WideToUtf8(p->GetKey()) + "=" + WideToUtf8(p->GetValue()) + "]";
-        if (node->GetFirstChild())
-            out += "(" + Picture(node->GetFirstChild()) + ")";
-    }
-    return out;
-}
 
 KPropTree* Add(KPropTree* parent, const char* name, const char* nameValue = nullptr)
 {
@@ -56,7 +42,7 @@ TEST(Preprocess, KeepsAndDropsSections)
     Add(ifndefB, "kept");
     Add(root.get(), "last");
     root->GetFirstChild()->Preprocess(Defines({"A"}));
-    EXPECT_EQ(Picture(root.get()), "ROOT(first x y kept last)");
+    EXPECT_EQ(PropTreePicture(root.get()), "ROOT(first x y kept last)");
 }
 
 TEST(Preprocess, DefinesCountForLaterSiblingsOnly)
@@ -69,7 +55,7 @@ TEST(Preprocess, DefinesCountForLaterSiblingsOnly)
     KPropTree* box = Add(root.get(), "box");
     Add(Add(box, "xi:ifdef", "X"), "inner");  // a descendant of a later sibling sees it too
     root->GetFirstChild()->Preprocess(Defines({}));
-    EXPECT_EQ(Picture(root.get()), "ROOT(start xi:define[Name=X] late box(inner))");
+    EXPECT_EQ(PropTreePicture(root.get()), "ROOT(start xi:define[Name=X] late box(inner))");
 
     // A define inside a child does not reach the parent's later siblings.
     std::unique_ptr<KPropTree> other(new KPropTree(nullptr, "ROOT"));
@@ -77,7 +63,7 @@ TEST(Preprocess, DefinesCountForLaterSiblingsOnly)
     Add(holder, "xi:define", "Y");
     Add(Add(other.get(), "xi:ifdef", "Y"), "never");
     other->GetFirstChild()->Preprocess(Defines({}));
-    EXPECT_EQ(Picture(other.get()), "ROOT(holder(xi:define[Name=Y]))");
+    EXPECT_EQ(PropTreePicture(other.get()), "ROOT(holder(xi:define[Name=Y]))");
 }
 
 TEST(Preprocess, NestedAndNamelessSections)
@@ -93,7 +79,7 @@ TEST(Preprocess, NestedAndNamelessSections)
     Add(Add(nameless, "xi:ifdef", "a"), "lower");  // names differ in case: dropped
     Add(Add(nameless, "xi:ifndef", "a"), "kept");
     root->GetFirstChild()->Preprocess(Defines({"A", "B", "C"}));
-    EXPECT_EQ(Picture(root.get()), "ROOT(head both xi:ifdef(kept))");
+    EXPECT_EQ(PropTreePicture(root.get()), "ROOT(head both xi:ifdef(kept))");
 }
 
 TEST(Preprocess, DefineBroughtUpByAKeptSection)
@@ -104,5 +90,5 @@ TEST(Preprocess, DefineBroughtUpByAKeptSection)
     Add(kept, "xi:define", "Z");
     Add(Add(root.get(), "xi:ifdef", "Z"), "seen");
     root->GetFirstChild()->Preprocess(Defines({"A"}));
-    EXPECT_EQ(Picture(root.get()), "ROOT(head xi:define[Name=Z] seen)");
+    EXPECT_EQ(PropTreePicture(root.get()), "ROOT(head xi:define[Name=Z] seen)");
 }

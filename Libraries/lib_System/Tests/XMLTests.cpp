@@ -5,9 +5,11 @@
 
 #include "KException.h"
 #include "KXMLParser.h"
+#include "LumoPropTreePicture.h"
 #include "StorageFixture.h"
 
 namespace fs = std::filesystem;
+using lumotest::PropTreePicture;
 
 namespace {
 
@@ -27,21 +29,6 @@ std::string Utf16BE(const std::u16string& text)
     for (char16_t c : text) {
         out += static_cast<char>(c >> 8);
         out += static_cast<char>(c & 0xFF);
-    }
-    return out;
-}
-
-std::string Picture(const KPropTree* node)
-{
-    std::string out;
-    for (; node; node = node->GetNextSibling()) {
-        if (!out.empty())
-            out += " ";
-        out += WideToUtf8(node->GetName());
-        for (const KPropPair* p = node->GetFirstPair(); p; p = p->GetNext())
-            out += "[" + WideToUtf8(p->GetKey()) + "=" + WideToUtf8(p->GetValue()) + "]";
-        if (node->GetFirstChild())
-            out += "(" + Picture(node->GetFirstChild()) + ")";
     }
     return out;
 }
@@ -67,7 +54,7 @@ protected:
         KXMLParser parser;
         try {
             std::unique_ptr<KPropTree> root(parser.Load(m_Folder.get(), Utf8ToWide(name)));
-            return root ? Picture(root.get()) : "null";
+            return root ? PropTreePicture(root.get()) : "null";
         } catch (const KExceptionXMLParser& e) {
             return std::string("throw: ") + e.GetMessage();
         }
@@ -159,7 +146,7 @@ TEST_F(XMLTest, IncludesMergeAndFailCleanly)
     KXMLParser parser;
     std::unique_ptr<KPropTree> root(parser.Load(m_Folder.get(), u"main.xml"));
     ASSERT_TRUE(root);
-    EXPECT_EQ(Picture(root.get()), "UI(HEAD B1 C B2 TAIL BOX(C))");
+    EXPECT_EQ(PropTreePicture(root.get()), "UI(HEAD B1 C B2 TAIL BOX(C))");
     // A file reports the name it was opened by as its last component ("parts/b.xml", escaped).
     std::vector<std::string> files;
     for (const KWString& u : parser.GetReferencedFiles())
@@ -203,7 +190,7 @@ TEST_F(XMLTest, SearchPathFileAndBuildPathAttributes)
     std::unique_ptr<KPropTree> root(parser.Load(m_Folder.get(), u"ui.xml"));
     unsetenv("LUMO_TEST_BASE");
     ASSERT_TRUE(root);
-    EXPECT_EQ(Picture(root.get()), "UI(IMG[File_Src=a.png] P[Build_Path=%LUMO_TEST_BASE%\\x])");
+    EXPECT_EQ(PropTreePicture(root.get()), "UI(IMG[File_Src=a.png] P[Build_Path=%LUMO_TEST_BASE%\\x])");
     std::vector<std::string> files;
     for (const KWString& u : parser.GetReferencedFiles())
         files.push_back(Ascii(u));
@@ -277,7 +264,7 @@ TEST_F(XMLTest, WrittenFilesReadBackAndPassAnXMLChecker)
     KXMLParser parser;
     std::unique_ptr<KPropTree> back(parser.Load(m_Folder.get(), u"prefs.xml"));
     ASSERT_TRUE(back);
-    EXPECT_EQ(Picture(back.get()), Picture(root.get()));
+    EXPECT_EQ(PropTreePicture(back.get()), PropTreePicture(root.get()));
 
     // Plain values (no "&" or "<", which this dialect keeps as written) make a well-formed XML document.
     KPropPair* title = a->FindPair(u"Title");
