@@ -5,7 +5,6 @@
 #include <algorithm>
 
 #include "KIPEngine2.h"
-#include "KzrPlane.h"
 
 namespace enginetest {
 
@@ -26,21 +25,6 @@ KzrCalibrationLayout Layout(const kzrsynth::SceneParams& scene)
     return l;
 }
 
-std::vector<uint8_t> Calibration(const KzrCalibrationLayout& layout,
-                                 const std::function<void(KzrCalibrationBuilder&)>& overrides)
-{
-    std::vector<uint8_t> file = KzrDefaultCalibration(layout).BuildFile(KzrByteOrder::Little);
-    if (!overrides)
-        return file;
-    KzrCalibrationBuilder first;
-    overrides(first);
-    const std::vector<uint8_t> extra = first.BuildFile(KzrByteOrder::Little);
-    // Sections follow the file header one after another: the extra sections go in front of the default ones.
-    const size_t header = KzrCalibrationBuilder::kFirstSectionOffset;
-    file.insert(file.begin() + ptrdiff_t(header), extra.begin() + ptrdiff_t(header), extra.end());
-    return file;
-}
-
 namespace {
 kzrsynth::SceneParams ShieldedScene(int width, int height, uint32_t seed)
 {
@@ -53,15 +37,9 @@ kzrsynth::SceneParams ShieldedScene(int width, int height, uint32_t seed)
 }
 }  // namespace
 
-Scene::Scene(int width, int height, const std::function<void(KzrCalibrationBuilder&)>& overrides, uint32_t seed)
-    : params(ShieldedScene(width, height, seed)), layout(Layout(params)), raw(width, height), dark(width, height)
+Scene::Scene(int width, int height, const lumotest::CalibrationOverrides& overrides, uint32_t seed)
+    : GeneratorFrames(ShieldedScene(width, height, seed), Layout(ShieldedScene(width, height, seed)), overrides)
 {
-    calibrationBytes = Calibration(layout, overrides);
-    camdata = std::make_unique<KCamdata>(calibrationBytes.data(), calibrationBytes.size());
-    const kzrsynth::Plane d = kzrsynth::RenderDark(params);
-    const kzrsynth::Plane r = kzrsynth::RenderRaw(params);
-    dark.FillBy([&](int x, int y, int c) { return d.At(x, y, c); });
-    raw.FillBy([&](int x, int y, int c) { return r.At(x, y, c); });
 }
 
 KIDataMatrix* FloatMatrix(int32_t rows, int32_t columns, std::vector<double> values)

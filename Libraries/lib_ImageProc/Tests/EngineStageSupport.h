@@ -3,7 +3,6 @@
 // builder (with blocks that take precedence over the default ones), and the generator's frames with dark
 // shields where the calibration declares them.
 #include <cstdint>
-#include <cstring>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -14,57 +13,13 @@
 #include "KPixmap.h"
 #include "KzrCalibrationBuilder.h"
 #include "KzrScene.h"
+#include "LumoGeneratorFrames.h"
 
 namespace enginetest {
 
 // A pixmap that owns its rows, each padded to a multiple of 4 bytes like a cache-held one.
 template <class PixelClass>
-class Owned {
-public:
-    using Sample = typename PixelClass::Sample;
-    static constexpr int kSamples = PixelClass::kBytesPerPixel / int(sizeof(Sample));
-
-    Owned(int32_t width, int32_t height)
-        : m_RowBytes((width * PixelClass::kBytesPerPixel + 3) / 4 * 4),
-          m_Memory((size_t(m_RowBytes) * size_t(height) + 7) / 8),
-          m_Pixmap(m_Memory.data(), width, height, m_RowBytes)
-    {
-    }
-    Owned(const Owned& o) : Owned(o.Width(), o.Height()) { m_Memory = o.m_Memory; }
-    Owned& operator=(const Owned& o)
-    {
-        m_Memory = o.m_Memory;  // same size only
-        return *this;
-    }
-
-    KPixmapTemplate<PixelClass>* Get() { return &m_Pixmap; }
-    int32_t Width() const { return m_Pixmap.GetWidth(); }
-    int32_t Height() const { return m_Pixmap.GetHeight(); }
-    Sample* Row(int32_t y) { return reinterpret_cast<Sample*>(m_Pixmap.GetRow(y)); }
-    const Sample* Row(int32_t y) const { return reinterpret_cast<const Sample*>(m_Pixmap.GetRow(y)); }
-    Sample& At(int32_t x, int32_t y, int c) { return Row(y)[x * kSamples + c]; }
-    Sample At(int32_t x, int32_t y, int c) const { return Row(y)[x * kSamples + c]; }
-    template <class F>
-    void FillBy(F value)
-    {
-        for (int32_t y = 0; y < Height(); ++y)
-            for (int32_t x = 0; x < Width(); ++x)
-                for (int c = 0; c < kSamples; ++c)
-                    At(x, y, c) = static_cast<Sample>(value(x, y, c));
-    }
-    bool operator==(const Owned& o) const
-    {
-        for (int32_t y = 0; y < Height(); ++y)
-            if (std::memcmp(Row(y), o.Row(y), size_t(Width()) * PixelClass::kBytesPerPixel) != 0)
-                return false;
-        return true;
-    }
-
-private:
-    int32_t m_RowBytes;
-    std::vector<uint64_t> m_Memory;  // 8-byte aligned
-    KPixmapTemplate<PixelClass> m_Pixmap;
-};
+using Owned = lumotest::OwnedPixmap<PixelClass>;
 
 using Frame = Owned<KPixelClass48RGB>;
 using Image = Owned<KPixelClass48SRGB>;
@@ -75,21 +30,9 @@ using Mono = Owned<KPixelClass16SMono>;
 // as bad pixels and the sensor's response as neutral.
 KzrCalibrationLayout Layout(const kzrsynth::SceneParams& scene);
 
-// The default calibration of layout in file form; blocks added by overrides come first and so win over the
-// default blocks of the same name.
-std::vector<uint8_t> Calibration(const KzrCalibrationLayout& layout,
-                                 const std::function<void(KzrCalibrationBuilder&)>& overrides = nullptr);
-
 // Raw and dark frames of the generator's scene with its default dark shields, and calibration data for them.
-struct Scene {
-    Scene(int width, int height, const std::function<void(KzrCalibrationBuilder&)>& overrides = nullptr,
-          uint32_t seed = 3);
-    kzrsynth::SceneParams params;
-    KzrCalibrationLayout layout;
-    std::vector<uint8_t> calibrationBytes;
-    std::unique_ptr<KCamdata> camdata;
-    Frame raw;
-    Frame dark;
+struct Scene : lumotest::GeneratorFrames {
+    Scene(int width, int height, const lumotest::CalibrationOverrides& overrides = nullptr, uint32_t seed = 3);
 };
 
 // Matrices with the given elements (column after column).

@@ -28,6 +28,7 @@
 #include "KToneCurve.h"
 #include "KzrCalibrationBuilder.h"
 #include "KzrScene.h"
+#include "LumoGeneratorFrames.h"
 #include "RawStageTestSupport.h"
 #include "Stage2FilterSupport.h"
 
@@ -49,11 +50,30 @@ constexpr int kSrgb = 2;
 
 using kzrsynth::SceneParams;
 
-struct Development {
+KzrCalibrationLayout DevelopmentLayout()
+{
     KzrCalibrationLayout layout;
-    std::vector<uint8_t> calibration;
-    std::unique_ptr<KCamdata> camdata;
+    layout.columns = kWidth;
+    layout.rows = kHeight;
+    layout.keepLeft = 10;
+    layout.keepTop = 6;
+    layout.shieldLeft = 6;
+    layout.shieldRight = layout.shieldTop = layout.shieldBottom = 4;
+    layout.badPixels = {{30, 50}, {90, 70}, {170, 120}};
+    return layout;
+}
+
+SceneParams DevelopmentScene(bool hotPixels)
+{
     SceneParams scene;
+    scene.width = kWidth;
+    scene.height = kHeight;
+    scene.seed = 11;
+    scene.hotPixels = hotPixels ? -1 : 0;
+    return scene;
+}
+
+struct Development : lumotest::GeneratorFrames {
     KRect keep, active;  // active relative to the keep area (the raw frame)
     stage2::WorkingImage stage2{kWidth, kHeight};
     KInt32 expectedWidth = 0, expectedHeight = 0, outWidth = 0, outHeight = 0;
@@ -65,24 +85,11 @@ struct Development {
     bool m_bExposureHotPixels = false;
 
     // Without hot pixels: the sensor has none and the exposure shows none.
-    explicit Development(bool hotPixels)
+    explicit Development(bool hotPixels) : lumotest::GeneratorFrames(DevelopmentScene(hotPixels), DevelopmentLayout())
     {
-        layout.columns = kWidth;
-        layout.rows = kHeight;
-        layout.keepLeft = 10;
-        layout.keepTop = 6;
-        layout.shieldLeft = 6;
-        layout.shieldRight = layout.shieldTop = layout.shieldBottom = 4;
-        layout.badPixels = {{30, 50}, {90, 70}, {170, 120}};
-        calibration = KzrDefaultCalibration(layout).BuildFile(KzrByteOrder::Little);
-        camdata = std::make_unique<KCamdata>(calibration.data(), calibration.size());
         keep = GetCamdataRect("KeepImageArea", *camdata);
         const KRect a = GetCamdataRect("ActiveImageArea", *camdata);
         active = KRect(a.left - keep.left, a.top - keep.top, a.right - keep.left, a.bottom - keep.top);
-        scene.width = kWidth;
-        scene.height = kHeight;
-        scene.seed = 11;
-        scene.hotPixels = hotPixels ? -1 : 0;
         m_bExposureHotPixels = hotPixels;
 
         Stage1();
@@ -100,10 +107,7 @@ struct Development {
     // linearisation tables, with the column offsets measured on the top shield.
     void Stage1()
     {
-        const kzrsynth::Plane d = kzrsynth::RenderDark(scene), r = kzrsynth::RenderRaw(scene);
-        rawstage::Frame dark(kWidth, kHeight), raw(kWidth, kHeight);
-        dark.FillBy([&](int x, int y, int c) { return d.At(x, y, c); });
-        raw.FillBy([&](int x, int y, int c) { return Shielded(x, y) ? d.At(x, y, c) : r.At(x, y, c); });
+        DarkenMasked([this](int x, int y) { return Shielded(x, y); });
         for (auto [x, y] : kExposureHotPixels)
             for (int c = 0; c < 3 && m_bExposureHotPixels; ++c)
                 raw.At(x, y, c) = KUInt16(std::min(raw.At(x, y, c) + kHotExtra, 4095));
@@ -378,7 +382,7 @@ TEST(DevelopEndToEnd, HotPixelsAreGone)
     const Development& d = Developed();
     const Development& clean = DevelopedClean();
     std::vector<std::pair<int, int>> spots;
-    for (const kzrsynth::HotPixel& h : kzrsynth::HotPixels(d.scene))
+    for (const kzrsynth::HotPixel& h : kzrsynth::HotPixels(d.params))
         spots.emplace_back(h.x, h.y);
     for (auto [x, y] : kExposureHotPixels) {
         spots.emplace_back(x, y);

@@ -15,6 +15,7 @@
 #include "KLinearize.h"
 #include "KzrCalibrationBuilder.h"
 #include "KzrScene.h"
+#include "LumoGeneratorFrames.h"
 #include "Stage2FilterSupport.h"
 
 using stage2::WorkingImage;
@@ -25,36 +26,36 @@ constexpr int kWidth = 256, kHeight = 192;
 // Stage 2's noise factor at ISO gain 1 (not bulb): sqrt(2).
 const double kNoise = std::sqrt(2.0);
 
+KzrCalibrationLayout FrameLayout()
+{
+    KzrCalibrationLayout layout;
+    layout.columns = kWidth;
+    layout.rows = kHeight;
+    layout.shieldLeft = 6;
+    layout.shieldRight = layout.shieldTop = layout.shieldBottom = 4;
+    return layout;
+}
+
+kzrsynth::SceneParams FrameScene(int whiteLevel)
+{
+    kzrsynth::SceneParams p;
+    p.width = kWidth;
+    p.height = kHeight;
+    p.seed = 5;
+    p.whiteLevel = whiteLevel;
+    p.hotPixels = 0;
+    return p;
+}
+
 // A generator frame through stage 1: raw and dark through the linearisation tables, dark subtracted.
-struct DevelopedFrame {
-    std::vector<uint8_t> calibration;
-    std::unique_ptr<KCamdata> camdata;
+struct DevelopedFrame : lumotest::GeneratorFrames {
     WorkingImage image{kWidth, kHeight};
 
-    explicit DevelopedFrame(int whiteLevel)
+    explicit DevelopedFrame(int whiteLevel) : lumotest::GeneratorFrames(FrameScene(whiteLevel), FrameLayout())
     {
-        KzrCalibrationLayout layout;
-        layout.columns = kWidth;
-        layout.rows = kHeight;
-        layout.shieldLeft = 6;
-        layout.shieldRight = layout.shieldTop = layout.shieldBottom = 4;
-        calibration = KzrDefaultCalibration(layout).BuildFile(KzrByteOrder::Little);
-        camdata = std::make_unique<KCamdata>(calibration.data(), calibration.size());
-
-        kzrsynth::SceneParams p;
-        p.width = kWidth;
-        p.height = kHeight;
-        p.seed = 5;
-        p.whiteLevel = whiteLevel;
-        p.hotPixels = 0;
-        const kzrsynth::Plane dark = kzrsynth::RenderDark(p), raw = kzrsynth::RenderRaw(p);
         const std::unique_ptr<KColorLUT> lut = GetCamdataColorLUT("LinLUTs", *camdata);
-        std::vector<KUInt16> d(size_t(kWidth) * 3), r(size_t(kWidth) * 3);
-        for (int y = 0; y < kHeight; ++y) {
-            std::copy(dark.Row(y), dark.Row(y) + 3 * kWidth, d.begin());
-            std::copy(raw.Row(y), raw.Row(y) + 3 * kWidth, r.begin());
-            LinearizeAndDarkSubtractRow(d.data(), r.data(), kWidth, *lut, image.Row(y));
-        }
+        for (int y = 0; y < kHeight; ++y)
+            LinearizeAndDarkSubtractRow(dark.Row(y), raw.Row(y), kWidth, *lut, image.Row(y));
     }
 };
 

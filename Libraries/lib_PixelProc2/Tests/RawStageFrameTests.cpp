@@ -14,6 +14,7 @@
 #include "KSubsampledAverage.h"
 #include "KzrCalibrationBuilder.h"
 #include "KzrScene.h"
+#include "LumoGeneratorFrames.h"
 #include "RawStageTestSupport.h"
 
 using rawstage::Frame;
@@ -24,34 +25,31 @@ namespace {
 constexpr int kWidth = 96;
 constexpr int kHeight = 64;
 
+KzrCalibrationLayout FrameLayout()
+{
+    KzrCalibrationLayout layout = TestLayout();
+    layout.columns = kWidth;
+    layout.rows = kHeight;
+    layout.badPixels = {{20, 20}, {50, 40}, {70, 12}};
+    return layout;
+}
+
+kzrsynth::SceneParams FrameScene()
+{
+    kzrsynth::SceneParams p;
+    p.width = kWidth;
+    p.height = kHeight;
+    p.seed = 3;
+    return p;
+}
+
 // The generator's scene fills the whole frame; masked pixels see no light, so the shields of the raw frame
 // take the dark frame's values (with a little read noise of their own).
-struct GeneratorFrames {
-    KzrCalibrationLayout layout;
-    std::vector<uint8_t> calibration;
-    std::unique_ptr<KCamdata> camdata;
-    Frame dark{kWidth, kHeight};
-    Frame raw{kWidth, kHeight};
-
-    GeneratorFrames()
+struct GeneratorFrames : lumotest::GeneratorFrames {
+    GeneratorFrames() : lumotest::GeneratorFrames(FrameScene(), FrameLayout())
     {
-        layout = TestLayout();
-        layout.columns = kWidth;
-        layout.rows = kHeight;
-        layout.badPixels = {{20, 20}, {50, 40}, {70, 12}};
-        calibration = KzrDefaultCalibration(layout).BuildFile(KzrByteOrder::Little);
-        camdata = std::make_unique<KCamdata>(calibration.data(), calibration.size());
-
-        kzrsynth::SceneParams p;
-        p.width = kWidth;
-        p.height = kHeight;
-        p.seed = 3;
-        const kzrsynth::Plane d = kzrsynth::RenderDark(p);
-        const kzrsynth::Plane r = kzrsynth::RenderRaw(p);
-        dark.FillBy([&](int x, int y, int c) { return d.At(x, y, c); });
-        raw.FillBy([&](int x, int y, int c) {
-            return Shielded(x, y) ? d.At(x, y, c) + (x * 7 + y * 3 + c) % 5 - 2 : r.At(x, y, c);
-        });
+        DarkenMasked([this](int x, int y) { return Shielded(x, y); },
+                     [](int x, int y, int c) { return (x * 7 + y * 3 + c) % 5 - 2; });
     }
     bool Shielded(int x, int y) const
     {

@@ -11,55 +11,14 @@
 #include "KRedSharpen.h"
 #include "KRowCorrections.h"
 #include "KVectorKernels.h"
+// By its path: the benchmarks include this header without the test support folder on their include path.
+#include "../../../tests/support/Include/LumoOwnedPixmap.h"
 
 namespace rawstage {
 
 // A pixmap that owns its rows (each padded to a multiple of 4 bytes, like a cache-held one).
 template <class PixelClass>
-class OwnedPixmap {
-public:
-    using Sample = typename PixelClass::Sample;
-    static constexpr int kSamples = PixelClass::kBytesPerPixel / int(sizeof(Sample));
-
-    OwnedPixmap(int32_t width, int32_t height)
-        : m_RowBytes((width * PixelClass::kBytesPerPixel + 3) / 4 * 4),
-          m_Memory((size_t(m_RowBytes) * size_t(height) + 7) / 8),
-          m_Pixmap(m_Memory.data(), width, height, m_RowBytes)
-    {
-    }
-    OwnedPixmap(const OwnedPixmap& o)
-        : m_RowBytes(o.m_RowBytes), m_Memory(o.m_Memory), m_Pixmap(m_Memory.data(), o.Width(), o.Height(), m_RowBytes)
-    {
-    }
-    OwnedPixmap& operator=(const OwnedPixmap&) = delete;
-    KPixmapTemplate<PixelClass>* Get() { return &m_Pixmap; }
-    const KPixmapTemplate<PixelClass>* Get() const { return &m_Pixmap; }
-    int32_t Width() const { return m_Pixmap.GetWidth(); }
-    int32_t Height() const { return m_Pixmap.GetHeight(); }
-    Sample* Row(int32_t y) { return reinterpret_cast<Sample*>(m_Pixmap.GetRow(y)); }
-    const Sample* Row(int32_t y) const { return reinterpret_cast<const Sample*>(m_Pixmap.GetRow(y)); }
-    Sample& At(int32_t x, int32_t y, int c) { return Row(y)[x * kSamples + c]; }
-    Sample At(int32_t x, int32_t y, int c) const { return Row(y)[x * kSamples + c]; }
-    void Fill(Sample v)
-    {
-        for (int32_t y = 0; y < Height(); ++y)
-            std::fill(Row(y), Row(y) + size_t(Width()) * kSamples, v);
-    }
-    // Every sample from value(x, y, c).
-    template <class F>
-    void FillBy(F value)
-    {
-        for (int32_t y = 0; y < Height(); ++y)
-            for (int32_t x = 0; x < Width(); ++x)
-                for (int c = 0; c < kSamples; ++c)
-                    At(x, y, c) = static_cast<Sample>(value(x, y, c));
-    }
-
-private:
-    int32_t m_RowBytes;
-    std::vector<uint64_t> m_Memory;  // 8-byte aligned
-    KPixmapTemplate<PixelClass> m_Pixmap;
-};
+using OwnedPixmap = lumotest::OwnedPixmap<PixelClass>;
 
 // While it lives the kernels run their baseline builds, also on an AVX2 processor.
 class BaselineKernels {

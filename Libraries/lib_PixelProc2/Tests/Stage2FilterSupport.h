@@ -18,14 +18,6 @@ namespace stage2 {
 class WorkingImage : public rawstage::Image {
 public:
     using rawstage::Image::Image;
-    WorkingImage(const WorkingImage&) = default;
-    // Same size only: the pixels are copied.
-    WorkingImage& operator=(const WorkingImage& o)
-    {
-        for (int32_t y = 0; y < Height(); ++y)
-            std::copy(o.Row(y), o.Row(y) + size_t(Width()) * 3, Row(y));
-        return *this;
-    }
 
     KPixmapTemplate<KPixelClass48SRGB>& Pixmap() { return *Get(); }
     const KPixmapTemplate<KPixelClass48SRGB>& Pixmap() const { return *Get(); }
@@ -45,13 +37,6 @@ public:
         std::mt19937 random(seed);
         std::uniform_int_distribution<int> noise(-amplitude, amplitude);
         FillBy([&](int32_t, int32_t, int) { return level + noise(random); });
-    }
-    bool operator==(const WorkingImage& o) const
-    {
-        for (int32_t y = 0; y < Height(); ++y)
-            if (std::memcmp(Row(y), o.Row(y), size_t(Width()) * 6) != 0)
-                return false;
-        return true;
     }
 };
 
