@@ -29,6 +29,7 @@
 #include "KzrCalibrationBuilder.h"
 #include "KzrScene.h"
 #include "LumoGeneratorFrames.h"
+#include "RawStageDevelop.h"
 #include "RawStageTestSupport.h"
 #include "Stage2FilterSupport.h"
 
@@ -112,19 +113,7 @@ struct Development : lumotest::GeneratorFrames {
             for (int c = 0; c < 3 && m_bExposureHotPixels; ++c)
                 raw.At(x, y, c) = KUInt16(std::min(raw.At(x, y, c) + kHotExtra, 4095));
 
-        rawstage::Image& out = stage1;
-        const std::unique_ptr<KColorLUT> lut = GetCamdataColorLUT("LinLUTs", *camdata);
-        LinearizeAndDarkSubtractImage(dark.Get(), raw.Get(), lut.get(), out.Get());
-        const KUInt32 dims[1] = {3};
-        const KCamdataMatrix* rows = camdata->FindMatrix("RawOffsetSourceRows", KCAMDATA_UINT32, 1, dims);
-        const KUInt32* v = rows->Elements<KUInt32>();
-        std::vector<KInt16> offsets(size_t(kWidth) * 3);
-        const bool withOffsets = v[1] < KUInt32(kHeight) && v[1] >= v[0] &&
-                                 CalculateRawOffsets(raw.Get(), offsets.data(), v[0], v[1], v[2],
-                                                     GetCamdataUInt32("RawOffsetFilterShift", *camdata));
-        EXPECT_TRUE(withOffsets);
-        for (int y = 0; y < kHeight; ++y)
-            LinearizeAndDarkSubtractRowWithOffsets(dark.Row(y), raw.Row(y), kWidth, *lut, out.Row(y), offsets.data());
+        stage1 = rawstage::DevelopStage1(dark, raw, *camdata, true);
     }
 
     void Stage2(rawstage::Image image)
@@ -148,14 +137,6 @@ struct Development : lumotest::GeneratorFrames {
         n[0] = n[1] = n[2] = 1.0;
 
         // Step 0: row corrections.
-        rawstage::RowCorrectionSettings s;
-        s.flare = CalculateFlare(image.Get(), GetCamdataColorFloat("FlareFactor", cd));
-        const double cf = GetCamdataFloat("ColumnFilter", cd);
-        s.columnFilter = GetCamdataColorFloatOr("ColumnFilterRGB", cd, {cf, cf, cf});
-        s.squareFilter = GetCamdataColorFloatOr("ColumnFilterSquareRGB", cd, s.columnFilter);
-        s.poly = GetCamdataPostPoly("PostPolyMatrix", cd);
-        const std::unique_ptr<KSpatialGainGrid> grid = GetCamdataSpatialGain("SpatialGain", cd);
-        s.grid = grid.get();
         auto shield = [&](const char* name) {
             const KRect r = GetCamdataRect(name, cd);
             return KRect(std::max(r.left - keep.left, 0), r.top - keep.top, std::min(r.right - keep.left, kWidth),
@@ -165,13 +146,8 @@ struct Development : lumotest::GeneratorFrames {
         topShield.top = std::max(topShield.top, 0);
         bottomShield.bottom = std::min(bottomShield.bottom, kHeight);
         EXPECT_TRUE(topShield.bottom > topShield.top && bottomShield.bottom > bottomShield.top);
-        s.drift = CalculateTopAndBottomDrift(image.Get(), topShield, bottomShield);
+        rawstage::RowCorrectionSettings s = rawstage::GatherRowCorrections(cd, image, topShield, bottomShield, active);
         EXPECT_LE(std::fabs(s.drift.m_Value[0][1][0]), 4000);
-        const KUInt32 dims[2] = {2, 2};
-        const KCamdataMatrix* ranges = cd.FindMatrix("DarkShieldColRange", KCAMDATA_UINT32, 2, dims);
-        for (int i = 0; i < 4; ++i)
-            s.shield[i] = ranges->Elements<KUInt32>()[i];
-        s.active = active;
         s.scale = {d * gain[0], d * gain[1], d * gain[2]};
         rawstage::CorrectRows(image, s);
 

@@ -15,6 +15,7 @@
 #include "KzrCalibrationBuilder.h"
 #include "KzrScene.h"
 #include "LumoGeneratorFrames.h"
+#include "RawStageDevelop.h"
 #include "RawStageTestSupport.h"
 
 using rawstage::Frame;
@@ -66,31 +67,7 @@ struct GeneratorFrames : lumotest::GeneratorFrames {
     // Stage 1 as its driver runs it, with the raw offsets when asked.
     Image Develop(bool withOffsets, std::vector<KInt16>* offsetsOut = nullptr) const
     {
-        Image out(kWidth, kHeight);
-        const std::unique_ptr<KColorLUT> lut = GetCamdataColorLUT("LinLUTs", *camdata);
-        EXPECT_TRUE(lut);
-        LinearizeAndDarkSubtractImage(dark.Get(), raw.Get(), lut.get(), out.Get());
-        std::vector<KInt16> offsets(size_t(kWidth) * 3);
-        bool useOffsets = false;
-        if (withOffsets) {
-            const KUInt32 dims[1] = {3};
-            const KCamdataMatrix* rows = camdata->FindMatrix("RawOffsetSourceRows", KCAMDATA_UINT32, 1, dims);
-            EXPECT_TRUE(rows);
-            const KUInt32* v = rows->Elements<KUInt32>();
-            useOffsets = CalculateRawOffsets(raw.Get(), offsets.data(), v[0], v[1], v[2],
-                                             GetCamdataUInt32("RawOffsetFilterShift", *camdata));
-            EXPECT_TRUE(useOffsets);
-        }
-        for (int y = 0; y < kHeight; ++y) {
-            if (useOffsets)
-                LinearizeAndDarkSubtractRowWithOffsets(dark.Row(y), raw.Row(y), kWidth, *lut, out.Row(y),
-                                                       offsets.data());
-            else
-                LinearizeAndDarkSubtractRow(dark.Row(y), raw.Row(y), kWidth, *lut, out.Row(y));
-        }
-        if (offsetsOut)
-            *offsetsOut = offsets;
-        return out;
+        return rawstage::DevelopStage1(dark, raw, *camdata, withOffsets, offsetsOut);
     }
 };
 
@@ -161,22 +138,8 @@ TEST(GeneratorFrames, RowCorrectionsRemoveARowBandAndMeasureTheDrift)
                     im->At(x, y, c) = KInt16(im->At(x, y, c) + x / 2);
 
     auto correct = [&](Image& image) {
-        rawstage::RowCorrectionSettings s;
-        const KCamdata& cd = *f.camdata;
-        s.flare = CalculateFlare(image.Get(), GetCamdataColorFloat("FlareFactor", cd));
-        const double cf = GetCamdataFloat("ColumnFilter", cd);
-        s.columnFilter = GetCamdataColorFloatOr("ColumnFilterRGB", cd, {cf, cf, cf});
-        s.squareFilter = GetCamdataColorFloatOr("ColumnFilterSquareRGB", cd, s.columnFilter);
-        s.poly = GetCamdataPostPoly("PostPolyMatrix", cd);
-        const std::unique_ptr<KSpatialGainGrid> grid = GetCamdataSpatialGain("SpatialGain", cd);
-        s.grid = grid.get();
-        s.drift = CalculateTopAndBottomDrift(image.Get(), top, bottom);
-        const KUInt32 dims[2] = {2, 2};
-        const KCamdataMatrix* ranges = cd.FindMatrix("DarkShieldColRange", KCAMDATA_UINT32, 2, dims);
-        EXPECT_TRUE(ranges);
-        for (int i = 0; i < 4; ++i)
-            s.shield[i] = ranges->Elements<KUInt32>()[i];
-        s.active = f.Relative("ActiveImageArea");
+        const rawstage::RowCorrectionSettings s =
+            rawstage::GatherRowCorrections(*f.camdata, image, top, bottom, f.Relative("ActiveImageArea"));
         rawstage::CorrectRows(image, s);
         return s.drift;
     };

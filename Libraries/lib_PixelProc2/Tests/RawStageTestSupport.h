@@ -3,6 +3,7 @@
 // which the engine's stage drivers call the row kernels (the red-sharpen ring, the row-correction pass).
 #include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "KCamdataGetters.h"
@@ -57,6 +58,7 @@ struct RowCorrectionSettings {
     KColorTriple squareFilter = {0, 0, 0};
     KPostPoly poly = {};
     const KSpatialGainGrid* grid = nullptr;
+    std::shared_ptr<const KSpatialGainGrid> gridHolder;  // the grid, when the settings own it
     KColorTriple flare = {0, 0, 0};
     KColorTriple scale = {1, 1, 1};
     KDarkDrift drift;
