@@ -136,14 +136,7 @@ TEST_F(JPEGLoaderTest, RefusalsAndFailuresEndWithTheirCodeAndMessage)
 {
     WriteJpeg("a.jpg", 8, 8);
     lumotest::WriteText(Path("text.jpg"), "not a jpeg at all");
-    struct Case {
-        const char* file;
-        KInt32 kind;
-        bool tree;
-        KUInt32 error;
-        const char* message;  // a prefix when it ends in "("
-    };
-    const Case cases[] = {
+    const std::vector<FailingLoad> cases = {
         {"a.jpg", kLoadCameraFile, false, kIpErrBadArgument, "JPEGLoader:Request - jpegs don't have camfiles."},
         {"a.jpg", kLoadCalibration, false, kIpErrBadArgument, "JPEGLoader:Request - invalid request."},
         {"a.jpg", 9, false, kIpErrBadArgument, "JPEGLoader:Request - invalid request."},
@@ -155,16 +148,9 @@ TEST_F(JPEGLoaderTest, RefusalsAndFailuresEndWithTheirCodeAndMessage)
         {"missing.jpg", kLoadImage, false, kLoaderErrFileNotFound, nullptr},
         {"text.jpg", kLoadImage, false, kIpErrRead, "JPEGLoader: General JPEG I/O exception ("},
     };
-    for (const Case& c : cases) {
-        KPropTree tree(nullptr, "ImageProps");
-        KLoaderRequest request;
-        request.m_pTree = c.tree ? &tree : nullptr;
-        Run(request, c.file, c.kind);
-        EXPECT_EQ(request.GetStatus(), kFailed) << c.file << " " << c.kind;
-        EXPECT_EQ(request.GetError(), c.error) << c.file << " " << c.kind;
-        ExpectMessage(request.m_Message, c.message ? c.message : Narrow(URL(c.file)), c.file);
-        EXPECT_EQ(tree.GetPairCount(), 0u) << c.file << " " << c.kind;
-    }
+    ExpectFailures(cases, {}, [](const KPropTree& tree, const std::string& what) {
+        EXPECT_EQ(tree.GetPairCount(), 0u) << what;
+    });
 }
 
 TEST_F(JPEGLoaderTest, DeletingAnIdleLoaderLetsItsThreadEnd)

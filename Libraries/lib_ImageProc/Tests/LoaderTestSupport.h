@@ -175,6 +175,20 @@ protected:
     void ExpectSecondRefused(KLoaderRequest& first, KLoaderRequest& second, const char* name,
                              const std::function<void()>& meanwhile = {});
 
+    // A request that must fail: its file and kind, whether it carries a property tree, and the error and message
+    // it must end with (the message a prefix when it ends in "("; null: the file's URL).
+    struct FailingLoad {
+        const char* file;
+        KInt32 kind;
+        bool tree;
+        KUInt32 error;
+        const char* message;
+    };
+    // Runs each case to its end with a fresh tree filled by `fill` and checks status, error and message; then
+    // `check` with the tree and the case's description, when given.
+    void ExpectFailures(const std::vector<FailingLoad>& cases, const std::function<void(KPropTree&)>& fill = {},
+                        const std::function<void(const KPropTree&, const std::string&)>& check = {});
+
     std::unique_ptr<KILoader> m_pLoader;
 };
 
@@ -266,6 +280,27 @@ inline void ExpectMessage(const KWString& message, const std::string& expected, 
         EXPECT_EQ(text.rfind(expected, 0), 0u) << what << ": " << text;
     else
         EXPECT_EQ(text, expected) << what;
+}
+
+template <auto Make>
+void LoaderFixture<Make>::ExpectFailures(const std::vector<FailingLoad>& cases,
+                                         const std::function<void(KPropTree&)>& fill,
+                                         const std::function<void(const KPropTree&, const std::string&)>& check)
+{
+    for (const FailingLoad& c : cases) {
+        const std::string what = std::string(c.file) + " " + std::to_string(c.kind);
+        KPropTree tree(nullptr, "ImageProps");
+        if (fill)
+            fill(tree);
+        KLoaderRequest request;
+        request.m_pTree = c.tree ? &tree : nullptr;
+        Run(request, c.file, c.kind);
+        EXPECT_EQ(request.GetStatus(), kFailed) << what;
+        EXPECT_EQ(request.GetError(), c.error) << what;
+        ExpectMessage(request.m_Message, c.message ? c.message : Narrow(URL(c.file)), c.file);
+        if (check)
+            check(tree, what);
+    }
 }
 
 inline size_t CountKey(const KPropTree& tree, const char* key)

@@ -368,14 +368,7 @@ TEST_F(RawLoaderTest, FailuresEndWithTheirCodeAndMessage)
 {
     Write("a.kzr", Spec({KQrlb::kImageRaw}));
     lumotest::WriteText(Path("text.kzr"), std::string(400, 'x'));
-    struct Case {
-        const char* file;
-        KInt32 kind;
-        bool tree;
-        KUInt32 error;
-        const char* message;  // a prefix when it ends in "("; null: the URL
-    };
-    const Case cases[] = {
+    const std::vector<FailingLoad> cases = {
         {"a.kzr", 9, false, kIpErrBadArgument, "QRLbLoader:Request - invalid request."},
         {"a.kzr", kLoadProperties, false, kIpErrBadArgument, "QRLbLoader: Property list pointer is NULL"},
         {"a.kzr", kLoadUniqueID, false, kIpErrBadArgument, "QRLbLoader: Property list pointer is NULL"},
@@ -385,16 +378,7 @@ TEST_F(RawLoaderTest, FailuresEndWithTheirCodeAndMessage)
         {"text.kzr", kLoadModify, true, kIpErrRead, "QRLbLoader: This file is not a qrlb ("},
         {"text.kzr", kLoadCalibration, false, kIpErrRead, "QRLbLoader: This file is not a qrlb ("},
     };
-    for (const Case& c : cases) {
-        KPropTree tree(nullptr, "ImageProps");
-        tree.AddPair("ROTATION", "90");
-        KLoaderRequest request;
-        request.m_pTree = c.tree ? &tree : nullptr;
-        Run(request, c.file, c.kind);
-        EXPECT_EQ(request.GetStatus(), kFailed) << c.file << " " << c.kind;
-        EXPECT_EQ(request.GetError(), c.error) << c.file << " " << c.kind;
-        ExpectMessage(request.m_Message, c.message ? c.message : Narrow(URL(c.file)), c.file);
-    }
+    ExpectFailures(cases, [](KPropTree& tree) { tree.AddPair("ROTATION", "90"); });
     EXPECT_FALSE(std::filesystem::exists(Path("missing.kzr")));
 }
 
