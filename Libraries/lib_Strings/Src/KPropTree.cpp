@@ -193,17 +193,22 @@ void KPropTree::CopyPairsFrom(const KPropTree* source)
         AddPair(p->m_Key, p->m_Value);
 }
 
-void KPropTree::RemoveChildrenNamed(const KWString& name)
+namespace {
+
+// Walks the tree below root: each node named name is handed to take, which moves it out of its place (the
+// nodes that take its place are not examined again in this pass); the other nodes are walked in turn.
+template <class Take>
+void TakeNodesNamed(KPropTree* root, const KWString& name, Take take)
 {
-    std::vector<KPropTree*> work{this};
+    std::vector<KPropTree*> work{root};
     while (!work.empty()) {
         KPropTree* node = work.back();
         work.pop_back();
-        KPropTree* c = node->m_pFirstChild;
+        KPropTree* c = node->GetFirstChild();
         while (c) {
-            KPropTree* next = c->m_pNextSibling;
-            if (c->m_Name == name)
-                delete c;
+            KPropTree* next = c->GetNextSibling();
+            if (c->GetName() == name)
+                take(c);
             else
                 work.push_back(c);
             c = next;
@@ -211,24 +216,16 @@ void KPropTree::RemoveChildrenNamed(const KWString& name)
     }
 }
 
+}  // namespace
+
+void KPropTree::RemoveChildrenNamed(const KWString& name)
+{
+    TakeNodesNamed(this, name, [](KPropTree* c) { delete c; });
+}
+
 void KPropTree::UnwrapChildrenNamed(const KWString& name)
 {
-    std::vector<KPropTree*> work{this};
-    while (!work.empty()) {
-        KPropTree* node = work.back();
-        work.pop_back();
-        KPropTree* c = node->m_pFirstChild;
-        while (c) {
-            KPropTree* next = c->m_pNextSibling;
-            if (c->m_Name == name) {
-                // Its children take its place; they are not examined again in this pass.
-                c->ReplaceWithChildren();
-            } else {
-                work.push_back(c);
-            }
-            c = next;
-        }
-    }
+    TakeNodesNamed(this, name, [](KPropTree* c) { c->ReplaceWithChildren(); });
 }
 
 KPropTree* KPropTree::ReplaceWithChildren()
