@@ -14,20 +14,12 @@
 #include "KSCDiskWin.h"
 #include "KStorage.h"
 #include "KTextFunctions.h"
-#include "LumoStorageFixture.h"
-#include "MemoryStorage.h"
+#include "MemoryFixture.h"
 
 namespace jpegtest {
 
-class Fixture : public lumotest::StorageFixture {
+class Fixture : public memstore::Fixture {
 protected:
-    void SetUp() override
-    {
-        lumotest::StorageFixture::SetUp();
-        m_Memory = std::make_shared<memstore::State>();
-        RegisterStorageClass(KWString("mem"), new memstore::StorageClass(m_Memory));
-    }
-
     // Names of the files in the scratch folder.
     std::vector<std::string> FilesInRoot() const
     {
@@ -36,8 +28,6 @@ protected:
             names.push_back(e.path().filename().string());
         return names;
     }
-
-    std::shared_ptr<memstore::State> m_Memory;
 };
 
 // An image of one pixel type with rows padded as pixmaps pad them.

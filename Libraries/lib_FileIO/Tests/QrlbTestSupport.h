@@ -19,23 +19,10 @@
 #include "KzrPixmap.h"
 #include "KMemoryStorage.h"
 #include "LumoTestSupport.h"
-#include "MemoryStorage.h"
+#include "MemoryFixture.h"
 
-class RawTest : public ::testing::Test {
+class RawTest : public memstore::Fixture {
 protected:
-    void SetUp() override
-    {
-        setenv("LUMO_MACHINE", (m_Temp.Path() / "machine").c_str(), 1);
-        RegisterDiskStorageClass();
-        m_Memory = std::make_shared<memstore::State>();
-        RegisterStorageClass(KWString("mem"), new memstore::StorageClass(m_Memory));
-    }
-    void TearDown() override
-    {
-        ShutdownStorageClasses();
-        unsetenv("LUMO_MACHINE");
-    }
-
     // Puts bytes into the memory store; returns the file's URL.
     KWString Mem(const std::vector<uint8_t>& bytes, const std::u16string& name = u"f.kzr")
     {
@@ -46,14 +33,9 @@ protected:
     // Writes bytes to a disk file of the scratch folder; returns its URL.
     KWString Disk(const std::vector<uint8_t>& bytes, const std::string& name = "f.kzr")
     {
-        lumotest::WriteBytes(m_Temp / name, bytes);
-        KWString url;
-        EXPECT_TRUE(PosixPathToURL((m_Temp / name).string(), url));
-        return url;
+        lumotest::WriteBytes(Path(name), bytes);
+        return URL(name);
     }
-
-    lumotest::TempDir m_Temp;
-    std::shared_ptr<memstore::State> m_Memory;
 };
 
 // A file in memory that tells a watcher about every read before it happens.

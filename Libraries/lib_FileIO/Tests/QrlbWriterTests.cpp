@@ -41,7 +41,7 @@ TEST_F(RawTest, RotationChangesOnlyItsFourBytes)
     writer.SetRotation(90);  // the second write goes to the same bytes
     EXPECT_EQ(writer.GetRotation(), 90);
     writer.Close();
-    const std::vector<uint8_t> after = lumotest::ReadBytes(m_Temp / "f.kzr");
+    const std::vector<uint8_t> after = lumotest::ReadBytes(Path("f.kzr"));
     EXPECT_EQ(Changed(before, after), (std::vector<size_t>{36}));
     KQrlbImageReader reader(url);
     EXPECT_EQ(reader.GetRotation(), 90);
@@ -55,7 +55,7 @@ TEST_F(RawTest, MarkBitsAreWrittenAsAWholeWord)
     writer.Open(url);
     writer.SetMarkBits(0xA5000001u);
     writer.Close();
-    const std::vector<uint8_t> after = lumotest::ReadBytes(m_Temp / "f.kzr");
+    const std::vector<uint8_t> after = lumotest::ReadBytes(Path("f.kzr"));
     EXPECT_EQ(Changed(before, after), (std::vector<size_t>{24, 27}));
     EXPECT_EQ(KQrlbImageReader(url).GetMarkBits(), 0xA5000001u);
 }
@@ -102,7 +102,7 @@ TEST_F(RawTest, WriterOpenFailures)
     const KWString missing = KWString(Disk(SmallFile())) + u"-missing";
     ExpectThrowText<KExceptionQrlbWriter>([&] { KQrlbImageWriter().Open(missing); },
                                           "Error openning file for write.");
-    EXPECT_FALSE(std::filesystem::exists(m_Temp / "f.kzr-missing"));
+    EXPECT_FALSE(std::filesystem::exists(Path("f.kzr-missing")));
 
     kzrsynth::NegativeCase bad;
     bad.kind = kzrsynth::Negative::BadMagic;
