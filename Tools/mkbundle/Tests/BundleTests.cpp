@@ -13,7 +13,7 @@
 #include "KStorage.h"
 #include "KTextFunctions.h"
 #include "KXMLParser.h"
-#include "LumoTestSupport.h"
+#include "LumoStorageFixture.h"
 
 namespace fs = std::filesystem;
 
@@ -24,18 +24,8 @@ const std::string kBundleHost = LUMO_BINARY_DIR "/Tools/mkbundle/bundlehost";
 const std::string kPlainProgram = LUMO_BINARY_DIR "/Tools/mkbundle/mkbundle";
 const fs::path kData = LUMO_SOURCE_DIR "/Tools/mkbundle/Tests/data";
 
-class BundleTest : public ::testing::Test {
+class BundleTest : public lumotest::StorageFixture {
 protected:
-    void SetUp() override
-    {
-        setenv("LUMO_MACHINE", (m_Temp / "machine").c_str(), 1);
-        RegisterDiskStorageClass();
-    }
-    void TearDown() override
-    {
-        ShutdownStorageClasses();
-        unsetenv("LUMO_MACHINE");
-    }
     KWString URLOf(const fs::path& path)
     {
         KWString url;
@@ -64,7 +54,6 @@ protected:
         folder->Release();
         return bytes;
     }
-    lumotest::TempDir m_Temp;
 };
 
 // A tar header with the given name and size text; the rest as tar writes it.
