@@ -20,7 +20,9 @@ void LinearizeAndDarkSubtractImage(const KPixmapTemplate<KPixelClass48RGB>* dark
 void LinearizeAndDarkSubtractRow(const KUInt16* dark, const KUInt16* raw, KInt32 columns, const KColorLUT& lut,
                                  KInt16* out);
 
-// As above with the column's offset (three signed values per column) added to both values before the mask.
+// As above with the column's offset (three signed values per column) added to both values before the look-up.
+// A value inside the table stays inside it: a sum beyond the top entry reads the top entry, a negative sum
+// entry 0. A value beyond the table wraps through the mask with its offset.
 void LinearizeAndDarkSubtractRowWithOffsets(const KUInt16* dark, const KUInt16* raw, KInt32 columns,
                                             const KColorLUT& lut, KInt16* out, const KInt16* offsets);
 

@@ -1,14 +1,29 @@
 #include "KLinearize.h"
 
+#include <algorithm>
+
 #include "KExceptionPixelProc2.h"
 #include "KRounding.h"
 
 namespace {
 
-// One row; with offsets, the column's offset is added to both values (in 32 bits, so that a negative sum
-// wraps within the table through the mask). Differences beyond 16 bits (only tables with entries of both signs
-// give them) saturate: the fast pass stores the low 16 bits and notes whether any value was out of range, and
-// only then is the row done again with saturation.
+// A value moved by its column's offset. The offset shifts a value within the table but never carries it across
+// either end: a clipped value (the top entry) stays at the top, a value of 0 at the bottom, where wrapping
+// through the mask would turn a clipped highlight black (or a black pixel white) in every column whose offset
+// points out of the table. A value already beyond the table wraps through the mask as it does without offsets.
+inline KUInt32 OffsetWithinTable(KUInt32 value, KInt16 offset, KUInt32 mask)
+{
+    const KInt32 sum = KInt32(value) + offset;
+    if (value > mask)
+        return static_cast<KUInt32>(sum);
+    if (sum < 0)
+        return 0;
+    return std::min(static_cast<KUInt32>(sum), mask);
+}
+
+// One row; with offsets, the column's offset is added to both values as above. Differences beyond 16 bits
+// (only tables with entries of both signs give them) saturate: the fast pass stores the low 16 bits and notes
+// whether any value was out of range, and only then is the row done again with saturation.
 template <bool WithOffsets, bool Saturate>
 KUInt32 LinearizeRow(const KUInt16* dark, const KUInt16* raw, size_t n, const KColorLUT& lut, KInt16* out,
                      const KInt16* offsets)
@@ -20,8 +35,8 @@ KUInt32 LinearizeRow(const KUInt16* dark, const KUInt16* raw, size_t n, const KC
         for (size_t c = 0; c < 3; ++c) {
             KUInt32 r = raw[i + c], d = dark[i + c];
             if constexpr (WithOffsets) {
-                r += static_cast<KUInt32>(offsets[i + c]);
-                d += static_cast<KUInt32>(offsets[i + c]);
+                r = OffsetWithinTable(r, offsets[i + c], mask);
+                d = OffsetWithinTable(d, offsets[i + c], mask);
             }
             const KInt32 v = KInt32(table[c][r & mask]) - table[c][d & mask];
             if constexpr (Saturate) {

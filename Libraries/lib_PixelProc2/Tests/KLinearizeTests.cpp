@@ -80,19 +80,48 @@ TEST(Linearize, RowLooksUpMaskedValuesAndSubtracts)
 TEST(Linearize, RowWithOffsetsAddsTheColumnOffsetToBothValues)
 {
     SmallLut t;
-    const KUInt16 raw[] = {4, 2, 10, 65535, 0, 0};
-    const KUInt16 dark[] = {1, 1, 1, 0, 0, 0};
-    // A negative sum wraps through the mask: 2 - 5 = -3 reads entry 13; 65535 + 1 reads entry 0.
+    const KUInt16 raw[] = {4, 9, 10, 65535, 0, 0};
+    const KUInt16 dark[] = {1, 6, 1, 0, 0, 0};
+    // A value beyond the table wraps through the mask with its offset: 65535 + 1 reads entry 0.
     const KInt16 offsets[] = {3, -5, 5, 1, 0, 0};
     KInt16 out[6];
     LinearizeAndDarkSubtractRowWithOffsets(dark, raw, 2, t.lut, out, offsets);
-    const KInt16 expected[] = {(7 - 4) * 100, (13 - 12) * 100, (15 - 6) * 100, (0 - 1) * 100, 0, 0};
+    const KInt16 expected[] = {(7 - 4) * 100, (4 - 1) * 100, (15 - 6) * 100, (0 - 1) * 100, 0, 0};
     for (int i = 0; i < 6; ++i)
         EXPECT_EQ(out[i], expected[i]) << "sample " << i;
     // No offsets, no columns: nothing written.
     KInt16 untouched[3] = {7, 7, 7};
     LinearizeAndDarkSubtractRow(dark, raw, 0, t.lut, untouched);
     EXPECT_EQ(untouched[0], 7);
+}
+
+TEST(Linearize, OffsetNeverCarriesAValueAcrossTheEndsOfTheTable)
+{
+    // A clipped value (the table's top entry) in a column whose offset is positive stays clipped instead of
+    // wrapping to the bottom of the table (a clipped highlight would turn black there); likewise a 0 with a
+    // negative offset stays at entry 0. Sums inside the table, and values already beyond it, are as before.
+    struct Case {
+        KUInt16 raw, dark;
+        KInt16 offset;
+        KInt16 expected;
+    };
+    const Case cases[] = {
+        {15, 5, 3, (15 - 8) * 100},  // raw 18 reads the top entry, not entry 2
+        {15, 14, 1, 0},  // both at the top
+        {14, 5, 1, (15 - 6) * 100},  // reaches the top exactly
+        {6, 0, -2, (4 - 0) * 100},  // dark -2 reads entry 0, not entry 14
+        {1, 0, -1, 0},  // reaches the bottom exactly
+        {20, 3, 1, (5 - 4) * 100},  // raw beyond the table: 21 wraps to entry 5
+        {65535, 2, -3, (12 - 0) * 100},  // wraps to entry 12; dark -1 reads entry 0
+    };
+    SmallLut t;
+    for (const Case& c : cases) {
+        const KUInt16 raw[] = {c.raw, 0, 0}, dark[] = {c.dark, 0, 0};
+        const KInt16 offsets[] = {c.offset, 0, 0};
+        KInt16 out[3];
+        LinearizeAndDarkSubtractRowWithOffsets(dark, raw, 1, t.lut, out, offsets);
+        EXPECT_EQ(out[0], c.expected) << "raw " << c.raw << ", dark " << c.dark << ", offset " << c.offset;
+    }
 }
 
 TEST(RawOffsets, ThreeRowsGiveTheSmoothedMinusMiddleValue)

@@ -1,7 +1,9 @@
 // kzrdevelop as a user runs it on the generator's files, with tiffinfo and the TIFF reader looking at the result.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -50,6 +52,7 @@ struct Developed {
                 sum += pixels[(size_t(y) * size_t(width) + size_t(x)) * 3 + size_t(c)];
         return sum / ((x1 - x0) * (y1 - y0));
     }
+    int At(int x, int y, int c) const { return pixels[(size_t(y) * size_t(width) + size_t(x)) * 3 + size_t(c)]; }
     int32_t width = 0, height = 0;
     std::vector<uint16_t> pixels;
 };
@@ -94,6 +97,37 @@ TEST(KzrDevelop, DevelopsAGeneratorFileIntoA16BitTiff)
     const double r = d.Mean(0, 2, 8, 45, 70), g = d.Mean(1, 2, 8, 45, 70), b = d.Mean(2, 2, 8, 45, 70);
     EXPECT_GT(r, 3 * g);
     EXPECT_GT(r, 3 * b);
+}
+
+TEST(KzrDevelop, TheClippedHighlightIsAnEvenNeutralWhite)
+{
+    // The scene's highlight clips green and blue on the sensor; the raw column offsets of stage 1 must not make
+    // the clipped columns differ from one another.
+    lumotest::TempDir dir;
+    ASSERT_EQ(lumotest::RunCommand(kGenerate + " --calibration default --size 256x192 " + Quote(dir / "scene.kzr")), 0);
+    ASSERT_EQ(lumotest::RunCommand(kDevelop + " --quiet --in " + Quote(dir / "scene.kzr") + " --out " +
+                                   Quote(dir / "dev.tif") + " --bits 16"),
+              0);
+    const Developed d(dir / "dev.tif");
+    ASSERT_EQ(d.width, 246);
+    ASSERT_EQ(d.height, 186);
+    // The ellipse around (0.8, 0.875) of the picture with radius 0.09, without its edge.
+    int count = 0, darkest = 65535, brightest = 0, worstTint = 0;
+    for (int y = 0; y < d.height; ++y)
+        for (int x = 0; x < d.width; ++x) {
+            const double du = ((x + 0.5) / d.width - 0.8) / 0.07, dv = ((y + 0.5) / d.height - 0.875) / 0.07;
+            if (du * du + dv * dv > 1.0)
+                continue;
+            ++count;
+            const int g = d.At(x, y, 1);
+            darkest = std::min(darkest, g);
+            brightest = std::max(brightest, g);
+            worstTint = std::max({worstTint, std::abs(d.At(x, y, 0) - g), std::abs(d.At(x, y, 2) - g)});
+        }
+    ASSERT_GT(count, 500);
+    EXPECT_GT(darkest, 55000) << "green " << darkest << " to " << brightest;
+    EXPECT_LT(brightest - darkest, 1000) << "green " << darkest << " to " << brightest;
+    EXPECT_LT(worstTint, 600);
 }
 
 TEST(KzrDevelop, TurnsFitsAndWrites8Bits)
