@@ -13,7 +13,7 @@
 #include "KPropTree.h"
 #include "KTextFunctions.h"
 #include "KTiffImageReader.h"
-#include "Save/KSaveGeometry.h"
+#include "KSaveGeometry.h"
 #include "SaveTestSupport.h"
 
 using namespace savetest;

@@ -12,7 +12,7 @@
 #include "KSCDiskWin.h"
 #include "KStorage.h"
 #include "KTextFunctions.h"
-#include "Save/KSaveGeometry.h"
+#include "KSaveGeometry.h"
 
 namespace savetest {
 

@@ -15,7 +15,7 @@
 #include "KPropTree.h"
 #include "KTextFunctions.h"
 #include "KTiffLineWriter.h"
-#include "Save/KSaveGeometry.h"
+#include "KSaveGeometry.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "Save/KSaveGeometry.h"
+#include "KSaveGeometry.h"
 
 #include <algorithm>
 

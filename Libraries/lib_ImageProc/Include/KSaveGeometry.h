@@ -1,5 +1,6 @@
 #pragma once
-// The geometry of a save: the strips the image is developed in, and the box the thumbnail is fitted into.
+// The geometry of a save: the size an image is fitted to, the strips it is developed in, and the box its
+// thumbnail is fitted into.
 #include "KTypes.h"
 
 // The thumbnail's box: 160 x 160.
