@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -32,8 +32,7 @@ protected:
     }
     int Status(const std::string& arguments) const
     {
-        const int status = lumotest::RunCommand(Command(arguments) + " > /dev/null");
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return lumotest::RunCommand(Command(arguments) + " > /dev/null");
     }
     std::string Output(const std::string& arguments) const { return lumotest::CommandOutput(Command(arguments)); }
     void Generate(const std::string& name, const std::string& options = "") const
