@@ -1,0 +1,207 @@
+// Saves through the image-processing manager with its retriever, loaders and engine, from generator files.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "IPManager2.h"
+#include "KCache.h"
+#include "KIpMgrReq.h"
+#include "KPMImage2.h"
+#include "KPixelTypes.h"
+#include "KPixmap.h"
+#include "KPropTree.h"
+#include "KTextFunctions.h"
+#include "KTiffImageReader.h"
+#include "KzrNegative.h"
+#include "KzrStandard.h"
+#include "SaveTestSupport.h"
+
+using namespace savetest;
+
+namespace {
+
+class SaveEndToEnd : public SaveFixture {
+protected:
+    void SetUp() override
+    {
+        SaveFixture::SetUp();
+        EmptyCache();
+        m_pManager.reset(CreateIPManager2());
+    }
+    void TearDown() override
+    {
+        m_pManager.reset();
+        EmptyCache();
+        SaveFixture::TearDown();
+    }
+    static void EmptyCache()
+    {
+        KCache* cache = GetGlobalCache();
+        const KUInt32 budget = cache->GetMaxSize();
+        cache->SetMaxSize(0);
+        cache->SetMaxSize(budget);
+    }
+
+    // A generator file of the size with the default calibration, in the files folder.
+    KWString Generate(const std::string& name, int width, int height, int rotation = 0)
+    {
+        kzrsynth::StandardOptions o;
+        o.width = width;
+        o.height = height;
+        o.defaultCalibration.on = true;
+        kzrsynth::FileSpec spec = kzrsynth::StandardSpec(o);
+        spec.rotation = static_cast<uint32_t>(rotation);
+        kzrsynth::WriteFileAtomically(Path(name).string(), kzrsynth::BuildNegative(spec, {}).bytes);
+        return URL(name);
+    }
+
+    void Run(KIpMgrReq& request)
+    {
+        m_pManager->Request(&request);
+        for (int i = 0; i < 100000 && request.m_Async.IsBusy(); ++i)
+            m_pManager->Idle();
+        ASSERT_FALSE(request.m_Async.IsBusy());
+    }
+
+    // COLS and ROWS of a file.
+    void Size(const KWString& raw, KInt32& cols, KInt32& rows)
+    {
+        KIpMgrReq properties;
+        properties.m_Kind = kIpReqProperties;
+        properties.m_FileName = raw;
+        Run(properties);
+        cols = properties.m_pImageProps->GetInt(KWString(u"COLS"), 0);
+        rows = properties.m_pImageProps->GetInt(KWString(u"ROWS"), 0);
+    }
+
+    // The whole picture developed at once, as 16-bit rows.
+    std::vector<uint16_t> Whole(const KWString& raw, KInt32 cols, KInt32 rows)
+    {
+        KIpMgrReq request;
+        request.m_Kind = kIpReqProcessed;
+        request.m_FileName = raw;
+        request.m_OutputWidth = cols;
+        request.m_OutputHeight = rows;
+        request.m_CropRect = KRect(0, 0, cols, rows);
+        request.m_OutputFormat = kOutput48RGB;
+        request.m_ColorAdjust[0] = request.m_ColorAdjust[1] = request.m_ColorAdjust[2] = 1.0;
+        Run(request);
+        EXPECT_EQ(request.m_Async.GetState(), kDone) << WideToUtf8(request.m_Async.m_Message);
+        std::vector<uint16_t> pixels;
+        if (!request.m_pResultImage)
+            return pixels;
+        const KPixmap* pixmap = request.m_pResultImage->GetPixmap();
+        for (KInt32 y = 0; y < pixmap->GetHeight(); ++y) {
+            const auto* row = reinterpret_cast<const uint16_t*>(pixmap->GetRow(y));
+            pixels.insert(pixels.end(), row, row + size_t(pixmap->GetWidth()) * 3);
+        }
+        return pixels;
+    }
+
+    // The rows of a 16-bit TIFF file.
+    std::vector<uint16_t> TiffRows(const KWString& url, KInt32& width, KInt32& height)
+    {
+        KTiffImageReader reader(url);
+        int type = 0;
+        reader.GetDimensions(&width, &height, &type);
+        EXPECT_EQ(type, kPixelType48RGB);
+        std::vector<uint16_t> pixels(size_t(width) * height * 3);
+        for (KInt32 y = 0; y < height; ++y)
+            reader.ReadScanline(y, pixels.data() + size_t(y) * width * 3, kPixelType48RGB);
+        return pixels;
+    }
+
+    std::unique_ptr<KIPManager> m_pManager;
+};
+
+// Counts the samples of `strips` (width x height from (left, top) of the whole picture) that differ.
+int Differences(const std::vector<uint16_t>& whole, KInt32 wholeWidth, const std::vector<uint16_t>& strips,
+                KInt32 width, KInt32 height, KInt32 left, KInt32 top)
+{
+    int differ = 0;
+    for (KInt32 y = 0; y < height; ++y)
+        for (KInt32 x = 0; x < width * 3; ++x)
+            differ += strips[size_t(y) * width * 3 + x] != whole[(size_t(top + y) * wholeWidth + left) * 3 + x];
+    return differ;
+}
+
+}  // namespace
+
+TEST_F(SaveEndToEnd, StripsGiveTheRowsOfTheWholePicture)
+{
+    const KWString raw = Generate("scene.kzr", 240, 330);
+    KInt32 cols = 0, rows = 0;
+    Size(raw, cols, rows);
+    ASSERT_EQ(cols, 230);
+    ASSERT_EQ(rows, 324);
+    const std::vector<uint16_t> whole = Whole(raw, cols, rows);
+    ASSERT_EQ(whole.size(), size_t(cols) * rows * 3);
+
+    KIpMgrReq save;
+    MakeSave(save, cols, rows, "whole.tif", kSaveTIFF, kOutput48RGB);
+    save.m_FileName = raw;
+    Run(save);
+    ASSERT_EQ(save.m_Async.GetState(), kDone) << WideToUtf8(save.m_Async.m_Message);
+    KInt32 width = 0, height = 0;
+    const std::vector<uint16_t> saved = TiffRows(save.m_SaveFileName, width, height);
+    ASSERT_EQ(width, cols);
+    ASSERT_EQ(height, rows);
+    EXPECT_EQ(Differences(whole, cols, saved, width, height, 0, 0), 0);
+
+    // A crop that starts lower down writes the rows it covers.
+    MakeSave(save, cols, rows, "crop.tif", kSaveTIFF, kOutput48RGB);
+    save.m_FileName = raw;
+    save.m_CropRect = KRect(17, 101, 199, 290);
+    Run(save);
+    ASSERT_EQ(save.m_Async.GetState(), kDone) << WideToUtf8(save.m_Async.m_Message);
+    const std::vector<uint16_t> cropped = TiffRows(save.m_SaveFileName, width, height);
+    ASSERT_EQ(width, 182);
+    ASSERT_EQ(height, 189);
+    EXPECT_EQ(Differences(whole, cols, cropped, width, height, 17, 101), 0);
+}
+
+TEST_F(SaveEndToEnd, CancelledSaveLeavesTheEarlierFile)
+{
+    const KWString raw = Generate("scene.kzr", 200, 330);
+    KInt32 cols = 0, rows = 0;
+    Size(raw, cols, rows);
+    const std::vector<uint8_t> earlier = {'o', 'l', 'd'};
+    lumotest::WriteBytes(Path("keep.jpg"), earlier);
+    KIpMgrReq save;
+    MakeSave(save, cols, rows, "keep.jpg", kSaveJPEG, kOutput24RGB);
+    save.m_FileName = raw;
+    m_pManager->Request(&save);
+    // Cancelled once the first strip is written.
+    for (int i = 0; i < 100000 && save.m_Async.IsBusy() && save.m_Async.GetProgress() <= 0.5; ++i)
+        m_pManager->Idle();
+    ASSERT_TRUE(save.m_Async.IsBusy());
+    save.m_Async.SetCancel(true);
+    for (int i = 0; i < 100000 && save.m_Async.IsBusy(); ++i)
+        m_pManager->Idle();
+    EXPECT_EQ(save.m_Async.GetState(), kCancelled);
+    EXPECT_EQ(lumotest::ReadBytes(Path("keep.jpg")), earlier);
+    EXPECT_EQ(Files(), (std::vector<std::string>{"keep.jpg", "scene.kzr"}));
+
+    // The manager takes the next save, and the new file replaces the old one.
+    MakeSave(save, cols, rows, "keep.jpg", kSaveJPEG, kOutput24RGB);
+    save.m_FileName = raw;
+    Run(save);
+    EXPECT_EQ(save.m_Async.GetState(), kDone) << WideToUtf8(save.m_Async.m_Message);
+    EXPECT_NE(lumotest::ReadBytes(Path("keep.jpg")), earlier);
+    EXPECT_EQ(Files(), (std::vector<std::string>{"keep.jpg", "scene.kzr"}));
+}
+
+TEST_F(SaveEndToEnd, FailuresOfTheFileReachTheRecord)
+{
+    KIpMgrReq save;
+    MakeSave(save, 100, 60, "missing.jpg", kSaveJPEG, kOutput24RGB);
+    save.m_FileName = URL("missing.kzr");
+    Run(save);
+    EXPECT_EQ(save.m_Async.GetState(), kFailed);
+    EXPECT_NE(save.m_Async.GetError(), kIpErrNone);
+    EXPECT_FALSE(save.m_Async.m_Message.IsEmpty());
+    EXPECT_TRUE(Files().empty());
+}
