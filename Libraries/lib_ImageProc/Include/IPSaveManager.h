@@ -84,6 +84,7 @@ private:
     KInt32 m_StripRowCount = 0;
     KInt32 m_Cols = 0;
     KInt32 m_Rows = 0;
+    KInt32 m_FittedHeight = 0;  // of the image the crop is taken from
     int m_PixelType = 0;  // of the rows written
     bool m_WaitingForOwner = false;  // the last step waited for the owner
 };

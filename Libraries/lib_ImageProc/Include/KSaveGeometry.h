@@ -14,9 +14,10 @@ struct KSaveStrip {
     KInt32 m_BottomPadding = 0;
 };
 
-// The strip after rowsWritten of rowsTotal rows: at most 100 rows; 2 rows of padding above once 2 rows are
-// written, and below while at least 2 rows follow the strip.
-KSaveStrip PlanSaveStrip(KInt32 rowsTotal, KInt32 rowsWritten);
+// The strip after rowsWritten of rowsTotal rows, which lie below rowsAbove rows of the fitted image and above
+// rowsBelow rows of it: at most 100 rows, with 2 rows of padding on each side where the fitted image has at
+// least 2 rows there (a crop of the whole image: above once 2 rows are written, below while 2 rows follow).
+KSaveStrip PlanSaveStrip(KInt32 rowsTotal, KInt32 rowsWritten, KInt32 rowsAbove = 0, KInt32 rowsBelow = 0);
 
 // The image's size fitted into the output area with its aspect ratio kept, each side truncated towards zero
 // (as the manager fits it); 0 x 0 when any size is below 1.

@@ -95,14 +95,18 @@ void ExpectTiffPattern(const KWString& url, KInt32 width, KInt32 height, KInt32 
 TEST(SaveGeometry, StripsOfAHundredRowsWithTwoRowsOfPadding)
 {
     struct Case {
-        KInt32 total, written, rows, top, bottom;
+        KInt32 total, written, above, below, rows, top, bottom;
     } cases[] = {
-        {250, 0, 100, 0, 2},  {250, 100, 100, 2, 2}, {250, 200, 50, 2, 0}, {1, 0, 1, 0, 0},
-        {101, 0, 100, 0, 0},  {102, 0, 100, 0, 2},   {102, 100, 2, 2, 0},  {101, 100, 1, 2, 0},
-        {100, 0, 100, 0, 0},  {3, 1, 2, 0, 0},
+        {250, 0, 0, 0, 100, 0, 2},  {250, 100, 0, 0, 100, 2, 2}, {250, 200, 0, 0, 50, 2, 0},
+        {1, 0, 0, 0, 1, 0, 0},      {101, 0, 0, 0, 100, 0, 0},   {102, 0, 0, 0, 100, 0, 2},
+        {102, 100, 0, 0, 2, 2, 0},  {101, 100, 0, 0, 1, 2, 0},   {100, 0, 0, 0, 100, 0, 0},
+        {3, 1, 0, 0, 2, 0, 0},
+        // A crop inside the image: the image's rows pad it too.
+        {50, 0, 2, 2, 50, 2, 2},    {50, 0, 1, 1, 50, 0, 0},     {101, 100, 0, 1, 1, 2, 2},
+        {101, 0, 7, 0, 100, 2, 0},
     };
     for (const Case& c : cases) {
-        const KSaveStrip strip = PlanSaveStrip(c.total, c.written);
+        const KSaveStrip strip = PlanSaveStrip(c.total, c.written, c.above, c.below);
         EXPECT_EQ(strip.m_Rows, c.rows) << c.total << "/" << c.written;
         EXPECT_EQ(strip.m_TopPadding, c.top) << c.total << "/" << c.written;
         EXPECT_EQ(strip.m_BottomPadding, c.bottom) << c.total << "/" << c.written;
@@ -171,7 +175,8 @@ TEST_F(SaveFixture, CropNotAtTheTopWritesItsOwnRows)
     ASSERT_EQ(request.m_Async.GetState(), kDone) << WideToUtf8(request.m_Async.m_Message);
     const std::vector<KAsked>& asked = owner.Asked();
     ASSERT_EQ(asked.size(), 3u);
-    EXPECT_EQ(asked[1].m_Crop, KRect(10, 37, 90, 139));
+    // Padded with the rows of the image above the crop as well.
+    EXPECT_EQ(asked[1].m_Crop, KRect(10, 35, 90, 139));
     EXPECT_EQ(asked[2].m_Crop, KRect(10, 135, 90, 160));
     ExpectTiffPattern(request.m_SaveFileName, 80, 123, 10, 37);
 }

@@ -254,6 +254,7 @@ void IPSaveManager::priWaitProperties(KIpMgrReq& request)
     // The strips are cut from the image fitted into the output size: a crop beyond it cannot be written.
     KInt32 fittedWidth = 0, fittedHeight = 0;
     FitSaveSize(m_Cols, m_Rows, request.m_OutputWidth, request.m_OutputHeight, fittedWidth, fittedHeight);
+    m_FittedHeight = fittedHeight;
     const KRect& crop = request.m_CropRect;
     if (m_Cols > 0 && m_Rows > 0 && (crop.right > fittedWidth || crop.bottom > fittedHeight)) {
         request.m_Async.Fail(kIpErrBadArgument,
@@ -330,12 +331,14 @@ void IPSaveManager::priSaveRequestStrip(KIpMgrReq& request)
         request.m_Async.Fail(kIpErrInternal, KWString(u"IPSaveManager::priSaveRequestStrip: IP Manager is busy!"));
         return;
     }
-    const KSaveStrip strip = PlanSaveStrip(m_RowsTotal, m_RowsWritten);
+    // A crop inside the image is padded with the image's rows around it, as a strip inside the crop is.
+    const KRect& crop = request.m_CropRect;
+    const KSaveStrip strip =
+        PlanSaveStrip(m_RowsTotal, m_RowsWritten, crop.top, std::max(0, m_FittedHeight - crop.bottom));
     m_StripRowCount = strip.m_Rows;
     m_TopPadding = strip.m_TopPadding;
     m_BottomPadding = strip.m_BottomPadding;
     priInnerFromRecord(request);
-    const KRect& crop = request.m_CropRect;
     m_Inner.m_CropRect = KRect(crop.left, crop.top + m_RowsWritten - m_TopPadding, crop.right,
                                crop.top + m_RowsWritten + m_StripRowCount + m_BottomPadding);
     m_pOwner->Request(&m_Inner);

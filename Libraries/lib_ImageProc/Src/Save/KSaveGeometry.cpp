@@ -13,12 +13,12 @@ constexpr KInt32 kTiffThumbnailHeight = 136;
 
 }  // namespace
 
-KSaveStrip PlanSaveStrip(KInt32 rowsTotal, KInt32 rowsWritten)
+KSaveStrip PlanSaveStrip(KInt32 rowsTotal, KInt32 rowsWritten, KInt32 rowsAbove, KInt32 rowsBelow)
 {
     KSaveStrip strip;
     strip.m_Rows = std::max(0, std::min(kStripRows, rowsTotal - rowsWritten));
-    strip.m_TopPadding = rowsWritten < kStripPadding ? 0 : kStripPadding;
-    strip.m_BottomPadding = rowsTotal - rowsWritten - strip.m_Rows < kStripPadding ? 0 : kStripPadding;
+    strip.m_TopPadding = rowsAbove + rowsWritten < kStripPadding ? 0 : kStripPadding;
+    strip.m_BottomPadding = rowsTotal - rowsWritten - strip.m_Rows + rowsBelow < kStripPadding ? 0 : kStripPadding;
     return strip;
 }
 
