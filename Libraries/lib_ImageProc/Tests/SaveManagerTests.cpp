@@ -102,7 +102,7 @@ TEST(SaveGeometry, StripsOfAHundredRowsWithTwoRowsOfPadding)
         {102, 100, 0, 0, 2, 2, 0},  {101, 100, 0, 0, 1, 2, 0},   {100, 0, 0, 0, 100, 0, 0},
         {3, 1, 0, 0, 2, 0, 0},
         // A crop inside the image: the image's rows pad it too.
-        {50, 0, 2, 2, 50, 2, 2},    {50, 0, 1, 1, 50, 0, 0},     {101, 100, 0, 1, 1, 2, 2},
+        {50, 0, 2, 2, 50, 2, 2},    {50, 0, 1, 1, 50, 0, 0},     {101, 100, 0, 2, 1, 2, 2},
         {101, 0, 7, 0, 100, 2, 0},
     };
     for (const Case& c : cases) {
