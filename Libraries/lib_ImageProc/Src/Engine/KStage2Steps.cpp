@@ -21,6 +21,7 @@
 #include "KRGBTripleOps.h"
 #include "KRedSharpen.h"
 #include "KRounding.h"
+#include "KRowBands.h"
 #include "KRowCorrections.h"
 #include "KSubsampledAverage.h"
 
@@ -32,6 +33,8 @@ constexpr double kStepWeights[KStage2Steps::kStepCount] = {1.502, 0.001, 0.255, 
                                                            2.214, 0.453, 1.709, 2.225, 0.071, 0.001};
 constexpr KInt64 kProgressRows = 50;
 constexpr double kCoarseSpread = 5.0;
+// Fewest rows a band of a step spread over threads gets.
+constexpr KInt32 kMinBandRows = 64;
 
 KInt32 Saturate32(KInt64 v)
 {
@@ -249,7 +252,6 @@ void KStage2Steps::priRowCorrections(KInt32 start)
 
     const std::unique_ptr<KSpatialGainGrid> grid = GetCamdataSpatialGain("SpatialGain", cd);
     const bool useGrid = CheckSpatialGainGrid(grid.get());
-    std::vector<float> gainRow(useGrid ? static_cast<size_t>(grid->m_Columns) * 3 : 0);
     std::vector<KColorTriple> levels(static_cast<size_t>(m_Rows));
 
     double rowGain = GetCamdataFloat("RowCorrectionGain", cd);
@@ -281,17 +283,23 @@ void KStage2Steps::priRowCorrections(KInt32 start)
     KColorTriple scale;
     for (int c = 0; c < 3; ++c)
         scale[c] = s.d * s.channelGain[c];
-    for (KInt32 r = start; r < m_Rows; ++r) {
-        const KRowDrift rowDrift = InterpolateDarkDrift(drift, r, m_Rows);
-        if (useGrid)
-            InterpolateSpatialGainRow(grid.get(), r, m_Rows, gainRow.data());
-        KColorTriple level;
-        for (int c = 0; c < 3; ++c)
-            level[c] = base[c] + flare[c] + levels[static_cast<size_t>(r)][c];
-        ApplyRowCorrections(priRow(r), m_Columns, columnFilter, squareFilter, rowDrift, level, poly,
-                            useGrid ? gainRow.data() : nullptr, useGrid ? grid->m_Columns : 0, scale);
-        priProgress(0, r, m_Rows);
-    }
+    // Each row on its own: the levels and the drift were measured above, before any row changed.
+    const KRowBands bands(start, m_Rows, kMinBandRows);
+    bands.Run([&](int band, KInt32 begin, KInt32 end) {
+        std::vector<float> gainRow(useGrid ? static_cast<size_t>(grid->m_Columns) * 3 : 0);
+        for (KInt32 r = begin; r < end; ++r) {
+            const KRowDrift rowDrift = InterpolateDarkDrift(drift, r, m_Rows);
+            if (useGrid)
+                InterpolateSpatialGainRow(grid.get(), r, m_Rows, gainRow.data());
+            KColorTriple level;
+            for (int c = 0; c < 3; ++c)
+                level[c] = base[c] + flare[c] + levels[static_cast<size_t>(r)][c];
+            ApplyRowCorrections(priRow(r), m_Columns, columnFilter, squareFilter, rowDrift, level, poly,
+                                useGrid ? gainRow.data() : nullptr, useGrid ? grid->m_Columns : 0, scale);
+            if (band == 0)
+                priProgress(0, r, end);
+        }
+    });
 }
 
 // Step 1: the calibrated defects, whose sensor positions are moved into the keep area.
@@ -376,6 +384,65 @@ void KStage2Steps::priHotPixels(KInt32 start)
     }
 }
 
+// A ring pass of N = 2H + 1 rows: the call for loop row r smooths input row r (the last row repeated below the
+// image) into the ring and writes output row r - H from the N smoothed rows around it; the first output is
+// preceded by copies of the first smoothed row above it. Output row o thus depends on input rows o - H .. o + H
+// as they were before the pass, and a band of output rows [a, b) needs, beside its own rows, rows a - H .. a - 1
+// and b .. b + H - 1, which its neighbours change: those come from copies taken before the bands start. A band
+// below the first fills its ring with input rows a - H .. a + H - 1 before its first output, as a resumed pass
+// does (a pass resumed at loop row R >= 2H: rows R - 2H .. R - 1).
+template <int N, class Filter>
+void KStage2Steps::priRingPass(KUInt32 step, KInt32 start, const Filter& filter)
+{
+    constexpr KInt32 H = N / 2;
+    const KInt32 first = start >= 2 * H ? start - H : 0;  // the first output row
+    const KRowBands bands(first, m_Rows, std::max(kMinBandRows, 2 * H));
+    const size_t samples = static_cast<size_t>(m_Columns) * 3;
+    const size_t rowBytes = samples * sizeof(KInt16);
+
+    // Rows e - H .. e + H - 1 around the top e of every band but the first, as they are now.
+    std::vector<KInt16> edges(static_cast<size_t>(bands.Count() - 1) * 2 * H * samples);
+    auto edgeRow = [&](int band, KInt32 row) {  // row in Begin(band) - H .. Begin(band) + H - 1
+        const size_t index = static_cast<size_t>(band - 1) * 2 * H + static_cast<size_t>(row - (bands.Begin(band) - H));
+        return edges.data() + index * samples;
+    };
+    for (int band = 1; band < bands.Count(); ++band)
+        for (KInt32 row = bands.Begin(band) - H; row < bands.Begin(band) + H; ++row)
+            std::memcpy(edgeRow(band, row), priRow(row), rowBytes);
+    // The first band's ring is the scratch rows, the others' their own.
+    std::vector<KInt16> rings(static_cast<size_t>(bands.Count() - 1) * N * samples);
+
+    bands.Run([&](int band, KInt32 a, KInt32 b) {
+        KChromaBlurRing<N> ring;
+        for (int i = 0; i < N; ++i)
+            ring.m_pSlot[i] = band == 0 ? priScratchRow(i)
+                                        : rings.data() + (static_cast<size_t>(band - 1) * N + i) * samples;
+        const bool last = band + 1 == bands.Count();
+        auto input = [&](KInt32 r) -> const KInt16* {
+            r = std::min(r, m_Rows - 1);
+            if (band > 0 && r < a)
+                return edgeRow(band, r);
+            if (!last && r >= b)
+                return edgeRow(band + 1, r);
+            return priRow(r);
+        };
+        KInt32 r = 0;
+        if (a > 0) {
+            for (r = a - H; r < a + H; ++r)
+                filter(input(r), nullptr, ring);
+        }
+        for (; r < b + H; ++r) {
+            if (r == H) {  // the smoothed first row replicated upwards
+                for (int i = 0; i < H; ++i)
+                    std::memcpy(ring.m_pSlot[i], ring.m_pSlot[H], rowBytes);
+            }
+            filter(input(r), r >= H ? priRow(r - H) : nullptr, ring);
+            if (band == 0)
+                priProgress(step, r, KInt64{b} + 2);
+        }
+    });
+}
+
 // Step 6: chroma blur over a 3 x 3 neighbourhood, a ring of three scratch rows.
 void KStage2Steps::priChromaBlur3(KInt32 start)
 {
@@ -389,44 +456,19 @@ void KStage2Steps::priChromaBlur3(KInt32 start)
     const KInt32 spatial = Saturate32(KInt64{2} * TruncProduct(s * w.noise, 10 * w.d));
     const double slopes[3] = {0.7, 0.7, 0.7};
     const KColorLUT& lut = *KGlobalLUTsClass::GetTanhLUTs(t, slopes);
-
-    KChromaBlurRing3 ring;
-    for (int i = 0; i < 3; ++i)
-        ring.m_pSlot[i] = priScratchRow(i);
-    const size_t rowBytes = static_cast<size_t>(m_Columns) * 6;
-    for (KInt32 r = start; r <= m_Rows; ++r) {
-        if (r == 1)  // the smoothed first row replicated upwards
-            std::memcpy(ring.m_pSlot[0], ring.m_pSlot[1], rowBytes);
-        ChromaBlurRow3(priRow(std::min(r, m_Rows - 1)), r >= 1 ? priRow(r - 1) : nullptr, t, spatial, ring, m_Columns,
-                       lut);
-        priProgress(6, r, KInt64{m_Rows} + 2);
-    }
+    priRingPass<3>(6, start, [&](const KInt16* input, KInt16* output, KChromaBlurRing3& ring) {
+        ChromaBlurRow3(input, output, t, spatial, ring, m_Columns, lut);
+    });
 }
 
-// Steps 7 and 10: chroma blur over a 5 x 5 neighbourhood, a ring of five scratch rows, in one pass. A pass
-// resumed at row R >= 4 first smooths rows R - 4 .. R - 1 into the ring again.
+// Steps 7 and 10: chroma blur over a 5 x 5 neighbourhood, a ring of five scratch rows, in one pass.
 void KStage2Steps::priChromaBlur5(KUInt32 step, KInt32 start, const double limits[3], KInt32 spatial,
                                   const double slopes[3])
 {
     const KColorLUT& lut = *KGlobalLUTsClass::GetTanhLUTs(limits, slopes);
-    KChromaBlurRing5 ring;
-    for (int i = 0; i < 5; ++i)
-        ring.m_pSlot[i] = priScratchRow(i);
-    KInt32 r = 0;
-    if (start >= 4) {
-        for (r = start - 4; r < start; ++r)
-            ChromaBlurRow(priRow(std::min(r, m_Rows - 1)), nullptr, limits, spatial, ring, m_Columns, lut);
-    }
-    const size_t rowBytes = static_cast<size_t>(m_Columns) * 6;
-    for (; r <= m_Rows + 1; ++r) {
-        if (r == 2) {  // the smoothed first row replicated upwards
-            std::memcpy(ring.m_pSlot[0], ring.m_pSlot[2], rowBytes);
-            std::memcpy(ring.m_pSlot[1], ring.m_pSlot[2], rowBytes);
-        }
-        ChromaBlurRow(priRow(std::min(r, m_Rows - 1)), r >= 2 ? priRow(r - 2) : nullptr, limits, spatial, ring,
-                      m_Columns, lut);
-        priProgress(step, r, KInt64{m_Rows} + 2);
-    }
+    priRingPass<5>(step, start, [&](const KInt16* input, KInt16* output, KChromaBlurRing5& ring) {
+        ChromaBlurRow(input, output, limits, spatial, ring, m_Columns, lut);
+    });
 }
 
 // Step 8: the black-level colour offset removed, colour noise cored, camera RGB to the white-balanced working
@@ -451,10 +493,14 @@ void KStage2Steps::priColorNoise(KInt32 start)
     EstimateColorOffset(offset, m_Image, t, t, t);
     if (w.bulb)
         offset[2] = Saturate32(KInt64{offset[2]} - w.frames);
-    for (KInt32 r = start; r < m_Rows; ++r) {
-        ColorDQRow(priRow(r), m_Columns, fixed, lut, offset[0], offset[1], offset[2]);
-        priProgress(8, r, m_Rows);
-    }
+    const KRowBands bands(start, m_Rows, kMinBandRows);
+    bands.Run([&](int band, KInt32 begin, KInt32 end) {
+        for (KInt32 r = begin; r < end; ++r) {
+            ColorDQRow(priRow(r), m_Columns, fixed, lut, offset[0], offset[1], offset[2]);
+            if (band == 0)
+                priProgress(8, r, end);
+        }
+    });
 }
 
 // Step 9: chroma blur over a very large neighbourhood, from a 4 x 4-reduced image kept in the scratch rows

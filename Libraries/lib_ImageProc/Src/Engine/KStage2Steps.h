@@ -4,7 +4,11 @@
 // auto-adjust statistics. Each step reads its constants from the calibration data just before it runs and
 // takes its ring rows and the reduced chroma image from the scratch pixmap; nothing is allocated per row.
 //
-// Threading: runs on the engine's worker thread; the request's status block is the only thing it shares.
+// Threading: runs on the engine's worker thread; the request's status block is the only thing it shares. The
+// row corrections, the colour conversion and the 3 x 3 and 5 x 5 chroma passes spread their rows over several
+// threads in bands (KRowBands) with the same results as one thread: their rows do not depend on each other's
+// results, and a ring pass reads the rows beside its band from copies taken before the pass. The bands'
+// threads end within the step; progress and the test observer come from the first band.
 #include "KCamdata.h"
 #include "KIPEngineRequest.h"
 #include "KPixmap.h"
@@ -46,6 +50,10 @@ private:
     void priHotPixels(KInt32 start);
     void priChromaBlur3(KInt32 start);
     void priChromaBlur5(KUInt32 step, KInt32 start, const double limits[3], KInt32 spatial, const double slopes[3]);
+    // A ring pass of N rows (filter: ChromaBlurRow3 or ChromaBlurRow with their constants bound) over the image
+    // in bands; resumed at row start (the loop row of the pass) as one thread would resume it.
+    template <int N, class Filter>
+    void priRingPass(KUInt32 step, KInt32 start, const Filter& filter);
     void priColorNoise(KInt32 start);
     void priCoarseChromaBlur();
     void priAutoAdjust();

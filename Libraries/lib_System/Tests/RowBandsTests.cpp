@@ -1,0 +1,77 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <set>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+#include "KRowBands.h"
+
+namespace {
+
+// Sets the thread count for one test.
+struct Threads {
+    explicit Threads(int n) { KRowBands::SetThreadCount(n); }
+    ~Threads() { KRowBands::SetThreadCount(0); }
+};
+
+}  // namespace
+
+TEST(RowBands, CutRowsIntoContiguousBandsOfAtLeastTheLeastRows)
+{
+    Threads threads(4);
+    struct Case {
+        KInt32 begin, end, minRows;
+        std::vector<KInt32> starts;  // of each band, then the end
+    } cases[] = {
+        {0, 1536, 64, {0, 384, 768, 1152, 1536}},
+        {0, 130, 64, {0, 65, 130}},         // two bands of at least 64
+        {0, 127, 64, {0, 127}},             // fewer than twice the least: one band
+        {10, 21, 1, {10, 13, 16, 19, 21}},  // the first bands one row longer
+        {5, 5, 64, {5, 5}},                 // no rows: one empty band
+        {7, 3, 1, {7, 7}},
+    };
+    for (const Case& c : cases) {
+        const KRowBands bands(c.begin, c.end, c.minRows);
+        ASSERT_EQ(bands.Count() + 1, static_cast<int>(c.starts.size())) << c.begin << ".." << c.end;
+        for (int i = 0; i <= bands.Count(); ++i)
+            EXPECT_EQ(bands.Begin(i), c.starts[static_cast<size_t>(i)]) << c.begin << ".." << c.end << " band " << i;
+    }
+}
+
+TEST(RowBands, RunVisitsEveryRowOnceWithTheFirstBandOnTheCaller)
+{
+    Threads threads(3);
+    const KRowBands bands(0, 300, 16);
+    ASSERT_EQ(bands.Count(), 3);
+    std::vector<std::atomic<int>> visits(300);
+    std::atomic<int> bandsOnCaller{0};
+    const std::thread::id caller = std::this_thread::get_id();
+    bands.Run([&](int band, KInt32 begin, KInt32 end) {
+        if (std::this_thread::get_id() == caller)
+            bandsOnCaller += band == 0 ? 1 : 100;
+        for (KInt32 r = begin; r < end; ++r)
+            ++visits[static_cast<size_t>(r)];
+    });
+    for (const std::atomic<int>& v : visits)
+        EXPECT_EQ(v.load(), 1);
+    EXPECT_EQ(bandsOnCaller.load(), 1);
+}
+
+TEST(RowBands, ExceptionComesBackAfterEveryBandHasEnded)
+{
+    Threads threads(4);
+    const KRowBands bands(0, 400, 10);
+    std::atomic<int> ended{0};
+    EXPECT_THROW(bands.Run([&](int band, KInt32, KInt32) {
+        ++ended;
+        if (band == 2)
+            throw std::runtime_error("band 2 failed");
+    }),
+                 std::runtime_error);
+    EXPECT_EQ(ended.load(), 4);
+
+    KRowBands::SetThreadCount(1);
+    EXPECT_EQ(KRowBands(0, 400, 10).Count(), 1);
+}
