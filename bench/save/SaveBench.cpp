@@ -256,8 +256,8 @@ Development::Development(KInt32 width, KInt32 height) : reader(URL(RawFile(width
     dark = Decode(reader, KQrlb::kImageDark);
     frame = std::make_unique<Image>(width, height, kPixelType48SRGB);
     const KInt64 reduced = KInt64{(height + 3) / 4} * ((width + 3) / 4);
-    scratch = std::make_unique<Image>(width, static_cast<KInt32>(std::max<KInt64>(5, (reduced + width - 1) / width + 2)),
-                                      kPixelType48SRGB);
+    const auto scratchRows = static_cast<KInt32>(std::max<KInt64>(5, (reduced + width - 1) / width + 2));
+    scratch = std::make_unique<Image>(width, scratchRows, kPixelType48SRGB);
     const KRect keep = GetCamdataRect("KeepImageArea", *camdata);
     active = GetCamdataRect("ActiveImageArea", *camdata);
     active = KRect(active.left - keep.left, active.top - keep.top, active.right - keep.left, active.bottom - keep.top);

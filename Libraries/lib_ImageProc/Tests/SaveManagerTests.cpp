@@ -293,7 +293,8 @@ TEST_F(SaveFixture, RefusedRequestsOpenNoFile)
         {kIpReqSave, kDisplay, kSaveJPEG, kIpErrBadArgument,
          "IPSaveManager: Cannot save with an output format of kDisplay"},
         {kIpReqSave, 0, kSaveTIFF, kIpErrBadArgument, "IPSaveManager: Cannot save with an output format of 0"},
-        {kIpReqSave, kOutput24RGB, 0, kIpErrUnsupported, "IPSaveManager: Cannot save in file format 0 (1 TIFF, 2 JPEG)."},
+        {kIpReqSave, kOutput24RGB, 0, kIpErrUnsupported,
+         "IPSaveManager: Cannot save in file format 0 (1 TIFF, 2 JPEG)."},
         {kIpReqSave, kOutput48RGB, kSaveJPEG, kIpErrBadArgument,
          "IPSaveManager: JPEG files are saved from 24-bit RGB (output format 2)."},
     };

@@ -44,3 +44,8 @@ void ChromaBlurReduce(const KPixmapTemplate<KPixelClass48SRGB>& image, double sp
 void ChromaBlurCoarseRow(KInt16* row, KInt32 r, double horizontalSpread, double verticalSpread,
                          const double limits[3], KInt32 spatial, const KInt16* reduced, KInt16* work, KInt32 columns,
                          const KColorLUT& lut);
+
+// What ChromaBlurCoarseRow does to the work rows for row r, without a row: called for r = 0 .. a - 1 it leaves
+// in work the state that the row call for r = a starts from, so that rows can be filtered from any row on.
+void ChromaBlurCoarseAdvance(KInt32 r, double horizontalSpread, double verticalSpread, const KInt16* reduced,
+                             KInt16* work, KInt32 columns);

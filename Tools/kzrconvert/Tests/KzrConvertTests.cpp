@@ -39,8 +39,8 @@ protected:
     void Generate(const std::string& name, const std::string& options = "") const
     {
         std::filesystem::create_directories(std::filesystem::path(Path(name)).parent_path());
-        ASSERT_EQ(lumotest::RunCommand(kGen + " --calibration default " + options + " " + Quoted(name) + " > /dev/null"),
-                  0);
+        const std::string command = kGen + " --calibration default " + options + " " + Quoted(name);
+        ASSERT_EQ(lumotest::RunCommand(command + " > /dev/null"), 0);
     }
     static std::string Tool(const std::string& command) { return lumotest::CommandOutput(command + " 2>&1"); }
 

@@ -1,6 +1,7 @@
 // Stage 1: the raw frame less the dark frame, both through the camera's linearisation tables, with the column
 // offsets measured on the calibration's offset rows when it names valid ones. Resumable by rows: the row
-// counter lives in the resume block, and a cancel is honoured between rows.
+// counter lives in the resume block, and a cancel is honoured between rows. The rows go in bands over several
+// threads (KRowBands); a cancelled stage resumes at the first row that was not done.
 #include <algorithm>
 #include <memory>
 #include <vector>
@@ -9,11 +10,13 @@
 #include "KDebug.h"
 #include "KIPEngine2.h"
 #include "KLinearize.h"
+#include "KRowBands.h"
 #include "KStageParams.h"
 
 namespace {
 constexpr int kResumeRow = 2;  // resume block: mark, a zero word, the next row
 constexpr KInt32 kProgressRows = 50;
+constexpr KInt32 kMinBandRows = 64;  // fewest rows a band of the row loop gets
 const char* const kOffsetRowsName = "RawOffsetSourceRows";
 
 // Offsets for the raw frame's columns when the calibration names valid offset rows below outRows; else empty.
@@ -63,23 +66,35 @@ KEngineOutcome KIPEngine2::priProcessStage1(KIPEngineRequest& request)
 
     const std::vector<KInt16> offsets = RawOffsets(*camdata, *raw, out->GetHeight());
     const KInt32 rows = out->GetHeight(), columns = raw->GetWidth();
-    KInt32 row = static_cast<KInt32>(std::min<KUInt32>(resume[kResumeRow], static_cast<KUInt32>(rows)));
-    bool cancelled = false;
-    for (; row < rows; ++row) {
-        if (request.m_Async.IsCancelRequested()) {
-            cancelled = true;
-            break;
+    const KInt32 first = static_cast<KInt32>(std::min<KUInt32>(resume[kResumeRow], static_cast<KUInt32>(rows)));
+    // Rows are independent: they go in bands over the processors, each band stopping at a cancel.
+    const KRowBands bands(first, rows, kMinBandRows);
+    std::vector<KInt32> stopped(static_cast<size_t>(bands.Count()));
+    bands.Run([&](int band, KInt32 begin, KInt32 end) {
+        KInt32 row = begin;
+        for (; row < end; ++row) {
+            if (request.m_Async.IsCancelRequested())
+                break;
+            const auto* darkRow = reinterpret_cast<const KUInt16*>(dark->GetRow(row));
+            const auto* rawRow = reinterpret_cast<const KUInt16*>(raw->GetRow(row));
+            auto* outRow = reinterpret_cast<KInt16*>(out->GetRow(row));
+            if (offsets.empty())
+                LinearizeAndDarkSubtractRow(darkRow, rawRow, columns, *lut, outRow);
+            else
+                LinearizeAndDarkSubtractRowWithOffsets(darkRow, rawRow, columns, *lut, outRow, offsets.data());
+            if (band == 0 && row % kProgressRows == 0) {
+                const double done = static_cast<double>(first) + static_cast<double>(row - first) * bands.Count();
+                request.m_Async.SetProgress(std::min(1.0, done / rows));
+            }
         }
-        const auto* darkRow = reinterpret_cast<const KUInt16*>(dark->GetRow(row));
-        const auto* rawRow = reinterpret_cast<const KUInt16*>(raw->GetRow(row));
-        auto* outRow = reinterpret_cast<KInt16*>(out->GetRow(row));
-        if (offsets.empty())
-            LinearizeAndDarkSubtractRow(darkRow, rawRow, columns, *lut, outRow);
-        else
-            LinearizeAndDarkSubtractRowWithOffsets(darkRow, rawRow, columns, *lut, outRow, offsets.data());
-        if (row % kProgressRows == 0)
-            request.m_Async.SetProgress(static_cast<double>(row) / rows);
-    }
+        stopped[static_cast<size_t>(band)] = row;
+    });
+    // The first row not done; a band below it may have done rows beyond it, which a resumed stage does again.
+    KInt32 row = rows;
+    for (int band = 0; band < bands.Count(); ++band)
+        if (stopped[static_cast<size_t>(band)] < bands.End(band))
+            row = std::min(row, stopped[static_cast<size_t>(band)]);
+    const bool cancelled = row < rows;
     resume[kResumeRow] = static_cast<KUInt32>(row);
     if (cancelled)
         return KEngineOutcome::Cancelled();

@@ -519,11 +519,20 @@ void KStage2Steps::priCoarseChromaBlur()
     const double plain[3] = {0.6, 0.65, 0.7}, bulb[3] = {0.75, 0.8, 0.85};
     const KColorLUT& lut = *KGlobalLUTsClass::GetTanhLUTs(t, w.bulb ? bulb : plain);
 
-    KInt16* work = priScratchRow(0);
     KInt16* reduced = priScratchRow(2);
     ChromaBlurReduce(m_Image, kCoarseSpread, reduced);
-    for (KInt32 r = 0; r < m_Rows; ++r)
-        ChromaBlurCoarseRow(priRow(r), r, kCoarseSpread, kCoarseSpread, t, spatial, reduced, work, m_Columns, lut);
+    // Each row reads only itself and the work rows' state, which a band below the first brings to its first row
+    // by advancing it over the rows above.
+    const KRowBands bands(0, m_Rows, kMinBandRows);
+    const size_t workSamples = 2 * 3 * static_cast<size_t>(m_Columns);  // two rows
+    std::vector<KInt16> works(static_cast<size_t>(bands.Count() - 1) * workSamples);
+    bands.Run([&](int band, KInt32 begin, KInt32 end) {
+        KInt16* work = band == 0 ? priScratchRow(0) : works.data() + static_cast<size_t>(band - 1) * workSamples;
+        for (KInt32 r = 0; r < begin; ++r)
+            ChromaBlurCoarseAdvance(r, kCoarseSpread, kCoarseSpread, reduced, work, m_Columns);
+        for (KInt32 r = begin; r < end; ++r)
+            ChromaBlurCoarseRow(priRow(r), r, kCoarseSpread, kCoarseSpread, t, spatial, reduced, work, m_Columns, lut);
+    });
 }
 
 // Step 11: the statistics of the automatic adjustments (the two tone values stored the other way round).

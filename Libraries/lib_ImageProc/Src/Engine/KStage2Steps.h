@@ -5,10 +5,11 @@
 // takes its ring rows and the reduced chroma image from the scratch pixmap; nothing is allocated per row.
 //
 // Threading: runs on the engine's worker thread; the request's status block is the only thing it shares. The
-// row corrections, the colour conversion and the 3 x 3 and 5 x 5 chroma passes spread their rows over several
-// threads in bands (KRowBands) with the same results as one thread: their rows do not depend on each other's
-// results, and a ring pass reads the rows beside its band from copies taken before the pass. The bands'
-// threads end within the step; progress and the test observer come from the first band.
+// row corrections, the colour conversion and the chroma passes spread their rows over several threads in bands
+// (KRowBands) with the same results as one thread: their rows do not depend on each other's results, a ring
+// pass reads the rows beside its band from copies taken before the pass, and the coarse chroma pass brings its
+// running state to each band's first row. The bands' threads end within the step; progress and the test
+// observer come from the first band.
 #include "KCamdata.h"
 #include "KIPEngineRequest.h"
 #include "KPixmap.h"

@@ -56,11 +56,10 @@ void ChromaBlurReduce(const KPixmapTemplate<KPixelClass48SRGB>& image, double sp
     }
 }
 
-void ChromaBlurCoarseRow(KInt16* row, KInt32 r, double horizontalSpread, double verticalSpread,
-                         const double limits[3], KInt32 spatial, const KInt16* reduced, KInt16* work, KInt32 columns,
-                         const KColorLUT& lut)
+void ChromaBlurCoarseAdvance(KInt32 r, double horizontalSpread, double verticalSpread, const KInt16* reduced,
+                             KInt16* work, KInt32 columns)
 {
-    if (columns <= 0 || !ChromaPassRuns("ChromaBlurCoarseRow", limits, spatial, r == 0))
+    if (columns <= 0)
         return;
     const ptrdiff_t n = 3 * static_cast<ptrdiff_t>(columns);
     KInt16* const vertical = work;
@@ -99,6 +98,17 @@ void ChromaBlurCoarseRow(KInt16* row, KInt32 r, double horizontalSpread, double 
     const KInt64 m2 = 0x10000 - k2;
     for (ptrdiff_t k = 0; k < n; ++k)
         vertical[k] = KSaturate16((k2 * horizontal[k] + m2 * vertical[k]) >> 16);
+}
+
+void ChromaBlurCoarseRow(KInt16* row, KInt32 r, double horizontalSpread, double verticalSpread,
+                         const double limits[3], KInt32 spatial, const KInt16* reduced, KInt16* work, KInt32 columns,
+                         const KColorLUT& lut)
+{
+    if (columns <= 0 || !ChromaPassRuns("ChromaBlurCoarseRow", limits, spatial, r == 0))
+        return;
+    ChromaBlurCoarseAdvance(r, horizontalSpread, verticalSpread, reduced, work, columns);
+    const ptrdiff_t n = 3 * static_cast<ptrdiff_t>(columns);
+    const KInt16* const vertical = work;
 
     const KInt64 sp = spatial;
     const KInt64 inv = 0x10000 / sp;
