@@ -6,6 +6,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <type_traits>
 #include <vector>
 
 #include "KAutoAdjust.h"
@@ -330,16 +331,9 @@ void KStage2Steps::priRedSharpen(KInt32 start)
     KRedSharpenRing ring;
     for (size_t i = 0; i < 5; ++i)
         ring.m_pSlot[i] = words + i * columns;
-
-    for (KInt32 r = start; r <= m_Rows + 1; ++r) {
-        if (r == 2) {  // the first row replicated upwards
-            std::memcpy(ring.m_pSlot[0], ring.m_pSlot[2], columns * sizeof(KInt32));
-            std::memcpy(ring.m_pSlot[1], ring.m_pSlot[2], columns * sizeof(KInt32));
-        }
-        RedSharpenRow(priRow(std::min(r, m_Rows - 1)), r >= 2 ? priRow(r - 2) : nullptr, amount, ring, m_Columns,
-                      left, right);
-        priProgress(2, r, m_Rows);
-    }
+    priRingPass<5>(2, start, ring, columns, 0, [&](const KInt16* input, KInt16* output, KRedSharpenRing& r) {
+        RedSharpenRow(input, output, amount, r, m_Columns, left, right);
+    });
 }
 
 // Step 3: nearly clipped pixels pulled toward neutral.
@@ -384,16 +378,19 @@ void KStage2Steps::priHotPixels(KInt32 start)
     }
 }
 
-// A ring pass of N = 2H + 1 rows: the call for loop row r smooths input row r (the last row repeated below the
+// A ring pass of N = 2H + 1 rows (the red sharpening and the 3 x 3 and 5 x 5 chroma passes, each with its own
+// ring type): the call for loop row r smooths input row r (the last row repeated below the
 // image) into the ring and writes output row r - H from the N smoothed rows around it; the first output is
 // preceded by copies of the first smoothed row above it. Output row o thus depends on input rows o - H .. o + H
 // as they were before the pass, and a band of output rows [a, b) needs, beside its own rows, rows a - H .. a - 1
 // and b .. b + H - 1, which its neighbours change: those come from copies taken before the bands start. A band
 // below the first fills its ring with input rows a - H .. a + H - 1 before its first output, as a resumed pass
 // does (a pass resumed at loop row R >= 2H: rows R - 2H .. R - 1).
-template <int N, class Filter>
-void KStage2Steps::priRingPass(KUInt32 step, KInt32 start, const Filter& filter)
+template <int N, class Ring, class Filter>
+void KStage2Steps::priRingPass(KUInt32 step, KInt32 start, const Ring& firstRing, size_t slotValues,
+                               KInt64 progressExtra, const Filter& filter)
 {
+    using Value = std::remove_pointer_t<decltype(firstRing.m_pSlot[0])>;
     constexpr KInt32 H = N / 2;
     const KInt32 first = start >= 2 * H ? start - H : 0;  // the first output row
     const KRowBands bands(first, m_Rows, std::max(kMinBandRows, 2 * H));
@@ -409,14 +406,15 @@ void KStage2Steps::priRingPass(KUInt32 step, KInt32 start, const Filter& filter)
     for (int band = 1; band < bands.Count(); ++band)
         for (KInt32 row = bands.Begin(band) - H; row < bands.Begin(band) + H; ++row)
             std::memcpy(edgeRow(band, row), priRow(row), rowBytes);
-    // The first band's ring is the scratch rows, the others' their own.
-    std::vector<KInt16> rings(static_cast<size_t>(bands.Count() - 1) * N * samples);
+    // The first band's ring is the caller's, the others' their own.
+    std::vector<Value> rings(static_cast<size_t>(bands.Count() - 1) * N * slotValues);
 
     bands.Run([&](int band, KInt32 a, KInt32 b) {
-        KChromaBlurRing<N> ring;
-        for (int i = 0; i < N; ++i)
-            ring.m_pSlot[i] = band == 0 ? priScratchRow(i)
-                                        : rings.data() + (static_cast<size_t>(band - 1) * N + i) * samples;
+        Ring ring = firstRing;
+        if (band > 0) {
+            for (int i = 0; i < N; ++i)
+                ring.m_pSlot[i] = rings.data() + (static_cast<size_t>(band - 1) * N + i) * slotValues;
+        }
         const bool last = band + 1 == bands.Count();
         auto input = [&](KInt32 r) -> const KInt16* {
             r = std::min(r, m_Rows - 1);
@@ -434,11 +432,11 @@ void KStage2Steps::priRingPass(KUInt32 step, KInt32 start, const Filter& filter)
         for (; r < b + H; ++r) {
             if (r == H) {  // the smoothed first row replicated upwards
                 for (int i = 0; i < H; ++i)
-                    std::memcpy(ring.m_pSlot[i], ring.m_pSlot[H], rowBytes);
+                    std::memcpy(ring.m_pSlot[i], ring.m_pSlot[H], slotValues * sizeof(Value));
             }
             filter(input(r), r >= H ? priRow(r - H) : nullptr, ring);
             if (band == 0)
-                priProgress(step, r, KInt64{b} + 2);
+                priProgress(step, r, KInt64{b} + progressExtra);
         }
     });
 }
@@ -456,9 +454,13 @@ void KStage2Steps::priChromaBlur3(KInt32 start)
     const KInt32 spatial = Saturate32(KInt64{2} * TruncProduct(s * w.noise, 10 * w.d));
     const double slopes[3] = {0.7, 0.7, 0.7};
     const KColorLUT& lut = *KGlobalLUTsClass::GetTanhLUTs(t, slopes);
-    priRingPass<3>(6, start, [&](const KInt16* input, KInt16* output, KChromaBlurRing3& ring) {
-        ChromaBlurRow3(input, output, t, spatial, ring, m_Columns, lut);
-    });
+    KChromaBlurRing3 ring;
+    for (int i = 0; i < 3; ++i)
+        ring.m_pSlot[i] = priScratchRow(i);
+    priRingPass<3>(6, start, ring, static_cast<size_t>(m_Columns) * 3, 2,
+                   [&](const KInt16* input, KInt16* output, KChromaBlurRing3& r) {
+                       ChromaBlurRow3(input, output, t, spatial, r, m_Columns, lut);
+                   });
 }
 
 // Steps 7 and 10: chroma blur over a 5 x 5 neighbourhood, a ring of five scratch rows, in one pass.
@@ -466,9 +468,13 @@ void KStage2Steps::priChromaBlur5(KUInt32 step, KInt32 start, const double limit
                                   const double slopes[3])
 {
     const KColorLUT& lut = *KGlobalLUTsClass::GetTanhLUTs(limits, slopes);
-    priRingPass<5>(step, start, [&](const KInt16* input, KInt16* output, KChromaBlurRing5& ring) {
-        ChromaBlurRow(input, output, limits, spatial, ring, m_Columns, lut);
-    });
+    KChromaBlurRing5 ring;
+    for (int i = 0; i < 5; ++i)
+        ring.m_pSlot[i] = priScratchRow(i);
+    priRingPass<5>(step, start, ring, static_cast<size_t>(m_Columns) * 3, 2,
+                   [&](const KInt16* input, KInt16* output, KChromaBlurRing5& r) {
+                       ChromaBlurRow(input, output, limits, spatial, r, m_Columns, lut);
+                   });
 }
 
 // Step 8: the black-level colour offset removed, colour noise cored, camera RGB to the white-balanced working

@@ -5,11 +5,11 @@
 // takes its ring rows and the reduced chroma image from the scratch pixmap; nothing is allocated per row.
 //
 // Threading: runs on the engine's worker thread; the request's status block is the only thing it shares. The
-// row corrections, the colour conversion and the chroma passes spread their rows over several threads in bands
-// (KRowBands) with the same results as one thread: their rows do not depend on each other's results, a ring
-// pass reads the rows beside its band from copies taken before the pass, and the coarse chroma pass brings its
-// running state to each band's first row. The bands' threads end within the step; progress and the test
-// observer come from the first band.
+// row corrections, the red sharpening, the colour conversion and the chroma passes spread their rows over
+// several threads in bands (KRowBands) with the same results as one thread: their rows do not depend on each
+// other's results, a ring pass reads the rows beside its band from copies taken before the pass, and the coarse
+// chroma pass brings its running state to each band's first row. The bands' threads end within the step;
+// progress and the test observer come from the first band.
 #include "KCamdata.h"
 #include "KIPEngineRequest.h"
 #include "KPixmap.h"
@@ -51,10 +51,13 @@ private:
     void priHotPixels(KInt32 start);
     void priChromaBlur3(KInt32 start);
     void priChromaBlur5(KUInt32 step, KInt32 start, const double limits[3], KInt32 spatial, const double slopes[3]);
-    // A ring pass of N rows (filter: ChromaBlurRow3 or ChromaBlurRow with their constants bound) over the image
-    // in bands; resumed at row start (the loop row of the pass) as one thread would resume it.
-    template <int N, class Filter>
-    void priRingPass(KUInt32 step, KInt32 start, const Filter& filter);
+    // A ring pass of N rows (filter: RedSharpenRow, ChromaBlurRow3 or ChromaBlurRow with their constants bound)
+    // over the image in bands, the first band with the given ring (slots of slotValues values), the others with
+    // rings of their own; resumed at row start (the loop row of the pass) as one thread would resume it. Progress
+    // counts rows + progressExtra calls.
+    template <int N, class Ring, class Filter>
+    void priRingPass(KUInt32 step, KInt32 start, const Ring& firstRing, size_t slotValues, KInt64 progressExtra,
+                     const Filter& filter);
     void priColorNoise(KInt32 start);
     void priCoarseChromaBlur();
     void priAutoAdjust();
