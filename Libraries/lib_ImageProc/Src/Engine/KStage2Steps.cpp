@@ -235,8 +235,8 @@ void KStage2Steps::priRowCorrections(KInt32 start)
     if (s.usePreComputedDrift == 0) {
         auto relative = [&](const char* name) {
             const KRect r = GetCamdataRect(name, cd);
-            return KRect(std::max(r.left - s.keep.left, 0), r.top - s.keep.top, std::min(r.right - s.keep.left, m_Columns),
-                         r.bottom - s.keep.top);
+            return KRect(std::max(r.left - s.keep.left, 0), r.top - s.keep.top,
+                         std::min(r.right - s.keep.left, m_Columns), r.bottom - s.keep.top);
         };
         KRect top = relative("DarkShieldTop");
         KRect bottom = relative("DarkShieldBottom");
@@ -390,7 +390,7 @@ template <int N, class Ring, class Filter>
 void KStage2Steps::priRingPass(KUInt32 step, KInt32 start, const Ring& firstRing, size_t slotValues,
                                KInt64 progressExtra, const Filter& filter)
 {
-    using Value = std::remove_pointer_t<decltype(firstRing.m_pSlot[0])>;
+    using Value = std::remove_pointer_t<std::remove_cvref_t<decltype(firstRing.m_pSlot[0])>>;
     constexpr KInt32 H = N / 2;
     const KInt32 first = start >= 2 * H ? start - H : 0;  // the first output row
     const KRowBands bands(first, m_Rows, std::max(kMinBandRows, 2 * H));
