@@ -1,12 +1,19 @@
 // Stage 4: the output image from the stage-3 image and its detail layer, through the tone table, the output
-// colour matrix and the output space's gamma table (16 bits for 48-bit RGB output, else 8).
+// colour matrix and the output space's gamma table (16 bits for 48-bit RGB output, else 8). The rows are made
+// in bands on several threads.
 #include <memory>
 
 #include "KIPEngine2.h"
 #include "KOutputGammaLUT.h"
 #include "KOutputStage.h"
+#include "KPixmapRows.h"
+#include "KRowBands.h"
 #include "KStageParams.h"
 #include "KToneTableView.h"
+
+namespace {
+constexpr KInt32 kMinBandRows = 16;  // fewest rows a band gets
+}  // namespace
 
 KEngineOutcome KIPEngine2::priProcessStage4(KIPEngineRequest& request)
 {
@@ -30,6 +37,21 @@ KEngineOutcome KIPEngine2::priProcessStage4(KIPEngineRequest& request)
     const std::unique_ptr<KLUT> gamma = CreateOutputGammaLUT(space, bits);
     KMatrix3x3 matrix;
     CalculateOutputColorMatrix(matrix, space, adjustments->At(1, 0));
-    KPixelProc2::ProcessToOutput(*working, *detail, adjustments->At(0, 0), view, matrix, *gamma, *out);
+    const double sharpening = adjustments->At(0, 0);
+    // Each pixel on its own: bands of rows go to several threads. Images that do not fit each other go to one
+    // call, which refuses them.
+    const KInt32 rows = working->GetHeight();
+    if (detail->GetHeight() < rows || out->GetHeight() < rows || detail->GetWidth() < working->GetWidth() ||
+        out->GetWidth() < working->GetWidth()) {
+        KPixelProc2::ProcessToOutput(*working, *detail, sharpening, view, matrix, *gamma, *out);
+        return KEngineOutcome::Done();
+    }
+    const KRowBands bands(0, rows, kMinBandRows);
+    bands.Run([&](int, KInt32 begin, KInt32 end) {
+        const KPixmapTemplate<KPixelClass48SRGB> workingRows = RowsOf(*working, begin, end);
+        const KPixmapTemplate<KPixelClass16SMono> detailRows = RowsOf(*detail, begin, end);
+        const KPixmapRows outRows(*out, begin, end);
+        KPixelProc2::ProcessToOutput(workingRows, detailRows, sharpening, view, matrix, *gamma, outRows.Get());
+    });
     return KEngineOutcome::Done();
 }
