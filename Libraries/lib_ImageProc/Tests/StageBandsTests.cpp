@@ -20,7 +20,7 @@ struct Threads {
 
 }  // namespace
 
-TEST(Stage2Bands, SameResultOnOneThreadAsOnSeveral)
+TEST(StageBands, Stages1And2SameOnOneThreadAsOnSeveral)
 {
     // Tall enough for four bands of the least rows a band gets; each band edge falls in a different part of
     // the scene (ramp, patches, dark band with the highlight).
