@@ -42,8 +42,10 @@ std::string Quoted(const fs::path& path)
 bool CollectJobs(const Options& o, std::vector<Job>& jobs)
 {
     bool ok = true;
+    std::error_code ignored;
+    const fs::path outDir = o.outDir.empty() ? fs::path() : fs::absolute(o.outDir, ignored).lexically_normal();
     auto add = [&](const fs::path& raw) {
-        const fs::path folder = o.outDir.empty() ? raw.parent_path() : fs::path(o.outDir);
+        const fs::path folder = outDir.empty() ? raw.parent_path() : outDir;
         fs::path result = folder / raw.filename();
         result.replace_extension(ResultExtension(o.format));
         jobs.push_back({raw, result});
