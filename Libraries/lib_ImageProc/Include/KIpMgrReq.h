@@ -31,6 +31,8 @@ enum KIpMgrOutputFormat : KUInt32 {
     kOutput24RGB = 2,  // pixel type 7
     kOutput48RGB = 3,  // pixel type 15
 };
+// The pixel type of an output format's images: 13, 7 or 15; 0 for another format.
+int OutputPixelType(KUInt32 outputFormat);
 
 // Save file formats.
 enum KIpMgrSaveFormat : KUInt32 {

@@ -15,6 +15,7 @@
 #include "KPropTree.h"
 #include "KTextFunctions.h"
 #include "KTiffImageReader.h"
+#include "IpmTestSupport.h"
 #include "KzrNegative.h"
 #include "KzrStandard.h"
 #include "SaveTestSupport.h"
@@ -81,12 +82,7 @@ protected:
     std::vector<uint16_t> Whole(const KWString& raw, KInt32 cols, KInt32 rows)
     {
         KIpMgrReq request;
-        request.m_Kind = kIpReqProcessed;
-        request.m_FileName = raw;
-        request.m_OutputWidth = cols;
-        request.m_OutputHeight = rows;
-        request.m_CropRect = KRect(0, 0, cols, rows);
-        request.m_OutputFormat = kOutput48RGB;
+        ipmtest::Processed(request, raw, cols, rows, kOutput48RGB);
         request.m_ColorAdjust[0] = request.m_ColorAdjust[1] = request.m_ColorAdjust[2] = 1.0;
         Run(request);
         EXPECT_EQ(request.m_Async.GetState(), kDone) << WideToUtf8(request.m_Async.m_Message);

@@ -13,6 +13,7 @@
 #include "Manager/KIpmStatus.h"
 #include "Manager/KStageBlocks.h"
 #include "Manager/KStageLabels.h"
+#include "Manager/KStepSlice.h"
 
 namespace {
 
@@ -43,12 +44,9 @@ void IPManager2::priStartPipeline(KIpMgrReq& request)
 
 void IPManager2::priProcessIdle()
 {
-    if (!m_pCurrent)
-        return;
-    KPerfTimer stopwatch;
-    stopwatch.Start();
-    bool changed = true;
-    while (m_pCurrent && (changed || stopwatch.GetElapsedSeconds() < kSliceSeconds)) {
+    auto step = [this] {
+        if (!m_pCurrent)
+            return KStepOutcome::kEnded;
         KIpMgrReq& request = *m_pCurrent;
         m_pEngine->Idle();
         m_pRetriever->Idle();
@@ -61,12 +59,14 @@ void IPManager2::priProcessIdle()
         }
         if (request.m_Async.GetState() != kInProgress) {
             priEndRequest();
-            break;
+            return KStepOutcome::kEnded;
         }
-        changed = m_State != before;
-        if (!changed)
-            priWaitForWorkers(kIdleWaitSeconds);
-    }
+        return m_State != before ? KStepOutcome::kChanged : KStepOutcome::kUnchanged;
+    };
+    RunStepSlice(kSliceSeconds, step, [this] {
+        priWaitForWorkers(kIdleWaitSeconds);
+        return true;
+    });
 }
 
 void IPManager2::priEndRequest()

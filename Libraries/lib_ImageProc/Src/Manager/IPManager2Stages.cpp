@@ -31,20 +31,6 @@ KDataMatrixTemplate<ElementClass>* NewMatrix(KInt32 rows, KInt32 columns,
     return matrix;
 }
 
-int OutputPixelType(KUInt32 outputFormat)
-{
-    switch (outputFormat) {
-    case kDisplay:
-        return kPixelType32BGRA;
-    case kOutput24RGB:
-        return kPixelType24RGB;
-    case kOutput48RGB:
-        return kPixelType48RGB;
-    default:
-        return 0;
-    }
-}
-
 // A held block of another geometry than the one asked for is given up.
 void DropIfNotOf(KICacheObject*& block, int pixelType, KInt32 width, KInt32 height)
 {

@@ -1,7 +1,22 @@
 #include "KIpMgrReq.h"
 
 #include "KPMImage2.h"
+#include "KPixelTypes.h"
 #include "KPropTree.h"
+
+int OutputPixelType(KUInt32 outputFormat)
+{
+    switch (outputFormat) {
+    case kDisplay:
+        return kPixelType32BGRA;
+    case kOutput24RGB:
+        return kPixelType24RGB;
+    case kOutput48RGB:
+        return kPixelType48RGB;
+    default:
+        return 0;
+    }
+}
 
 KIpMgrReq::KIpMgrReq()
 {

@@ -15,6 +15,8 @@
 #include "KPropTree.h"
 #include "KTextFunctions.h"
 #include "KTiffLineWriter.h"
+#include "Manager/KIpmStatus.h"
+#include "Manager/KStepSlice.h"
 #include "KSaveGeometry.h"
 
 namespace {
@@ -25,21 +27,6 @@ constexpr double kIdleWaitSeconds = 0.1;
 KWString Text(const KNarrowString& text)
 {
     return Utf8ToWide(text.Str());
-}
-
-// The pixel type of the rows of an output format.
-int RowPixelType(KUInt32 outputFormat)
-{
-    switch (outputFormat) {
-    case kDisplay:
-        return kPixelType32BGRA;
-    case kOutput24RGB:
-        return kPixelType24RGB;
-    case kOutput48RGB:
-        return kPixelType48RGB;
-    default:
-        return 0;
-    }
 }
 
 // One reference to a result image, given back at the end of the scope.
@@ -123,44 +110,34 @@ void IPSaveManager::Idle()
 
 void IPSaveManager::priProcessIdle()
 {
-    if (!m_pCurrent)
-        return;
-    KPerfTimer stopwatch;
-    stopwatch.Start();
-    bool changed = true;
-    while (m_pCurrent && (changed || stopwatch.GetElapsedSeconds() < kSliceSeconds)) {
+    auto step = [this] {
+        if (!m_pCurrent)
+            return KStepOutcome::kEnded;
         KIpMgrReq& request = *m_pCurrent;
         const KUInt32 before = m_State;
         m_WaitingForOwner = false;
         try {
             priStep(request);
-        } catch (const KExceptionFileIO& e) {
-            request.m_Async.Fail(kIpErrFileIO,
-                                 Text(KNarrowString("IPSaveManager::priProcessIdle: caught KExceptionFileIO(%s, %s)!",
-                                                    e.GetDescription(), e.GetMessage())));
-        } catch (const KException& e) {
-            request.m_Async.Fail(kIpErrInternal,
-                                 Text(KNarrowString("IPSaveManager::priProcessIdle: caught KException(%s, %s)!",
-                                                    e.GetDescription(), e.GetMessage())));
         } catch (const std::bad_alloc&) {
             request.m_Async.Fail(kIpErrOutOfMemory, KWString(u"IPSaveManager::priProcessIdle: out of memory!"));
         } catch (...) {
-            request.m_Async.Fail(kIpErrInternal, KWString(u"IPSaveManager::priProcessIdle: caught exception!"));
+            FailWithCurrentException(request.m_Async, "IPSaveManager::priProcessIdle");
         }
         if (request.m_Async.GetState() != kInProgress) {
             m_pCurrent = nullptr;
             m_State = kStateIdle;
             priCleanUp();
-            break;
+            return KStepOutcome::kEnded;
         }
-        changed = m_State != before;
-        if (!changed) {
-            // The owner advances its request right after this slice: waiting here would only hold it up.
-            if (m_WaitingForOwner)
-                break;
-            SleepSeconds(kIdleWaitSeconds);
-        }
-    }
+        return m_State != before ? KStepOutcome::kChanged : KStepOutcome::kUnchanged;
+    };
+    RunStepSlice(kSliceSeconds, step, [this] {
+        // The owner advances its request right after this slice: waiting here would only hold it up.
+        if (m_WaitingForOwner)
+            return false;
+        SleepSeconds(kIdleWaitSeconds);
+        return true;
+    });
 }
 
 void IPSaveManager::priStep(KIpMgrReq& request)
@@ -217,7 +194,7 @@ void IPSaveManager::priOpen(KIpMgrReq& request)
                                                                    crop.left, crop.top, crop.right, crop.bottom)));
         return;
     }
-    m_PixelType = RowPixelType(request.m_OutputFormat);
+    m_PixelType = OutputPixelType(request.m_OutputFormat);
     if (request.m_SaveFileFormat == kSaveJPEG) {
         const int quality = static_cast<int>(std::min<KUInt32>(request.m_SaveValue, 100));
         m_pWriter = std::make_unique<KJPEGLineWriter>(request.m_SaveFileName, quality, false);

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "Manager/KIpmGeometry.h"
+
 namespace {
 
 constexpr KInt32 kStripRows = 100;
@@ -25,17 +27,7 @@ KSaveStrip PlanSaveStrip(KInt32 rowsTotal, KInt32 rowsWritten, KInt32 rowsAbove,
 void FitSaveSize(KInt32 imageWidth, KInt32 imageHeight, KInt32 outputWidth, KInt32 outputHeight,
                  KInt32& fittedWidth, KInt32& fittedHeight)
 {
-    fittedWidth = fittedHeight = 0;
-    if (imageWidth < 1 || imageHeight < 1 || outputWidth < 1 || outputHeight < 1)
-        return;
-    // outputHeight / outputWidth <= imageHeight / imageWidth, without the divisions.
-    if (static_cast<KInt64>(outputHeight) * imageWidth <= static_cast<KInt64>(imageHeight) * outputWidth) {
-        fittedHeight = outputHeight;
-        fittedWidth = static_cast<KInt32>(static_cast<KInt64>(outputHeight) * imageWidth / imageHeight);
-    } else {
-        fittedWidth = outputWidth;
-        fittedHeight = static_cast<KInt32>(static_cast<KInt64>(outputWidth) * imageHeight / imageWidth);
-    }
+    FitSize(imageWidth, imageHeight, outputWidth, outputHeight, fittedWidth, fittedHeight);
 }
 
 void TiffThumbnailBox(KInt32 cols, KInt32 rows, KInt32& boxWidth, KInt32& boxHeight)
