@@ -45,7 +45,12 @@ void ChromaBlurCoarseRow(KInt16* row, KInt32 r, double horizontalSpread, double 
                          const double limits[3], KInt32 spatial, const KInt16* reduced, KInt16* work, KInt32 columns,
                          const KColorLUT& lut);
 
-// What ChromaBlurCoarseRow does to the work rows for row r, without a row: called for r = 0 .. a - 1 it leaves
-// in work the state that the row call for r = a starts from, so that rows can be filtered from any row on.
-void ChromaBlurCoarseAdvance(KInt32 r, double horizontalSpread, double verticalSpread, const KInt16* reduced,
-                             KInt16* work, KInt32 columns);
+// The row call in its three parts, for callers that spread the rows over threads: the horizontal row of a block
+// row (work's second row, made at every fourth image row r from block row r / 4, and depending on nothing else),
+// the vertical row following it down one image row (work's first row, all zero before row 0), and the row
+// brought toward the vertical row (checked as the row call checks).
+void ChromaBlurCoarseHorizontal(KInt32 blockRow, double horizontalSpread, const KInt16* reduced,
+                                KInt16* horizontal, KInt32 columns);
+void ChromaBlurCoarseVertical(double verticalSpread, const KInt16* horizontal, KInt16* vertical, KInt32 columns);
+void ChromaBlurCoarseApply(KInt16* row, KInt32 r, const KInt16* vertical, const double limits[3], KInt32 spatial,
+                           KInt32 columns, const KColorLUT& lut);

@@ -510,7 +510,7 @@ void KStage2Steps::priColorNoise(KInt32 start)
 }
 
 // Step 9: chroma blur over a very large neighbourhood, from a 4 x 4-reduced image kept in the scratch rows
-// behind the two work rows; one pass.
+// behind the first two; one pass.
 void KStage2Steps::priCoarseChromaBlur()
 {
     const KStage2Settings& w = m_Settings;
@@ -527,17 +527,25 @@ void KStage2Steps::priCoarseChromaBlur()
 
     KInt16* reduced = priScratchRow(2);
     ChromaBlurReduce(m_Image, kCoarseSpread, reduced);
-    // Each row reads only itself and the work rows' state, which a band below the first brings to its first row
-    // by advancing it over the rows above.
+    // The horizontal rows, one per block row, depend on the reduced image alone and are made first, in bands;
+    // the vertical row runs down the image, each band bringing its own to the band's first row over the rows
+    // above (cheap next to the rows themselves).
+    const size_t samples = 3 * static_cast<size_t>(m_Columns);
+    const KInt32 blockRows = (m_Rows + 3) / 4;
+    std::vector<KInt16> horizontals(static_cast<size_t>(blockRows) * samples);
+    KRowBands(0, blockRows, kMinBandRows / 4).Run([&](int, KInt32 begin, KInt32 end) {
+        for (KInt32 block = begin; block < end; ++block)
+            ChromaBlurCoarseHorizontal(block, kCoarseSpread, reduced, horizontals.data() + block * samples, m_Columns);
+    });
     const KRowBands bands(0, m_Rows, kMinBandRows);
-    const size_t workSamples = 2 * 3 * static_cast<size_t>(m_Columns);  // two rows
-    std::vector<KInt16> works(static_cast<size_t>(bands.Count() - 1) * workSamples);
+    std::vector<KInt16> verticals(static_cast<size_t>(bands.Count()) * samples);
     bands.Run([&](int band, KInt32 begin, KInt32 end) {
-        KInt16* work = band == 0 ? priScratchRow(0) : works.data() + static_cast<size_t>(band - 1) * workSamples;
-        for (KInt32 r = 0; r < begin; ++r)
-            ChromaBlurCoarseAdvance(r, kCoarseSpread, kCoarseSpread, reduced, work, m_Columns);
-        for (KInt32 r = begin; r < end; ++r)
-            ChromaBlurCoarseRow(priRow(r), r, kCoarseSpread, kCoarseSpread, t, spatial, reduced, work, m_Columns, lut);
+        KInt16* vertical = verticals.data() + static_cast<size_t>(band) * samples;
+        for (KInt32 r = 0; r < end; ++r) {
+            ChromaBlurCoarseVertical(kCoarseSpread, horizontals.data() + (r >> 2) * samples, vertical, m_Columns);
+            if (r >= begin)
+                ChromaBlurCoarseApply(priRow(r), r, vertical, t, spatial, m_Columns, lut);
+        }
     });
 }
 

@@ -56,60 +56,51 @@ void ChromaBlurReduce(const KPixmapTemplate<KPixelClass48SRGB>& image, double sp
     }
 }
 
-void ChromaBlurCoarseAdvance(KInt32 r, double horizontalSpread, double verticalSpread, const KInt16* reduced,
-                             KInt16* work, KInt32 columns)
+void ChromaBlurCoarseHorizontal(KInt32 blockRow, double horizontalSpread, const KInt16* reduced,
+                                KInt16* horizontal, KInt32 columns)
 {
     if (columns <= 0)
         return;
+    // Right to left over the blocks, four steps per block, then left to right over the columns.
     const ptrdiff_t n = 3 * static_cast<ptrdiff_t>(columns);
-    KInt16* const vertical = work;
-    KInt16* const horizontal = work + n;
-
-    if (r % 4 == 0) {
-        // The horizontal row from block row r / 4: right to left over the blocks, four steps per block, then
-        // left to right over the columns.
-        if (r == 0)
-            std::memset(vertical, 0, static_cast<size_t>(n) * sizeof(KInt16));
-        const KInt64 k1 = RecursiveGain(1.0, horizontalSpread, 0x10000);
-        const KInt64 m1 = 0x10000 - k1;
-        const KInt32 nbc = (columns + 3) / 4;
-        const KInt16* blocks = reduced + 3 * static_cast<ptrdiff_t>(r >> 2) * nbc;
-        const KInt32 ncols = columns, icol0 = 4 * (nbc - 1);
-        KASSERT(icol0 < ncols);
-        for (int c = 0; c < 3; ++c) {
-            KInt64 v = 0;
-            for (KInt32 bj = nbc - 1; bj >= 0; --bj) {
-                const KInt64 a = k1 * blocks[3 * bj + c];
-                for (KInt32 i = 3; i >= 0; --i) {
-                    v = (a + m1 * v) >> 16;
-                    horizontal[3 * static_cast<ptrdiff_t>(std::min(4 * bj + i, columns - 1)) + c] = KSaturate16(v);
-                }
-            }
-            v = 0;
-            for (ptrdiff_t k = c; k < n; k += 3) {
-                v = (k1 * horizontal[k] + m1 * v) >> 16;
-                horizontal[k] = KSaturate16(v);
+    const KInt64 k1 = RecursiveGain(1.0, horizontalSpread, 0x10000);
+    const KInt64 m1 = 0x10000 - k1;
+    const KInt32 nbc = (columns + 3) / 4;
+    const KInt16* blocks = reduced + 3 * static_cast<ptrdiff_t>(blockRow) * nbc;
+    const KInt32 ncols = columns, icol0 = 4 * (nbc - 1);
+    KASSERT(icol0 < ncols);
+    for (int c = 0; c < 3; ++c) {
+        KInt64 v = 0;
+        for (KInt32 bj = nbc - 1; bj >= 0; --bj) {
+            const KInt64 a = k1 * blocks[3 * bj + c];
+            for (KInt32 i = 3; i >= 0; --i) {
+                v = (a + m1 * v) >> 16;
+                horizontal[3 * static_cast<ptrdiff_t>(std::min(4 * bj + i, columns - 1)) + c] = KSaturate16(v);
             }
         }
+        v = 0;
+        for (ptrdiff_t k = c; k < n; k += 3) {
+            v = (k1 * horizontal[k] + m1 * v) >> 16;
+            horizontal[k] = KSaturate16(v);
+        }
     }
+}
 
-    // The vertical row follows the horizontal one downward from row to row.
+void ChromaBlurCoarseVertical(double verticalSpread, const KInt16* horizontal, KInt16* vertical, KInt32 columns)
+{
     const KInt64 k2 = RecursiveGain(1.0, verticalSpread, 0x10000);
     const KInt64 m2 = 0x10000 - k2;
+    const ptrdiff_t n = 3 * static_cast<ptrdiff_t>(std::max(columns, 0));
     for (ptrdiff_t k = 0; k < n; ++k)
         vertical[k] = KSaturate16((k2 * horizontal[k] + m2 * vertical[k]) >> 16);
 }
 
-void ChromaBlurCoarseRow(KInt16* row, KInt32 r, double horizontalSpread, double verticalSpread,
-                         const double limits[3], KInt32 spatial, const KInt16* reduced, KInt16* work, KInt32 columns,
-                         const KColorLUT& lut)
+void ChromaBlurCoarseApply(KInt16* row, KInt32 r, const KInt16* vertical, const double limits[3], KInt32 spatial,
+                           KInt32 columns, const KColorLUT& lut)
 {
     if (columns <= 0 || !ChromaPassRuns("ChromaBlurCoarseRow", limits, spatial, r == 0))
         return;
-    ChromaBlurCoarseAdvance(r, horizontalSpread, verticalSpread, reduced, work, columns);
     const ptrdiff_t n = 3 * static_cast<ptrdiff_t>(columns);
-    const KInt16* const vertical = work;
-
     const KInt64 sp = spatial;
     const KInt64 inv = 0x10000 / sp;
     const KChromaCoring coring(lut);
@@ -126,4 +117,23 @@ void ChromaBlurCoarseRow(KInt16* row, KInt32 r, double horizontalSpread, double 
         }
         coring.Apply(row + k, xR, xG, xB, b[0], b[1], b[2]);
     }
+}
+
+void ChromaBlurCoarseRow(KInt16* row, KInt32 r, double horizontalSpread, double verticalSpread,
+                         const double limits[3], KInt32 spatial, const KInt16* reduced, KInt16* work, KInt32 columns,
+                         const KColorLUT& lut)
+{
+    if (columns <= 0 || !ChromaPassRuns("ChromaBlurCoarseRow", limits, spatial, r == 0))
+        return;
+    const ptrdiff_t n = 3 * static_cast<ptrdiff_t>(columns);
+    KInt16* const vertical = work;
+    KInt16* const horizontal = work + n;
+    if (r % 4 == 0) {
+        if (r == 0)
+            std::memset(vertical, 0, static_cast<size_t>(n) * sizeof(KInt16));
+        ChromaBlurCoarseHorizontal(r >> 2, horizontalSpread, reduced, horizontal, columns);
+    }
+    // The vertical row follows the horizontal one downward from row to row.
+    ChromaBlurCoarseVertical(verticalSpread, horizontal, vertical, columns);
+    ChromaBlurCoarseApply(row, r, vertical, limits, spatial, columns, lut);
 }
