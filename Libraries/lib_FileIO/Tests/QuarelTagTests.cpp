@@ -169,6 +169,24 @@ TEST(KQuarelTag, RoundTripKeepsEveryTypeAndReserialisesToTheSameBytes)
     EXPECT_EQ(again, withArray);
 }
 
+TEST(KQuarelTag, EmptyArrayItemRoundTrips)
+{
+    KQuarelTag empty;
+    auto form = Form(empty);
+    ASSERT_EQ(form.size(), 68u);
+    form.resize(68 + 12);
+    PutWord(form, 4, static_cast<uint32_t>(form.size()));
+    PutWord(form, 64, 1);
+    PutWord(form, 68, KQuarelKey("rawh"));
+    PutWord(form, 72, static_cast<uint32_t>(form.size()));
+    PutWord(form, 76, 0);
+
+    KQuarelTag back;
+    ASSERT_TRUE(back.SetBuffer(form.data(), form.size()));
+    ASSERT_EQ(back.GetItems().size(), 1u);
+    EXPECT_EQ(Form(back), form);
+}
+
 TEST(KQuarelTag, EntriesOfWrongSizeOrUnknownKeyAreSkipped)
 {
     KQuarelTag tag;

@@ -212,7 +212,10 @@ bool KQuarelTag::GetBuffer(std::vector<uint8_t>& buffer, bool scramble)
             Store64(data, bits);
             break;
         }
-        default: std::memcpy(data, item.bytes.data(), std::min<size_t>(item.bytes.size(), item.size)); break;
+        default:
+            if (!item.bytes.empty())
+                std::memcpy(data, item.bytes.data(), std::min<size_t>(item.bytes.size(), item.size));
+            break;
         }
         offset += item.size;
     }
