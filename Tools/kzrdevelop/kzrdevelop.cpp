@@ -26,8 +26,16 @@
 #include "KTextFunctions.h"
 #include "KTiffLineWriter.h"
 #include "KzrCommandLine.h"
+#include "KzrImages.h"
 
 namespace {
+
+using kzrsynth::DecodeImage;
+using kzrsynth::FirstImageOfType;
+using ImageHolder = kzrsynth::OwnedImage;
+
+using kzrsynth::FloatColumn;
+using kzrsynth::IntMatrix;
 
 const char* kUsage =
     "usage: kzrdevelop --in FILE.kzr --out OUT.tif [options]\n"
@@ -57,28 +65,8 @@ struct Options {
 };
 
 // An image of the program's own, released when it goes.
-struct ImageHolder {
-    ImageHolder(KInt32 width, KInt32 height, int pixelType) : image(new KImage(width, height, pixelType, 4)) {}
-    ~ImageHolder() { image->Release(); }
-    ImageHolder(const ImageHolder&) = delete;
-    ImageHolder& operator=(const ImageHolder&) = delete;
-    KPixmap* Pixmap() const { return image->GetPixmap(); }
-    KImage* image;
-};
 
-KIDataMatrix* Floats(std::vector<double> values)
-{
-    auto* m = new KDataMatrixTemplate<FloatClass>(static_cast<int32_t>(values.size()), 1);
-    std::copy(values.begin(), values.end(), m->Elements());
-    return m;
-}
 
-KIDataMatrix* Ints(std::vector<int32_t> values, int32_t rows, int32_t columns)
-{
-    auto* m = new KDataMatrixTemplate<Int32Class>(rows, columns);
-    std::copy(values.begin(), values.end(), m->Elements());
-    return m;
-}
 
 // Runs one request on the engine's worker, polling as an owner does; throws with the engine's message when
 // the stage does not finish.
@@ -98,31 +86,7 @@ void Run(KIPEngine2& engine, KIPEngineRequest& request, const char* name, const 
     request.FreeParams();
 }
 
-// The first image of a section type, or -1.
-int FindImage(KQrlbImageReader& reader, KUInt32 type)
-{
-    for (int i = 0; i < reader.GetNumImages(); ++i) {
-        KQrlbSize size;
-        int pixelType = 0;
-        KUInt32 imageType = 0;
-        reader.GetImageInfo(i, size, pixelType, imageType);
-        if (imageType == type)
-            return i;
-    }
-    return -1;
-}
 
-std::unique_ptr<ImageHolder> ReadImage(KQrlbImageReader& reader, int index)
-{
-    KQrlbSize size;
-    int pixelType = 0;
-    KUInt32 imageType = 0;
-    reader.GetImageInfo(index, size, pixelType, imageType);
-    auto holder = std::make_unique<ImageHolder>(size.columns, size.rows, pixelType);
-    if (!reader.GetImage(index, holder->Pixmap(), nullptr, nullptr))
-        throw std::runtime_error("image read cancelled");
-    return holder;
-}
 
 int Develop(const Options& o)
 {
@@ -156,12 +120,12 @@ int Develop(const Options& o)
     const long rotation = o.haveRotation ? o.rotation : reader.GetRotation();
 
     // Stage 1 (or the file's dark-subtracted frame in its place).
-    const int rawIndex = FindImage(reader, KQrlb::kImageRaw), darkIndex = FindImage(reader, KQrlb::kImageDark);
-    const int subtractedIndex = FindImage(reader, KQrlb::kImageDarkSubtracted);
+    const int rawIndex = FirstImageOfType(reader, KQrlb::kImageRaw), darkIndex = FirstImageOfType(reader, KQrlb::kImageDark);
+    const int subtractedIndex = FirstImageOfType(reader, KQrlb::kImageDarkSubtracted);
     KIPEngine2 engine;
     std::unique_ptr<ImageHolder> stage1;
     if (rawIndex >= 0 && darkIndex >= 0) {
-        const std::unique_ptr<ImageHolder> raw = ReadImage(reader, rawIndex), dark = ReadImage(reader, darkIndex);
+        const std::unique_ptr<ImageHolder> raw = DecodeImage(reader, rawIndex), dark = DecodeImage(reader, darkIndex);
         stage1 = std::make_unique<ImageHolder>(raw->Pixmap()->GetWidth(), raw->Pixmap()->GetHeight(),
                                                kPixelType48SRGB);
         KIPEngineRequest request;
@@ -172,7 +136,7 @@ int Develop(const Options& o)
         request.AddPixmap(u"OUTIMAGE", stage1->Pixmap());
         Run(engine, request, "stage 1", o);
     } else if (subtractedIndex >= 0) {
-        stage1 = ReadImage(reader, subtractedIndex);
+        stage1 = DecodeImage(reader, subtractedIndex);
         if (!o.quiet)
             std::printf("stage 1    the file's dark-subtracted frame\n");
     } else {
@@ -193,10 +157,10 @@ int Develop(const Options& o)
         request.AddCamdata(u"CAMBDATA", &camdata);
         request.AddText(u"WB_DESC", whiteBalance.c_str());
         request.AddPixmap(u"TEMPDATA", scratch.Pixmap());
-        request.AddMatrix(u"ISO", Floats({double(iso)}));
-        request.AddMatrix(u"EXPTIME", Floats({double(exposure)}));
+        request.AddMatrix(u"ISO", FloatColumn({double(iso)}));
+        request.AddMatrix(u"EXPTIME", FloatColumn({double(exposure)}));
         request.AddMatrix(u"AUTOADJUSTOUT", new KDataMatrixTemplate<FloatClass>(8, 1, automatic.data()));
-        request.AddMatrix(u"OVERRIDERGBNEUTRAL", Floats({0, 0, 0}));
+        request.AddMatrix(u"OVERRIDERGBNEUTRAL", FloatColumn({0, 0, 0}));
         request.m_Resume[0] = kStage1Mark;
         Run(engine, request, "stage 2", o);
     }
@@ -222,10 +186,10 @@ int Develop(const Options& o)
         KIPEngineRequest request;
         request.m_Kind = kEngineStage3;
         request.AddPixmap(u"STAGE2IMAGE", image);
-        request.AddMatrix(u"OUTSIZE", Ints({outWidth, outHeight}, 2, 1));
-        request.AddMatrix(u"CROPRECT", Ints({0, 0, outWidth, outHeight}, 2, 2));
-        request.AddMatrix(u"ROTATION", Ints({KInt32(rotation)}, 1, 1));
-        request.AddMatrix(u"EXPECTEDIMAGESIZE", Ints({pictureWidth, pictureHeight}, 2, 1));
+        request.AddMatrix(u"OUTSIZE", IntMatrix({outWidth, outHeight}, 2, 1));
+        request.AddMatrix(u"CROPRECT", IntMatrix({0, 0, outWidth, outHeight}, 2, 2));
+        request.AddMatrix(u"ROTATION", IntMatrix({KInt32(rotation)}, 1, 1));
+        request.AddMatrix(u"EXPECTEDIMAGESIZE", IntMatrix({pictureWidth, pictureHeight}, 2, 1));
         request.AddCamdata(u"CAMBDATA", &camdata);
         request.AddPixmap(u"TEMPDATA", scratch.Pixmap());
         request.AddPixmap(u"OUTIMAGE", stage3.Pixmap());
@@ -244,8 +208,8 @@ int Develop(const Options& o)
         KIPEngineRequest request;
         request.m_Kind = kEngineToneLUT;
         request.AddMatrix(u"OUTLUT", new KDataMatrixTemplate<Int16Class>(65536, 3, toneTable.data()));
-        request.AddMatrix(u"ADJUSTMENTS", Floats(tone));
-        request.AddMatrix(u"COLORADJUST", Floats(colour));
+        request.AddMatrix(u"ADJUSTMENTS", FloatColumn(tone));
+        request.AddMatrix(u"COLORADJUST", FloatColumn(colour));
         Run(engine, request, "tone curve", o);
     }
     const int outType = o.bits == 16 ? kPixelType48RGB : kPixelType24RGB;
@@ -256,8 +220,8 @@ int Develop(const Options& o)
         request.AddPixmap(u"STAGE3IMAGE", stage3.Pixmap());
         request.AddPixmap(u"STAGE3IMAGEL", stage3L.Pixmap());
         request.AddMatrix(u"TONELUT", new KDataMatrixTemplate<Int16Class>(65536, 3, toneTable.data()));
-        request.AddMatrix(u"ADJUSTMENTS", Floats({0.0, o.automatic ? automatic[4] : 0.0}));
-        request.AddMatrix(u"OUTCOLORSPACE", Ints({o.colorSpace}, 1, 1));
+        request.AddMatrix(u"ADJUSTMENTS", FloatColumn({0.0, o.automatic ? automatic[4] : 0.0}));
+        request.AddMatrix(u"OUTCOLORSPACE", IntMatrix({o.colorSpace}, 1, 1));
         request.AddPixmap(u"OUTIMAGE", output.Pixmap());
         Run(engine, request, "stage 4", o);
     }

@@ -31,6 +31,7 @@
 #include "KStorage.h"
 #include "KTextFunctions.h"
 #include "KTiffLineWriter.h"
+#include "KzrImages.h"
 #include "KzrNegative.h"
 #include "KzrStandard.h"
 
@@ -38,20 +39,20 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using Image = kzrsynth::OwnedImage;
+using kzrsynth::FirstImageOfType;
+
+using kzrsynth::FloatColumn;
+using kzrsynth::IntMatrix;
+
+std::unique_ptr<Image> Decode(KQrlbImageReader& reader, KUInt32 type)
+{
+    return kzrsynth::DecodeImage(reader, FirstImageOfType(reader, type));
+}
+
 constexpr KUInt32 kCacheBudget = 1024u << 20;
 
 // An image of the program's own, released when it goes.
-class Image {
-public:
-    Image(KInt32 width, KInt32 height, int pixelType) : m_pImage(new KImage(width, height, pixelType, 4)) {}
-    ~Image() { m_pImage->Release(); }
-    Image(const Image&) = delete;
-    Image& operator=(const Image&) = delete;
-    KPixmap* Pixmap() const { return m_pImage->GetPixmap(); }
-
-private:
-    KImage* m_pImage;
-};
 
 // The storage classes and the cache, set up once as the program sets them up.
 void SetUpProgram()
@@ -142,44 +143,9 @@ struct Development {
     KRect active;
 };
 
-int FindImage(KQrlbImageReader& reader, KUInt32 type)
-{
-    for (int i = 0; i < reader.GetNumImages(); ++i) {
-        KQrlbSize size;
-        int pixelType = 0;
-        KUInt32 imageType = 0;
-        reader.GetImageInfo(i, size, pixelType, imageType);
-        if (imageType == type)
-            return i;
-    }
-    return -1;
-}
 
-std::unique_ptr<Image> Decode(KQrlbImageReader& reader, KUInt32 type)
-{
-    const int index = FindImage(reader, type);
-    KQrlbSize size;
-    int pixelType = 0;
-    KUInt32 imageType = 0;
-    reader.GetImageInfo(index, size, pixelType, imageType);
-    auto image = std::make_unique<Image>(size.columns, size.rows, pixelType);
-    reader.GetImage(index, image->Pixmap(), nullptr, nullptr);
-    return image;
-}
 
-KIDataMatrix* Ints(std::vector<int32_t> values, int32_t rows, int32_t columns)
-{
-    auto* m = new KDataMatrixTemplate<Int32Class>(rows, columns);
-    std::copy(values.begin(), values.end(), m->Elements());
-    return m;
-}
 
-KIDataMatrix* Floats(std::vector<double> values)
-{
-    auto* m = new KDataMatrixTemplate<FloatClass>(static_cast<int32_t>(values.size()), 1);
-    std::copy(values.begin(), values.end(), m->Elements());
-    return m;
-}
 
 bool Run(KIPEngineRequest& request)
 {
@@ -204,10 +170,10 @@ void Stage2(Development& d, KIPEngineRequest& r)
     r.AddCamdata(u"CAMBDATA", d.camdata.get());
     r.AddText(u"WB_DESC", u"Auto");
     r.AddPixmap(u"TEMPDATA", d.scratch->Pixmap());
-    r.AddMatrix(u"ISO", Floats({100}));
-    r.AddMatrix(u"EXPTIME", Floats({100}));
+    r.AddMatrix(u"ISO", FloatColumn({100}));
+    r.AddMatrix(u"EXPTIME", FloatColumn({100}));
     r.AddMatrix(u"AUTOADJUSTOUT", new KDataMatrixTemplate<FloatClass>(8, 1, d.automatic));
-    r.AddMatrix(u"OVERRIDERGBNEUTRAL", Floats({-1, -1, -1}));
+    r.AddMatrix(u"OVERRIDERGBNEUTRAL", FloatColumn({-1, -1, -1}));
     r.m_Resume[0] = kStage1Mark;
 }
 
@@ -216,10 +182,10 @@ void Stage3(Development& d, KIPEngineRequest& r)
     const KInt32 w = d.active.Width(), h = d.active.Height();
     r.m_Kind = kEngineStage3;
     r.AddPixmap(u"STAGE2IMAGE", d.frame->Pixmap());
-    r.AddMatrix(u"OUTSIZE", Ints({w, h}, 2, 1));
-    r.AddMatrix(u"CROPRECT", Ints({0, 0, w, h}, 2, 2));
-    r.AddMatrix(u"ROTATION", Ints({0}, 1, 1));
-    r.AddMatrix(u"EXPECTEDIMAGESIZE", Ints({w, h}, 2, 1));
+    r.AddMatrix(u"OUTSIZE", IntMatrix({w, h}, 2, 1));
+    r.AddMatrix(u"CROPRECT", IntMatrix({0, 0, w, h}, 2, 2));
+    r.AddMatrix(u"ROTATION", IntMatrix({0}, 1, 1));
+    r.AddMatrix(u"EXPECTEDIMAGESIZE", IntMatrix({w, h}, 2, 1));
     r.AddCamdata(u"CAMBDATA", d.camdata.get());
     r.AddPixmap(u"TEMPDATA", d.scratch->Pixmap());
     r.AddPixmap(u"OUTIMAGE", d.stage3->Pixmap());
@@ -230,8 +196,8 @@ void ToneLUT(Development& d, KIPEngineRequest& r)
 {
     r.m_Kind = kEngineToneLUT;
     r.AddMatrix(u"OUTLUT", new KDataMatrixTemplate<Int16Class>(65536, 3, d.tone.data()));
-    r.AddMatrix(u"ADJUSTMENTS", Floats({0, 0, 0, 0}));
-    r.AddMatrix(u"COLORADJUST", Floats({1, 1, 1}));
+    r.AddMatrix(u"ADJUSTMENTS", FloatColumn({0, 0, 0, 0}));
+    r.AddMatrix(u"COLORADJUST", FloatColumn({1, 1, 1}));
 }
 
 void Stage4(Development& d, KIPEngineRequest& r, const Image& output)
@@ -240,8 +206,8 @@ void Stage4(Development& d, KIPEngineRequest& r, const Image& output)
     r.AddPixmap(u"STAGE3IMAGE", d.stage3->Pixmap());
     r.AddPixmap(u"STAGE3IMAGEL", d.detail->Pixmap());
     r.AddMatrix(u"TONELUT", new KDataMatrixTemplate<Int16Class>(65536, 3, d.tone.data()));
-    r.AddMatrix(u"ADJUSTMENTS", Floats({0, 0}));
-    r.AddMatrix(u"OUTCOLORSPACE", Ints({2}, 1, 1));
+    r.AddMatrix(u"ADJUSTMENTS", FloatColumn({0, 0}));
+    r.AddMatrix(u"OUTCOLORSPACE", IntMatrix({2}, 1, 1));
     r.AddPixmap(u"OUTIMAGE", output.Pixmap());
 }
 
@@ -291,8 +257,8 @@ void BM_Decode(benchmark::State& state)
 {
     Development& d = Developed(state);
     for (auto _ : state) {
-        d.reader.GetImage(FindImage(d.reader, KQrlb::kImageRaw), d.raw->Pixmap(), nullptr, nullptr);
-        d.reader.GetImage(FindImage(d.reader, KQrlb::kImageDark), d.dark->Pixmap(), nullptr, nullptr);
+        d.reader.GetImage(FirstImageOfType(d.reader, KQrlb::kImageRaw), d.raw->Pixmap(), nullptr, nullptr);
+        d.reader.GetImage(FirstImageOfType(d.reader, KQrlb::kImageDark), d.dark->Pixmap(), nullptr, nullptr);
     }
     CountPixels(state);
 }

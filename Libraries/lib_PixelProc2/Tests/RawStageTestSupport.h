@@ -13,7 +13,7 @@
 #include "KRowCorrections.h"
 #include "KVectorKernels.h"
 // By its path: the benchmarks include this header without the test support folder on their include path.
-#include "../../../tests/support/Include/LumoOwnedPixmap.h"
+#include "LumoOwnedPixmap.h"
 
 namespace rawstage {
 
