@@ -22,7 +22,7 @@
 
 namespace {
 
-struct ProfileSpec {
+struct ProfileRecipe {
     int colorSpace;
     const char* description;
     const char* fileName;
@@ -31,7 +31,7 @@ struct ProfileSpec {
     double gamma;          // 0: the sRGB curve as a 1024-entry table
 };
 
-const ProfileSpec kProfiles[] = {
+const ProfileRecipe kProfiles[] = {
     {2, "sRGB IEC61966-2.1", "srgb", kPcsWhitePointD65, {0.95045, 1.0, 1.08905}, 0.0},
     {3, "Adobe RGB (1998)", "adobergb1998", kPcsWhitePointD65, {0.95045, 1.0, 1.08905}, 2.19921875},
     {4, "Apple RGB", "applergb", kPcsWhitePointD65, {0.95045, 1.0, 1.08905}, 1.80078125},
@@ -78,21 +78,21 @@ bool WriteText(cmsHPROFILE profile, cmsTagSignature tag, const char* text)
     return ok;
 }
 
-std::vector<uint8_t> BuildProfile(cmsContext context, const ProfileSpec& spec)
+std::vector<uint8_t> BuildProfile(cmsContext context, const ProfileRecipe& recipe)
 {
     KMatrix3x3 toRGB;
-    CreateColorSpaceWhitePoint(toRGB, spec.colorSpace, spec.matrixWhitePoint);
+    CreateColorSpaceWhitePoint(toRGB, recipe.colorSpace, recipe.matrixWhitePoint);
     const KMatrix3x3 toXYZ = Invert3x3(toRGB);
     const cmsCIExyYTRIPLE primaries = {
         Chromaticity(toXYZ[0], toXYZ[3], toXYZ[6]),
         Chromaticity(toXYZ[1], toXYZ[4], toXYZ[7]),
         Chromaticity(toXYZ[2], toXYZ[5], toXYZ[8]),
     };
-    const cmsCIEXYZ whiteXYZ = {spec.white[0], spec.white[1], spec.white[2]};
+    const cmsCIEXYZ whiteXYZ = {recipe.white[0], recipe.white[1], recipe.white[2]};
     cmsCIExyY white;
     cmsXYZ2xyY(&white, &whiteXYZ);
 
-    cmsToneCurve* curve = spec.gamma > 0.0 ? cmsBuildGamma(context, spec.gamma) : SRGBCurve(context);
+    cmsToneCurve* curve = recipe.gamma > 0.0 ? cmsBuildGamma(context, recipe.gamma) : SRGBCurve(context);
     cmsToneCurve* curves[3] = {curve, curve, curve};
     cmsHPROFILE profile = curve != nullptr ? cmsCreateRGBProfileTHR(context, &white, &primaries, curves) : nullptr;
     cmsFreeToneCurve(curve);
@@ -102,7 +102,7 @@ std::vector<uint8_t> BuildProfile(cmsContext context, const ProfileSpec& spec)
     cmsSetProfileVersion(profile, 2.1);
     cmsSetDeviceClass(profile, cmsSigDisplayClass);
     cmsSetHeaderRenderingIntent(profile, INTENT_PERCEPTUAL);
-    bool ok = WriteText(profile, cmsSigProfileDescriptionTag, spec.description) &&
+    bool ok = WriteText(profile, cmsSigProfileDescriptionTag, recipe.description) &&
               WriteText(profile, cmsSigCopyrightTag, kCopyright) &&
               cmsWriteTag(profile, cmsSigMediaWhitePointTag, &whiteXYZ);
     // A version 2 profile carries no chromatic adaptation tag (a version 4 tag).
@@ -144,11 +144,11 @@ bool WriteSource(const char* path, const std::vector<std::vector<uint8_t>>& prof
         out += "\n};\n";
     }
     out += "}  // namespace\n\nconst KICCProfile kBuiltInICCProfiles[] = {\n";
-    for (const ProfileSpec& spec : kProfiles) {
-        std::snprintf(line, sizeof line, "    {%d, \"", spec.colorSpace);
+    for (const ProfileRecipe& recipe : kProfiles) {
+        std::snprintf(line, sizeof line, "    {%d, \"", recipe.colorSpace);
         out += line;
-        out += spec.description;
-        std::snprintf(line, sizeof line, "\", kProfile%d, sizeof kProfile%d},\n", spec.colorSpace, spec.colorSpace);
+        out += recipe.description;
+        std::snprintf(line, sizeof line, "\", kProfile%d, sizeof kProfile%d},\n", recipe.colorSpace, recipe.colorSpace);
         out += line;
     }
     out += "};\nconst int kBuiltInICCProfileCount = sizeof kBuiltInICCProfiles / sizeof kBuiltInICCProfiles[0];\n";
@@ -192,10 +192,10 @@ int main(int argc, char** argv)
     }
     cmsSetLogErrorHandlerTHR(context, LogError);
     std::vector<std::vector<uint8_t>> profiles;
-    for (const ProfileSpec& spec : kProfiles) {
-        profiles.push_back(BuildProfile(context, spec));
+    for (const ProfileRecipe& recipe : kProfiles) {
+        profiles.push_back(BuildProfile(context, recipe));
         if (profiles.back().empty()) {
-            std::fprintf(stderr, "iccgen: cannot build the profile \"%s\"\n", spec.description);
+            std::fprintf(stderr, "iccgen: cannot build the profile \"%s\"\n", recipe.description);
             cmsDeleteContext(context);
             return 1;
         }

@@ -123,18 +123,18 @@ int main(int argc, char** argv)
             std::ifstream in(camfFile, std::ios::binary);
             if (!in)
                 throw std::runtime_error("cannot read " + camfFile);
-            kzrsynth::CamSpec cam;
+            kzrsynth::CamFileLayout cam;
             cam.type = static_cast<uint32_t>(camfType);
             cam.payload.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
             o.cams.push_back(std::move(cam));
             o.calibration = true;
         }
-        kzrsynth::FileSpec spec = edgeCases ? kzrsynth::EdgeCaseSpec(o.seed) : kzrsynth::StandardSpec(o);
+        kzrsynth::FileLayout layout = edgeCases ? kzrsynth::EdgeCaseLayout(o.seed) : kzrsynth::StandardLayout(o);
         if (haveWhiteBalance)
-            spec.whiteBalance = whiteBalance;
-        spec.rotation = static_cast<uint32_t>(rotation);
-        spec.markBits = static_cast<uint32_t>(marks);
-        const kzrsynth::BuiltFile file = kzrsynth::BuildNegative(spec, damage);
+            layout.whiteBalance = whiteBalance;
+        layout.rotation = static_cast<uint32_t>(rotation);
+        layout.markBits = static_cast<uint32_t>(marks);
+        const kzrsynth::BuiltFile file = kzrsynth::BuildNegative(layout, damage);
         kzrsynth::WriteFileAtomically(out, file.bytes);
         if (!expectedDir.empty()) {
             std::filesystem::create_directories(expectedDir);

@@ -32,7 +32,7 @@ const kzrsynth::BuiltFile& FrameFile(uint32_t format)
     kzrsynth::SceneParams scene;
     scene.width = kWidth;
     scene.height = kHeight;
-    kzrsynth::ImageSpec im;
+    kzrsynth::ImageLayout im;
     im.format = format;
     switch (format) {
     case KQrlb::kFormatDelta10:
@@ -46,9 +46,9 @@ const kzrsynth::BuiltFile& FrameFile(uint32_t format)
     default:
         im.plane = kzrsynth::RenderRaw(scene);
     }
-    kzrsynth::FileSpec spec;
-    spec.images.push_back(std::move(im));
-    return files.emplace(format, kzrsynth::BuildFile(spec)).first->second;
+    kzrsynth::FileLayout layout;
+    layout.images.push_back(std::move(im));
+    return files.emplace(format, kzrsynth::BuildFile(layout)).first->second;
 }
 
 struct Target : kzrsynth::OwnedPixmap {
@@ -107,7 +107,7 @@ void BM_GenerateCameraFile(benchmark::State& state)
     o.subtractedFormat = static_cast<int>(state.range(0));
     o.rawFormat = 4;
     for (auto _ : state)
-        benchmark::DoNotOptimize(kzrsynth::BuildFile(kzrsynth::StandardSpec(o)).bytes.data());
+        benchmark::DoNotOptimize(kzrsynth::BuildFile(kzrsynth::StandardLayout(o)).bytes.data());
     Rate(state);
 }
 BENCHMARK(BM_GenerateCameraFile)->Arg(6)->Unit(benchmark::kMillisecond);

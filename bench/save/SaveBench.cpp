@@ -108,7 +108,7 @@ const fs::path& RawFile(KInt32 width, KInt32 height)
         o.width = width;
         o.height = height;
         o.defaultCalibration.on = true;
-        const kzrsynth::BuiltFile file = kzrsynth::BuildNegative(kzrsynth::StandardSpec(o), {});
+        const kzrsynth::BuiltFile file = kzrsynth::BuildNegative(kzrsynth::StandardLayout(o), {});
         path = Folder() / ("scene-" + std::to_string(width) + ".kzr");
         kzrsynth::WriteFileAtomically(path.string(), file.bytes);
     }

@@ -10,22 +10,22 @@
 
 using namespace KQrlb;
 using kzrsynth::BuildFile;
-using kzrsynth::FileSpec;
-using kzrsynth::ImageSpec;
+using kzrsynth::FileLayout;
+using kzrsynth::ImageLayout;
 using kzrsynth::Plane;
 
 namespace {
 
 // A file holding one image.
-FileSpec OneImage(uint32_t format, Plane plane, uint32_t imageType = kImageRaw)
+FileLayout OneImage(uint32_t format, Plane plane, uint32_t imageType = kImageRaw)
 {
-    FileSpec spec;
-    ImageSpec im;
+    FileLayout layout;
+    ImageLayout im;
     im.format = format;
     im.imageType = imageType;
     im.plane = std::move(plane);
-    spec.images.push_back(std::move(im));
-    return spec;
+    layout.images.push_back(std::move(im));
+    return layout;
 }
 
 // Content fitting a format: the scene's raw frame, its dark-subtracted frame or its preview.
@@ -84,7 +84,7 @@ INSTANTIATE_TEST_SUITE_P(Formats, FormatRoundTrip,
 
 TEST_F(RawTest, EdgeCaseFileDecodesExactly)
 {
-    const kzrsynth::BuiltFile f = BuildFile(kzrsynth::EdgeCaseSpec(9));
+    const kzrsynth::BuiltFile f = BuildFile(kzrsynth::EdgeCaseLayout(9));
     KQrlbImageReader reader(Mem(f.bytes));
     ASSERT_EQ(reader.GetNumImages(), 8);
     for (int i = 0; i < 8; ++i)
@@ -144,10 +144,10 @@ TEST_F(RawTest, DeltaCodeWordsAddTableEntriesPerChannel)
 {
     // Targets 5, 5, 5 with table entry 1 = 5: the word holds code 1 three times, 0x00100401.
     Plane plane(1, 1, 5);
-    FileSpec spec = OneImage(kFormatDelta10, plane, kImageDarkSubtracted);
-    spec.images[0].deltaTable.assign(1024, 0);
-    spec.images[0].deltaTable[1] = 5;
-    const kzrsynth::BuiltFile f = BuildFile(spec);
+    FileLayout layout = OneImage(kFormatDelta10, plane, kImageDarkSubtracted);
+    layout.images[0].deltaTable.assign(1024, 0);
+    layout.images[0].deltaTable[1] = 5;
+    const kzrsynth::BuiltFile f = BuildFile(layout);
     EXPECT_EQ(ReadLE32(f.images[0].data.data() + 2048), 0x00100401u);
     KQrlbImageReader reader(Mem(f.bytes));
     const std::vector<uint8_t> px = DecodeImage(reader, 0);
@@ -256,7 +256,7 @@ TEST_F(RawTest, PixmapsThatDoNotFitAreRefused)
     ExpectThrowText<KExceptionQrlbReader>([&] { reader.GetImage(0, OwnedPixmap(16, 8, 4).pixmap, nullptr, nullptr); },
                                           "GetImage() : pixmap has incompatible pixel type");
     // Rows stored 8 bytes longer than the pixels need do not fit a pixmap whose rows are exactly that long.
-    FileSpec padded = OneImage(kFormat48, Content(kFormat48, 8, 4, 1));
+    FileLayout padded = OneImage(kFormat48, Content(kFormat48, 8, 4, 1));
     padded.images[0].rowSize = 8 * 6 + 8;
     KQrlbImageReader paddedReader(Mem(BuildFile(padded).bytes));
     ExpectThrowText<KExceptionQrlbReader>(
@@ -333,8 +333,8 @@ TEST_F(RawTest, DamagedHuffmanImagesEndInExceptions)
     }
 
     // Coded rows whose size is not a multiple of 4.
-    kzrsynth::FileSpec spec = OneImage(kFormatHuffman8, Content(kFormatHuffman8, 8, 2, 1), kImageViewable);
-    kzrsynth::BuiltFile odd = BuildFile(spec);
+    kzrsynth::FileLayout layout = OneImage(kFormatHuffman8, Content(kFormatHuffman8, 8, 2, 1), kImageViewable);
+    kzrsynth::BuiltFile odd = BuildFile(layout);
     const kzrsynth::SectionInfo* s = odd.FindSection(kTypeImag);
     std::vector<uint8_t> b = odd.bytes;
     b.insert(b.begin() + long(s->offset + s->length), 0);  // one more byte in the section, before the directory
@@ -368,8 +368,8 @@ void ReadEverything(KQrlbImageReader& reader)
 
 TEST_F(RawTest, EveryTruncationEndsInAnException)
 {
-    kzrsynth::FileSpec spec = kzrsynth::EdgeCaseSpec(5);
-    const std::vector<uint8_t> whole = BuildFile(spec).bytes;
+    kzrsynth::FileLayout layout = kzrsynth::EdgeCaseLayout(5);
+    const std::vector<uint8_t> whole = BuildFile(layout).bytes;
     {
         KQrlbImageReader reader(Mem(whole));
         ReadEverything(reader);
@@ -385,7 +385,7 @@ TEST_F(RawTest, EveryTruncationEndsInAnException)
 
 TEST_F(RawTest, CorruptedBytesEndInAnswersOrExceptions)
 {
-    const std::vector<uint8_t> whole = BuildFile(kzrsynth::EdgeCaseSpec(6)).bytes;
+    const std::vector<uint8_t> whole = BuildFile(kzrsynth::EdgeCaseLayout(6)).bytes;
     uint32_t state = 12345;
     for (int round = 0; round < 400; ++round) {
         std::vector<uint8_t> bytes = whole;

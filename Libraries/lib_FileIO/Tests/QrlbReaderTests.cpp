@@ -11,25 +11,25 @@
 using namespace KQrlb;
 using kzrsynth::BuildFile;
 using kzrsynth::BuildNegative;
-using kzrsynth::FileSpec;
+using kzrsynth::FileLayout;
 using kzrsynth::Negative;
 
 namespace {
 
-FileSpec SmallSpec(uint32_t version = kVersion22)
+FileLayout SmallLayout(uint32_t version = kVersion22)
 {
     kzrsynth::StandardOptions o;
     o.width = 16;
     o.height = 8;
     o.version = version;
-    return kzrsynth::StandardSpec(o);
+    return kzrsynth::StandardLayout(o);
 }
 
-std::vector<uint8_t> Damaged(Negative kind, FileSpec spec = SmallSpec())
+std::vector<uint8_t> Damaged(Negative kind, FileLayout layout = SmallLayout())
 {
     kzrsynth::NegativeCase c;
     c.kind = kind;
-    return BuildNegative(spec, c).bytes;
+    return BuildNegative(layout, c).bytes;
 }
 
 // Every pair of a tree, "key=value", in order.
@@ -43,14 +43,14 @@ std::vector<std::string> Pairs(const KPropTree& tree)
 
 TEST_F(RawTest, HeaderFieldsComeAsWritten)
 {
-    FileSpec spec = SmallSpec();
-    spec.markBits = 0x80000005u;
-    spec.rotation = 270;
-    spec.whiteBalance = "Sunlight";
-    spec.identifierGiven = true;
+    FileLayout layout = SmallLayout();
+    layout.markBits = 0x80000005u;
+    layout.rotation = 270;
+    layout.whiteBalance = "Sunlight";
+    layout.identifierGiven = true;
     for (int i = 0; i < 16; ++i)
-        spec.identifier[size_t(i)] = static_cast<uint8_t>(i);
-    KQrlbImageReader reader(Disk(BuildFile(spec).bytes));
+        layout.identifier[size_t(i)] = static_cast<uint8_t>(i);
+    KQrlbImageReader reader(Disk(BuildFile(layout).bytes));
     KInt32 columns = 0, rows = 0;
     reader.GetDimensions(columns, rows);
     EXPECT_EQ(columns, 16);
@@ -58,7 +58,7 @@ TEST_F(RawTest, HeaderFieldsComeAsWritten)
     EXPECT_EQ(reader.GetMarkBits(), 0x80000005u);
     EXPECT_EQ(reader.GetRotation(), 270);
     EXPECT_STREQ(reader.GetWhiteBalance(), "Sunlight");
-    EXPECT_EQ(std::memcmp(reader.GetUniqueIdentifier(), spec.identifier.data(), 16), 0);
+    EXPECT_EQ(std::memcmp(reader.GetUniqueIdentifier(), layout.identifier.data(), 16), 0);
     EXPECT_EQ(reader.GetNumImages(), 3);
     EXPECT_EQ(reader.GetNumCamFiles(), 1);
 }
@@ -71,7 +71,7 @@ TEST_F(RawTest, VersionWordsAreAcceptedByMajorNumber)
     } cases[] = {{0x00020007u, true}, {kVersion10, true}, {kVersion20, true},
                  {0x00030000u, false}, {0x00010000u, false}, {0x00302E32u, false}};
     for (const auto& c : cases) {
-        std::vector<uint8_t> bytes = BuildFile(SmallSpec()).bytes;
+        std::vector<uint8_t> bytes = BuildFile(SmallLayout()).bytes;
         WriteLE32(bytes.data() + kOffVersion, c.version);
         const KWString url = Mem(bytes);
         if (c.accepted) {
@@ -88,7 +88,7 @@ TEST_F(RawTest, OpenFailuresNameTheFile)
     ExpectThrowText<KExceptionNotAQrlb>([&] { KQrlbImageReader r(bad); }, bad.GetAscii());
     const KWString missing = KWString(bad) + u"x";
     ExpectThrowText<KExceptionFileNotFound>([&] { KQrlbImageReader r(missing); }, missing.GetAscii());
-    std::vector<uint8_t> shortFile = BuildFile(SmallSpec()).bytes;
+    std::vector<uint8_t> shortFile = BuildFile(SmallLayout()).bytes;
     shortFile.resize(100);
     EXPECT_THROW(KQrlbImageReader r(Mem(shortFile)), KExceptionEOF);
 }
@@ -96,16 +96,16 @@ TEST_F(RawTest, OpenFailuresNameTheFile)
 TEST_F(RawTest, WhiteBalanceFieldExistsAfterVersionTwoZero)
 {
     for (uint32_t version : {kVersion20, kVersion21, kVersion22, kVersion10}) {
-        FileSpec spec = SmallSpec(version);
-        spec.whiteBalance = "Cloudy";
-        KQrlbImageReader reader(Mem(BuildFile(spec).bytes));
+        FileLayout layout = SmallLayout(version);
+        layout.whiteBalance = "Cloudy";
+        KQrlbImageReader reader(Mem(BuildFile(layout).bytes));
         if (version == kVersion20)
             EXPECT_EQ(reader.GetWhiteBalance(), nullptr);
         else
             EXPECT_STREQ(reader.GetWhiteBalance(), "Cloudy") << std::hex << version;
     }
     // A field of 32 characters without a terminator comes back cut at the field's end.
-    std::vector<uint8_t> bytes = BuildFile(SmallSpec()).bytes;
+    std::vector<uint8_t> bytes = BuildFile(SmallLayout()).bytes;
     std::memset(bytes.data() + kOffWhiteBalance, 'W', kWhiteBalanceSize);
     KQrlbImageReader reader(Mem(bytes));
     EXPECT_EQ(std::string(reader.GetWhiteBalance()), std::string(32, 'W'));
@@ -113,7 +113,7 @@ TEST_F(RawTest, WhiteBalanceFieldExistsAfterVersionTwoZero)
 
 TEST_F(RawTest, NestedDirectoriesAreListedBeforeTheirParents)
 {
-    const kzrsynth::BuiltFile f = BuildFile(kzrsynth::EdgeCaseSpec(1));
+    const kzrsynth::BuiltFile f = BuildFile(kzrsynth::EdgeCaseLayout(1));
     KQrlbImageReader reader(Mem(f.bytes));
     const std::vector<KQrlbDirEntry>& dir = reader.GetDirectory();
     // Sections at the deepest level first, then one level up, then the top; no DIRP entry anywhere.
@@ -146,7 +146,7 @@ TEST_F(RawTest, DamagedDirectoriesAreRefused)
         ExpectThrowContaining<KExceptionQrlbReader>([&] { reader.GetNumImages(); }, c.piece);
     }
     // A directory version that is not accepted, and a count that the file cannot hold.
-    kzrsynth::BuiltFile f = BuildFile(SmallSpec());
+    kzrsynth::BuiltFile f = BuildFile(SmallLayout());
     std::vector<uint8_t> bytes = f.bytes;
     WriteLE32(bytes.data() + f.directories[0] + 4, 0x00030000u);
     KQrlbImageReader versioned(Mem(bytes));
@@ -164,12 +164,12 @@ TEST_F(RawTest, DamagedDirectoriesAreRefused)
 
 TEST_F(RawTest, PropertyListsOfBothLayoutsAppendInDirectoryOrder)
 {
-    FileSpec spec = SmallSpec();
-    spec.props.clear();
+    FileLayout layout = SmallLayout();
+    layout.props.clear();
     // A "1.0" section inside a 2.2 file keeps the 12-byte layout of its own version.
-    spec.props.push_back({kVersion10, {{u"WB_DESC", u"Auto"}, {u"ISO", u"100"}}, 0});
-    spec.props.push_back({kVersion21, {{u"ISO", u"400"}, {u"EMPTY", u""}, {u"NAME", u"\u00e9t\u00e9"}}, 0});
-    KQrlbImageReader reader(Mem(BuildFile(spec).bytes));
+    layout.props.push_back({kVersion10, {{u"WB_DESC", u"Auto"}, {u"ISO", u"100"}}, 0});
+    layout.props.push_back({kVersion21, {{u"ISO", u"400"}, {u"EMPTY", u""}, {u"NAME", u"\u00e9t\u00e9"}}, 0});
+    KQrlbImageReader reader(Mem(BuildFile(layout).bytes));
     KPropTree tree(nullptr, "p");
     reader.GetProperties(&tree);
     EXPECT_EQ(Pairs(tree), (std::vector<std::string>{"WB_DESC=Auto", "ISO=100", "ISO=400", "EMPTY=", "NAME=?t?"}));
@@ -191,7 +191,7 @@ TEST_F(RawTest, DamagedPropertyListsAreRefused)
         ExpectThrowContaining<KExceptionQrlbReader>([&] { reader.GetProperties(&tree); }, c.piece);
     }
     // Header words: character type, encryption, and counts the section cannot hold.
-    kzrsynth::BuiltFile f = BuildFile(SmallSpec());
+    kzrsynth::BuiltFile f = BuildFile(SmallLayout());
     const uint64_t at = f.FindSection(kTypeProp)->offset;
     const struct {
         size_t word;
@@ -218,7 +218,7 @@ TEST_F(RawTest, DamagedPropertyListsAreRefused)
 
 TEST_F(RawTest, MissingSectionsThrowIndexOutOfRangeWithTheTypeAsANumber)
 {
-    KQrlbImageReader reader(Mem(BuildFile(kzrsynth::EdgeCaseSpec(1)).bytes));
+    KQrlbImageReader reader(Mem(BuildFile(kzrsynth::EdgeCaseLayout(1)).bytes));
     KUInt32 size = 0, type = 0;
     ExpectThrowText<KExceptionIndexOutOfRange>([&] { reader.GetCamFileInfo(2, size, type); },
                                                "KQrlbImageReaderImpl::FindSection type 1179468099 index 2");
@@ -233,14 +233,14 @@ TEST_F(RawTest, MissingSectionsThrowIndexOutOfRangeWithTheTypeAsANumber)
 
 TEST_F(RawTest, EncipheredCalibrationIsReportedAsABlockAndDeciphered)
 {
-    FileSpec spec = SmallSpec();
-    kzrsynth::CamSpec cam;
+    FileLayout layout = SmallLayout();
+    kzrsynth::CamFileLayout cam;
     cam.type = kCamTypeEnciphered;
     cam.seed = 0xDEADBEEFu;
     for (int i = 0; i < 1000; ++i)
         cam.payload.push_back(static_cast<uint8_t>(i * 7));
-    spec.cams = {cam};
-    const kzrsynth::BuiltFile f = BuildFile(spec);
+    layout.cams = {cam};
+    const kzrsynth::BuiltFile f = BuildFile(layout);
     // The stored bytes are not the plain ones.
     const uint64_t body = f.FindSection(kTypeCamf)->offset + kCamHeaderSize + kEncipheredHeaderSize;
     EXPECT_NE(std::vector<uint8_t>(f.bytes.begin() + long(body), f.bytes.begin() + long(body) + 1000), cam.payload);
@@ -266,13 +266,13 @@ TEST_F(RawTest, DamagedCalibrationSectionsAreRefused)
     ExpectThrowContaining<KExceptionQrlbReader>([&] { shortOne.GetCamFileInfo(0, size, type); },
                                                 "has 8 payload bytes, fewer than its 12-byte header");
 
-    FileSpec spec = SmallSpec();
-    kzrsynth::CamSpec cam;
+    FileLayout layout = SmallLayout();
+    kzrsynth::CamFileLayout cam;
     cam.type = kCamTypeEnciphered;
     cam.payload = {1, 2, 3};
     cam.encipheredVersion = 0x00020000u;
-    spec.cams = {cam};
-    kzrsynth::BuiltFile f = BuildFile(spec);
+    layout.cams = {cam};
+    kzrsynth::BuiltFile f = BuildFile(layout);
     uint8_t buffer[3];
     KQrlbImageReader versioned(Mem(f.bytes));
     ExpectThrowText<KExceptionQrlbIncompatible>([&] { versioned.GetCamFile(0, buffer, 3, nullptr, nullptr); },
@@ -297,12 +297,12 @@ TEST_F(RawTest, DamagedCalibrationSectionsAreRefused)
 
 TEST_F(RawTest, CalibrationIsReadInChunksWithProgressAndCancel)
 {
-    FileSpec spec = SmallSpec();
-    kzrsynth::CamSpec cam;
+    FileLayout layout = SmallLayout();
+    kzrsynth::CamFileLayout cam;
     cam.type = kCamTypeCameraFile;
     cam.payload.assign(300000, 0x5A);
-    spec.cams = {cam};
-    const std::vector<uint8_t> bytes = BuildFile(spec).bytes;
+    layout.cams = {cam};
+    const std::vector<uint8_t> bytes = BuildFile(layout).bytes;
     double progress = -1;
     std::vector<double> seen;
     std::vector<uint32_t> reads;
@@ -329,7 +329,7 @@ TEST_F(RawTest, CalibrationIsReadInChunksWithProgressAndCancel)
 
 TEST_F(RawTest, ImageInfoMapsFormatsToPixmapTypes)
 {
-    KQrlbImageReader reader(Mem(BuildFile(kzrsynth::EdgeCaseSpec(1)).bytes));
+    KQrlbImageReader reader(Mem(BuildFile(kzrsynth::EdgeCaseLayout(1)).bytes));
     // Reader order: "IMAG" sections (nested ones first), then "IMA2".
     const struct {
         int columns, rows, pixmapType;
@@ -376,7 +376,7 @@ TEST_F(RawTest, SectionsThatDoNotFitAreRefusedBeforeAnythingIsAllocated)
                                                     c.piece);
     }
     // A huge image claimed by a small section.
-    kzrsynth::BuiltFile f = BuildFile(SmallSpec());
+    kzrsynth::BuiltFile f = BuildFile(SmallLayout());
     const uint64_t at = f.FindSection(kTypeImag)->offset;
     const struct {
         uint32_t columns, rows, rowSize;

@@ -14,9 +14,9 @@ std::vector<uint8_t> SmallFile(uint32_t version = kVersion22, const std::string&
     o.width = 16;
     o.height = 8;
     o.version = version;
-    kzrsynth::FileSpec spec = kzrsynth::StandardSpec(o);
-    spec.whiteBalance = whiteBalance;
-    return kzrsynth::BuildFile(spec).bytes;
+    kzrsynth::FileLayout layout = kzrsynth::StandardLayout(o);
+    layout.whiteBalance = whiteBalance;
+    return kzrsynth::BuildFile(layout).bytes;
 }
 
 // Offsets of the bytes that differ.
@@ -109,7 +109,7 @@ TEST_F(RawTest, WriterOpenFailures)
     kzrsynth::StandardOptions o;
     o.width = 8;
     o.height = 8;
-    const KWString notQrlb = Mem(kzrsynth::BuildNegative(kzrsynth::StandardSpec(o), bad).bytes, u"bad");
+    const KWString notQrlb = Mem(kzrsynth::BuildNegative(kzrsynth::StandardLayout(o), bad).bytes, u"bad");
     ExpectThrowText<KExceptionNotAQrlb>([&] { KQrlbImageWriter().Open(notQrlb); }, "mem://bad");
     std::vector<uint8_t> bytes = SmallFile();
     WriteLE32(bytes.data() + kOffVersion, 0x00010000u);

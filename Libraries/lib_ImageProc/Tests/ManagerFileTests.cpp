@@ -48,10 +48,10 @@ protected:
         options.height = 40;
         options.defaultCalibration.on = true;
         options.defaultCalibration.illuminants = true;
-        kzrsynth::FileSpec spec = kzrsynth::StandardSpec(options);
+        kzrsynth::FileLayout layout = kzrsynth::StandardLayout(options);
         if (!dark)
-            std::erase_if(spec.images, [](const kzrsynth::ImageSpec& i) { return i.imageType == KQrlb::kImageDark; });
-        lumotest::WriteBytes(Path(name), kzrsynth::BuildFile(spec).bytes);
+            std::erase_if(layout.images, [](const kzrsynth::ImageLayout& i) { return i.imageType == KQrlb::kImageDark; });
+        lumotest::WriteBytes(Path(name), kzrsynth::BuildFile(layout).bytes);
         return URL(name);
     }
     static std::vector<std::u16string> Labels()
@@ -158,7 +158,7 @@ protected:
         options.height = 94;
         options.defaultCalibration.on = true;
         options.defaultCalibration.illuminants = true;
-        lumotest::WriteBytes(Path("scene.kzr"), kzrsynth::BuildFile(kzrsynth::StandardSpec(options)).bytes);
+        lumotest::WriteBytes(Path("scene.kzr"), kzrsynth::BuildFile(kzrsynth::StandardLayout(options)).bytes);
         m_File = URL("scene.kzr");
         m_pManager.reset(CreateIPManager2());
     }

@@ -15,25 +15,25 @@ namespace {
 
 class RawLoaderTest : public LoaderFixture<CreateQRLbLoader> {
 protected:
-    BuiltFile Write(const std::string& name, const FileSpec& spec)
+    BuiltFile Write(const std::string& name, const FileLayout& layout)
     {
-        BuiltFile built = BuildFile(spec);
+        BuiltFile built = BuildFile(layout);
         lumotest::WriteBytes(Path(name), built.bytes);
         return built;
     }
     // A small file: one image of each given type, each 8 x 4 in format 3.
-    static FileSpec Spec(std::vector<KUInt32> imageTypes, KUInt32 version = KQrlb::kVersion22)
+    static FileLayout Layout(std::vector<KUInt32> imageTypes, KUInt32 version = KQrlb::kVersion22)
     {
-        FileSpec spec;
-        spec.version = version;
+        FileLayout layout;
+        layout.version = version;
         for (KUInt32 type : imageTypes) {
-            ImageSpec image;
+            ImageLayout image;
             image.imageType = type;
             image.format = KQrlb::kFormat24;
             image.plane = Plane(8, 4, 100);
-            spec.images.push_back(std::move(image));
+            layout.images.push_back(std::move(image));
         }
-        return spec;
+        return layout;
     }
 
     KUInt32 HeaderWord(const std::string& name, size_t offset)
@@ -50,7 +50,7 @@ TEST_F(RawLoaderTest, ImagesOfAStandardFileAreCountedDescribedAndRead)
     StandardOptions options;
     options.width = 32;
     options.height = 24;
-    const BuiltFile built = Write("a.kzr", StandardSpec(options));
+    const BuiltFile built = Write("a.kzr", StandardLayout(options));
     KLoaderRequest count;
     Run(count, "a.kzr", kLoadImageCount);
     ASSERT_EQ(count.GetStatus(), kDone) << Narrow(count.m_Message);
@@ -81,15 +81,15 @@ TEST_F(RawLoaderTest, ImagesOfAStandardFileAreCountedDescribedAndRead)
 
 TEST_F(RawLoaderTest, ImageKindFollowsTheImageType)
 {
-    FileSpec spec = Spec({KQrlb::kImageRaw, KQrlb::kImageDark, KQrlb::kImageDarkSubtracted, 7});
+    FileLayout layout = Layout({KQrlb::kImageRaw, KQrlb::kImageDark, KQrlb::kImageDarkSubtracted, 7});
     // An IMA2 section is listed after the IMAG ones.
-    ImageSpec preview;
+    ImageLayout preview;
     preview.imageType = KQrlb::kImageViewable;
     preview.format = KQrlb::kFormat24;
     preview.plane = Plane(4, 2, 50);
     preview.ima2 = true;
-    spec.images.insert(spec.images.begin(), std::move(preview));
-    Write("a.kzr", spec);
+    layout.images.insert(layout.images.begin(), std::move(preview));
+    Write("a.kzr", layout);
     const KInt32 kinds[] = {kImageKindRaw, kImageKindDark, kImageKindDarkSubtracted, 0, kImageKindViewable};
     for (KUInt32 index = 0; index < 5; ++index) {
         KLoaderRequest info;
@@ -119,14 +119,14 @@ TEST_F(RawLoaderTest, CalibrationIsFoundByItsType)
     std::vector<uint8_t> block(300);
     for (size_t i = 0; i < block.size(); ++i)
         block[i] = uint8_t(i * 7);
-    FileSpec spec = Spec({KQrlb::kImageRaw});
-    spec.cams.push_back({KQrlb::kCamTypeCameraFile, cameraFile});
-    spec.cams.push_back({KQrlb::kCamTypeEnciphered, block});  // found as a calibration block
-    Write("both.kzr", spec);
-    FileSpec cameraOnly = Spec({KQrlb::kImageRaw});
+    FileLayout layout = Layout({KQrlb::kImageRaw});
+    layout.cams.push_back({KQrlb::kCamTypeCameraFile, cameraFile});
+    layout.cams.push_back({KQrlb::kCamTypeEnciphered, block});  // found as a calibration block
+    Write("both.kzr", layout);
+    FileLayout cameraOnly = Layout({KQrlb::kImageRaw});
     cameraOnly.cams.push_back({KQrlb::kCamTypeCameraFile, cameraFile});
     Write("camera.kzr", cameraOnly);
-    Write("none.kzr", Spec({KQrlb::kImageRaw}));
+    Write("none.kzr", Layout({KQrlb::kImageRaw}));
 
     struct Case {
         const char* file;
@@ -166,9 +166,9 @@ TEST_F(RawLoaderTest, CalibrationIsFoundByItsType)
 TEST_F(RawLoaderTest, CalibrationNeverOverrunsASmallerBuffer)
 {
     std::vector<uint8_t> block(64, 0xAB);
-    FileSpec spec = Spec({KQrlb::kImageRaw});
-    spec.cams.push_back({KQrlb::kCamTypeBlock, block});
-    Write("a.kzr", spec);
+    FileLayout layout = Layout({KQrlb::kImageRaw});
+    layout.cams.push_back({KQrlb::kCamTypeBlock, block});
+    Write("a.kzr", layout);
     std::vector<uint8_t> buffer(48 + 16, 0);
     KLoaderRequest read;
     read.m_pBuffer = buffer.data();
@@ -182,14 +182,14 @@ TEST_F(RawLoaderTest, CalibrationNeverOverrunsASmallerBuffer)
 
 TEST_F(RawLoaderTest, CancelledReadsEndWithStateThree)
 {
-    FileSpec spec = Spec({});
-    ImageSpec image;
+    FileLayout layout = Layout({});
+    ImageLayout image;
     image.imageType = KQrlb::kImageRaw;
     image.format = KQrlb::kFormat48;
     image.plane = Plane(16, 64, 1000);
-    spec.images.push_back(std::move(image));
-    spec.cams.push_back({KQrlb::kCamTypeBlock, std::vector<uint8_t>(300000, 1)});
-    Write("a.kzr", spec);
+    layout.images.push_back(std::move(image));
+    layout.cams.push_back({KQrlb::kCamTypeBlock, std::vector<uint8_t>(300000, 1)});
+    Write("a.kzr", layout);
     Image pixels(kPixelType48RGB, 16, 64);
     std::vector<uint8_t> buffer(300000);
     KLoaderRequest load, camfile;
@@ -212,9 +212,9 @@ TEST_F(RawLoaderTest, CancelledReadsEndWithStateThree)
 
 TEST_F(RawLoaderTest, ASecondLongRequestWhileTheFirstRunsIsRefused)
 {
-    FileSpec spec = Spec({KQrlb::kImageRaw});
-    spec.cams.push_back({KQrlb::kCamTypeBlock, {1, 2, 3}});
-    Write("a.kzr", spec);
+    FileLayout layout = Layout({KQrlb::kImageRaw});
+    layout.cams.push_back({KQrlb::kCamTypeBlock, {1, 2, 3}});
+    Write("a.kzr", layout);
     Image pixels(kPixelType24RGB, 8, 4);
     KLoaderRequest load, camfile;
     load.m_URL = camfile.m_URL = URL("a.kzr");
@@ -245,15 +245,15 @@ TEST_F(RawLoaderTest, PropertiesAddTheHeaderFieldsAndTheWhiteBalance)
         {KQrlb::kVersion22, "Sunlight", false, "<none>", "<none>"},
     };
     for (const Case& c : cases) {
-        FileSpec spec = Spec({KQrlb::kImageRaw}, c.version);
-        spec.whiteBalance = c.header;
+        FileLayout layout = Layout({KQrlb::kImageRaw}, c.version);
+        layout.whiteBalance = c.header;
         PropPairs pairs = {{u"CAMMODEL", u"PELTA DV7"}};
         if (c.cameraPair)
             pairs.emplace_back(u"WB_DESC", u"Auto");
-        spec.props.push_back({0, pairs, 0});
-        spec.markBits = 0xFFFFFFFF;
-        spec.rotation = 180;
-        Write("a.kzr", spec);
+        layout.props.push_back({0, pairs, 0});
+        layout.markBits = 0xFFFFFFFF;
+        layout.rotation = 180;
+        Write("a.kzr", layout);
         KPropTree tree(nullptr, "ImageProps");
         KLoaderRequest request;
         request.m_pTree = &tree;
@@ -274,11 +274,11 @@ TEST_F(RawLoaderTest, PropertiesAddTheHeaderFieldsAndTheWhiteBalance)
 TEST_F(RawLoaderTest, QuarterTurnsSwapColumnsAndRows)
 {
     for (KUInt32 rotation : {0u, 90u, 180u, 270u}) {
-        FileSpec spec = Spec({KQrlb::kImageRaw});
-        spec.columns = 2000;
-        spec.rows = 1500;
-        spec.rotation = rotation;
-        Write("a.kzr", spec);
+        FileLayout layout = Layout({KQrlb::kImageRaw});
+        layout.columns = 2000;
+        layout.rows = 1500;
+        layout.rotation = rotation;
+        Write("a.kzr", layout);
         KPropTree tree(nullptr, "ImageProps");
         KLoaderRequest request;
         request.m_pTree = &tree;
@@ -291,11 +291,11 @@ TEST_F(RawLoaderTest, QuarterTurnsSwapColumnsAndRows)
 
 TEST_F(RawLoaderTest, UniqueIdentifierIsTheHeaderBytesInHex)
 {
-    FileSpec spec = Spec({KQrlb::kImageRaw});
-    spec.identifierGiven = true;
+    FileLayout layout = Layout({KQrlb::kImageRaw});
+    layout.identifierGiven = true;
     for (int i = 0; i < 16; ++i)
-        spec.identifier[size_t(i)] = uint8_t(i);
-    Write("a.kzr", spec);
+        layout.identifier[size_t(i)] = uint8_t(i);
+    Write("a.kzr", layout);
     KPropTree tree(nullptr, "UniqueIDProp");
     KLoaderRequest request;
     request.m_pTree = &tree;
@@ -331,11 +331,11 @@ TEST_F(RawLoaderTest, ModifyWritesTheEditsIntoTheHeader)
         {KQrlb::kVersion22, 0, {{"MARKBITS", "99999999999"}}, kFailed, 0, 5, "Cloudy", false},
     };
     for (const Case& c : cases) {
-        FileSpec spec = Spec({KQrlb::kImageRaw}, c.version);
-        spec.rotation = c.rotation;
-        spec.markBits = 5;
-        spec.whiteBalance = "Cloudy";
-        const std::vector<uint8_t> before = Write("a.kzr", spec).bytes;
+        FileLayout layout = Layout({KQrlb::kImageRaw}, c.version);
+        layout.rotation = c.rotation;
+        layout.markBits = 5;
+        layout.whiteBalance = "Cloudy";
+        const std::vector<uint8_t> before = Write("a.kzr", layout).bytes;
         KPropTree tree(nullptr, "ImageProps");
         for (const auto& [key, value] : c.pairs)
             tree.AddPair(key, value.c_str());
@@ -366,7 +366,7 @@ TEST_F(RawLoaderTest, ModifyWritesTheEditsIntoTheHeader)
 
 TEST_F(RawLoaderTest, FailuresEndWithTheirCodeAndMessage)
 {
-    Write("a.kzr", Spec({KQrlb::kImageRaw}));
+    Write("a.kzr", Layout({KQrlb::kImageRaw}));
     lumotest::WriteText(Path("text.kzr"), std::string(400, 'x'));
     const std::vector<FailingLoad> cases = {
         {"a.kzr", 9, false, kIpErrBadArgument, "QRLbLoader:Request - invalid request."},

@@ -323,7 +323,7 @@ kzrsynth::BuiltFile WriteCameraFile(const std::filesystem::path& path, const std
     options.width = 32;
     options.height = 24;
     options.cams.push_back({KQrlb::kCamTypeBlock, calibration});
-    kzrsynth::BuiltFile built = kzrsynth::BuildFile(kzrsynth::StandardSpec(options));
+    kzrsynth::BuiltFile built = kzrsynth::BuildFile(kzrsynth::StandardLayout(options));
     lumotest::WriteBytes(path, built.bytes);
     return built;
 }

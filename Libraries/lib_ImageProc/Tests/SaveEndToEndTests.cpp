@@ -53,9 +53,9 @@ protected:
         o.width = width;
         o.height = height;
         o.defaultCalibration.on = true;
-        kzrsynth::FileSpec spec = kzrsynth::StandardSpec(o);
-        spec.rotation = static_cast<uint32_t>(rotation);
-        kzrsynth::WriteFileAtomically(Path(name).string(), kzrsynth::BuildNegative(spec, {}).bytes);
+        kzrsynth::FileLayout layout = kzrsynth::StandardLayout(o);
+        layout.rotation = static_cast<uint32_t>(rotation);
+        kzrsynth::WriteFileAtomically(Path(name).string(), kzrsynth::BuildNegative(layout, {}).bytes);
         return URL(name);
     }
 

@@ -31,20 +31,20 @@ kzrsynth::StandardOptions Options()
 TEST(DefaultCalibrationFile, DescribesTheGeneratedFrame)
 {
     const kzrsynth::StandardOptions o = Options();
-    const kzrsynth::FileSpec spec = kzrsynth::StandardSpec(o);
-    ASSERT_EQ(spec.cams.size(), 1u);
-    ASSERT_EQ(spec.cams[0].type, 1u);
-    const std::vector<uint8_t>& payload = spec.cams[0].payload;
+    const kzrsynth::FileLayout layout = kzrsynth::StandardLayout(o);
+    ASSERT_EQ(layout.cams.size(), 1u);
+    ASSERT_EQ(layout.cams[0].type, 1u);
+    const std::vector<uint8_t>& payload = layout.cams[0].payload;
     KCamdata c(payload.data(), payload.size());
 
     // The raw frame is the keep area; the header's columns and rows are the active area.
-    const kzrsynth::Plane& raw = spec.images.at(0).plane;
-    const kzrsynth::Plane& dark = spec.images.at(1).plane;
+    const kzrsynth::Plane& raw = layout.images.at(0).plane;
+    const kzrsynth::Plane& dark = layout.images.at(1).plane;
     const KRect keep = GetCamdataRect("KeepImageArea", c);
     const KRect active = GetCamdataRect("ActiveImageArea", c);
     EXPECT_EQ(keep, KRect(0, 0, raw.width, raw.height));
-    EXPECT_EQ(active.Width(), static_cast<int>(spec.columns));
-    EXPECT_EQ(active.Height(), static_cast<int>(spec.rows));
+    EXPECT_EQ(active.Width(), static_cast<int>(layout.columns));
+    EXPECT_EQ(active.Height(), static_cast<int>(layout.rows));
     EXPECT_EQ(active, KRect(6, 4, 44, 30));
 
     // Outside the active area the frame saw no light: raw minus dark is read noise only.
@@ -97,7 +97,7 @@ TEST(DefaultCalibrationFile, DescribesTheGeneratedFrame)
 
 TEST(DefaultCalibrationFile, EveryFormAnswersAlike)
 {
-    const std::vector<uint8_t> plain = kzrsynth::StandardSpec(Options()).cams.at(0).payload;
+    const std::vector<uint8_t> plain = kzrsynth::StandardLayout(Options()).cams.at(0).payload;
     KCamdata reference(plain.data(), plain.size());
     const std::string expected = DescribeCamdata(reference);
     for (bool big : {false, true})
@@ -105,7 +105,7 @@ TEST(DefaultCalibrationFile, EveryFormAnswersAlike)
             kzrsynth::StandardOptions o = Options();
             o.defaultCalibration.order = big ? KzrByteOrder::Big : KzrByteOrder::Little;
             o.defaultCalibration.bareBlocks = blocks;
-            const std::vector<uint8_t> p = kzrsynth::StandardSpec(o).cams.at(0).payload;
+            const std::vector<uint8_t> p = kzrsynth::StandardLayout(o).cams.at(0).payload;
             KCamdata c(p.data(), p.size());
             EXPECT_EQ(c.IsSwapped(), big);
             EXPECT_EQ(DescribeCamdata(c), expected) << big << blocks;
@@ -113,9 +113,9 @@ TEST(DefaultCalibrationFile, EveryFormAnswersAlike)
     kzrsynth::StandardOptions lights = Options();
     lights.defaultCalibration.illuminants = true;
     lights.defaultCalibration.camType = 2;
-    const kzrsynth::FileSpec spec = kzrsynth::StandardSpec(lights);
-    EXPECT_EQ(spec.cams.at(0).type, 2u);
-    KCamdata c(spec.cams[0].payload.data(), spec.cams[0].payload.size());
+    const kzrsynth::FileLayout layout = kzrsynth::StandardLayout(lights);
+    EXPECT_EQ(layout.cams.at(0).type, 2u);
+    KCamdata c(layout.cams[0].payload.data(), layout.cams[0].payload.size());
     KPropTree tree(nullptr, "t");
     EXPECT_TRUE(c.GetPropertyList("WhiteBalanceIlluminants", &tree));
     EXPECT_EQ(GetCamdataColorMatrix("CamToXYZ_Daylight", c), GetCamdataColorMatrix("CAMToXYZ", c));

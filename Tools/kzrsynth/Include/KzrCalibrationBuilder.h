@@ -125,6 +125,6 @@ constexpr CalibrationShields kDefaultShields{};
 void AddDefaultShields(SceneParams& scene);
 // The calibration section for a scene with its shields: its hot pixels listed as bad pixels, the sensor's
 // channel response as neutral.
-CamSpec DefaultCalibrationSection(const SceneParams& scene, const DefaultCalibrationOptions& options);
+CamFileLayout DefaultCalibrationSection(const SceneParams& scene, const DefaultCalibrationOptions& options);
 
 }  // namespace kzrsynth

@@ -15,13 +15,13 @@ namespace kzrsynth {
 
 using PropPairs = std::vector<std::pair<std::u16string, std::u16string>>;
 
-struct PropSpec {
+struct PropLayout {
     uint32_t version = 0;  // 0 = the file's version; the "1.0" word gives the 12-byte entry layout
     PropPairs pairs;
     int dirLevel = 0;
 };
 
-struct CamSpec {
+struct CamFileLayout {
     uint32_t type = KQrlb::kCamTypeBlock;
     std::vector<uint8_t> payload;  // the plain bytes; a type-2 section stores them enciphered with the seed
     uint32_t seed = 0x5EEDu;
@@ -30,7 +30,7 @@ struct CamSpec {
     int dirLevel = 0;
 };
 
-struct FileSpec {
+struct FileLayout {
     uint32_t version = KQrlb::kVersion22;
     uint32_t directoryVersion = 0;     // 0 = the file's version
     bool identifierGiven = false;      // else the identifier is a hash of everything else in the file
@@ -40,9 +40,9 @@ struct FileSpec {
     uint32_t rows = 0;
     uint32_t rotation = 0;
     std::string whiteBalance;          // written only when the version has the field (after 2.0)
-    std::vector<PropSpec> props;
-    std::vector<CamSpec> cams;
-    std::vector<ImageSpec> images;
+    std::vector<PropLayout> props;
+    std::vector<CamFileLayout> cams;
+    std::vector<ImageLayout> images;
 };
 
 struct SectionInfo {
@@ -50,14 +50,14 @@ struct SectionInfo {
     uint64_t offset = 0;
     uint64_t length = 0;
     int dirLevel = 0;
-    size_t item = 0;       // index into the spec's props, cams or images
+    size_t item = 0;       // index into the layout's props, cams or images
 };
 
 struct BuiltFile {
     std::vector<uint8_t> bytes;
     std::vector<SectionInfo> sections;  // in file order
     std::vector<uint64_t> directories;  // offset of the directory of each level, 0 = the top one
-    std::vector<EncodedImage> images;   // in the spec's order
+    std::vector<EncodedImage> images;   // in the layout's order
     std::vector<size_t> readerOrder;    // the reader's image index -> index into images
     std::array<uint8_t, 16> identifier{};
 
@@ -70,7 +70,7 @@ struct BuiltFile {
     const SectionInfo* FindSection(uint32_t type, size_t item = SIZE_MAX) const;
 };
 
-BuiltFile BuildFile(const FileSpec& spec);
+BuiltFile BuildFile(const FileLayout& layout);
 
 // Writes bytes to a path through a temporary file beside it, renamed into place once complete. Throws
 // std::runtime_error naming the path when anything fails; the target is then untouched.

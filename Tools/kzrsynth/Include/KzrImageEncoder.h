@@ -17,7 +17,7 @@
 
 namespace kzrsynth {
 
-struct ImageSpec {
+struct ImageLayout {
     uint32_t imageType = KQrlb::kImageRaw;
     uint32_t format = KQrlb::kFormatPacked12;
     Plane plane;
@@ -38,7 +38,7 @@ struct EncodedImage {
     std::vector<uint64_t> rowBits; // Huffman formats: code bits of each row, before its padding
 };
 
-EncodedImage EncodeImage(const ImageSpec& spec);
+EncodedImage EncodeImage(const ImageLayout& layout);
 
 // Natural row size of a fixed-row format for a width (0 for the Huffman formats).
 uint32_t NaturalRowSize(uint32_t format, int width);

@@ -38,8 +38,8 @@ bool ParseNegative(const std::string& text, NegativeCase& out);
 // Every name, for help texts ("truncate:N" once).
 std::vector<std::string> NegativeNames();
 
-// Builds the spec with the damage applied. Throws std::invalid_argument when the spec lacks what the case
+// Builds the layout with the damage applied. Throws std::invalid_argument when the layout lacks what the case
 // needs (an image, a Huffman image).
-BuiltFile BuildNegative(FileSpec spec, const NegativeCase& damage);
+BuiltFile BuildNegative(FileLayout layout, const NegativeCase& damage);
 
 }  // namespace kzrsynth

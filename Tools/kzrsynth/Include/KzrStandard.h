@@ -20,7 +20,7 @@ struct StandardOptions {
     uint32_t version = KQrlb::kVersion22;
     uint32_t seed = 1;
     bool calibration = true;    // one "CAMF" section (of `cams`, or an empty calibration block)
-    std::vector<CamSpec> cams;  // calibration sections handed in by the caller
+    std::vector<CamFileLayout> cams;  // calibration sections handed in by the caller
     DefaultCalibrationOptions defaultCalibration;  // when on: the default calibration first, and dark shields
 };
 
@@ -30,12 +30,12 @@ PropPairs CameraProperties(uint32_t seed);
 // Preview size for a frame: a quarter of each side, at least 1.
 int PreviewSide(int frameSide);
 
-FileSpec StandardSpec(const StandardOptions& options);
+FileLayout StandardLayout(const StandardOptions& options);
 
 // One file with every case that the decoder must get right at a boundary: a format-4 row of 10 columns, a
 // Huffman row whose bits fill whole 32-bit words, a code table whose longest code is 5 bits, format-5 and
 // format-6 rows whose running sum passes 32767, formats 0, 1, 3, 4, 5, 6 and 11, two property lists in both
 // layouts, directories nested two deep, "IMAG" and "IMA2" sections, and an enciphered calibration section.
-FileSpec EdgeCaseSpec(uint32_t seed);
+FileLayout EdgeCaseLayout(uint32_t seed);
 
 }  // namespace kzrsynth

@@ -126,7 +126,7 @@ void AddDefaultShields(SceneParams& scene)
     scene.shieldBottom = s.bottom;
 }
 
-CamSpec DefaultCalibrationSection(const SceneParams& scene, const DefaultCalibrationOptions& o)
+CamFileLayout DefaultCalibrationSection(const SceneParams& scene, const DefaultCalibrationOptions& o)
 {
     KzrCalibrationLayout l;
     l.columns = static_cast<uint32_t>(scene.width);
@@ -141,7 +141,7 @@ CamSpec DefaultCalibrationSection(const SceneParams& scene, const DefaultCalibra
         l.sensorGain[c] = kChannelGain[c];
     l.illuminants = o.illuminants;
     const KzrCalibrationBuilder b = KzrDefaultCalibration(l);
-    CamSpec cam;
+    CamFileLayout cam;
     cam.type = o.camType;
     cam.payload = o.bareBlocks ? b.BuildBlocks(o.order) : b.BuildFile(o.order);
     return cam;

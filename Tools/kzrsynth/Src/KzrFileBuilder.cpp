@@ -27,7 +27,7 @@ void PutText16(std::vector<uint8_t>& out, const std::u16string& text)
     }
 }
 
-std::vector<uint8_t> PropSection(const PropSpec& p, uint32_t version)
+std::vector<uint8_t> PropSection(const PropLayout& p, uint32_t version)
 {
     const bool old = version == kVersion10;
     std::vector<uint8_t> table, chars;
@@ -60,7 +60,7 @@ std::vector<uint8_t> PropSection(const PropSpec& p, uint32_t version)
     return s;
 }
 
-std::vector<uint8_t> CamSection(const CamSpec& c, uint32_t version)
+std::vector<uint8_t> CamSection(const CamFileLayout& c, uint32_t version)
 {
     std::vector<uint8_t> s;
     Put32(s, kTagCamFile);
@@ -80,16 +80,16 @@ std::vector<uint8_t> CamSection(const CamSpec& c, uint32_t version)
     return s;
 }
 
-std::vector<uint8_t> ImageSection(const ImageSpec& spec, const EncodedImage& enc, uint32_t version)
+std::vector<uint8_t> ImageSection(const ImageLayout& layout, const EncodedImage& enc, uint32_t version)
 {
     std::vector<uint8_t> s;
     s.reserve(kImageHeaderSize + enc.data.size());
     Put32(s, kTagImage);
     Put32(s, version);
-    Put32(s, spec.imageType);
-    Put32(s, spec.format);
-    Put32(s, static_cast<uint32_t>(spec.plane.width));
-    Put32(s, static_cast<uint32_t>(spec.plane.height));
+    Put32(s, layout.imageType);
+    Put32(s, layout.format);
+    Put32(s, static_cast<uint32_t>(layout.plane.width));
+    Put32(s, static_cast<uint32_t>(layout.plane.height));
     Put32(s, enc.rowSize);
     s.insert(s.end(), enc.data.begin(), enc.data.end());
     return s;
@@ -121,7 +121,7 @@ const SectionInfo* BuiltFile::FindSection(uint32_t type, size_t item) const
     return nullptr;
 }
 
-BuiltFile BuildFile(const FileSpec& spec)
+BuiltFile BuildFile(const FileLayout& layout)
 {
     BuiltFile out;
     std::vector<uint8_t>& f = out.bytes;
@@ -135,25 +135,25 @@ BuiltFile BuildFile(const FileSpec& spec)
         f.insert(f.end(), body.begin(), body.end());
         deepest = std::max(deepest, level);
     };
-    for (size_t i = 0; i < spec.props.size(); ++i) {
-        const PropSpec& p = spec.props[i];
-        addSection(kTypeProp, PropSection(p, p.version ? p.version : spec.version), p.dirLevel, i);
+    for (size_t i = 0; i < layout.props.size(); ++i) {
+        const PropLayout& p = layout.props[i];
+        addSection(kTypeProp, PropSection(p, p.version ? p.version : layout.version), p.dirLevel, i);
     }
-    for (size_t i = 0; i < spec.cams.size(); ++i) {
-        const CamSpec& c = spec.cams[i];
-        addSection(kTypeCamf, CamSection(c, c.version ? c.version : spec.version), c.dirLevel, i);
+    for (size_t i = 0; i < layout.cams.size(); ++i) {
+        const CamFileLayout& c = layout.cams[i];
+        addSection(kTypeCamf, CamSection(c, c.version ? c.version : layout.version), c.dirLevel, i);
     }
-    for (size_t i = 0; i < spec.images.size(); ++i) {
-        const ImageSpec& im = spec.images[i];
+    for (size_t i = 0; i < layout.images.size(); ++i) {
+        const ImageLayout& im = layout.images[i];
         out.images.push_back(EncodeImage(im));
         addSection(im.ima2 ? kTypeIma2 : kTypeImag,
-                   ImageSection(im, out.images.back(), im.version ? im.version : spec.version), im.dirLevel, i);
+                   ImageSection(im, out.images.back(), im.version ? im.version : layout.version), im.dirLevel, i);
     }
 
     // Directories from the top down, each but the deepest starting with a DIRP entry to the next one. A
     // nested directory lies after the one that points to it, so no prefix of the file holds a DIRP entry
     // together with the directory it names.
-    const uint32_t dirVersion = spec.directoryVersion ? spec.directoryVersion : spec.version;
+    const uint32_t dirVersion = layout.directoryVersion ? layout.directoryVersion : layout.version;
     std::vector<uint32_t> counts(size_t(deepest) + 1, 0);
     for (const SectionInfo& s : out.sections)
         ++counts[size_t(s.dirLevel)];
@@ -194,29 +194,29 @@ BuiltFile BuildFile(const FileSpec& spec)
 
     uint8_t* h = f.data();
     WriteLE32(h + kOffMagic, kTagMagic);
-    WriteLE32(h + kOffVersion, spec.version);
-    WriteLE32(h + kOffMarkBits, spec.markBits);
-    uint32_t columns = spec.columns, rows = spec.rows;
+    WriteLE32(h + kOffVersion, layout.version);
+    WriteLE32(h + kOffMarkBits, layout.markBits);
+    uint32_t columns = layout.columns, rows = layout.rows;
     if (columns == 0 && rows == 0) {
-        for (const ImageSpec& im : spec.images)
+        for (const ImageLayout& im : layout.images)
             if (im.imageType == kImageRaw || im.imageType == kImageDarkSubtracted) {
                 columns = static_cast<uint32_t>(im.plane.width);
                 rows = static_cast<uint32_t>(im.plane.height);
                 break;
             }
-        if (columns == 0 && rows == 0 && !spec.images.empty()) {
-            columns = static_cast<uint32_t>(spec.images[0].plane.width);
-            rows = static_cast<uint32_t>(spec.images[0].plane.height);
+        if (columns == 0 && rows == 0 && !layout.images.empty()) {
+            columns = static_cast<uint32_t>(layout.images[0].plane.width);
+            rows = static_cast<uint32_t>(layout.images[0].plane.height);
         }
     }
     WriteLE32(h + kOffColumns, columns);
     WriteLE32(h + kOffRows, rows);
-    WriteLE32(h + kOffRotation, spec.rotation);
-    if (HasWhiteBalanceField(spec.version)) {
-        const size_t n = std::min(spec.whiteBalance.size(), kWhiteBalanceSize - 1);
-        std::memcpy(h + kOffWhiteBalance, spec.whiteBalance.data(), n);
+    WriteLE32(h + kOffRotation, layout.rotation);
+    if (HasWhiteBalanceField(layout.version)) {
+        const size_t n = std::min(layout.whiteBalance.size(), kWhiteBalanceSize - 1);
+        std::memcpy(h + kOffWhiteBalance, layout.whiteBalance.data(), n);
     }
-    out.identifier = spec.identifierGiven ? spec.identifier : ContentHash(f);
+    out.identifier = layout.identifierGiven ? layout.identifier : ContentHash(f);
     std::memcpy(f.data() + kOffIdentifier, out.identifier.data(), kIdentifierSize);
     return out;
 }

@@ -132,13 +132,13 @@ void PackTwelve(const uint32_t samples[8], std::vector<uint8_t>& out)
                        (uint32_t(bytes[4 * w + 2]) << 8) | bytes[4 * w + 3]);
 }
 
-void EncodeFixedRow(const ImageSpec& spec, int y, const std::vector<uint16_t>& codes, const std::vector<int32_t>& sums,
+void EncodeFixedRow(const ImageLayout& layout, int y, const std::vector<uint16_t>& codes, const std::vector<int32_t>& sums,
                     std::vector<uint8_t>& row, uint8_t* expectedRow)
 {
-    const Plane& p = spec.plane;
+    const Plane& p = layout.plane;
     const int32_t* s = p.Row(y);
     const size_t rowFirst = size_t(y) * size_t(p.width) * 3;
-    switch (spec.format) {
+    switch (layout.format) {
     case kFormat30:
         for (int x = 0; x < p.width; ++x) {
             const uint32_t w = Word30RGB(s[3 * x], s[3 * x + 1], s[3 * x + 2]);
@@ -190,17 +190,17 @@ void EncodeFixedRow(const ImageSpec& spec, int y, const std::vector<uint16_t>& c
     }
 }
 
-void EncodeFixed(const ImageSpec& spec, EncodedImage& enc)
+void EncodeFixed(const ImageLayout& layout, EncodedImage& enc)
 {
-    const Plane& p = spec.plane;
-    const uint32_t natural = NaturalRowSize(spec.format, p.width);
-    enc.rowSize = spec.rowSize ? spec.rowSize : natural;
+    const Plane& p = layout.plane;
+    const uint32_t natural = NaturalRowSize(layout.format, p.width);
+    enc.rowSize = layout.rowSize ? layout.rowSize : natural;
     if (enc.rowSize < natural)
         enc.decodable = false;
     std::vector<uint16_t> codes;
     std::vector<int32_t> sums;
-    if (spec.format == kFormatDelta10) {
-        const std::vector<int16_t> table = spec.deltaTable.empty() ? DefaultDeltaTable() : spec.deltaTable;
+    if (layout.format == kFormatDelta10) {
+        const std::vector<int16_t> table = layout.deltaTable.empty() ? DefaultDeltaTable() : layout.deltaTable;
         for (size_t i = 0; i < kDeltaTableEntries; ++i)
             Put16(enc.data, static_cast<uint16_t>(i < table.size() ? table[i] : 0));
         DeltaCodes(p, std::vector<int16_t>(table.begin(), table.begin() + std::min(table.size(), kDeltaTableEntries)),
@@ -211,22 +211,22 @@ void EncodeFixed(const ImageSpec& spec, EncodedImage& enc)
     std::vector<uint8_t> row;
     for (int y = 0; y < p.height; ++y) {
         row.clear();
-        EncodeFixedRow(spec, y, codes, sums, row, enc.expected.pixels.data() + size_t(y) * size_t(p.width) * bpp);
+        EncodeFixedRow(layout, y, codes, sums, row, enc.expected.pixels.data() + size_t(y) * size_t(p.width) * bpp);
         row.resize(enc.rowSize, 0);
         enc.data.insert(enc.data.end(), row.begin(), row.end());
     }
 }
 
 // Formats 6 and 11: [delta table,] code table, rows of Huffman-coded symbols padded to 4 bytes, row offsets.
-void EncodeHuffman(const ImageSpec& spec, EncodedImage& enc)
+void EncodeHuffman(const ImageLayout& layout, EncodedImage& enc)
 {
-    const Plane& p = spec.plane;
-    const bool ten = spec.format == kFormatHuffman10;
+    const Plane& p = layout.plane;
+    const bool ten = layout.format == kFormatHuffman10;
     const size_t n = size_t(1) << (ten ? kHuffmanBits10 : kHuffmanBits8);
     const size_t samples = p.samples.size();
     std::vector<uint16_t> symbols(samples);
     if (ten) {
-        const std::vector<int16_t> table = spec.deltaTable.empty() ? DefaultDeltaTable() : spec.deltaTable;
+        const std::vector<int16_t> table = layout.deltaTable.empty() ? DefaultDeltaTable() : layout.deltaTable;
         for (size_t i = 0; i < kDeltaTableEntries; ++i)
             Put16(enc.data, static_cast<uint16_t>(i < table.size() ? table[i] : 0));
         std::vector<int32_t> sums;
@@ -250,7 +250,7 @@ void EncodeHuffman(const ImageSpec& spec, EncodedImage& enc)
     std::vector<uint64_t> counts(n, 0);
     for (uint16_t sym : symbols)
         ++counts[sym];
-    const HuffmanCode code = CanonicalCode(HuffmanLengths(counts, spec.maxCodeLength));
+    const HuffmanCode code = CanonicalCode(HuffmanLengths(counts, layout.maxCodeLength));
     enc.longestCode = code.longest;
     for (uint32_t entry : code.TableEntries())
         Put32(enc.data, entry);
@@ -274,24 +274,24 @@ void EncodeHuffman(const ImageSpec& spec, EncodedImage& enc)
 
 }  // namespace
 
-EncodedImage EncodeImage(const ImageSpec& spec)
+EncodedImage EncodeImage(const ImageLayout& layout)
 {
-    const Plane& p = spec.plane;
+    const Plane& p = layout.plane;
     if (p.width < 0 || p.height < 0 || p.samples.size() != size_t(p.width) * size_t(p.height) * 3)
         throw std::invalid_argument("plane size does not match its samples");
     EncodedImage enc;
-    const int type = PixmapTypeOfFormat(spec.format);
-    enc.decodable = type > 0 && spec.format != kFormat30x10;
+    const int type = PixmapTypeOfFormat(layout.format);
+    enc.decodable = type > 0 && layout.format != kFormat30x10;
     enc.expected.width = p.width;
     enc.expected.height = p.height;
     enc.expected.pixmapType = type > 0 ? type : 15;
-    enc.expected.imageType = spec.imageType;
-    enc.expected.format = spec.format;
+    enc.expected.imageType = layout.imageType;
+    enc.expected.format = layout.format;
     enc.expected.pixels.assign(size_t(p.width) * size_t(p.height) * size_t(KPixelTypeBytes(enc.expected.pixmapType)), 0);
-    if (spec.format == kFormatHuffman10 || spec.format == kFormatHuffman8)
-        EncodeHuffman(spec, enc);
+    if (layout.format == kFormatHuffman10 || layout.format == kFormatHuffman8)
+        EncodeHuffman(layout, enc);
     else
-        EncodeFixed(spec, enc);
+        EncodeFixed(layout, enc);
     if (!enc.decodable)
         enc.expected.pixels.clear();
     return enc;

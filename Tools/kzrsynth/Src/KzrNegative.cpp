@@ -86,14 +86,14 @@ std::vector<std::string> NegativeNames()
     return names;
 }
 
-BuiltFile BuildNegative(FileSpec spec, const NegativeCase& damage)
+BuiltFile BuildNegative(FileLayout layout, const NegativeCase& damage)
 {
     // Damage that is a matter of the description.
     switch (damage.kind) {
     case Negative::Format2:
     case Negative::Format7:
     case Negative::RowSizeTooSmall:
-        if (spec.images.empty())
+        if (layout.images.empty())
             throw std::invalid_argument("this negative case needs an image");
         break;
     default:
@@ -101,18 +101,18 @@ BuiltFile BuildNegative(FileSpec spec, const NegativeCase& damage)
     }
     switch (damage.kind) {
     case Negative::BadVersion:
-        spec.version = 0x00030000u;
+        layout.version = 0x00030000u;
         break;
     case Negative::Format2:
-        spec.images[0].format = kFormat30x10;
-        for (int32_t& s : spec.images[0].plane.samples)
+        layout.images[0].format = kFormat30x10;
+        for (int32_t& s : layout.images[0].plane.samples)
             s >>= 2;
         break;
     case Negative::Format7:
-        spec.images[0].format = 7;
+        layout.images[0].format = 7;
         break;
     case Negative::RowSizeTooSmall: {
-        ImageSpec& im = spec.images[0];
+        ImageLayout& im = layout.images[0];
         if (im.plane.width < 8)
             throw std::invalid_argument("row-size needs an image at least 8 pixels wide");
         im.format = kFormatPacked12;
@@ -120,31 +120,31 @@ BuiltFile BuildNegative(FileSpec spec, const NegativeCase& damage)
         break;
     }
     case Negative::DirectoryLoop:
-        if (spec.images.empty())
+        if (layout.images.empty())
             throw std::invalid_argument("this negative case needs an image");
-        spec.images.back().dirLevel = 1;
+        layout.images.back().dirLevel = 1;
         break;
     case Negative::DirectoryDeep:
-        if (spec.images.empty())
+        if (layout.images.empty())
             throw std::invalid_argument("this negative case needs an image");
-        spec.images.back().dirLevel = 40;
+        layout.images.back().dirLevel = 40;
         break;
     case Negative::PropUnterminated:
     case Negative::PropOffset:
-        spec.props.insert(spec.props.begin(), PropSpec{kVersion22, {{u"OWNER", u"Ada"}, {u"NOTE", u"x"}}, 0});
+        layout.props.insert(layout.props.begin(), PropLayout{kVersion22, {{u"OWNER", u"Ada"}, {u"NOTE", u"x"}}, 0});
         break;
     case Negative::ShortEnciphered: {
-        CamSpec c;
+        CamFileLayout c;
         c.type = kCamTypeCameraFile;  // patched to type 2 below, with only 8 payload bytes
         c.payload = {1, 2, 3, 4, 5, 6, 7, 8};
-        spec.cams.insert(spec.cams.begin(), c);
+        layout.cams.insert(layout.cams.begin(), c);
         break;
     }
     default:
         break;
     }
 
-    BuiltFile f = BuildFile(spec);
+    BuiltFile f = BuildFile(layout);
     std::vector<uint8_t>& b = f.bytes;
 
     // Damage that is a matter of the bytes.
@@ -183,14 +183,14 @@ BuiltFile BuildNegative(FileSpec spec, const NegativeCase& damage)
         const SectionInfo* huff = nullptr;
         for (const SectionInfo& s : f.sections)
             if ((s.type == kTypeImag || s.type == kTypeIma2) &&
-                (spec.images[s.item].format == kFormatHuffman8 || spec.images[s.item].format == kFormatHuffman10) &&
-                spec.images[s.item].plane.height >= 2) {
+                (layout.images[s.item].format == kFormatHuffman8 || layout.images[s.item].format == kFormatHuffman10) &&
+                layout.images[s.item].plane.height >= 2) {
                 huff = &s;
                 break;
             }
         if (!huff)
             throw std::invalid_argument("row-offsets needs a Huffman image of at least 2 rows");
-        const uint64_t table = huff->offset + huff->length - 4 * uint64_t(spec.images[huff->item].plane.height);
+        const uint64_t table = huff->offset + huff->length - 4 * uint64_t(layout.images[huff->item].plane.height);
         uint32_t second = ReadLE32(b.data() + table + 4);
         WriteLE32(b.data() + table, second + 4);  // row 0 now starts after row 1
         break;

@@ -33,7 +33,7 @@ PropPairs CameraProperties(uint32_t seed)
 
 int PreviewSide(int frameSide) { return std::max(1, frameSide / 4); }
 
-FileSpec StandardSpec(const StandardOptions& o)
+FileLayout StandardLayout(const StandardOptions& o)
 {
     if (o.width < 1 || o.height < 1)
         throw std::invalid_argument("image size must be at least 1 x 1");
@@ -47,40 +47,40 @@ FileSpec StandardSpec(const StandardOptions& o)
     if (o.defaultCalibration.on)
         AddDefaultShields(scene);
 
-    FileSpec spec;
-    spec.version = o.version;
-    spec.props.push_back({0, CameraProperties(o.seed), 0});
+    FileLayout layout;
+    layout.version = o.version;
+    layout.props.push_back({0, CameraProperties(o.seed), 0});
     if (o.calibration) {
         if (o.defaultCalibration.on)
-            spec.cams.push_back(DefaultCalibrationSection(scene, o.defaultCalibration));
-        spec.cams.insert(spec.cams.end(), o.cams.begin(), o.cams.end());
-        if (spec.cams.empty())
-            spec.cams.push_back(CamSpec{});  // an empty calibration block
+            layout.cams.push_back(DefaultCalibrationSection(scene, o.defaultCalibration));
+        layout.cams.insert(layout.cams.end(), o.cams.begin(), o.cams.end());
+        if (layout.cams.empty())
+            layout.cams.push_back(CamFileLayout{});  // an empty calibration block
     }
 
     const Plane dark = RenderDark(scene);
     const Plane raw = RenderRaw(scene);
     if (rawFormat >= 0) {
-        ImageSpec im;
+        ImageLayout im;
         im.imageType = kImageRaw;
         im.format = static_cast<uint32_t>(rawFormat);
         im.plane = raw;
-        spec.images.push_back(std::move(im));
-        ImageSpec d;
+        layout.images.push_back(std::move(im));
+        ImageLayout d;
         d.imageType = kImageDark;
         d.format = static_cast<uint32_t>(o.darkFormat);
         d.plane = dark;
-        spec.images.push_back(std::move(d));
+        layout.images.push_back(std::move(d));
     }
     if (subtracted) {
-        ImageSpec im;
+        ImageLayout im;
         im.imageType = kImageDarkSubtracted;
         im.format = static_cast<uint32_t>(o.subtractedFormat);
         im.plane = Subtract(raw, dark);
-        spec.images.push_back(std::move(im));
+        layout.images.push_back(std::move(im));
     }
     if (o.previewFormat >= 0) {
-        ImageSpec im;
+        ImageLayout im;
         im.imageType = kImageViewable;
         im.format = static_cast<uint32_t>(o.previewFormat);
         im.ima2 = true;
@@ -88,14 +88,14 @@ FileSpec StandardSpec(const StandardOptions& o)
         if (im.format == kFormat30)  // 11 bits a channel
             for (int32_t& s : im.plane.samples)
                 s <<= 3;
-        spec.images.push_back(std::move(im));
+        layout.images.push_back(std::move(im));
     }
-    spec.columns = static_cast<uint32_t>(o.width - scene.shieldLeft - scene.shieldRight);
-    spec.rows = static_cast<uint32_t>(o.height - scene.shieldTop - scene.shieldBottom);
-    return spec;
+    layout.columns = static_cast<uint32_t>(o.width - scene.shieldLeft - scene.shieldRight);
+    layout.rows = static_cast<uint32_t>(o.height - scene.shieldTop - scene.shieldBottom);
+    return layout;
 }
 
-FileSpec EdgeCaseSpec(uint32_t seed)
+FileLayout EdgeCaseLayout(uint32_t seed)
 {
     SceneParams scene;
     scene.width = 10;
@@ -104,33 +104,33 @@ FileSpec EdgeCaseSpec(uint32_t seed)
     const Plane dark = RenderDark(scene);
     const Plane raw = RenderRaw(scene);
 
-    FileSpec spec;
-    spec.version = kVersion22;
-    spec.whiteBalance = "Sunlight";
-    spec.props.push_back({kVersion10, {{u"WB_DESC", u"Auto"}, {u"ISO", u"200"}, {u"EXPTIME", u"16000"}}, 2});
-    spec.props.push_back({kVersion22, CameraProperties(seed), 0});
+    FileLayout layout;
+    layout.version = kVersion22;
+    layout.whiteBalance = "Sunlight";
+    layout.props.push_back({kVersion10, {{u"WB_DESC", u"Auto"}, {u"ISO", u"200"}, {u"EXPTIME", u"16000"}}, 2});
+    layout.props.push_back({kVersion22, CameraProperties(seed), 0});
 
-    CamSpec enciphered;
+    CamFileLayout enciphered;
     enciphered.type = kCamTypeEnciphered;
     enciphered.seed = 0xC0FFEE00u ^ seed;
     for (int i = 0; i < 300; ++i)
         enciphered.payload.push_back(static_cast<uint8_t>(Hash(seed, uint32_t(i), 0, 0x63616D66u)));
     enciphered.dirLevel = 1;
-    spec.cams.push_back(enciphered);
-    CamSpec cameraFile;
+    layout.cams.push_back(enciphered);
+    CamFileLayout cameraFile;
     cameraFile.type = kCamTypeCameraFile;
     cameraFile.payload = {'K', 'C', 'M', 'b', 2, 0, 0, 0};
-    spec.cams.push_back(cameraFile);
+    layout.cams.push_back(cameraFile);
 
     auto image = [&](uint32_t type, uint32_t format, Plane plane, bool ima2, int level) {
-        ImageSpec im;
+        ImageLayout im;
         im.imageType = type;
         im.format = format;
         im.plane = std::move(plane);
         im.ima2 = ima2;
         im.dirLevel = level;
-        spec.images.push_back(std::move(im));
-        return &spec.images.back();
+        layout.images.push_back(std::move(im));
+        return &layout.images.back();
     };
     image(kImageRaw, kFormatPacked12, raw, false, 1);           // 10 columns: two pixels per row not decoded
     image(kImageDark, kFormat48, dark, false, 0);
@@ -167,7 +167,7 @@ FileSpec EdgeCaseSpec(uint32_t seed)
     for (int32_t& s : rgb11.samples)
         s = s * 8 + 5;
     image(kImageViewable, kFormat30, rgb11, true, 0);
-    return spec;
+    return layout;
 }
 
 }  // namespace kzrsynth

@@ -29,18 +29,18 @@ StandardOptions Small(uint32_t seed = 1)
 
 TEST(Generator, SameOptionsGiveTheSameBytes)
 {
-    EXPECT_EQ(BuildFile(StandardSpec(Small())).bytes, BuildFile(StandardSpec(Small())).bytes);
-    EXPECT_EQ(BuildFile(EdgeCaseSpec(3)).bytes, BuildFile(EdgeCaseSpec(3)).bytes);
+    EXPECT_EQ(BuildFile(StandardLayout(Small())).bytes, BuildFile(StandardLayout(Small())).bytes);
+    EXPECT_EQ(BuildFile(EdgeCaseLayout(3)).bytes, BuildFile(EdgeCaseLayout(3)).bytes);
 }
 
 TEST(Generator, IdentifiersDifferWithTheContent)
 {
     StandardOptions other = Small();
     other.previewFormat = 3;
-    const auto a = BuildFile(StandardSpec(Small(1))).identifier;
-    EXPECT_NE(a, BuildFile(StandardSpec(Small(2))).identifier);
-    EXPECT_NE(a, BuildFile(StandardSpec(other)).identifier);
-    FileSpec given = StandardSpec(Small());
+    const auto a = BuildFile(StandardLayout(Small(1))).identifier;
+    EXPECT_NE(a, BuildFile(StandardLayout(Small(2))).identifier);
+    EXPECT_NE(a, BuildFile(StandardLayout(other)).identifier);
+    FileLayout given = StandardLayout(Small());
     given.identifierGiven = true;
     given.identifier.fill(0x42);
     EXPECT_EQ(BuildFile(given).identifier, given.identifier);
@@ -62,9 +62,9 @@ TEST(Generator, FileHoldsTheImagesTheOptionsAskFor)
         o.rawFormat = c.raw;
         o.subtractedFormat = c.subtracted;
         o.previewFormat = c.preview;
-        const FileSpec spec = StandardSpec(o);
+        const FileLayout layout = StandardLayout(o);
         std::vector<std::pair<uint32_t, uint32_t>> got;
-        for (const ImageSpec& im : spec.images)
+        for (const ImageLayout& im : layout.images)
             got.emplace_back(im.imageType, im.format);
         EXPECT_EQ(got, c.images);
     }
@@ -151,7 +151,7 @@ TEST(Generator, NegativeCasesByName)
     EXPECT_EQ(c.truncateAt, 1234u);
     for (const char* bad : {"truncate:", "truncate:x", "bad", "format-3"})
         EXPECT_FALSE(ParseNegative(bad, c)) << bad;
-    EXPECT_EQ(BuildNegative(StandardSpec(Small()), c = NegativeCase{Negative::Truncate, 10}).bytes.size(), 10u);
+    EXPECT_EQ(BuildNegative(StandardLayout(Small()), c = NegativeCase{Negative::Truncate, 10}).bytes.size(), 10u);
 }
 
 TEST(Generator, PpmHeadersFollowThePixelType)
