@@ -162,6 +162,49 @@ TEST_F(RawTest, DamagedDirectoriesAreRefused)
     EXPECT_THROW(beyond.GetNumImages(), KExceptionEOF);
 }
 
+// A file built word by word: the header of a 2.2 file, then what the test appends.
+struct WordFile {
+    std::vector<uint8_t> bytes;
+    WordFile() : bytes(kHeaderSize, 0)
+    {
+        WriteLE32(bytes.data() + kOffMagic, kTagMagic);
+        WriteLE32(bytes.data() + kOffVersion, kVersion22);
+    }
+    uint32_t Size() const { return static_cast<uint32_t>(bytes.size()); }
+    void Word(uint32_t v)
+    {
+        bytes.resize(bytes.size() + 4);
+        WriteLE32(bytes.data() + bytes.size() - 4, v);
+    }
+};
+
+// Directories whose entry lists overlap: each of n chained directories lists the headers of those after it as
+// entries, and a top directory points at all of them. A few kilobytes would list n^2 / 2 sections.
+TEST_F(RawTest, OverlappingDirectoriesCannotListMoreEntriesThanTheFileHolds)
+{
+    const uint32_t n = 200;
+    WordFile f;
+    std::vector<uint32_t> chained;
+    for (uint32_t i = 0; i < n; ++i) {
+        chained.push_back(f.Size());
+        f.Word(kTagDirectory);
+        f.Word(kVersion22);
+        f.Word(n - 1 - i);
+    }
+    const uint32_t top = f.Size();
+    f.Word(kTagDirectory);
+    f.Word(kVersion22);
+    f.Word(n);
+    for (uint32_t at : chained) {
+        f.Word(at);
+        f.Word(0);
+        f.Word(kTypeDirp);
+    }
+    f.Word(top);
+    KQrlbImageReader reader(Mem(f.bytes));
+    ExpectThrowContaining<KExceptionQrlbReader>([&] { reader.GetNumImages(); }, "more entries than the file holds");
+}
+
 TEST_F(RawTest, PropertyListsOfBothLayoutsAppendInDirectoryOrder)
 {
     FileLayout layout = SmallLayout();

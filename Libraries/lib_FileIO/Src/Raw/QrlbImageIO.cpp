@@ -100,11 +100,13 @@ void KQrlbImageReaderImpl::LoadDirectory()
     m_File.ReadAt(m_File.Size() - 4, b, 4);
     std::set<KUInt64> visited;
     m_Directory.clear();
-    priLoadDirectory(ReadLE32(b), 0, visited);
+    KUInt64 listed = 0;
+    priLoadDirectory(ReadLE32(b), 0, visited, listed);
     m_DirectoryLoaded = true;
 }
 
-void KQrlbImageReaderImpl::priLoadDirectory(KUInt64 offset, int depth, std::set<KUInt64>& visited)
+void KQrlbImageReaderImpl::priLoadDirectory(KUInt64 offset, int depth, std::set<KUInt64>& visited,
+                                            KUInt64& listed)
 {
     if (depth > kMaxDirectoryDepth)
         m_File.Fail(KNarrowString("directories nested more than %d deep", kMaxDirectoryDepth).CStr());
@@ -124,6 +126,11 @@ void KQrlbImageReaderImpl::priLoadDirectory(KUInt64 offset, int depth, std::set<
         m_File.Fail(KNarrowString("directory at offset %llu lists %u entries, more than the file holds",
                                   static_cast<unsigned long long>(offset), count)
                         .CStr());
+    listed += count;
+    if (listed * kDirEntrySize > m_File.Size())
+        m_File.Fail(KNarrowString("directories list %llu entries together, more entries than the file holds",
+                                  static_cast<unsigned long long>(listed))
+                        .CStr());
     std::vector<KUInt8> raw(bytes);
     m_File.Read(raw.data(), bytes);
     std::vector<KQrlbDirEntry> entries(count);
@@ -133,7 +140,7 @@ void KQrlbImageReaderImpl::priLoadDirectory(KUInt64 offset, int depth, std::set<
     }
     for (const KQrlbDirEntry& e : entries)
         if (e.type == kTypeDirp)
-            priLoadDirectory(e.offset, depth + 1, visited);
+            priLoadDirectory(e.offset, depth + 1, visited, listed);
     for (const KQrlbDirEntry& e : entries)
         if (e.type != kTypeDirp)
             m_Directory.push_back(e);

@@ -86,7 +86,9 @@ public:
     KUInt32 ReadCamFile(int index, void* buffer, KUInt32 bufferSize, double* progress, KUInt8* cancel);
 
 private:
-    void priLoadDirectory(KUInt64 offset, int depth, std::set<KUInt64>& visited);
+    // listed counts the entries of every directory read so far: they cannot together hold more bytes than
+    // the file, else overlapping directories could list a number of sections that grows with the square of it.
+    void priLoadDirectory(KUInt64 offset, int depth, std::set<KUInt64>& visited, KUInt64& listed);
     // Checks that the section lies in the file and is at least headerSize long; seeks to it.
     void priEnterSection(const KQrlbDirEntry& e, size_t headerSize, const char* kind);
 };
