@@ -259,6 +259,41 @@ TEST_F(RawTest, DamagedPropertyListsAreRefused)
                                           "Expected a property section but got something else.");
 }
 
+// Pairs of a 2.x list may point at the same characters; a list whose pairs all name one long text would fill
+// the tree with count x length characters from a section of count + length words.
+TEST_F(RawTest, PropertyPairsCannotCopyTheCharacterBlockWithoutBound)
+{
+    const uint32_t pairs = 200, length = 4000;
+    WordFile f;
+    const uint32_t at = f.Size();
+    f.Word(kTagProperties);
+    f.Word(kVersion22);
+    f.Word(pairs);
+    f.Word(0);
+    f.Word(0);
+    f.Word(length + 1);
+    for (uint32_t i = 0; i < pairs; ++i) {
+        f.Word(0);
+        f.Word(0);
+    }
+    for (uint32_t i = 0; i < length; ++i)
+        f.bytes.insert(f.bytes.end(), {'a', 0});
+    f.bytes.insert(f.bytes.end(), {0, 0});
+    const uint32_t sectionLength = f.Size() - at;
+    const uint32_t directory = f.Size();
+    f.Word(kTagDirectory);
+    f.Word(kVersion22);
+    f.Word(1);
+    f.Word(at);
+    f.Word(sectionLength);
+    f.Word(kTypeProp);
+    f.Word(directory);
+    KQrlbImageReader reader(Mem(f.bytes));
+    KPropTree tree(nullptr, "p");
+    ExpectThrowContaining<KExceptionQrlbReader>([&] { reader.GetProperties(&tree); },
+                                                "more characters than 16 times its character block of 4001 characters");
+}
+
 TEST_F(RawTest, MissingSectionsThrowIndexOutOfRangeWithTheTypeAsANumber)
 {
     KQrlbImageReader reader(Mem(BuildFile(kzrsynth::EdgeCaseLayout(1)).bytes));

@@ -14,6 +14,9 @@ namespace {
 
 constexpr int kMaxDirectoryDepth = 16;
 constexpr KUInt32 kCamFileChunk = 0x20000;
+// Pairs of a property list may share characters of its block, but the text they copy into the tree stays
+// within this multiple of the block: pairs that all name one long text would otherwise fill memory.
+constexpr KUInt64 kMaxTextReuse = 16;
 
 std::string NarrowName(const KWString& name) { return name.GetAscii(); }
 
@@ -280,6 +283,16 @@ void KQrlbImageReaderImpl::ReadProperties(const KQrlbDirEntry& e, KPropTree* tre
         return s;
     };
 
+    KUInt64 copied = 0;
+    auto charge = [&](KUInt32 i, KUInt64 characters) {
+        copied += characters;
+        if (copied > KUInt64(total) * kMaxTextReuse)
+            m_File.Fail(KNarrowString("property %u brings the list's pairs to more characters than %llu times its "
+                                      "character block of %u characters",
+                                      i, static_cast<unsigned long long>(kMaxTextReuse), total)
+                            .CStr());
+    };
+
     for (KUInt32 i = 0; i < count; ++i) {
         const KUInt8* p = table.data() + KUInt64(i) * entrySize;
         if (old) {
@@ -288,11 +301,13 @@ void KQrlbImageReaderImpl::ReadProperties(const KQrlbDirEntry& e, KPropTree* tre
                 m_File.Fail(KNarrowString("property %u's characters lie outside the character block of %u characters",
                                           i, total)
                                 .CStr());
+            charge(i, nameLength + valueLength);
             tree->AddPair(text(offset, offset + nameLength),
                           text(offset + nameLength, offset + nameLength + valueLength));
         } else {
             const auto name = terminated(i, ReadLE32(p), "name");
             const auto value = terminated(i, ReadLE32(p + 4), "value");
+            charge(i, (name.second - name.first) + (value.second - value.first));
             tree->AddPair(text(name.first, name.second), text(value.first, value.second));
         }
     }
