@@ -250,6 +250,40 @@ TEST(KQuarelTag, SetBufferRefusesBadForms)
     }
 }
 
+// Items of a form lie side by side; a hostile form whose every item spans the whole form would make n copies
+// of it (n x size bytes from a form of size bytes).
+TEST(KQuarelTag, ItemsCannotTogetherHoldMoreBytesThanTheForm)
+{
+    const uint32_t count = 100, data = 4000;
+    const uint32_t size = 68 + 12 * count + data;
+    std::vector<uint8_t> form(size, 0);
+    PutWord(form, 0, KQuarelTag::kVersion1);
+    PutWord(form, 4, size);
+    PutWord(form, 64, count);
+    for (uint32_t i = 0; i < count; ++i) {
+        PutWord(form, 68 + 12 * i, KQuarelKey("rawh"));
+        PutWord(form, 68 + 12 * i + 4, 0);
+        PutWord(form, 68 + 12 * i + 8, size);
+    }
+    KQuarelTag tag;
+    try {
+        tag.SetBuffer(form.data(), form.size());
+        ADD_FAILURE() << "no exception; items read: " << tag.GetItems().size();
+    } catch (const KExceptionQuarelTag& e) {
+        EXPECT_EQ(std::string(e.GetMessage()).rfind("QuarelTag SetBuffer() items", 0), 0u) << e.GetMessage();
+    }
+    EXPECT_TRUE(tag.GetItems().empty());
+
+    // Side by side they are read: the same form with every item a word of its own.
+    for (uint32_t i = 0; i < count; ++i) {
+        PutWord(form, 68 + 12 * i + 4, 68 + 12 * count + 4 * i);
+        PutWord(form, 68 + 12 * i + 8, 4);
+    }
+    KQuarelTag tiled;
+    ASSERT_TRUE(tiled.SetBuffer(form.data(), form.size()));
+    EXPECT_EQ(tiled.GetItems().size(), count);
+}
+
 TEST(KQuarelTag, StringListsJoinAndSplit)
 {
     const char* parts[] = {"ISO", "100", "", "x"};

@@ -257,6 +257,9 @@ void KQuarelTag::priSetBufferVersion1(const uint8_t* bytes, size_t size)
     }
 
     std::vector<Item> items;
+    // The items of a form lie side by side: together they hold no more bytes than the form. Items that all
+    // point at the same bytes would otherwise copy them count times.
+    uint64_t held = 0;
     const uint8_t* entry = form + kDirectoryOffset;
     for (uint32_t i = 0; i < count; ++i, entry += kDirectoryEntrySize) {
         Item item;
@@ -268,6 +271,12 @@ void KQuarelTag::priSetBufferVersion1(const uint8_t* bytes, size_t size)
         if (static_cast<uint64_t>(item.offset) + item.size > size) {
             KNarrowString message("QuarelTag SetBuffer() item 0x%08X at %u of %u bytes beyond the form of %zu bytes",
                                   item.key, item.offset, item.size, size);
+            throw KExceptionQuarelTag(message.CStr());
+        }
+        held += item.size;
+        if (held > size) {
+            KNarrowString message("QuarelTag SetBuffer() items of %llu bytes together in a form of %zu bytes",
+                                  static_cast<unsigned long long>(held), size);
             throw KExceptionQuarelTag(message.CStr());
         }
         const uint8_t* data = form + item.offset;
