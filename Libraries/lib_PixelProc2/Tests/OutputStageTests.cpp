@@ -191,6 +191,24 @@ TEST(OutputStage, BrightSaturatedColoursSaturateBeforeTheGammaTable)
     EXPECT_EQ(out.Word16(0, 0, 0), static_cast<KUInt16>((*gamma)[static_cast<KUInt32>(-32)]));
 }
 
+TEST(OutputStage, ExtremeMatrixSumsStayDefined)
+{
+    // A saturation far out of range gives matrix rows whose sums land near the 32-bit limits; the toe must not
+    // overflow on them: a sum at the top is as bright as can be, one at the bottom as dark.
+    Frame f(2, 1, 8192, 1000, 1000);
+    PassThrough t;
+    auto gamma = CreateOutputGammaLUT(2, 16);
+    TestPixmap out(kPixelType48RGB, 2, 1);
+    for (KInt32 sum : {INT32_MAX - 10, INT32_MAX - 600}) {
+        const KMatrix3x3 huge = {sum / 8192.0, 0, 0, 0, 1, 0, 0, 0, 1};
+        KPixelProc2::ProcessToOutput(f.working.Typed(), f.detail.Typed(), 0.0, *t.tone, huge, *gamma, out.Pixmap());
+        EXPECT_EQ(out.Word16(0, 0, 0), 65535) << sum;
+    }
+    const KMatrix3x3 low = {(INT32_MIN + 10) / 8192.0, 0, 0, 0, 1, 0, 0, 0, 1};
+    KPixelProc2::ProcessToOutput(f.working.Typed(), f.detail.Typed(), 0.0, *t.tone, low, *gamma, out.Pixmap());
+    EXPECT_EQ(out.Word16(0, 0, 0), static_cast<KUInt16>((*gamma)[static_cast<KUInt32>(-32)]));
+}
+
 TEST(OutputStage, NeutralGreysStayNeutralInEveryOutputSpace)
 {
     // Real tables: the neutral tone curve, each output space with its gamma, saturation 1.

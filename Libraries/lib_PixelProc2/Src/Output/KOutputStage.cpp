@@ -60,10 +60,11 @@ K_INLINE_BODY KInt32 MatrixRow(const KFixedMatrix3x3& m, int i, KInt32 a, KInt32
         return (m[i * 3] * a + m[i * 3 + 1] * b + m[i * 3 + 2] * c + 4096) >> 13;
 }
 
-// The toe of ApplyShadowToe without branches: the square is formed unsigned, and only used where 0 <= t < 1024.
+// The toe of ApplyShadowToe without branches: t and the square are formed unsigned (r may lie near the 32-bit
+// limits with a steep matrix), and only used where r < 512 - k, that is t < 1024 without wrapping.
 K_INLINE_BODY KInt32 Toe(KInt32 r, KInt32 k)
 {
-    const KInt32 t = r + k + 512;
+    const KInt32 t = static_cast<KInt32>(KUInt32(r) + KUInt32(k) + 512u);
     const KInt32 lifted = static_cast<KInt32>((KUInt32(t) * KUInt32(t)) >> 11) - k;
     const KInt32 toe = t < 0 ? -k : lifted;
     const KInt32 v = r >= 512 - k ? r : toe;
