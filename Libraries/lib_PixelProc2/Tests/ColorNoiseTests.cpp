@@ -201,6 +201,21 @@ TEST(ColorDQ, TheMatrixRoundsAndTheOutputIsClamped)
               (std::array<int, 3>{24000, -500, 24000}));
 }
 
+TEST(ColorDQ, OffsetsAtTheirBoundStayDefined)
+{
+    // Offsets may reach 2^30 either way (a bulb exposure of very many frames lowers blue by their count): the
+    // weighted mean of the three differences must not overflow, the outputs clamp.
+    auto none = MakeTable(512, [](int) { return 0; });
+    const KInt32 bound = 1 << 30;
+    EXPECT_EQ(DQ({32767, 32767, 32767}, Diagonal(8192), *none, {-bound, -bound, -bound}),
+              (std::array<int, 3>{24000, 24000, 24000}));
+    EXPECT_EQ(DQ({-32768, -32768, -32768}, Diagonal(8192), *none, {bound, bound, bound}),
+              (std::array<int, 3>{-500, -500, -500}));
+    auto identity = MakeTable(512, [](int i) { return i; });
+    EXPECT_EQ(DQ({32767, -32768, 32767}, Diagonal(8192), *identity, {-bound, bound, -bound}),
+              (std::array<int, 3>{24000, -500, 24000}));
+}
+
 TEST(ColorDQ, AWholeRowMatchesPixelByPixel)
 {
     const double limits[3] = {30, 30, 30}, slopes[3] = {0.7, 0.7, 0.7};

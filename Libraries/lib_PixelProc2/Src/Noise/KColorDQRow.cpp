@@ -34,7 +34,8 @@ void ColorDQRow(KInt16* row, KInt32 columns, const KFixedMatrix3x3& matrix, cons
         const KInt32 rR = dR - tR[static_cast<KUInt32>(Limit(dR, lim)) & mask];
         const KInt32 rG = dG - tG[static_cast<KUInt32>(Limit(dG, lim)) & mask];
         const KInt32 rB = dB - tB[static_cast<KUInt32>(Limit(dB, lim)) & mask];
-        const KInt32 mean = (rR + 2 * rG + rB) >> 2;
+        // The sum of four differences can pass 32 bits when the offsets are near their bound; the mean cannot.
+        const KInt32 mean = static_cast<KInt32>((KInt64{rR} + 2 * KInt64{rG} + rB) >> 2);
         const KInt64 fR = rR - tR[static_cast<KUInt32>(Limit(rR - mean, lim)) & mask];
         const KInt64 fG = rG - tG[static_cast<KUInt32>(Limit(rG - mean, lim)) & mask];
         const KInt64 fB = rB - tB[static_cast<KUInt32>(Limit(rB - mean, lim)) & mask];
