@@ -241,12 +241,20 @@ bool KCamdataImpl::priFillEntry(KCamdataEntry& entry, size_t block, KUInt32 bloc
     entry.m_pHeader = p;
     entry.m_Type = priWord(block);
     entry.m_Version = priWord(block + 4);
-    if (entry.m_Type == CAMSUB_TYPE_PROP && !priCheckProperties(entry, block, blockSize)) {
-        DebugTraceText("CAMB: Error parsing property list.\r\n");
+    const char* error = nullptr;
+    if (entry.m_Type == CAMSUB_TYPE_PROP && !priCheckProperties(entry, block, blockSize))
+        error = "CAMB: Error parsing property list.\r\n";
+    else if (entry.m_Type == CAMSUB_TYPE_MATRIX && !priParseMatrix(entry, block, blockSize))
+        error = "KCamdataImpl::ParseBlocks: Error parsing matrix.\r\n";
+    // Swapping the block's data in place may have moved the terminator of a name that lies among that data:
+    // such a name would run on past the block, so the entry is left unfilled.
+    if (m_bSwapped && !TerminatedWithin(p, nameOffset, blockSize)) {
+        entry = KCamdataEntry();
+        DebugTraceText("KCamdataImpl::ParseBlocks: Error parsing block name.\r\n");
         return false;
     }
-    if (entry.m_Type == CAMSUB_TYPE_MATRIX && !priParseMatrix(entry, block, blockSize)) {
-        DebugTraceText("KCamdataImpl::ParseBlocks: Error parsing matrix.\r\n");
+    if (error) {
+        DebugTraceText(error);
         return false;
     }
     return true;

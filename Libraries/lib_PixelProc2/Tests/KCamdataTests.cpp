@@ -455,6 +455,30 @@ TEST(KCamdata, DamagedBlocksAreRefusedSafely)
     }
 }
 
+TEST(KCamdata, ANameThatSwappingLeavesUnterminatedIsRefused)
+{
+    // A big-endian block whose name lies in its own elements: the name "yx" ends inside the block as stored,
+    // but reversing the last element moves its terminator in front of it, so that the name would run past the
+    // end of the buffer. The block counts as damaged; the look-up that would read past the end finds nothing.
+    for (bool file : {false, true}) {
+        KzrCalibrationBuilder b;
+        b.AddFloatScalar("Kept", 4.0f);
+        b.AddUInt32("m", {2}, {1, 0x7A797800u});  // stored big-endian: 'z', 'y', 'x', NUL
+        std::vector<uint8_t> bytes = file ? b.BuildFile(KzrByteOrder::Big) : b.BuildBlocks(KzrByteOrder::Big);
+        const size_t block = file ? BlockOffset(bytes, 1, true) : Word(bytes, 8, true);
+        const uint32_t size = Word(bytes, block + 8, true);
+        ASSERT_EQ(block + size, bytes.size());
+        ASSERT_EQ(bytes[block + size - 4], 'z');
+        SetWord(bytes, block + 12, size - 3, true);
+        KTraceCapture trace;
+        KCamdata c(bytes.data(), bytes.size());
+        EXPECT_TRUE(trace.Contains("KCamdataImpl::ParseBlocks: Error parsing block name.\r\n")) << trace.Text();
+        EXPECT_EQ(GetCamdataFloat("Kept", c), 4.0f);
+        EXPECT_EQ(c.FindMatrix("xyz", KCAMDATA_UINT32, 0, nullptr), nullptr);
+        EXPECT_EQ(c.FindMatrix("yx", KCAMDATA_UINT32, 0, nullptr), nullptr);
+    }
+}
+
 TEST(KCamdata, HugeDimensionsDoNotOverflow)
 {
     KzrCalibrationBuilder b;

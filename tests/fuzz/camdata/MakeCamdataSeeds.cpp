@@ -65,6 +65,18 @@ int main(int argc, char** argv)
     Write(folder, "int64-le-blocks", wide.BuildBlocks(KzrByteOrder::Little));
     Write(folder, "int64-be-file", wide.BuildFile(KzrByteOrder::Big));
 
+    // A big-endian block whose name lies in its last element: swapping the element moves the name's
+    // terminator in front of it. The property value gives the fuzz target the name to look up.
+    KzrCalibrationBuilder swapped;
+    swapped.AddPropertyList("p", {{"k", "xyz"}});
+    swapped.AddUInt32("m", {2}, {1, 0x7A797800u});  // stored 'z', 'y', 'x', NUL
+    std::vector<uint8_t> bytes = swapped.BuildBlocks(KzrByteOrder::Big);
+    const size_t block = static_cast<size_t>(bytes[8]) << 24 | bytes[9] << 16 | bytes[10] << 8 | bytes[11];
+    const uint32_t nameOffset = static_cast<uint32_t>(bytes.size() - block - 3);
+    for (int i = 0; i < 4; ++i)
+        bytes[block + 12 + i] = static_cast<uint8_t>(nameOffset >> (24 - 8 * i));
+    Write(folder, "name-in-swapped-element", bytes);
+
     KzrCalibrationBuilder empty;
     empty.NewSection();
     Write(folder, "empty-sections", empty.BuildFile(KzrByteOrder::Little));
