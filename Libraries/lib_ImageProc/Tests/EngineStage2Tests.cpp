@@ -11,6 +11,7 @@
 #include "EngineStageSupport.h"
 #include "KDebug.h"
 #include "KIPEngine2.h"
+#include "KRect.h"
 
 using namespace enginetest;
 
@@ -383,5 +384,29 @@ TEST(EngineStage2, PausedOnTheWorkerByTheOwner)
         }
         ASSERT_EQ(job.State(), kDone) << at;
         EXPECT_TRUE(job.image == plain.image) << at;
+    }
+}
+
+TEST(EngineStage2, CalibrationAreasAnywhereOnTheSensorEndTheStage)
+{
+    // Keep and active areas at the ends of the 32-bit range: moving one into the other's coordinates must not
+    // overflow, whatever the stage then makes of them.
+    const int32_t lo = INT32_MIN, hi = INT32_MAX;
+    const KRect cases[][2] = {
+        {KRect(lo, lo, hi - 1, hi - 1), KRect(0, 0, 39, 23)},
+        {KRect(hi - 1, hi - 1, hi - 1, hi - 1), KRect(lo, lo, hi - 1, hi - 1)},
+        {KRect(0, 0, 39, 23), KRect(lo, lo, hi - 1, hi - 1)},
+    };
+    for (const auto& c : cases) {
+        Scene scene(40, 24, [&](KzrCalibrationBuilder& b) {
+            b.AddRect("KeepImageArea", c[0].left, c[0].top, c[0].right, c[0].bottom);
+            b.AddRect("ActiveImageArea", c[1].left, c[1].top, c[1].right, c[1].bottom);
+            b.AddRect("DarkShieldTop", c[1].left, c[1].top, c[1].right, c[1].bottom);
+            b.AddRect("DarkShieldBottom", c[1].left, c[1].top, c[1].right, c[1].bottom);
+        });
+        Stage2Run run(scene);
+        Stage2Run::Job job(run);
+        job.Dispatch();
+        EXPECT_TRUE(job.State() == kDone || job.State() == kFailed) << job.State();
     }
 }

@@ -35,14 +35,14 @@ struct Stage2Result {
 };
 
 void AddStage3(KIPEngineRequest& r, Stage2Result& s, Image& out, Mono& luminance, int outW, int outH,
-               const KRect& crop, int rotation, int expectedW, int expectedH)
+               const KRect& crop, int rotation, int expectedW, int expectedH, KCamdata* camdata = nullptr)
 {
     r.m_Kind = kEngineStage3;
     r.AddPixmap(u"STAGE2IMAGE", s.developed.image.Get());
     r.AddMatrix(u"OUTSIZE", Int32Matrix(2, 1, {outW, outH}));
     r.AddMatrix(u"EXPECTEDIMAGESIZE", Int32Matrix(2, 1, {expectedW, expectedH}));
     r.AddMatrix(u"CROPRECT", Int32Matrix(2, 2, {crop.left, crop.top, crop.right, crop.bottom}));
-    r.AddCamdata(u"CAMBDATA", s.scene.camdata.get());
+    r.AddCamdata(u"CAMBDATA", camdata ? camdata : s.scene.camdata.get());
     r.AddPixmap(u"TEMPDATA", s.developed.scratch.Get());
     r.AddMatrix(u"ROTATION", Int32Matrix(1, 1, {rotation}));
     r.AddPixmap(u"OUTIMAGE", out.Get());
@@ -290,4 +290,29 @@ TEST(EngineStage4, WritesTheOutputAsTheKernelDoes)
     EXPECT_EQ(failure(*signed48.Get(), 2, 65536, 2),
               Result(kIpErrInternal,
                      "KIPEngine2: Pixel processing2 exception (KPixelProc2::ProcessToOutput: unknown output pixel type.)"));
+}
+
+TEST(EngineStage3, CalibrationAreasAnywhereOnTheSensorAreRefused)
+{
+    // Keep and active areas at the ends of the 32-bit range give no image area inside the stage-2 image.
+    const int32_t lo = INT32_MIN, hi = INT32_MAX;
+    Stage2Result s;
+    const int w = s.active.Width(), h = s.active.Height();
+    const KRect cases[][2] = {
+        {KRect(lo, lo, hi - 1, hi - 1), KRect(0, 0, w - 1, h - 1)},
+        {KRect(hi - 1, hi - 1, hi - 1, hi - 1), KRect(lo, lo, hi - 1, hi - 1)},
+        {KRect(0, 0, w - 1, h - 1), KRect(lo, lo, hi - 1, hi - 1)},
+    };
+    for (const auto& c : cases) {
+        Scene hostile(48, 32, [&](KzrCalibrationBuilder& b) {
+            b.AddRect("KeepImageArea", c[0].left, c[0].top, c[0].right, c[0].bottom);
+            b.AddRect("ActiveImageArea", c[1].left, c[1].top, c[1].right, c[1].bottom);
+        });
+        Image out(w, h);
+        Mono luminance(w, h);
+        KIPEngineRequest request;
+        AddStage3(request, s, out, luminance, w, h, KRect(0, 0, w, h), 0, w, h, hostile.camdata.get());
+        KIPEngine2::Dispatch(request);
+        EXPECT_EQ(request.m_Async.GetState(), kFailed);
+    }
 }

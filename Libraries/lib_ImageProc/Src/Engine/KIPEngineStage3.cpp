@@ -3,6 +3,7 @@
 // and the next request computes the stage again. The output rows are made in bands on several threads.
 #include <vector>
 
+#include "KCalibrationAreas.h"
 #include "KCamdataGetters.h"
 #include "KCropSizeRotate.h"
 #include "KDetailLayer.h"
@@ -38,8 +39,7 @@ KEngineOutcome KIPEngine2::priProcessStage3(KIPEngineRequest& request)
     const KLUT& cubeRoot = *KGlobalLUTsClass::GetCubeRootLUT();
     const KRect keep = GetCamdataRect("KeepImageArea", *camdata);
     const KRect sensorActive = GetCamdataRect("ActiveImageArea", *camdata);
-    const KRect active(sensorActive.left - keep.left, sensorActive.top - keep.top, sensorActive.right - keep.left,
-                       sensorActive.bottom - keep.top);
+    const KRect active = MoveIntoKeepArea(sensorActive, keep);
     double greenWeight = GetCamdataFloat("GreenWeight", *camdata);
     KInt32 greenHigh = GetCamdataInt32("GreenHighLimit", *camdata);
     KInt32 greenLow = GetCamdataInt32("GreenLowLimit", *camdata);

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <string>
 
+#include "KCalibrationAreas.h"
 #include "KCamdata.h"
 #include "KColorSpace.h"
 #include "KDebug.h"
@@ -186,8 +187,7 @@ KStage2Settings ComputeStage2Settings(const KCamdata& camdata, const KStage2Inpu
 
     s.keep = GetCamdataRect("KeepImageArea", camdata);
     const KRect active = GetCamdataRect("ActiveImageArea", camdata);
-    s.active = KRect(active.left - s.keep.left, active.top - s.keep.top, active.right - s.keep.left,
-                     active.bottom - s.keep.top);
+    s.active = MoveIntoKeepArea(active, s.keep);
 
     const double largest = std::max({n[0], n[1], n[2]});
     for (int c = 0; c < 3; ++c) {

@@ -11,6 +11,7 @@
 
 #include "KAutoAdjust.h"
 #include "KBadPixels.h"
+#include "KCalibrationAreas.h"
 #include "KChromaBlur.h"
 #include "KColorNoise.h"
 #include "KDebug.h"
@@ -234,9 +235,8 @@ void KStage2Steps::priRowCorrections(KInt32 start)
     KDarkDrift drift;
     if (s.usePreComputedDrift == 0) {
         auto relative = [&](const char* name) {
-            const KRect r = GetCamdataRect(name, cd);
-            return KRect(std::max(r.left - s.keep.left, 0), r.top - s.keep.top,
-                         std::min(r.right - s.keep.left, m_Columns), r.bottom - s.keep.top);
+            const KRect r = MoveIntoKeepArea(GetCamdataRect(name, cd), s.keep);
+            return KRect(std::max(r.left, 0), r.top, std::min(r.right, m_Columns), r.bottom);
         };
         KRect top = relative("DarkShieldTop");
         KRect bottom = relative("DarkShieldBottom");
@@ -310,7 +310,7 @@ bool KStage2Steps::priBadPixels()
     const KUInt32* entries = GetCamdataBadPixels("BadPixels", m_Camdata, &count);
     if (!entries)
         return false;
-    const KPoint offset{-m_Settings.keep.left, -m_Settings.keep.top};
+    const KPoint offset{SaturatedDifference(0, m_Settings.keep.left), SaturatedDifference(0, m_Settings.keep.top)};
     FixBadPixels(&m_Image, entries, count, &offset);
     return true;
 }

@@ -1,6 +1,7 @@
 #include "KIpmGeometry.h"
 
 #include <algorithm>
+#include <cstdint>
 
 void FitSize(KInt32 imageWidth, KInt32 imageHeight, KInt32 outputWidth, KInt32 outputHeight, KInt32& fittedWidth,
              KInt32& fittedHeight)
@@ -16,6 +17,11 @@ void FitSize(KInt32 imageWidth, KInt32 imageHeight, KInt32 outputWidth, KInt32 o
         fittedWidth = outputWidth;
         fittedHeight = static_cast<KInt32>(static_cast<KInt64>(outputWidth) * imageHeight / imageWidth);
     }
+}
+
+KInt32 SaturatedDifference(KInt32 a, KInt32 b)
+{
+    return static_cast<KInt32>(std::clamp<KInt64>(KInt64{a} - b, INT32_MIN, INT32_MAX));
 }
 
 KInt32 QuarterTurn(KInt32 degrees)

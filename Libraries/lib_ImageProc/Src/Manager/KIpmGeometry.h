@@ -12,6 +12,9 @@
 void FitSize(KInt32 imageWidth, KInt32 imageHeight, KInt32 outputWidth, KInt32 outputHeight, KInt32& fittedWidth,
              KInt32& fittedHeight);
 
+// a - b brought into the 32-bit range: sides of rectangles that callers and files give.
+KInt32 SaturatedDifference(KInt32 a, KInt32 b);
+
 // A rotation in degrees as 0, 90, 180 or 270 (clockwise; other angles fall back to the quarter below them).
 KInt32 QuarterTurn(KInt32 degrees);
 // Whether a quarter turn exchanges width and height.
