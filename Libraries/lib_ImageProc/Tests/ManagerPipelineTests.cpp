@@ -15,6 +15,7 @@
 #include "KSCDiskWin.h"
 #include "KStorage.h"
 #include "KTextFunctions.h"
+#include "KzrCalibrationBuilder.h"
 #include "LumoTestSupport.h"
 #include "Manager/KStageBlocks.h"
 #include "Manager/KStageLabels.h"
@@ -298,6 +299,48 @@ TEST_F(ManagerPipeline, GreyBalanceOfASample)
     EXPECT_EQ(Calls(kEngineStage2), 1);
 }
 
+TEST_F(ManagerPipeline, GreyBalanceAtPointsAndAreasAtTheEndsOfTheRange)
+{
+    const int32_t lo = INT32_MIN, hi = INT32_MAX;
+    const KWString file = Name("ends.kzr");
+    AddFile(file, MakeRawFile(96, 64, 90));
+    auto manager = NewManager();
+    KIpMgrReq request;
+    request.m_FileName = file;
+    request.m_Kind = kIpReqGreyBalance;
+    for (KPoint point : {KPoint{hi, hi}, KPoint{lo, lo}, KPoint{hi, lo}, KPoint{lo, hi}}) {
+        request.m_SamplePoint = point;
+        Run(*manager, request);
+        EXPECT_EQ(request.m_Async.GetError(), kIpErrBadArgument) << point.x << "," << point.y;
+        EXPECT_EQ(Message(request), "IPManager2::priGreyBalance: the sample is empty or black.");
+    }
+
+    // Calibration areas and image sizes anywhere in the 32-bit range: a sample inside the image or none.
+    const KRect areas[] = {KRect(lo, lo, hi - 1, hi - 1), KRect(hi - 1, hi - 1, hi - 1, hi - 1),
+                           KRect(0, 0, 95, 63)};
+    int n = 0;
+    for (const KRect& keep : areas) {
+        for (const KRect& active : areas) {
+            for (const char* size : {"1", "2147483647", "-2147483648"}) {
+                FakeFile hostile = MakeRawFile(96, 64);
+                for (auto& [key, value] : hostile.m_Props)
+                    if (key == "COLS" || key == "ROWS")
+                        value = size;
+                KzrCalibrationBuilder b;
+                b.AddRect("KeepImageArea", keep.left, keep.top, keep.right, keep.bottom);
+                b.AddRect("ActiveImageArea", active.left, active.top, active.right, active.bottom);
+                hostile.m_Calibration = b.BuildFile(KzrByteOrder::Little);
+                const KWString name = Name("hostile" + std::to_string(n++) + ".kzr");
+                AddFile(name, hostile);
+                request.m_FileName = name;
+                request.m_SamplePoint = KPoint{0, 0};
+                Run(*manager, request);
+                EXPECT_TRUE(request.m_Async.GetState() == kDone || request.m_Async.GetState() == kFailed);
+            }
+        }
+    }
+}
+
 TEST_F(ManagerPipeline, GreyBalanceIsNotAnsweredWithACachedImage)
 {
     const KWString file = Name("a.kzr");
@@ -499,6 +542,16 @@ TEST_F(ManagerPipeline, BadArgumentsOfAProcessedImage)
         EXPECT_EQ(Message(request), "IPManager2::priStage3Process: Cropping rectangle out of bounds.");
     }
     EXPECT_EQ(Calls(kEngineStage3), 0);
+
+    // Crops at the ends of the 32-bit range are cut to the fitted image or refused.
+    const int32_t lo = INT32_MIN, hi = INT32_MAX;
+    for (KRect crop : {KRect(lo, lo, hi, hi), KRect(hi, hi, lo, lo), KRect(lo, 0, 2, hi)}) {
+        Processed(request, file, 48, 48);
+        request.m_CropRect = crop;
+        Run(*manager, request);
+        EXPECT_TRUE(request.m_Async.GetState() == kDone || request.m_Async.GetError() == kIpErrBadArgument)
+            << crop.left << "," << crop.top;
+    }
 }
 
 TEST_F(ManagerPipeline, FullCacheFailsWithOutOfMemory)

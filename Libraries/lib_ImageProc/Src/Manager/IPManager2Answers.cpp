@@ -1,6 +1,7 @@
 // The pipeline's last states: the processed image, automatic settings, grey balance and illuminants.
 #include <algorithm>
 
+#include "Engine/KCalibrationAreas.h"
 #include "IPManager2.h"
 #include "KCamdata.h"
 #include "KCamdataGetters.h"
@@ -46,10 +47,14 @@ void IPManager2::priGreyBalance(KIpMgrReq& request)
     const KInt32 rows = priCaptureInt(u"ROWS", 0);
     const KInt32 quarter = QuarterTurn(priCaptureInt(u"ROTATION", 0));
 
-    // The sample around the point as displayed, turned back onto the unturned image.
+    // The sample around the point as displayed, turned back onto the unturned image. The point comes from the
+    // caller and the size from the file: the sample is cut to the image in 64 bits.
     const KPoint& point = request.m_SamplePoint;
-    KRect sample(std::max(point.x - 4, 0), std::max(point.y - 4, 0), std::min(point.x + 4, columns),
-                 std::min(point.y + 4, rows));
+    auto cut = [](KInt64 v, KInt32 size) {
+        return static_cast<KInt32>(std::clamp<KInt64>(v, 0, std::max(size, 0)));
+    };
+    KRect sample(cut(KInt64{point.x} - 4, columns), cut(KInt64{point.y} - 4, rows),
+                 cut(KInt64{point.x} + 4, columns), cut(KInt64{point.y} + 4, rows));
     sample = TurnBack(sample, columns, rows, quarter);
     const bool swap = SwapsSides(quarter);
     const KInt64 unturnedWidth = swap ? rows : columns;
@@ -58,15 +63,22 @@ void IPManager2::priGreyBalance(KIpMgrReq& request)
     // Into the sensor area that the image shows.
     const KRect keep = GetCamdataRect("KeepImageArea", *m_pCamdata);
     KRect active = GetCamdataRect("ActiveImageArea", *m_pCamdata);
-    if (image->GetWidth() == keep.Width() && image->GetHeight() == keep.Height())
-        active = KRect(active.left - keep.left, active.top - keep.top, active.right - keep.left,
-                       active.bottom - keep.top);
+    if (image->GetWidth() == KInt64{keep.right} - keep.left && image->GetHeight() == KInt64{keep.bottom} - keep.top)
+        active = MoveIntoKeepArea(active, keep);
     KRect area;
     if (unturnedWidth > 0 && unturnedHeight > 0) {
-        auto x = [&](KInt32 v) { return static_cast<KInt32>(v * KInt64(active.Width()) / unturnedWidth + active.left); };
-        auto y = [&](KInt32 v) { return static_cast<KInt32>(v * KInt64(active.Height()) / unturnedHeight + active.top); };
-        area = KRect(std::max(x(sample.left), 0), std::max(y(sample.top), 0), std::min(x(sample.right), image->GetWidth()),
-                     std::min(y(sample.bottom), image->GetHeight()));
+        // In 64 bits: the sample is within the image's size and the area within the 32-bit range.
+        const KInt64 activeWidth = KInt64{active.right} - active.left;
+        const KInt64 activeHeight = KInt64{active.bottom} - active.top;
+        auto x = [&](KInt32 v) {
+            const KInt64 scaled = v * activeWidth / unturnedWidth + active.left;
+            return static_cast<KInt32>(std::clamp<KInt64>(scaled, 0, image->GetWidth()));
+        };
+        auto y = [&](KInt32 v) {
+            const KInt64 scaled = v * activeHeight / unturnedHeight + active.top;
+            return static_cast<KInt32>(std::clamp<KInt64>(scaled, 0, image->GetHeight()));
+        };
+        area = KRect(x(sample.left), y(sample.top), x(sample.right), y(sample.bottom));
     }
     KInt64 sum[3] = {0, 0, 0};
     for (KInt32 row = area.top; row < area.bottom; ++row) {
