@@ -161,6 +161,15 @@ TEST_F(ManagerRequests, PreviewFailures)
     }
     EXPECT_EQ(m_Counts->m_Data[kDataFrame], 0);
 
+    // Crops at the ends of the 32-bit range are cut to the fitted image or refused.
+    const int32_t lo = INT32_MIN, hi = INT32_MAX;
+    for (KRect crop : {KRect(lo, lo, hi, hi), KRect(hi, hi, lo, lo), KRect(lo, 0, 2, hi), KRect(0, lo, hi, 2)}) {
+        Preview(request, file, 48, 48, crop);
+        manager->Request(&request);
+        EXPECT_TRUE(request.m_Async.GetState() == kDone || request.m_Async.GetError() == kIpErrBadArgument)
+            << crop.left << "," << crop.top;
+    }
+
     // No viewable image in the file: not found, the file name as message.
     stored.m_Images.pop_back();
     Preview(request, file, 48, 48, KRect(0, 0, 48, 48));

@@ -10,6 +10,7 @@
 #include "KPerfTimer.h"
 #include "KPropTree.h"
 #include "KTextFunctions.h"
+#include "Manager/KIpmGeometry.h"
 #include "Manager/KIpmStatus.h"
 #include "Manager/KStageBlocks.h"
 #include "Manager/KStageLabels.h"
@@ -201,8 +202,9 @@ void IPManager2::priSetUp(KIpMgrReq& request)
                                                      request.m_OutputFormat)));
         return;
     }
-    m_PartialView = request.m_CropRect.Width() < request.m_OutputWidth ||
-                    request.m_CropRect.Height() < request.m_OutputHeight;
+    const KRect& crop = request.m_CropRect;
+    m_PartialView = SaturatedDifference(crop.right, crop.left) < request.m_OutputWidth ||
+                    SaturatedDifference(crop.bottom, crop.top) < request.m_OutputHeight;
     if (!priGetCaptureProps(request))
         return;
     m_Rotation = priCaptureInt(u"ROTATION", 0);

@@ -128,8 +128,11 @@ KICacheObject* IPManager2::priMakePreview(KIpMgrReq& request, const KWString& la
     // What the caller sees is turned by the rotation; the embedded images are not.
     const KInt32 quarter = QuarterTurn(rotation);
     const bool swap = SwapsSides(quarter);
-    const KInt32 neededWidth = swap ? request.m_CropRect.Height() : request.m_CropRect.Width();
-    const KInt32 neededHeight = swap ? request.m_CropRect.Width() : request.m_CropRect.Height();
+    const KRect& asked = request.m_CropRect;
+    const KInt32 askedWidth = SaturatedDifference(asked.right, asked.left);
+    const KInt32 askedHeight = SaturatedDifference(asked.bottom, asked.top);
+    const KInt32 neededWidth = swap ? askedHeight : askedWidth;
+    const KInt32 neededHeight = swap ? askedWidth : askedHeight;
     std::vector<KPreviewCandidate> candidates;
     for (KUInt32 i = count; i-- > 0;) {
         if (!priRunRetriever(request.m_FileName, kRetrieveInfo, kInfoImage, i, nullptr)) {
