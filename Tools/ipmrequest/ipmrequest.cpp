@@ -2,6 +2,7 @@
 // calls until the record's state leaves 1) and shows the answer: properties and illuminants as KEY=VALUE
 // lines, settings as numbers, previews and processed images as PPM files.
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -72,10 +73,18 @@ std::vector<double> Numbers(const std::string& option, const std::string& text, 
     return values;
 }
 
+// A value of text as an int (its fraction dropped); the usage message when it lies beyond the int range.
+int ToInt(const std::string& option, const std::string& text, double v)
+{
+    if (!(v > INT32_MIN - 1.0 && v < INT32_MAX + 1.0))
+        Usage("bad value for " + option + ": " + text);
+    return static_cast<int>(v);
+}
+
 int Integer(const std::string& option, const std::string& text)
 {
     const double v = Numbers(option, text, ',', 1)[0];
-    if (v != static_cast<int>(v))
+    if (ToInt(option, text, v) != v)
         Usage("bad value for " + option + ": " + text);
     return static_cast<int>(v);
 }
@@ -177,11 +186,11 @@ Options Parse(int argc, char** argv)
             o.camfile = v;
         } else if (a == "--size") {
             const std::vector<double> s = Numbers(a, v, 'x', 2);
-            o.width = static_cast<int>(s[0]);
-            o.height = static_cast<int>(s[1]);
+            o.width = ToInt(a, v, s[0]);
+            o.height = ToInt(a, v, s[1]);
         } else if (a == "--crop") {
             const std::vector<double> c = Numbers(a, v, ',', 4);
-            o.crop = KRect(int(c[0]), int(c[1]), int(c[2]), int(c[3]));
+            o.crop = KRect(ToInt(a, v, c[0]), ToInt(a, v, c[1]), ToInt(a, v, c[2]), ToInt(a, v, c[3]));
             o.cropGiven = true;
         } else if (a == "--format") {
             o.format = Integer(a, v);
@@ -195,7 +204,7 @@ Options Parse(int argc, char** argv)
             o.colorSpace = Integer(a, v);
         } else if (a == "--point") {
             const std::vector<double> p = Numbers(a, v, ',', 2);
-            o.point = KPoint{int(p[0]), int(p[1])};
+            o.point = KPoint{ToInt(a, v, p[0]), ToInt(a, v, p[1])};
         } else if (a == "--set") {
             const size_t eq = v.find('=');
             if (eq == std::string::npos || eq == 0)

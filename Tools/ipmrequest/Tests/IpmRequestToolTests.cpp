@@ -120,4 +120,12 @@ TEST_F(IpmRequestTool, FailuresAreReported)
 
     text = Run("--kind 3", &status);
     EXPECT_EQ(status, 2) << text;
+
+    // Numbers beyond the int range are refused, not wrapped into sizes, crops or points.
+    for (const std::string bad : {"--size 1e12x94", "--size 122x-3e9", "--crop 0,0,5e9,10", "--point 1e10,0",
+                                  "--kind 4294967297", "--colorspace nan"}) {
+        text = Run(bad + " --kind 3 --in " + Quote(bare) + " --out " + Quote(m_Temp / "p.ppm"), &status);
+        EXPECT_EQ(status, 2) << bad << ": " << text;
+        EXPECT_NE(text.find("bad value for"), std::string::npos) << bad << ": " << text;
+    }
 }
