@@ -128,9 +128,14 @@ bool Convert(KIPManager& manager, const Options& o, const Job& job, bool showPro
     const KInt32 rows = properties.m_pImageProps->GetInt(KWString(u"ROWS"), 0);
     const KInt32 outputWidth = o.width > 0 ? o.width : cols;
     const KInt32 outputHeight = o.height > 0 ? o.height : rows;
+    if (cols < 1 || rows < 1) {
+        error = "the file gives no image size (COLS " + std::to_string(cols) + ", ROWS " + std::to_string(rows) + ")";
+        return false;
+    }
     FitSaveSize(cols, rows, outputWidth, outputHeight, width, height);
     if (width < 1 || height < 1) {
-        error = "the file gives no image size (COLS " + std::to_string(cols) + ", ROWS " + std::to_string(rows) + ")";
+        error = "the " + std::to_string(cols) + " x " + std::to_string(rows) + " image fitted into " +
+                std::to_string(outputWidth) + " x " + std::to_string(outputHeight) + " has no pixels";
         return false;
     }
 

@@ -139,6 +139,7 @@ TEST_F(KzrConvert, ArgumentsAreChecked)
         {"--size 100 " + Quoted("a.kzr"), 2, "bad value for --size"},
         {"--exposure 3 " + Quoted("a.kzr"), 2, "bad value for --exposure"},
         {"--bogus " + Quoted("a.kzr"), 2, "unknown option --bogus"},
+        {"--size 1x1 " + Quoted("a.kzr"), 1, "a.kzr: the 38 x 26 image fitted into 1 x 1 has no pixels"},
         {Quoted("missing.kzr"), 1, "missing.kzr: no such file or folder"},
         {Quoted("a.jpg"), 1, "a.jpg: not a raw file (.kzr, .qrl, .xxx)"},
         {"--out " + Quoted("x") + " " + Quoted("a.kzr") + " " + Quoted("a.kzr"), 1, "was written from"},
