@@ -409,11 +409,16 @@ TEST_F(SaveFixture, BadDestinationOrCropFailsClearly)
               "IPSaveManager: the crop rectangle (0, 0, 300, 201) reaches beyond the 300 x 200 image fitted into "
               "300 x 300.");
 
-    MakeSave(request, 240, 160, "empty.jpg", kSaveJPEG, kOutput24RGB);
-    request.m_CropRect = KRect(0, 20, 240, 20);
-    owner.Request(&request);
-    EXPECT_EQ(request.m_Async.GetState(), kFailed);
-    EXPECT_EQ(request.m_Async.GetError(), kIpErrBadArgument);
+    // Empty, inverted, and at the ends of the 32-bit range: refused before a file is opened.
+    const int32_t lo = INT32_MIN, hi = INT32_MAX;
+    for (KRect crop : {KRect(0, 20, 240, 20), KRect(lo, lo, hi, hi), KRect(0, lo, 240, hi), KRect(lo, 0, hi, 160),
+                       KRect(hi, hi, lo, lo)}) {
+        MakeSave(request, 240, 160, "empty.jpg", kSaveJPEG, kOutput24RGB);
+        request.m_CropRect = crop;
+        owner.Request(&request);
+        EXPECT_EQ(request.m_Async.GetState(), kFailed) << crop.left << "," << crop.top;
+        EXPECT_EQ(request.m_Async.GetError(), kIpErrBadArgument) << WideToUtf8(request.m_Async.m_Message);
+    }
     EXPECT_TRUE(Files().empty());
 }
 

@@ -186,14 +186,15 @@ void IPSaveManager::priStep(KIpMgrReq& request)
 void IPSaveManager::priOpen(KIpMgrReq& request)
 {
     const KRect& crop = request.m_CropRect;
-    m_RowsTotal = crop.bottom - crop.top;
     m_RowsWritten = 0;
-    if (crop.left < 0 || crop.top < 0 || crop.right <= crop.left || m_RowsTotal <= 0) {
+    m_RowsTotal = 0;
+    if (crop.left < 0 || crop.top < 0 || crop.right <= crop.left || crop.bottom <= crop.top) {
         request.m_Async.Fail(kIpErrBadArgument, Text(KNarrowString("IPSaveManager: the crop rectangle (%d, %d, %d, "
                                                                    "%d) holds no image.",
                                                                    crop.left, crop.top, crop.right, crop.bottom)));
         return;
     }
+    m_RowsTotal = crop.bottom - crop.top;
     m_PixelType = OutputPixelType(request.m_OutputFormat);
     if (request.m_SaveFileFormat == kSaveJPEG) {
         const int quality = static_cast<int>(std::min<KUInt32>(request.m_SaveValue, 100));
