@@ -1,5 +1,6 @@
 // Calibration data comes from raw files and separate calibration files: parsing any bytes, in either form
 // and byte order, and every look-up afterwards must end in data or an exception, never a crash or a hang.
+#include <algorithm>
 #include <cctype>
 #include <cstddef>
 #include <cstdint>
@@ -13,16 +14,13 @@
 
 namespace {
 
-// The names to look up: those the pipeline asks for, and every short NUL-terminated text in the input (so
-// that whatever blocks were parsed are found).
-std::vector<std::string> Names(const uint8_t* data, size_t size)
+// Every short printable run ended by a NUL or by the end of the buffer (a name that runs off the end).
+void AddRuns(const uint8_t* data, size_t size, std::vector<std::string>& names)
 {
-    std::vector<std::string> names = {"LinLUTs", "linluts", "CAMToXYZ", "BadPixels", "SpatialGain", "PostPolyMatrix",
-                                      "SensorISO", "RawOffsetFilterShift", "BulbAccumOffset", "SaturationLevel",
-                                      "KeepImageArea", "DarkDrift", "WhiteBalanceIlluminants"};
+    const size_t limit = names.size() + 200;
     std::string run;
-    for (size_t i = 0; i < size && names.size() < 200; ++i) {
-        const char c = static_cast<char>(data[i]);
+    for (size_t i = 0; i <= size && names.size() < limit; ++i) {
+        const char c = i < size ? static_cast<char>(data[i]) : 0;
         if (c == 0) {
             if (!run.empty() && run.size() < 64)
                 names.push_back(run);
@@ -32,6 +30,24 @@ std::vector<std::string> Names(const uint8_t* data, size_t size)
         } else {
             run.clear();
         }
+    }
+}
+
+// The names to look up: those the pipeline asks for, and the runs of the input as it stands and as a
+// big-endian buffer reads once its words or 16-bit units are swapped (so that whatever blocks were parsed are
+// found, also by a name the swap changed).
+std::vector<std::string> Names(const uint8_t* data, size_t size)
+{
+    std::vector<std::string> names = {"LinLUTs", "linluts", "CAMToXYZ", "BadPixels", "SpatialGain", "PostPolyMatrix",
+                                      "SensorISO", "RawOffsetFilterShift", "BulbAccumOffset", "SaturationLevel",
+                                      "KeepImageArea", "DarkDrift", "WhiteBalanceIlluminants"};
+    AddRuns(data, size, names);
+    for (size_t unit : {size_t{4}, size_t{2}}) {
+        std::vector<uint8_t> swapped(data, data + size);
+        for (size_t i = 0; i + unit <= size; i += unit)
+            std::reverse(swapped.begin() + static_cast<std::ptrdiff_t>(i),
+                         swapped.begin() + static_cast<std::ptrdiff_t>(i + unit));
+        AddRuns(swapped.data(), size, names);
     }
     return names;
 }
