@@ -170,10 +170,13 @@ int Develop(const Options& o)
                     automatic[7]);
 
     // Stage 3: the picture (the calibration's active area) at the fitted size, turned, uncropped.
+    // In 64 bits: the file's calibration may place its areas anywhere in the 32-bit range.
     const KRect keep = GetCamdataRect("KeepImageArea", camdata), active = GetCamdataRect("ActiveImageArea", camdata);
-    const KInt32 pictureWidth = active.Width(), pictureHeight = active.Height();
-    if (pictureWidth < 2 || pictureHeight < 2 || active.left < keep.left || active.top < keep.top)
+    const KInt64 left = KInt64{active.left} - keep.left, top = KInt64{active.top} - keep.top;
+    const KInt64 right = KInt64{active.right} - keep.left, bottom = KInt64{active.bottom} - keep.top;
+    if (left < 0 || top < 0 || right > width || bottom > height || right - left < 2 || bottom - top < 2)
         throw std::runtime_error(o.in + ": the calibration's active area does not lie in the frame");
+    const auto pictureWidth = static_cast<KInt32>(right - left), pictureHeight = static_cast<KInt32>(bottom - top);
     const bool quarter = ((rotation % 360) + 360) % 180 == 90;
     KInt32 outWidth = quarter ? pictureHeight : pictureWidth, outHeight = quarter ? pictureWidth : pictureHeight;
     if (o.boxWidth > 0) {

@@ -12,6 +12,7 @@
 #include "KSCDiskWin.h"
 #include "KStorageURL.h"
 #include "KTiffImageReader.h"
+#include "LumoGeneratorFrames.h"
 #include "LumoTestSupport.h"
 
 namespace {
@@ -159,4 +160,34 @@ TEST(KzrDevelop, RefusesAFileWithoutCalibrationAndWritesNothing)
     EXPECT_NE(errors.find("holds an empty calibration section"), std::string::npos) << errors;
     EXPECT_NE(errors.find("status 1"), std::string::npos) << errors;
     EXPECT_FALSE(std::filesystem::exists(dir / "dev.tif"));
+}
+
+// A calibration whose active area does not lie in the frame (anywhere in the 32-bit range) is refused by name.
+TEST(KzrDevelop, RefusesAnActiveAreaOutsideTheFrame)
+{
+    lumotest::TempDir dir;
+    KzrCalibrationLayout layout;
+    layout.columns = 96;
+    layout.rows = 64;
+    layout.shieldLeft = 6;
+    layout.shieldRight = 4;
+    layout.shieldTop = 4;
+    layout.shieldBottom = 2;
+    const int32_t lo = INT32_MIN, hi = INT32_MAX;
+    const int32_t areas[][4] = {{lo, 4, hi - 1, 61}, {6, lo, 91, hi - 1}, {6, 4, hi - 1, 61}, {6, 4, 96, 61},
+                                {6, 4, 91, 64}};
+    for (const auto& a : areas) {
+        lumotest::WriteBytes(dir / "cal.bin", lumotest::GeneratorCalibration(layout, [&](KzrCalibrationBuilder& b) {
+                                 b.AddRect("ActiveImageArea", a[0], a[1], a[2], a[3]);
+                             }));
+        ASSERT_EQ(lumotest::RunCommand(kGenerate + " --size 96x64 --camf-file " +
+                                       Quote(dir / "cal.bin") + " " + Quote(dir / "scene.kzr") + " >/dev/null"),
+                  0);
+        const std::string errors = lumotest::CommandOutput(kDevelop + " --in " + Quote(dir / "scene.kzr") +
+                                                           " --out " + Quote(dir / "dev.tif") + " 2>&1; echo status $?");
+        EXPECT_NE(errors.find("the calibration's active area does not lie in the frame"), std::string::npos)
+            << a[0] << "," << a[1] << "," << a[2] << "," << a[3] << ": " << errors;
+        EXPECT_NE(errors.find("status 1"), std::string::npos) << errors;
+        EXPECT_FALSE(std::filesystem::exists(dir / "dev.tif"));
+    }
 }
