@@ -234,6 +234,25 @@ TEST(CropSizeRotate, ResamplingMarksSamplesNearTheEdge)
     }
 }
 
+TEST(CropSizeRotate, StepsAtTheirLimitTurnWithoutOverflow)
+{
+    // An expected size far from the active area's (a damaged request) makes a step of the walk saturate at the
+    // most negative 32-bit value; the turns that walk it backwards must still be defined: every sample falls
+    // outside the frame and is the marker.
+    WorkingImage in(4, 4);
+    in.FillWith([](int, int, int32_t v[3]) { v[0] = v[1] = v[2] = 2048; });
+    const KLUT& cube = *KGlobalLUTsClass::GetCubeRootLUT();
+    for (KUInt32 rotation : {90u, 180u, 270u}) {
+        WorkingImage out(2, 2);
+        MonoImage lum(2, 2);
+        CropSizeRotateMore(in.Typed(), KRect(0, 0, 4, 4), 1 << 30, 0, 1, 1, KRect(0, 0, 2, 2), rotation, cube,
+                           out.Typed(), lum.Typed(), 0.0, 0, 0);
+        for (int r = 0; r < 2; ++r)
+            for (int c = 0; c < 2; ++c)
+                EXPECT_EQ(out.Get(c, r, 0), cube[8000]) << rotation << ": " << c << "," << r;
+    }
+}
+
 TEST(CropSizeRotate, ResamplingTurnsAndScalesAGradient)
 {
     // Red rises to the right in the input; after a clockwise quarter turn it rises downward, and a reduction

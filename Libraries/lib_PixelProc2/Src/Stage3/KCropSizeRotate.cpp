@@ -41,6 +41,12 @@ struct KWalk {
     KUInt32 Y(KInt32 u, KInt32 v) const { return m_StartY + Times(u, m_ColY) + Times(v, m_RowY); }
 };
 
+// -v in 32-bit wrapping arithmetic: a step saturated at the most negative value stays defined.
+KInt32 Negated(KInt32 v)
+{
+    return Wrap(0u - static_cast<KUInt32>(v));
+}
+
 KWalk WalkOf(KUInt32 quarterTurn, const KRect& a, KInt32 stepX, KInt32 stepY)
 {
     auto at = [](KInt32 x, KInt32 y, KInt32 cx, KInt32 cy, KInt32 rx, KInt32 ry) {
@@ -48,11 +54,11 @@ KWalk WalkOf(KUInt32 quarterTurn, const KRect& a, KInt32 stepX, KInt32 stepY)
     };
     switch (quarterTurn) {
     case 90:
-        return at(a.left, a.bottom - 1, 0, -stepY, stepX, 0);
+        return at(a.left, a.bottom - 1, 0, Negated(stepY), stepX, 0);
     case 180:
-        return at(a.right - 1, a.bottom - 1, -stepX, 0, 0, -stepY);
+        return at(a.right - 1, a.bottom - 1, Negated(stepX), 0, 0, Negated(stepY));
     case 270:
-        return at(a.right - 1, a.top, 0, stepY, -stepX, 0);
+        return at(a.right - 1, a.top, 0, stepY, Negated(stepX), 0);
     default:
         return at(a.left, a.top, stepX, 0, 0, stepY);
     }
