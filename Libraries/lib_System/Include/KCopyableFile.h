@@ -18,8 +18,8 @@ public:
     // Throws KException "Copy in Progress!" while a copy is open.
     virtual bool BeginCopy(const KWString& destinationURL, KUInt32* size, KInt32 chunkSize);
     // Copies up to count bytes (at most the chunk size); the destination's write result (non-zero when the
-    // bytes read were written; the caller counts against the size BeginCopy gave). Throws KException
-    // "Destination file not opened!" when no copy is open.
+    // bytes read were written; 0 as well when nothing could be read; the caller counts against the size
+    // BeginCopy gave). Throws KException "Destination file not opened!" when no copy is open.
     virtual int CopyStep(KUInt32 count);
     // Closes the destination. Throws KException "Destination file not opened!" when no copy is open.
     virtual void EndCopy();

@@ -43,6 +43,9 @@ int KCopyableFile::CopyStep(KUInt32 count)
     if (count > static_cast<KUInt32>(m_ChunkSize))
         count = static_cast<KUInt32>(m_ChunkSize);
     KUInt32 got = Read(m_pChunk.get(), count);
+    // Nothing read (the file ended early or could not be read) is a failed step, never a copied one.
+    if (got == 0 && count > 0)
+        return 0;
     return m_pDestFile->Write(m_pChunk.get(), got);
 }
 

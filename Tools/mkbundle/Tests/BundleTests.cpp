@@ -273,6 +273,28 @@ TEST_F(BundleTest, AMemberCopiesOutStepByStep)
     folder->Release();
 }
 
+TEST_F(BundleTest, ACopyFromAHostCutShortFails)
+{
+    // The bundle is replaced by a shorter file while a member is being copied out: the steps past the new end
+    // copy nothing, and must not say they did.
+    ASSERT_EQ(lumotest::RunCommand(kMkbundle + " /dev/null " + kData.string() + " " + (m_Temp / "b.ktb").string()), 0);
+    KBundleFolder* folder = new KBundleFolder(URLOf(m_Temp / "b.ktb"));
+    KBundleFile* file = static_cast<KBundleFile*>(folder->OpenFile(u"images/logo.png", KFILE_MODE_READ));
+    KUInt32 size = 0;
+    ASSERT_TRUE(file->BeginCopy(URLOf(m_Temp / "out/logo.png"), &size, 64));
+    ASSERT_GT(size, 128u);
+    ASSERT_NE(file->CopyStep(64), 0);
+    fs::resize_file(m_Temp / "b.ktb", file->GetMemberStart() + 100);
+    int failed = 0;
+    for (KUInt32 done = 64; done < size; done += 64)
+        failed += file->CopyStep(64) == 0;
+    EXPECT_GT(failed, 0);
+    file->EndCopy();
+    EXPECT_LT(fs::file_size(m_Temp / "out/logo.png"), size);
+    file->Release();
+    folder->Release();
+}
+
 TEST_F(BundleTest, AScriptInABundleIncludesItsParts)
 {
     fs::create_directories(m_Temp / "scripts");
