@@ -106,8 +106,10 @@ private:
 
     KWString m_Name;
     KPropPair* m_pPropPairs = nullptr;
+    KPropPair* m_pLastPair = nullptr;  // so that appending a pair does not walk the list
     KPropTree* m_pPrevSibling = nullptr;
     KPropTree* m_pNextSibling = nullptr;
     KPropTree* m_pParent = nullptr;
     KPropTree* m_pFirstChild = nullptr;
+    KPropTree* m_pLastChild = nullptr;  // so that appending a child does not walk the siblings
 };

@@ -23,6 +23,8 @@ bool KPropPair::InsertCopyAfter(const KPropPair* source)
     copy->m_pNext = m_pNext;
     if (m_pNext)
         m_pNext->m_pPrev = copy;
+    else if (m_pOwner && m_pOwner->m_pLastPair == this)
+        m_pOwner->m_pLastPair = copy;
     m_pNext = copy;
     return true;
 }
@@ -59,13 +61,13 @@ KPropTree::~KPropTree()
     std::vector<KPropTree*> work;
     for (KPropTree* c = m_pFirstChild; c; c = c->m_pNextSibling)
         work.push_back(c);
-    m_pFirstChild = nullptr;
+    m_pFirstChild = m_pLastChild = nullptr;
     while (!work.empty()) {
         KPropTree* n = work.back();
         work.pop_back();
         for (KPropTree* c = n->m_pFirstChild; c; c = c->m_pNextSibling)
             work.push_back(c);
-        n->m_pFirstChild = nullptr;
+        n->m_pFirstChild = n->m_pLastChild = nullptr;
         n->m_pParent = n->m_pPrevSibling = n->m_pNextSibling = nullptr;
         delete n;
     }
@@ -81,13 +83,15 @@ void KPropTree::priDeleteAllPairs()
         delete p;
         p = next;
     }
-    m_pPropPairs = nullptr;
+    m_pPropPairs = m_pLastPair = nullptr;
 }
 
 void KPropTree::priUnlink()
 {
     if (m_pParent && m_pParent->m_pFirstChild == this)
         m_pParent->m_pFirstChild = m_pNextSibling;
+    if (m_pParent && m_pParent->m_pLastChild == this)
+        m_pParent->m_pLastChild = m_pPrevSibling;
     if (m_pPrevSibling)
         m_pPrevSibling->m_pNextSibling = m_pNextSibling;
     if (m_pNextSibling)
@@ -101,16 +105,12 @@ void KPropTree::priAppendChild(KPropTree* child)
 {
     child->m_pParent = this;
     child->m_pNextSibling = nullptr;
-    if (!m_pFirstChild) {
+    child->m_pPrevSibling = m_pLastChild;
+    if (m_pLastChild)
+        m_pLastChild->m_pNextSibling = child;
+    else
         m_pFirstChild = child;
-        child->m_pPrevSibling = nullptr;
-        return;
-    }
-    KPropTree* last = m_pFirstChild;
-    while (last->m_pNextSibling)
-        last = last->m_pNextSibling;
-    last->m_pNextSibling = child;
-    child->m_pPrevSibling = last;
+    m_pLastChild = child;
 }
 
 void KPropTree::priInsertAfter(KPropTree* sibling, KPropTree* node)
@@ -120,6 +120,8 @@ void KPropTree::priInsertAfter(KPropTree* sibling, KPropTree* node)
     node->m_pNextSibling = sibling->m_pNextSibling;
     if (sibling->m_pNextSibling)
         sibling->m_pNextSibling->m_pPrevSibling = node;
+    else if (node->m_pParent)
+        node->m_pParent->m_pLastChild = node;
     sibling->m_pNextSibling = node;
 }
 
@@ -234,7 +236,7 @@ KPropTree* KPropTree::ReplaceWithChildren()
     KPropTree* firstMoved = m_pFirstChild;
     KPropTree* at = this;
     KPropTree* moved = m_pFirstChild;
-    m_pFirstChild = nullptr;
+    m_pFirstChild = m_pLastChild = nullptr;
     while (moved) {
         KPropTree* following = moved->m_pNextSibling;
         moved->m_pPrevSibling = moved->m_pNextSibling = nullptr;
@@ -254,15 +256,12 @@ bool KPropTree::AddPair(const KWString& key, const KWString& value)
     if (!pair)
         return false;
     pair->m_pOwner = this;
-    if (!m_pPropPairs) {
+    pair->m_pPrev = m_pLastPair;
+    if (m_pLastPair)
+        m_pLastPair->m_pNext = pair;
+    else
         m_pPropPairs = pair;
-        return true;
-    }
-    KPropPair* last = m_pPropPairs;
-    while (last->m_pNext)
-        last = last->m_pNext;
-    last->m_pNext = pair;
-    pair->m_pPrev = last;
+    m_pLastPair = pair;
     return true;
 }
 
@@ -283,6 +282,8 @@ bool KPropTree::RemovePair(KPropPair*& pair)
         m_pPropPairs = pair->m_pNext;
     if (pair->m_pNext)
         pair->m_pNext->m_pPrev = pair->m_pPrev;
+    else
+        m_pLastPair = pair->m_pPrev;
     delete pair;
     pair = nullptr;
     return true;

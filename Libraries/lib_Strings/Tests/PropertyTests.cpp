@@ -275,6 +275,57 @@ TEST(KPropTree, StructureEdits)
     (void)q;
 }
 
+TEST(KPropTree, AppendsAfterEditsAtTheEnd)
+{
+    // Appending goes to the end as it stands after every kind of edit there.
+    KPropTree r(nullptr, "r");
+    new KPropTree(&r, "a");
+    delete new KPropTree(&r, "gone");
+    new KPropTree(&r, "b");
+    EXPECT_EQ(Shape(&r), "r(a,b)");
+    KPropTree* moved = r.GetFirstChild()->GetNextSibling();
+    moved->Detach();
+    new KPropTree(&r, "c");
+    r.GetFirstChild()->AdoptChild(moved);
+    new KPropTree(r.GetFirstChild(), "d");
+    EXPECT_EQ(Shape(&r), "r(a(b,d),c)");
+    auto* wrap = new KPropTree(&r, "w");
+    new KPropTree(wrap, "w1");
+    new KPropTree(wrap, "w2");
+    wrap->ReplaceWithChildren();
+    new KPropTree(&r, "e");
+    (new KPropTree(&r, "empty"))->ReplaceWithChildren();
+    new KPropTree(&r, "f");
+    r.UnwrapChildrenNamed(KWString("a"));
+    new KPropTree(&r, "g");
+    EXPECT_EQ(Shape(&r), "r(b,d,c,w1,w2,e,f,g)");
+    r.RemoveChildrenNamed(KWString("g"));
+    r.RemoveChildrenNamed(KWString("f"));
+    new KPropTree(&r, "h");
+    EXPECT_EQ(Shape(&r), "r(b,d,c,w1,w2,e,h)");
+
+    auto keys = [](const KPropTree& t) {
+        std::string order;
+        for (KPropPair* p = t.GetFirstPair(); p; p = p->GetNext())
+            order += p->GetKey().GetAscii();
+        return order;
+    };
+    KPropTree t(nullptr, "t");
+    t.AddPair("a", "");
+    KPropPair* a = t.GetFirstPair();
+    t.RemovePair(a);
+    t.AddPair("b", "");
+    t.AddPair("c", "");
+    KPropPair* c = t.FindPair(KWString("c"));
+    t.RemovePair(c);
+    t.AddPair("d", "");
+    t.FindPair(KWString("d"))->InsertCopyAfter(t.GetFirstPair());
+    t.AddPair("e", "");
+    EXPECT_EQ(keys(t), "bdbe");
+    for (KPropPair* p = t.GetFirstPair(); p; p = p->GetNext())
+        EXPECT_TRUE(p->GetNext() == nullptr || p->GetNext()->GetPrev() == p);
+}
+
 TEST(KPropTree, CloneIsDeepAndOrdered)
 {
     KPropTree root(nullptr, "r");
