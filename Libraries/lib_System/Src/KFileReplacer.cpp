@@ -12,12 +12,31 @@
 
 namespace {
 
+// Longest name, in bytes, a folder entry may have.
+constexpr size_t kMaxNameBytes = 255;
+
 KWString TempNameFor(const KWString& name)
 {
     static std::atomic<unsigned> counter{0};
     char suffix[40];
-    std::snprintf(suffix, sizeof suffix, ".%x-%x.part", static_cast<unsigned>(getpid()), counter++);
-    KWString temp = name;
+    int suffixBytes = std::snprintf(suffix, sizeof suffix, ".%x-%x.part", static_cast<unsigned>(getpid()), counter++);
+    // The temporary name must be valid wherever the target's is: a long name gives up its end (never half a
+    // character) to make room for the suffix.
+    const size_t budget = kMaxNameBytes - static_cast<size_t>(suffixBytes);
+    std::u16string_view units = name.View();
+    size_t keep = 0, bytes = 0;
+    while (keep < units.size()) {
+        size_t step = 1;
+        if (units[keep] >= 0xD800 && units[keep] <= 0xDBFF && keep + 1 < units.size() && units[keep + 1] >= 0xDC00 &&
+            units[keep + 1] <= 0xDFFF)
+            step = 2;
+        size_t more = WideToUtf8(units.substr(keep, step)).size();
+        if (bytes + more > budget)
+            break;
+        bytes += more;
+        keep += step;
+    }
+    KWString temp(units.substr(0, keep));
     temp += suffix;
     return temp;
 }

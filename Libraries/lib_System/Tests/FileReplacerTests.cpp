@@ -1,0 +1,35 @@
+// Writing a file beside its target and putting it in place.
+#include <gtest/gtest.h>
+
+#include "KException.h"
+#include "KFileReplacer.h"
+#include "StorageFixture.h"
+
+namespace fs = std::filesystem;
+
+TEST_F(StorageTest, AFileReplacerWritesNamesAsLongAsTheSystemAllows)
+{
+    // Names of 255 bytes, the longest a folder entry may have: the temporary name beside them must fit too.
+    std::string ascii(255, 'n');
+    std::string accented;
+    for (int i = 0; i < 127; ++i)
+        accented += "\xC3\xA9";  // two bytes each
+    accented += "x";
+    std::string split(251, 'n');
+    split += "\xF0\x9F\x93\xB7";  // a character outside the basic plane, two units, near the end
+    for (const std::string& name : {ascii, accented, split}) {
+        SCOPED_TRACE(name.size());
+        {
+            KFileReplacer out;
+            ASSERT_TRUE(out.Open(URL(name)));
+            ASSERT_NE(out.File()->Write("new", 3), 0);
+            out.Commit();
+        }
+        EXPECT_EQ(lumotest::ReadText(Path(name)), "new");
+        size_t entries = 0;
+        for (auto it = fs::directory_iterator(Root()); it != fs::directory_iterator(); ++it)
+            ++entries;
+        EXPECT_EQ(entries, 1u);  // no temporary file left beside it
+        fs::remove(Path(name));
+    }
+}
