@@ -44,10 +44,13 @@ KWString TempNameFor(const KWString& name)
 // Puts temp in place of name: one rename where the folder has native paths, else delete and rename.
 bool ReplaceInFolder(KIFolder* folder, const KWString& temp, const KWString& name)
 {
-    KWString folderURL, tempNative, targetNative;
+    KWString folderURL, folderNative;
     folder->GetURL(folderURL);
-    if (URLToNativePath(folderURL + temp, tempNative) && URLToNativePath(folderURL + name, targetNative))
-        return PlatReplaceFile(WideToUtf8(tempNative).c_str(), WideToUtf8(targetNative).c_str());
+    if (URLToNativePath(folderURL, folderNative)) {
+        // The names as they stand, as the folder opened them (a URL's components would be unescaped).
+        folderNative += u"\\";
+        return PlatReplaceFile(WideToUtf8(folderNative + temp).c_str(), WideToUtf8(folderNative + name).c_str());
+    }
     if (!folder->DeleteFile(name))
         return false;
     folder->Rename(temp, name);

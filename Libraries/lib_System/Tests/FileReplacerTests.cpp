@@ -33,3 +33,27 @@ TEST_F(StorageTest, AFileReplacerWritesNamesAsLongAsTheSystemAllows)
         fs::remove(Path(name));
     }
 }
+
+TEST_F(StorageTest, AFileReplacerPutsTheFileUnderItsNameAsItStands)
+{
+    // A folder opens a file by its name as it stands: the replacement must land under that same name, also
+    // when the name looks like an escaped URL component.
+    KWString leaf;
+    KFolderHolder folder(OpenFolderByURL(RootURL(), leaf, false));
+    ASSERT_TRUE(folder);
+    for (const char* name : {"it's #1.txt", "100%0041.txt", "50%25 off.txt"}) {
+        SCOPED_TRACE(name);
+        lumotest::WriteText(Path(name), "old");
+        {
+            KFileReplacer out;
+            ASSERT_TRUE(out.Open(folder.get(), Utf8ToWide(name)));
+            ASSERT_NE(out.File()->Write("new", 3), 0);
+            out.Commit();
+        }
+        EXPECT_EQ(lumotest::ReadText(Path(name)), "new");
+    }
+    size_t entries = 0;
+    for (auto it = fs::directory_iterator(Root()); it != fs::directory_iterator(); ++it)
+        ++entries;
+    EXPECT_EQ(entries, 3u);
+}
