@@ -53,6 +53,19 @@ TEST(Lumofs, ListCopyAndExists)
     EXPECT_EQ(lumotest::CommandOutput(env + kTool + " ls disk://"), "C/\n");
 }
 
+TEST(Lumofs, CopiesFilesWhoseNamesHoldEscapedCharacters)
+{
+    // An apostrophe, a number sign or a percent sign is common in a photographer's file names.
+    lumotest::TempDir temp;
+    lumotest::WriteText(temp / "Bob's #1.kzr", "raw");
+    std::string env = "LUMO_MACHINE=" + Quote((temp / "machine").string()) + " ";
+    EXPECT_EQ(lumotest::RunCommand(env + kTool + " copy " + Quote((temp / "Bob's #1.kzr").string()) + " " +
+                                   Quote((temp / "100% Bob's.kzr").string())),
+              0);
+    EXPECT_EQ(lumotest::ReadText(temp / "100% Bob's.kzr"), "raw");
+    EXPECT_EQ(lumotest::CommandOutput(env + kTool + " exists " + Quote((temp / "100% Bob's.kzr").string())), "file\n");
+}
+
 TEST(Lumofs, TrashAndSpecialFoldersFollowTheUsersFolders)
 {
     lumotest::TempDir temp;
