@@ -60,20 +60,6 @@ bool PathToNative(const std::string& path, std::string& native)
     return PlatPosixToNative(path, native);
 }
 
-// The URL of a file's native path: its folder's URL and its name as it stands, which is how a storage class
-// opens a file (the name is never unescaped, so an escaped "it%0027s" would name another file than "it's").
-bool NativeFileToURL(const std::string& native, KWString& url)
-{
-    size_t cut = native.find_last_of('\\');
-    if (cut == std::string::npos || cut + 1 == native.size())
-        return NativePathToURL(Utf8ToWide(native), url);
-    if (!NativePathToURL(Utf8ToWide(native.substr(0, cut)), url))
-        return false;
-    url += u"/";
-    url += Utf8ToWide(native.substr(cut + 1));
-    return true;
-}
-
 // A URL as given, or the URL of a path (of a file to open when file is set).
 bool ToURL(const std::string& arg, KWString& url, bool file = false)
 {
@@ -86,7 +72,7 @@ bool ToURL(const std::string& arg, KWString& url, bool file = false)
     std::string native;
     if (!PathToNative(arg, native))
         return false;
-    return file ? NativeFileToURL(native, url) : NativePathToURL(Utf8ToWide(native), url);
+    return file ? NativeFileToURL(Utf8ToWide(native), url) : NativePathToURL(Utf8ToWide(native), url);
 }
 
 int List(const KWString& url)
@@ -116,7 +102,7 @@ int Copy(const KWString& url, const std::string& destination)
         return Fail("cannot open " + WideToUtf8(url));
     std::string native;
     KWString target;
-    if (!PathToNative(destination, native) || !NativeFileToURL(native, target))
+    if (!PathToNative(destination, native) || !NativeFileToURL(Utf8ToWide(native), target))
         return Fail("cannot place " + destination);
     KFileReplacer out;
     if (!out.Open(target))

@@ -59,3 +59,8 @@ void SplitLastPart(const KWString& path, KWString& head, KWString& last);
 // Conveniences at the POSIX boundary (command lines, tests): a POSIX path as a disk URL and back.
 bool PosixPathToURL(std::string_view posix, KWString& url);
 bool URLToPosixPath(const KWString& url, std::string& posix);
+// The URL of a file to open or write: the URL of its folder, "/" and its name as it stands. Storage classes
+// open the last component of a file URL as a plain name, so the URLs above (every component escaped) name
+// another file when the name holds one of the escaped characters ("it's" against "it%0027s").
+bool NativeFileToURL(const KWString& native, KWString& url);
+bool PosixFileToURL(std::string_view posix, KWString& url);

@@ -326,6 +326,28 @@ bool PosixPathToURL(std::string_view posix, KWString& url)
     return NativePathToURL(Utf8ToWide(native), url);
 }
 
+bool NativeFileToURL(const KWString& native, KWString& url)
+{
+    std::u16string_view path = native.View();
+    size_t cut = path.find_last_of(u'\\');
+    if (cut == std::u16string_view::npos || cut + 1 == path.size())
+        return NativePathToURL(native, url);
+    if (!NativePathToURL(KWString(path.substr(0, cut)), url))
+        return false;
+    url += u"/";
+    url += KWString(path.substr(cut + 1));
+    return true;
+}
+
+bool PosixFileToURL(std::string_view posix, KWString& url)
+{
+    url.Clear();
+    std::string native;
+    if (!PlatPosixToNative(posix, native))
+        return false;
+    return NativeFileToURL(Utf8ToWide(native), url);
+}
+
 bool URLToPosixPath(const KWString& url, std::string& posix)
 {
     posix.clear();

@@ -99,6 +99,27 @@ TEST_F(StorageTest, PosixPathsRoundTripThroughURLs)
     EXPECT_EQ(url, u"disk://C");
 }
 
+TEST_F(StorageTest, FileURLsOfPathsOpenTheFile)
+{
+    // Names with characters a URL component escapes: the file URL opens (and writes) the very file.
+    for (const char* name : {"it's #1.kzr", "100%0041.kzr", "a:b?.kzr", "plain.kzr"}) {
+        SCOPED_TRACE(name);
+        fs::create_directories(Path("it's"));
+        lumotest::WriteText(Path(std::string("it's/") + name), "raw");
+        KWString url;
+        ASSERT_TRUE(PosixFileToURL(Path(std::string("it's/") + name).string(), url));
+        EXPECT_EQ(url, RootURL() + u"it%0027s/" + Utf8ToWide(name));
+        KFileHolder file(OpenFileByURL(url, KFILE_MODE_READ));
+        ASSERT_TRUE(file);
+        EXPECT_EQ(file->GetSize(), 3u);
+    }
+    KWString url;
+    ASSERT_TRUE(PosixFileToURL("/", url));
+    EXPECT_EQ(url, u"disk://C");
+    ASSERT_TRUE(NativeFileToURL(u"C:\\x's", url));
+    EXPECT_EQ(url, u"disk://C/x's");
+}
+
 TEST_F(StorageTest, OpenFolderOfAFileGivesItsFolderAndLeaf)
 {
     fs::create_directories(Root() / "dir");
