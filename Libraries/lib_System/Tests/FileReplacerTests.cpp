@@ -7,6 +7,28 @@
 
 namespace fs = std::filesystem;
 
+namespace {
+
+// Writes "new" through a replacer opened by open, and commits.
+template <class Open>
+void WriteNew(Open open)
+{
+    KFileReplacer out;
+    ASSERT_TRUE(open(out));
+    ASSERT_NE(out.File()->Write("new", 3), 0);
+    out.Commit();
+}
+
+size_t EntriesIn(const fs::path& folder)
+{
+    size_t entries = 0;
+    for (auto it = fs::directory_iterator(folder); it != fs::directory_iterator(); ++it)
+        ++entries;
+    return entries;
+}
+
+}  // namespace
+
 TEST_F(StorageTest, AFileReplacerWritesNamesAsLongAsTheSystemAllows)
 {
     // Names of 255 bytes, the longest a folder entry may have: the temporary name beside them must fit too.
@@ -19,17 +41,9 @@ TEST_F(StorageTest, AFileReplacerWritesNamesAsLongAsTheSystemAllows)
     split += "\xF0\x9F\x93\xB7";  // a character outside the basic plane, two units, near the end
     for (const std::string& name : {ascii, accented, split}) {
         SCOPED_TRACE(name.size());
-        {
-            KFileReplacer out;
-            ASSERT_TRUE(out.Open(URL(name)));
-            ASSERT_NE(out.File()->Write("new", 3), 0);
-            out.Commit();
-        }
+        WriteNew([&](KFileReplacer& out) { return out.Open(URL(name)); });
         EXPECT_EQ(lumotest::ReadText(Path(name)), "new");
-        size_t entries = 0;
-        for (auto it = fs::directory_iterator(Root()); it != fs::directory_iterator(); ++it)
-            ++entries;
-        EXPECT_EQ(entries, 1u);  // no temporary file left beside it
+        EXPECT_EQ(EntriesIn(Root()), 1u);  // no temporary file left beside it
         fs::remove(Path(name));
     }
 }
@@ -44,16 +58,8 @@ TEST_F(StorageTest, AFileReplacerPutsTheFileUnderItsNameAsItStands)
     for (const char* name : {"it's #1.txt", "100%0041.txt", "50%25 off.txt"}) {
         SCOPED_TRACE(name);
         lumotest::WriteText(Path(name), "old");
-        {
-            KFileReplacer out;
-            ASSERT_TRUE(out.Open(folder.get(), Utf8ToWide(name)));
-            ASSERT_NE(out.File()->Write("new", 3), 0);
-            out.Commit();
-        }
+        WriteNew([&](KFileReplacer& out) { return out.Open(folder.get(), Utf8ToWide(name)); });
         EXPECT_EQ(lumotest::ReadText(Path(name)), "new");
     }
-    size_t entries = 0;
-    for (auto it = fs::directory_iterator(Root()); it != fs::directory_iterator(); ++it)
-        ++entries;
-    EXPECT_EQ(entries, 3u);
+    EXPECT_EQ(EntriesIn(Root()), 3u);
 }
