@@ -92,3 +92,24 @@ TEST(Preprocess, DefineBroughtUpByAKeptSection)
     root->GetFirstChild()->Preprocess(Defines({"A"}));
     EXPECT_EQ(PropTreePicture(root.get()), "ROOT(head xi:define[Name=Z] seen)");
 }
+
+TEST(Preprocess, ANameDefinedAgainInsideAChildStaysDefinedAfterIt)
+{
+    // The child's own define of X goes when the pass leaves the child; the caller's X and the level's X stay.
+    std::unique_ptr<KPropTree> root(new KPropTree(nullptr, "ROOT"));
+    Add(root.get(), "xi:define", "X");
+    KPropTree* box = Add(root.get(), "box");
+    Add(box, "xi:define", "X");
+    Add(box, "xi:define", "A");
+    KPropTree* inner = Add(box, "inner");
+    Add(inner, "xi:define", "A");
+    Add(root.get(), "xi:define", "Z");  // given by the caller too
+    Add(Add(root.get(), "xi:ifdef", "X"), "x");
+    Add(Add(root.get(), "xi:ifdef", "A"), "a");
+    KPropTree* later = Add(root.get(), "later");
+    Add(Add(later, "xi:ifdef", "Z"), "z");
+    root->GetFirstChild()->Preprocess(Defines({"Z"}));
+    EXPECT_EQ(PropTreePicture(root.get()),
+              "ROOT(xi:define[Name=X] box(xi:define[Name=X] xi:define[Name=A] inner(xi:define[Name=A])) "
+              "xi:define[Name=Z] x later(z))");
+}
