@@ -155,6 +155,14 @@ TEST_F(BundleTest, AProgramReadsItsOwnBundle)
     EXPECT_TRUE(Read(kPlainProgram, "ui.xml").empty());
 }
 
+TEST_F(BundleTest, AProgramWhoseNameHoldsAnApostropheReadsItsOwnBundle)
+{
+    fs::create_directories(m_Temp / "Bob's tools");
+    const fs::path copy = m_Temp / "Bob's tools" / "it's #1";
+    fs::copy_file(kBundleHost, copy);
+    EXPECT_EQ(lumotest::CommandOutput("\"" + copy.string() + "\" ls 2>&1").substr(0, 16), "images/logo.png\n");
+}
+
 TEST_F(BundleTest, HostileHostsHoldNoMembers)
 {
     std::string good(1024, '\0');

@@ -15,7 +15,7 @@ int main(int argc, char** argv)
     RegisterDiskStorageClass();
     std::string self;
     KWString url;
-    if (!PlatGetModuleFileName(self) || !NativePathToURL(Utf8ToWide(self), url))
+    if (!PlatGetModuleFileName(self) || !NativeFileToURL(Utf8ToWide(self), url))
         return 1;
     int status = 0;
     KBundleFolder* bundle = new KBundleFolder(url);
