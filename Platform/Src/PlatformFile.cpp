@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "PlatformError.h"
@@ -53,6 +54,24 @@ std::string LeafOf(const std::string& path)
 {
     size_t cut = path.find_last_of("/\\");
     return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+
+// The process's file-creation mask, read without changing it: umask() reads it only by setting another, which
+// would leave the files other threads create meanwhile without a mask. Owner-only when it cannot be read.
+mode_t CurrentUmask()
+{
+    mode_t mask = 077;
+    if (FILE* status = fopen("/proc/self/status", "re")) {
+        char line[256];
+        while (fgets(line, sizeof line, status)) {
+            if (strncmp(line, "Umask:", 6) == 0) {
+                mask = static_cast<mode_t>(strtoul(line + 6, nullptr, 8)) & 0777;
+                break;
+            }
+        }
+        fclose(status);
+    }
+    return mask;
 }
 
 bool IsReadOnlyMode(mode_t mode)
@@ -367,8 +386,7 @@ bool PlatSetFileAttributes(const char* native, uint32_t attributes)
         mode &= ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH);
     } else if (IsReadOnlyMode(mode)) {
         // Writable again: for the owner, and for whoever may read it as far as the process mask allows.
-        mode_t mask = umask(0);
-        umask(mask);
+        const mode_t mask = CurrentUmask();
         mode |= S_IWUSR;
         if (mode & S_IRGRP)
             mode |= S_IWGRP & ~mask;
