@@ -92,7 +92,7 @@ int Integer(const std::string& option, const std::string& text)
 KWString URL(const std::string& path)
 {
     KWString url;
-    if (!PosixPathToURL(path, url))
+    if (!PosixFileToURL(path, url))
         throw std::runtime_error("cannot name '" + path + "' as a storage URL");
     return url;
 }

@@ -110,7 +110,7 @@ bool Convert(KIPManager& manager, const Options& o, const Job& job, bool showPro
              KInt32& width, KInt32& height)
 {
     KWString rawURL, resultURL;
-    if (!PosixPathToURL(job.raw.string(), rawURL) || !PosixPathToURL(job.result.string(), resultURL)) {
+    if (!PosixFileToURL(job.raw.string(), rawURL) || !PosixFileToURL(job.result.string(), resultURL)) {
         error = "cannot name the file as a storage URL";
         return false;
     }

@@ -91,9 +91,9 @@ void Run(KIPEngine2& engine, KIPEngineRequest& request, const char* name, const 
 int Develop(const Options& o)
 {
     KWString inUrl, outUrl;
-    if (!PosixPathToURL(o.in, inUrl))
+    if (!PosixFileToURL(o.in, inUrl))
         throw std::runtime_error("cannot name '" + o.in + "' as a storage URL");
-    if (!PosixPathToURL(o.out, outUrl))
+    if (!PosixFileToURL(o.out, outUrl))
         throw std::runtime_error("cannot name '" + o.out + "' as a storage URL");
     KQrlbImageReader reader(inUrl);
 

@@ -200,7 +200,7 @@ int main(int argc, char** argv)
     int status = 0;
     try {
         KWString url;
-        if (!PosixPathToURL(file, url))
+        if (!PosixFileToURL(file, url))
             throw KExceptionFileNotFound(file.c_str());
         if (setRotation || setMarks || setWb) {
             KQrlbImageWriter writer;

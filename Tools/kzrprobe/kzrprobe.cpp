@@ -111,7 +111,7 @@ unsigned long long Checksum(const void* bytes, size_t count, unsigned long long 
 int Probe(const Options& options)
 {
     KWString url;
-    if (!PosixPathToURL(options.file, url)) {
+    if (!PosixFileToURL(options.file, url)) {
         std::fprintf(stderr, "kzrprobe: cannot name '%s' as a storage URL\n", options.file.c_str());
         return 1;
     }

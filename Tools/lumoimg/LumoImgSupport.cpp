@@ -64,7 +64,7 @@ void LumoImgStartStorage()
 KWString LumoImgURL(const std::string& path)
 {
     KWString url;
-    if (!PosixPathToURL(path, url))
+    if (!PosixFileToURL(path, url))
         throw std::runtime_error("cannot name '" + path + "' as a storage URL");
     return url;
 }

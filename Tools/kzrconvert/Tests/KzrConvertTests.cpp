@@ -25,7 +25,14 @@ protected:
     void SetUp() override { std::filesystem::create_directories(m_Temp / "machine"); }
 
     std::string Path(const std::string& name) const { return (m_Temp / name).string(); }
-    std::string Quoted(const std::string& name) const { return "'" + Path(name) + "'"; }
+    // The path in single quotes for the shell (a quote in it closed, escaped and reopened).
+    std::string Quoted(const std::string& name) const
+    {
+        std::string quoted = "'";
+        for (char c : Path(name))
+            quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        return quoted + "'";
+    }
     // The command with the scratch machine, stderr joined to stdout.
     std::string Command(const std::string& arguments) const
     {
@@ -121,6 +128,15 @@ TEST_F(KzrConvert, FolderConvertsItsRawFilesAndReportsEachFailure)
         names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<std::string>{"B.jpg", "a.jpg"}));
+}
+
+TEST_F(KzrConvert, NamesHoldingCharactersThatURLsEscapeConvert)
+{
+    Generate("in/Bob's #1 100%.kzr", "--size 48x32");
+    EXPECT_EQ(Status("--out " + Quoted("direct") + " " + Quoted("in/Bob's #1 100%.kzr")), 0);
+    EXPECT_TRUE(std::filesystem::exists(Path("direct/Bob's #1 100%.jpg")));
+    EXPECT_EQ(Status("--tiff8 " + Quoted("in")), 0);
+    EXPECT_TRUE(std::filesystem::exists(Path("in/Bob's #1 100%.tif")));
 }
 
 TEST_F(KzrConvert, ArgumentsAreChecked)
