@@ -129,14 +129,16 @@ public:
             PlatSetLastError(PLAT_ERROR_NOT_OWNER);
             return false;
         }
-        if (--m_Count == 0)
+        // Decided before the unlock: afterwards the count belongs to the next owner.
+        const bool last = --m_Count == 0;
+        if (last)
             m_Owner.store(0, std::memory_order_relaxed);
         int rc = pthread_mutex_unlock(m_Mutex);
         if (rc != 0) {
             PlatSetLastError(PlatErrorFromErrno(rc));
             return false;
         }
-        if (m_Count == 0) {
+        if (last) {
             m_State->releases.fetch_add(1, std::memory_order_release);
             syscall(SYS_futex, reinterpret_cast<uint32_t*>(&m_State->releases),
                     FUTEX_WAKE | (m_Shared ? 0 : FUTEX_PRIVATE_FLAG), INT_MAX, nullptr, nullptr, 0);

@@ -361,3 +361,30 @@ TEST(PlatCriticalSection, RecursiveAndExclusive)
     }));
     PlatDeleteCriticalSection(cs);
 }
+
+TEST(PlatMutex, ThreadsTakingItInTurnNeverOverlap)
+{
+    PlatHandle m = PlatCreateMutex(false, nullptr);
+    ASSERT_NE(m, nullptr);
+    constexpr int kThreads = 6, kRounds = 300;
+    int inside = 0, overlaps = 0, total = 0;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < kRounds; ++i) {
+                // Infinite and timed waits mixed: both hand the mutex over through the same release.
+                const uint32_t wait = (i + t) % 2 ? static_cast<uint32_t>(PLAT_INFINITE) : 10000u;
+                if (PlatWaitForSingleObject(m, wait) != PLAT_WAIT_OBJECT_0)
+                    continue;
+                overlaps += inside++;
+                ++total;
+                --inside;
+                PlatReleaseMutex(m);
+            }
+        });
+    for (auto& thread : threads)
+        thread.join();
+    EXPECT_EQ(overlaps, 0);
+    EXPECT_EQ(total, kThreads * kRounds);
+    EXPECT_TRUE(PlatCloseHandle(m));
+}
