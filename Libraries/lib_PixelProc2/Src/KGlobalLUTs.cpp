@@ -12,7 +12,6 @@
 namespace {
 
 constexpr KUInt32 kBigTableSize = 65536;
-constexpr KUInt32 kLockWaitMs = 100;
 
 void BuildCubeRootTable(KInt16* t)
 {
@@ -76,9 +75,11 @@ struct KGlobalLUTsClass::KTanhEntry {
 
 class KGlobalLUTsClass::KLock {
 public:
+    // Another thread holding the mutex is building a table, which always ends: wait for it however long
+    // that takes on a loaded machine. A second lock by the holder fails at once.
     explicit KLock(KMutex& m) : m_Mutex(m)
     {
-        if (!m_Mutex.Lock(kLockWaitMs))
+        if (!m_Mutex.Lock())
             throw KExceptionPixelProc2("KGlobalLUTsClass: error acquiring MUTEX");
     }
     ~KLock() { m_Mutex.Unlock(); }
