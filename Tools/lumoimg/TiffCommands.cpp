@@ -118,6 +118,8 @@ int TiffReadCommand(const std::vector<std::string>& argv)
     KInt32 width = 0, height = 0;
     int type = 0;
     reader.GetDimensions(&width, &height, &type);
+    if (reader.IsTiled())
+        throw std::runtime_error("'" + args.Positional()[0] + "' is a tiled TIFF file: tiled TIFF files are not supported");
     if (type == 0)
         throw std::runtime_error("'" + args.Positional()[0] + "' has a layout this reader does not take");
     const bool grey = type == kPixelType8Mono || type == kPixelType16Mono;

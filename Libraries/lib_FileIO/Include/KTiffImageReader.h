@@ -14,7 +14,8 @@ class KPropTree;
 
 class KTiffImageReader {
 public:
-    // Opens the file at url. KExceptionFileNotFound "TiffImageReader: Cannot open file '<url>'" when that fails.
+    // Opens the file at url. KExceptionFileNotFound "TiffImageReader: Cannot open file '<url>'" when that fails;
+    // KExceptionTIFF when the declared size is beyond the largest picture or more than the file can hold.
     explicit KTiffImageReader(const KWString& url);
     virtual ~KTiffImageReader();
     KTiffImageReader(const KTiffImageReader&) = delete;
@@ -24,6 +25,8 @@ public:
     void SetScale(int n);
     // The scaled size and the file's pixel type (0 when unsupported).
     void GetDimensions(int32_t* width, int32_t* height, int* pixelType) const;
+    // Tiled files have pixel type 0: their rows are not read.
+    bool IsTiled() const;
     // Appends "ROWS" and "COLS", then what the private tag holds: "AP_DESC", "SH_DESC", "CAMSERIAL" and the
     // free pairs. A missing or unparsable tag adds nothing more.
     void GetProperties(KPropTree& tree) const;
@@ -36,6 +39,7 @@ public:
 private:
     struct State;
     void priReadMainTags();
+    void priCheckDeclaredSize(uint32_t width, uint32_t height) const;
     void priReduceRow(uint8_t* row) const;
 
     std::unique_ptr<State> m_pState;

@@ -255,3 +255,52 @@ TEST_F(JpegReader, TooManyScansAreRefused)
         EXPECT_STREQ(e.GetMessage(), "Too many scans in the JPEG image (more than 1000)");
     }
 }
+
+TEST_F(JpegReader, DeclaredSizeBeyondWhatTheFileHoldsIsRefusedAtOnce)
+{
+    // The frame header of a small file, made to declare other sizes.
+    const std::vector<uint8_t> small = ProgressiveWithRepeatedScan(0);
+    size_t frame = 0;
+    for (size_t i = 0; i + 1 < small.size() && frame == 0; ++i)
+        if (small[i] == 0xFF && (small[i + 1] == 0xC0 || small[i + 1] == 0xC2))
+            frame = i;
+    ASSERT_NE(frame, 0u);
+    auto declaring = [&](uint16_t width, uint16_t height) {
+        std::vector<uint8_t> file = small;
+        file[frame + 5] = uint8_t(height >> 8);
+        file[frame + 6] = uint8_t(height);
+        file[frame + 7] = uint8_t(width >> 8);
+        file[frame + 8] = uint8_t(width);
+        lumotest::WriteBytes(Path("declared.jpg"), file);
+        return URL("declared.jpg");
+    };
+    struct Case {
+        uint16_t width, height;
+        const char* refusal;  // null: opens
+    };
+    const Case cases[] = {
+        {60000, 60000, "more than the largest picture read"},
+        {20000, 14000, "more than the largest picture read"},
+        {4000, 4000, "bytes can hold"},
+        {1000, 1000, nullptr},
+    };
+    for (const Case& c : cases) {
+        const KWString url = declaring(c.width, c.height);
+        if (c.refusal == nullptr) {
+            KJPEGImageReader reader(url);
+            KInt32 w = 0, h = 0;
+            int t = 0;
+            reader.GetDimensions(w, h, t);
+            EXPECT_EQ(w, c.width);
+            continue;
+        }
+        try {
+            KJPEGImageReader reader(url);
+            ADD_FAILURE() << c.width << " x " << c.height << " opened";
+        } catch (const KExceptionJPEG& e) {
+            const std::string message = e.GetMessage();
+            EXPECT_NE(message.find(c.refusal), std::string::npos) << message;
+            EXPECT_NE(message.find(WideToUtf8(url)), std::string::npos) << message;
+        }
+    }
+}

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -285,4 +287,76 @@ TEST_F(TiffReader, UnparsableTagBlockLeavesRowsAndColumns)
     KPropTree tree(nullptr, "ImageProps");
     reader.GetProperties(tree);
     EXPECT_EQ(Pairs(tree), "ROWS=2;COLS=2;");
+}
+
+namespace {
+
+// A little-endian TIFF directory written by hand (entries of SHORT or LONG values), padded with filler to size.
+std::vector<uint8_t> HandMadeTiff(const std::vector<std::array<uint32_t, 3>>& entries, size_t size)
+{
+    std::vector<uint8_t> file = {'I', 'I', 42, 0, 8, 0, 0, 0, uint8_t(entries.size()), 0};
+    for (const auto& [tag, type, value] : entries) {
+        const uint8_t e[12] = {uint8_t(tag), uint8_t(tag >> 8), uint8_t(type), 0, 1, 0, 0, 0,
+                               uint8_t(value), uint8_t(value >> 8), uint8_t(value >> 16), uint8_t(value >> 24)};
+        file.insert(file.end(), e, e + 12);
+    }
+    file.insert(file.end(), 4, 0);
+    file.resize(std::max(size, file.size()), 7);
+    return file;
+}
+
+}  // namespace
+
+TEST_F(TiffReader, DeclaredSizeBeyondWhatTheFileHoldsIsRefusedAtOnce)
+{
+    struct Case {
+        const char* name;
+        uint32_t width, height, compression;
+        const char* refusal;  // null: opens
+    };
+    const Case cases[] = {
+        {"huge.tif", 60000, 60000, 5, "more than the largest picture read"},
+        {"raw.tif", 2000, 2000, 1, "bytes can hold"},
+        {"lzw.tif", 10000, 10000, 5, "bytes can hold"},
+        {"fits.tif", 40, 10, 1, nullptr},
+    };
+    for (const Case& c : cases) {
+        lumotest::WriteBytes(Path(c.name), HandMadeTiff({{256, 4, c.width}, {257, 4, c.height}, {258, 3, 8},
+                                                         {259, 3, c.compression}, {262, 3, 1}, {273, 4, 200},
+                                                         {278, 4, c.height}, {279, 4, 400}},
+                                                        600));
+        if (c.refusal == nullptr) {
+            KTiffImageReader reader(URL(c.name));
+            int32_t w = 0, h = 0;
+            int t = 0;
+            reader.GetDimensions(&w, &h, &t);
+            EXPECT_EQ(t, kPixelType8Mono);
+            continue;
+        }
+        try {
+            KTiffImageReader reader(URL(c.name));
+            ADD_FAILURE() << c.name << " opened";
+        } catch (const KExceptionTIFF& e) {
+            const std::string message = e.GetMessage();
+            EXPECT_NE(message.find(c.refusal), std::string::npos) << message;
+            EXPECT_NE(message.find(c.name), std::string::npos) << message;
+        }
+    }
+}
+
+TEST_F(TiffReader, TiledFileSaysItIsNotSupported)
+{
+    // 64 x 64 grey in one 64 x 64 tile.
+    lumotest::WriteBytes(Path("tiled.tif"),
+                         HandMadeTiff({{256, 4, 64}, {257, 4, 64}, {258, 3, 8}, {259, 3, 1}, {262, 3, 1},
+                                       {322, 4, 64}, {323, 4, 64}, {324, 4, 200}, {325, 4, 4096}},
+                                      4400));
+    KTiffImageReader reader(URL("tiled.tif"));
+    int32_t w = 0, h = 0;
+    int t = -1;
+    reader.GetDimensions(&w, &h, &t);
+    EXPECT_TRUE(reader.IsTiled());
+    EXPECT_EQ(t, 0);
+    TestPixmap pixmap(kPixelType8Mono, 64, 64);
+    EXPECT_EQ(ThrownMessage([&] { reader.ReadImage(pixmap.Pixmap()); }), "TiffReader: tiled TIFF files are not supported");
 }

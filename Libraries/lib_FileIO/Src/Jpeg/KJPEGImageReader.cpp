@@ -4,6 +4,7 @@
 #include "KExifReader.h"
 #include "KJPEGCodec.h"
 #include "KNarrowString.h"
+#include "KPictureLimits.h"
 #include "KPixmap.h"
 #include "KPixmapExceptions.h"
 #include "KReaderRowConversion.h"
@@ -14,6 +15,25 @@ namespace {
 KNarrowString CannotOpen(const KWString& url)
 {
     return KNarrowString("JPEGImageReader: Cannot open file '%s'", url.GetAscii());
+}
+
+// Refuses a declared size that no caller should allocate: beyond the largest picture, or more than a file of
+// fileSize bytes can encode.
+void CheckDeclaredSize(const KWString& url, JDIMENSION width, JDIMENSION height, KUInt32 fileSize)
+{
+    const uint64_t pixels = static_cast<uint64_t>(width) * height;
+    if (pixels > kLargestPicturePixels)
+        throw KExceptionJPEG(KNarrowString("JPEGImageReader: '%s' declares %u x %u pixels, more than the largest "
+                                           "picture read (%llu pixels)",
+                                           url.GetAscii(), width, height,
+                                           static_cast<unsigned long long>(kLargestPicturePixels))
+                                 .CStr());
+    if (fileSize != KFILE_SIZE_UNKNOWN && pixels > kSmallPicturePixels &&
+        pixels > static_cast<uint64_t>(fileSize) * kJPEGPixelsPerByte)
+        throw KExceptionJPEG(KNarrowString("JPEGImageReader: '%s' declares %u x %u pixels, more than its %u bytes "
+                                           "can hold",
+                                           url.GetAscii(), width, height, fileSize)
+                                 .CStr());
 }
 
 }  // namespace
@@ -29,6 +49,7 @@ KJPEGImageReader::KJPEGImageReader(const KWString& url) : m_URL(url)
         jpeg_save_markers(info, JPEG_APP0 + 1, 0xFFFF);
         jpeg_read_header(info, TRUE);
     });
+    CheckDeclaredSize(url, info->image_width, info->image_height, m_pFile->GetSize());
     SetScale(0);
 }
 

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "KDebug.h"
+#include "KPictureLimits.h"
 #include "KPixmap.h"
 #include "KPixmapExceptions.h"
 #include "KPropTree.h"
@@ -28,6 +29,7 @@ struct KTiffImageReader::State {
     int pixelType = 0;
     std::vector<uint8_t> rowBuffer;
     int32_t scaleFactor = 1;
+    bool tiled = false;
 
     ~State()
     {
@@ -126,12 +128,14 @@ void KTiffImageReader::priReadMainTags()
         s.photometric = 0xFFFF;
     TIFFGetFieldDefaulted(tiff, TIFFTAG_PLANARCONFIG, &s.planarConfig);
     s.rowBuffer.clear();
+    s.tiled = TIFFIsTiled(tiff) != 0;
+    priCheckDeclaredSize(width, height);
 
     // Sizes beyond 2^31 - 1 do not fit the pixmaps; such a file is reported as unsupported and empty.
     const bool sizeFits = width <= 0x7FFFFFFF && height <= 0x7FFFFFFF;
     s.width = sizeFits ? static_cast<int32_t>(width) : 0;
     s.height = sizeFits ? static_cast<int32_t>(height) : 0;
-    s.pixelType = sizeFits ? PixelTypeOfLayout(s.photometric, s.samplesPerPixel, s.extraSamples, s.bitsPerSample) : 0;
+    s.pixelType = sizeFits && !s.tiled ? PixelTypeOfLayout(s.photometric, s.samplesPerPixel, s.extraSamples, s.bitsPerSample) : 0;
     // Rows are read straight into pixmap rows: the library's row must be exactly the pixel type's row.
     if (s.pixelType != 0 && s.scanlineSize != static_cast<uint64_t>(s.width) * KPixelTypeBytes(s.pixelType)) {
         DebugTrace("KTiffImageReader: scanline of %llu bytes for %d pixels of type %d\n",
@@ -139,6 +143,28 @@ void KTiffImageReader::priReadMainTags()
         s.pixelType = 0;
     }
     SetScale(0);
+}
+
+// Refuses a declared size that no caller should allocate: beyond the largest picture, or more pixel data than
+// the file can hold (as it is, or unpacked from compressed data).
+void KTiffImageReader::priCheckDeclaredSize(uint32_t width, uint32_t height) const
+{
+    const State& s = *m_pState;
+    const uint64_t pixels = static_cast<uint64_t>(width) * height;
+    if (pixels > kLargestPicturePixels)
+        throw KExceptionTIFF(KNarrowString("TiffImageReader: '%s' declares %u x %u pixels, more than the largest "
+                                           "picture read (%llu pixels)",
+                                           s.url.GetAscii(), width, height,
+                                           static_cast<unsigned long long>(kLargestPicturePixels))
+                                 .CStr());
+    const uint64_t fileSize = static_cast<uint64_t>(TIFFGetSizeProc(s.tiff)(TIFFClientdata(s.tiff)));
+    const uint64_t dataBytes = s.scanlineSize * height;
+    const uint64_t ratio = s.compression == COMPRESSION_NONE ? 1 : kTIFFUnpackedBytesPerByte;
+    if (fileSize < 0xFFFFFFFFu && dataBytes > fileSize * ratio)
+        throw KExceptionTIFF(KNarrowString("TiffImageReader: '%s' declares %u x %u pixels, more than its %llu bytes "
+                                           "can hold",
+                                           s.url.GetAscii(), width, height, static_cast<unsigned long long>(fileSize))
+                                 .CStr());
 }
 
 void KTiffImageReader::SetScale(int n)
@@ -155,6 +181,11 @@ void KTiffImageReader::GetDimensions(int32_t* width, int32_t* height, int* pixel
     *width = m_pState->scaledWidth;
     *height = m_pState->scaledHeight;
     *pixelType = m_pState->pixelType;
+}
+
+bool KTiffImageReader::IsTiled() const
+{
+    return m_pState->tiled;
 }
 
 void KTiffImageReader::GetProperties(KPropTree& tree) const
@@ -226,6 +257,8 @@ void KTiffImageReader::ReadScanline(int32_t row, void* destination, int destinat
     if (s.planarConfig != PLANARCONFIG_CONTIG)
         throw KExceptionUnknownPixelType("Tiff planar config is not contiguous");
     // An unsupported layout is refused before the library writes anything.
+    if (s.tiled)
+        throw KExceptionUnknownPixelType("TiffReader: tiled TIFF files are not supported");
     if (s.pixelType == 0)
         throw KExceptionUnknownPixelType(s.scaleFactor > 1 ? "TiffReader:Scaling: Unknown source pixel type"
                                                            : "TiffReader: Unknown destination pixel type");
