@@ -1,0 +1,76 @@
+#pragma once
+// The seam below the device services: what stands where the original platform had device drivers. A
+// provider (the kernel stand-in hosting a driver, the simulated USB kernel driver, a test's own loop-back)
+// lists the interfaces it has now, opens a path into an endpoint, and completes the requests sent to it.
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "PlatformDevices.h"
+
+// One present interface: its class and the path that opens it.
+struct PlatDeviceInterface {
+    PlatGuid classGuid;
+    std::string path;
+};
+
+// A device-control request on its way to an endpoint. The input is a copy taken when the request was made;
+// the provider fills Output() (at most OutputSize() bytes) and calls Complete exactly once, from any thread,
+// at once or later. A request the caller has given up (its handle closed) ignores its completion.
+class PlatDeviceRequest {
+public:
+    PlatDeviceRequest(uint32_t code, const void* input, uint32_t inputSize, uint32_t outputSize);
+    virtual ~PlatDeviceRequest();
+    PlatDeviceRequest(const PlatDeviceRequest&) = delete;
+    PlatDeviceRequest& operator=(const PlatDeviceRequest&) = delete;
+
+    uint32_t Code() const { return m_Code; }
+    const std::vector<uint8_t>& Input() const { return m_Input; }
+    uint8_t* Output() { return m_Output.data(); }
+    uint32_t OutputSize() const { return static_cast<uint32_t>(m_Output.size()); }
+
+    // Ends the request: error 0 for success, `returned` bytes of Output() (capped at OutputSize()) go back.
+    // Later calls do nothing. Answers whether this call ended it.
+    bool Complete(uint32_t error, uint32_t returned);
+
+protected:
+    // Called once, by Complete, with the request's lock held and the result final.
+    virtual void OnComplete(uint32_t error, uint32_t returned) {}
+
+    std::mutex m_Lock;
+    bool m_Done = false;
+
+private:
+    uint32_t m_Code;
+    std::vector<uint8_t> m_Input;
+    std::vector<uint8_t> m_Output;
+};
+
+// An open device of a provider.
+class PlatDeviceEndpoint {
+public:
+    virtual ~PlatDeviceEndpoint() = default;
+    // False once the device has gone: requests then fail with PLAT_ERROR_DEVICE_NOT_CONNECTED without
+    // reaching Submit.
+    virtual bool Present() = 0;
+    // Starts a request; the endpoint completes it now or later. A provider that keeps the request holds it.
+    virtual void Submit(std::shared_ptr<PlatDeviceRequest> request) = 0;
+    // The last handle to the endpoint was closed.
+    virtual void Closed() {}
+};
+
+class PlatDeviceProvider {
+public:
+    virtual ~PlatDeviceProvider() = default;
+    // The interfaces present now.
+    virtual std::vector<PlatDeviceInterface> Interfaces() = 0;
+    // An endpoint for a path of one of its present interfaces (any form the provider accepts), else null.
+    virtual std::shared_ptr<PlatDeviceEndpoint> Open(const std::string& path) = 0;
+};
+
+// Adds a provider; enumeration and opens ask the providers in the order they were added.
+void PlatRegisterDeviceProvider(std::shared_ptr<PlatDeviceProvider> provider);
+// Withdraws a provider: its interfaces are no longer listed nor opened (handles already open keep their endpoint).
+void PlatUnregisterDeviceProvider(const std::shared_ptr<PlatDeviceProvider>& provider);
