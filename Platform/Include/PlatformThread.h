@@ -42,3 +42,6 @@ bool PlatGetExitCodeThread(PlatHandle thread, uint32_t* exitCode);
 
 // The calling thread's id (unique among the running threads of the machine).
 uint32_t PlatGetCurrentThreadId();
+
+// The processors this process may run on (its affinity mask), at least 1.
+int PlatGetProcessorCount();

@@ -1,6 +1,7 @@
 #include "PlatformThread.h"
 
 #include <pthread.h>
+#include <sched.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -155,4 +156,17 @@ bool PlatGetExitCodeThread(PlatHandle handle, uint32_t* exitCode)
 uint32_t PlatGetCurrentThreadId()
 {
     return CurrentThreadId();
+}
+
+int PlatGetProcessorCount()
+{
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof set, &set) == 0) {
+        const int count = CPU_COUNT(&set);
+        if (count > 0)
+            return count;
+    }
+    const long online = sysconf(_SC_NPROCESSORS_ONLN);
+    return online > 0 ? static_cast<int>(online) : 1;
 }

@@ -1,6 +1,7 @@
 #pragma once
 // Runs a loop over rows on several threads at once: the rows are cut into contiguous bands, one per thread,
-// and the calling thread takes the first band. For loops whose rows do not depend on each other, or that the
+// and the calling thread takes the first band. The other bands run on the process's pool of worker threads,
+// started once and kept, or on the caller when it is free before a worker is. For loops whose rows do not depend on each other, or that the
 // caller has made independent (for example by keeping copies of the rows around each band's edges).
 //
 // Threading: Run returns only once every band has returned; the bands share nothing but what the caller gives
@@ -19,11 +20,14 @@ public:
     KInt32 Begin(int band) const;
     KInt32 End(int band) const { return Begin(band + 1); }
 
-    // Calls body(band, begin, end) for every band, band 0 on the calling thread and the others on threads of
-    // their own. When bands throw, the first exception is rethrown once all have returned.
+    // Calls body(band, begin, end) for every band, band 0 on the calling thread and the others on the pool (a
+    // band may run bands of its own). When bands throw, the first exception is rethrown once all have returned.
     void Run(const std::function<void(int band, KInt32 begin, KInt32 end)>& body) const;
 
-    // Threads a loop may use: the machine's processors, at most 8; the environment variable LUMO_THREADS sets
+    // Calls body(task) for task 0 to count - 1 in the same way: task 0 on the calling thread.
+    static void RunTasks(int count, const std::function<void(int task)>& body);
+
+    // Threads a loop may use: the processors the process may run on, at most 8; the environment variable LUMO_THREADS sets
     // another number (1 runs every loop on the calling thread).
     static int GetThreadCount();
     // Sets the number of threads for the loops that start from now on (tests and benchmarks compare counts);

@@ -2,10 +2,15 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <cstdlib>
+#include <deque>
 #include <exception>
+#include <mutex>
 #include <thread>
 #include <vector>
+
+#include "PlatformThread.h"
 
 namespace {
 
@@ -20,9 +25,116 @@ int ThreadsFromEnvironment()
         if (*text && !*end && n >= 1)
             return static_cast<int>(std::min<long>(n, 64));
     }
-    const unsigned processors = std::thread::hardware_concurrency();
-    return std::clamp(static_cast<int>(processors), 1, kMaxThreads);
+    return std::clamp(PlatGetProcessorCount(), 1, kMaxThreads);
 }
+
+// One run of bands: the bands are claimed one at a time by the caller and by the pool's workers.
+struct Job {
+    const std::function<void(int)>* body = nullptr;
+    int count = 0;
+    int next = 0;      // under the pool's lock: the next band nobody has claimed
+    int finished = 0;  // under the pool's lock
+    std::vector<std::exception_ptr> errors;
+    std::condition_variable done;
+};
+
+// The threads of the process that run bands, started as they are first needed and kept until the process
+// ends. A caller runs bands of its own run too, so a run completes whatever the workers are busy with, and a
+// band may itself run bands.
+class WorkerPool {
+public:
+    static WorkerPool& Get()
+    {
+        // Never destroyed: workers may still wait on it while the process exits.
+        static WorkerPool* pool = new WorkerPool();
+        return *pool;
+    }
+
+    void Run(int count, const std::function<void(int)>& body)
+    {
+        Job job;
+        job.body = &body;
+        job.count = count;
+        job.errors.resize(static_cast<size_t>(count));
+        std::unique_lock<std::mutex> lock(m_Lock);
+        Grow(count - 1);
+        m_Jobs.push_back(&job);
+        m_Work.notify_all();
+        // Bands nobody has taken yet run here, starting with the first.
+        while (job.next < job.count) {
+            const int band = Claim(job);
+            lock.unlock();
+            RunBand(job, band);
+            lock.lock();
+            Finish(job);
+        }
+        job.done.wait(lock, [&] { return job.finished == job.count; });
+        lock.unlock();
+        for (const std::exception_ptr& error : job.errors)
+            if (error)
+                std::rethrow_exception(error);
+    }
+
+private:
+    WorkerPool() = default;
+
+    // Under m_Lock: takes the job's next band, and the job off the queue once its last band is taken.
+    int Claim(Job& job)
+    {
+        const int band = job.next++;
+        if (job.next == job.count)
+            m_Jobs.erase(std::find(m_Jobs.begin(), m_Jobs.end(), &job));
+        return band;
+    }
+
+    // Under m_Lock.
+    static void Finish(Job& job)
+    {
+        if (++job.finished == job.count)
+            job.done.notify_all();
+    }
+
+    static void RunBand(Job& job, int band)
+    {
+        try {
+            (*job.body)(band);
+        } catch (...) {
+            job.errors[static_cast<size_t>(band)] = std::current_exception();
+        }
+    }
+
+    // Under m_Lock: at least `wanted` workers, as far as threads can be had.
+    void Grow(int wanted)
+    {
+        while (m_Workers < wanted) {
+            try {
+                std::thread(&WorkerPool::Work, this).detach();
+            } catch (...) {
+                return;  // the callers run the bands that no worker takes
+            }
+            ++m_Workers;
+        }
+    }
+
+    void Work()
+    {
+        std::unique_lock<std::mutex> lock(m_Lock);
+        for (;;) {
+            m_Work.wait(lock, [&] { return !m_Jobs.empty(); });
+            Job& job = *m_Jobs.front();
+            const int band = Claim(job);
+            lock.unlock();
+            RunBand(job, band);
+            lock.lock();
+            Finish(job);
+        }
+    }
+
+    std::mutex m_Lock;
+    std::condition_variable m_Work;
+    std::deque<Job*> m_Jobs;  // runs with bands nobody has claimed yet, oldest first
+    int m_Workers = 0;
+};
 
 }  // namespace
 
@@ -58,28 +170,16 @@ void KRowBands::Run(const std::function<void(int band, KInt32 begin, KInt32 end)
         body(0, Begin(0), End(0));
         return;
     }
-    std::vector<std::exception_ptr> errors(static_cast<size_t>(m_Count));
-    auto run = [&](int band) {
-        try {
-            body(band, Begin(band), End(band));
-        } catch (...) {
-            errors[static_cast<size_t>(band)] = std::current_exception();
-        }
-    };
-    std::vector<std::thread> threads;
-    threads.reserve(static_cast<size_t>(m_Count) - 1);
-    try {
-        for (int band = 1; band < m_Count; ++band)
-            threads.emplace_back(run, band);
-    } catch (...) {
-        // No thread to be had: the bands that did not start run here.
-        for (int band = static_cast<int>(threads.size()) + 1; band < m_Count; ++band)
-            run(band);
+    RunTasks(m_Count, [&](int band) { body(band, Begin(band), End(band)); });
+}
+
+void KRowBands::RunTasks(int count, const std::function<void(int task)>& body)
+{
+    if (count <= 0)
+        return;
+    if (count == 1) {
+        body(0);
+        return;
     }
-    run(0);
-    for (std::thread& thread : threads)
-        thread.join();
-    for (const std::exception_ptr& error : errors)
-        if (error)
-            std::rethrow_exception(error);
+    WorkerPool::Get().Run(count, body);
 }

@@ -205,3 +205,45 @@ TEST_F(KzrConvert, GreyRampStaysNeutral)
 }
 
 }  // namespace
+
+// The file's bytes with every date and time ("YYYY:MM:DD HH:MM:SS") blanked: the time of saving differs.
+static std::vector<uint8_t> BytesWithoutTimes(const std::string& path)
+{
+    std::vector<uint8_t> bytes = lumotest::ReadBytes(path);
+    const char* shape = "dddd:dd:dd dd:dd:dd";
+    for (size_t at = 0; at + 19 <= bytes.size(); ++at) {
+        bool match = true;
+        for (size_t i = 0; i < 19 && match; ++i)
+            match = shape[i] == 'd' ? bytes[at + i] >= '0' && bytes[at + i] <= '9' : bytes[at + i] == shape[i];
+        if (match)
+            std::fill_n(bytes.begin() + static_cast<std::ptrdiff_t>(at), 19, uint8_t{0});
+    }
+    return bytes;
+}
+
+TEST_F(KzrConvert, SameBytesWhateverTheNumberOfThreads)
+{
+    // Tall enough for eight bands in every stage; one file with a dark frame, one with fixed-length rows.
+    Generate("scene.kzr", "--size 360x560 --seed 7");
+    Generate("plain.kzr", "--size 360x560 --seed 8 --raw-format 0 --dark-format 0");
+    for (const char* format : {"--jpeg 95", "--tiff16"}) {
+        std::vector<std::vector<uint8_t>> first;
+        for (int threads : {1, 2, 4, 8}) {
+            const std::string out = "o" + std::to_string(threads);
+            const std::string command = "LUMO_THREADS=" + std::to_string(threads) + " " +
+                                        Command(Quoted("scene.kzr") + " " + Quoted("plain.kzr") + " " + format +
+                                                " --out " + Quoted(out));
+            ASSERT_EQ(lumotest::RunCommand(command + " > /dev/null"), 0) << format << " " << threads;
+            std::vector<std::vector<uint8_t>> results;
+            for (const char* name : {"scene", "plain"}) {
+                const std::string ext = std::string(format) == "--tiff16" ? ".tif" : ".jpg";
+                results.push_back(BytesWithoutTimes(Path(out + "/" + name + ext)));
+                ASSERT_FALSE(results.back().empty()) << name << ext;
+            }
+            if (first.empty())
+                first = results;
+            else
+                EXPECT_TRUE(results == first) << format << " differs at " << threads << " threads";
+        }
+    }
+}
