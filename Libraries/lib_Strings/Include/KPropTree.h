@@ -70,8 +70,9 @@ public:
     // Resolves the conditional sections "xi:define", "xi:ifdef" and "xi:ifndef" (each with a "Name") in this
     // node, its following siblings and all their descendants: a kept section is replaced by its children, a
     // dropped one is deleted. A define counts for the siblings after it and their descendants. This node
-    // itself may be replaced or deleted, so call it on a node that is no conditional section (the root's
-    // first child). Returns true.
+    // itself may be replaced or deleted when it has a parent, so call it on the root's first child. A root
+    // that is itself a conditional section stays: kept, its contents are resolved in it; dropped, they go.
+    // Returns true.
     bool Preprocess(const KArray<KWString>& defines);
     // Appends an existing root (no parent) as the last child of this node.
     void AdoptChild(KPropTree* child);

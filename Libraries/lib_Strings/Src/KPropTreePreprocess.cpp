@@ -79,7 +79,24 @@ void PreprocessLevel(KPropTree* node, DefineScope& scope)
 
 bool KPropTree::Preprocess(const KArray<KWString>& defines)
 {
+    static const KWString kIfdef(u"xi:ifdef");
+    static const KWString kIfndef(u"xi:ifndef");
+    static const KWString kName(u"Name");
+    static const KWString kEmpty;
+
     DefineScope scope(defines);
+    if (!m_pParent && (m_Name == kIfdef || m_Name == kIfndef) && FindPair(kName)) {
+        // A root belongs to the caller and has no parent to take its children: it stays. A kept section's
+        // contents are resolved in it; a dropped section loses them.
+        bool keep = (m_Name == kIfdef) == scope.Has(GetString(kName, kEmpty));
+        if (!keep) {
+            while (KPropTree* child = m_pFirstChild)
+                delete child;
+        } else if (m_pFirstChild) {
+            PreprocessLevel(m_pFirstChild, scope);
+        }
+        return true;
+    }
     PreprocessLevel(this, scope);
     return true;
 }

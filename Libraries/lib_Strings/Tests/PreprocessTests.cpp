@@ -113,3 +113,25 @@ TEST(Preprocess, ANameDefinedAgainInsideAChildStaysDefinedAfterIt)
               "ROOT(xi:define[Name=X] box(xi:define[Name=X] xi:define[Name=A] inner(xi:define[Name=A])) "
               "xi:define[Name=Z] x later(z))");
 }
+
+TEST(Preprocess, ARootThatIsASectionStaysWithTheCaller)
+{
+    struct Case {
+        const char* name;
+        const char* defines;
+        const char* picture;
+    } cases[] = {
+        {"xi:ifdef", "A", "xi:ifdef[Name=A](x y)"},
+        {"xi:ifndef", "", "xi:ifndef[Name=A](x)"},
+        {"xi:ifdef", "", "xi:ifdef[Name=A]"},
+        {"xi:ifndef", "A", "xi:ifndef[Name=A]"},
+    };
+    for (const Case& c : cases) {
+        std::unique_ptr<KPropTree> root(new KPropTree(nullptr, c.name));
+        root->AddPair("Name", "A");
+        Add(root.get(), "x");
+        Add(Add(root.get(), "xi:ifdef", "A"), "y");
+        root->Preprocess(*c.defines ? Defines({c.defines}) : Defines({}));
+        EXPECT_EQ(PropTreePicture(root.get()), c.picture) << c.name << " " << c.defines;
+    }
+}
