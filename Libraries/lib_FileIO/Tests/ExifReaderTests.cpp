@@ -156,7 +156,7 @@ TEST(ExifReader, NestedDirectoriesAreFollowedWithinBounds)
     EXPECT_EQ(pairs, (Pairs{{"ISO", "400"}}));
 }
 
-TEST(ExifReader, MakerNoteIsReadOnlyWithItsSignature)
+TEST(ExifReader, MakerNoteIsReadWhateverItsSignature)
 {
     Encoder enc(true);
     auto note = [&enc](const char* signature) {
@@ -179,7 +179,12 @@ TEST(ExifReader, MakerNoteIsReadOnlyWithItsSignature)
     std::vector<uint8_t> ours = note("PELTA\0\0\0");
     std::vector<uint8_t> theirs = note("OTHER\0\0\0");
     EXPECT_EQ(ReadSegment(enc.Segment({{0x927C, 7, uint32_t(ours.size()), ours}})), (Pairs{{"CAMSERIAL", "SN1"}}));
-    EXPECT_TRUE(ReadSegment(enc.Segment({{0x927C, 7, uint32_t(theirs.size()), theirs}})).empty());
+    EXPECT_EQ(ReadSegment(enc.Segment({{0x927C, 7, uint32_t(theirs.size()), theirs}})),
+              (Pairs{{"CAMSERIAL", "SN1"}}));
+    // A note too short to hold a directory inside the block adds nothing, and the walk goes on.
+    std::vector<uint8_t> stub(ours.begin(), ours.begin() + 8);
+    std::vector<uint8_t> block = enc.Segment({{0x927C, 7, uint32_t(stub.size()), stub}, enc.Short(0x8827, 100)});
+    EXPECT_EQ(ReadSegment(block), (Pairs{{"ISO", "100"}}));
 }
 
 TEST(ExifReader, SegmentHeaderChecks)

@@ -18,9 +18,6 @@ constexpr KUInt32 kElementSize[13] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8};
 constexpr int kMaxDepth = 4;
 constexpr int kMaxDirectories = 16;
 
-// Signature at the start of the maker note the writers make; other makers' notes are not ours to read.
-constexpr char kMakerNoteSignature[8] = {'P', 'E', 'L', 'T', 'A', 0, 0, 0};
-
 enum class DirectoryKind { Standard, MakerNote };
 
 struct WalkContext {
@@ -177,9 +174,9 @@ void ConvertStandardEntry(WalkContext& ctx, const Entry& e, int depth)
         AddFormatted(tree, "FLENGTH", "%.0f", ValueNumber(ctx, e));
         break;
     case 0x927C:
-        // The note's own directory follows its 8-byte signature and 16-bit version.
-        if (e.size >= 10 && std::memcmp(e.value, kMakerNoteSignature, sizeof kMakerNoteSignature) == 0)
-            WalkDirectory(ctx, static_cast<KUInt64>(e.value - ctx.base) + 10, DirectoryKind::MakerNote, depth + 1);
+        // The note's directory follows an 8-byte signature and a 16-bit version, whoever wrote it; the walk
+        // checks that it lies inside the block.
+        WalkDirectory(ctx, static_cast<KUInt64>(e.value - ctx.base) + 10, DirectoryKind::MakerNote, depth + 1);
         break;
     case 0xA002:
         AddFormatted(tree, "KZRCOLS", "%d", static_cast<KInt32>(ValueLong(ctx, e)));
