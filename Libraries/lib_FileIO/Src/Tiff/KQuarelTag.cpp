@@ -257,8 +257,9 @@ void KQuarelTag::priSetBufferVersion1(const uint8_t* bytes, size_t size)
     }
 
     std::vector<Item> items;
-    // The items of a form lie side by side: together they hold no more bytes than the form. Items that all
-    // point at the same bytes would otherwise copy them count times.
+    // A bad item is skipped and the others kept: one whose bytes leave the form, a text without its
+    // terminator, and one that would make the items together hold more bytes than the form (items that all
+    // point at the same bytes would otherwise copy them count times).
     uint64_t held = 0;
     const uint8_t* entry = form + kDirectoryOffset;
     for (uint32_t i = 0; i < count; ++i, entry += kDirectoryEntrySize) {
@@ -268,17 +269,8 @@ void KQuarelTag::priSetBufferVersion1(const uint8_t* bytes, size_t size)
         item.size = Load32(entry + 8);
         if (!ValidTag(item))
             continue;
-        if (static_cast<uint64_t>(item.offset) + item.size > size) {
-            KNarrowString message("QuarelTag SetBuffer() item 0x%08X at %u of %u bytes beyond the form of %zu bytes",
-                                  item.key, item.offset, item.size, size);
-            throw KExceptionQuarelTag(message.CStr());
-        }
-        held += item.size;
-        if (held > size) {
-            KNarrowString message("QuarelTag SetBuffer() items of %llu bytes together in a form of %zu bytes",
-                                  static_cast<unsigned long long>(held), size);
-            throw KExceptionQuarelTag(message.CStr());
-        }
+        if (static_cast<uint64_t>(item.offset) + item.size > size || held + item.size > size)
+            continue;
         const uint8_t* data = form + item.offset;
         switch (GetKeyType(item.key)) {
         case kTypeInt: item.intValue = static_cast<int32_t>(Load32(data)); break;
@@ -289,11 +281,8 @@ void KQuarelTag::priSetBufferVersion1(const uint8_t* bytes, size_t size)
         }
         case kTypeString: {
             const void* end = std::memchr(data, 0, item.size);
-            if (end == nullptr) {
-                KNarrowString message("QuarelTag SetBuffer() text of item 0x%08X does not end within its %u bytes",
-                                      item.key, item.size);
-                throw KExceptionQuarelTag(message.CStr());
-            }
+            if (end == nullptr)
+                continue;
             item.bytes.assign(data, static_cast<const uint8_t*>(end) + 1);
             break;
         }
@@ -303,6 +292,7 @@ void KQuarelTag::priSetBufferVersion1(const uint8_t* bytes, size_t size)
             m_Items.clear();
             throw KExceptionQTUnknownTag("KQuarelTag SetBufferVersion1()");
         }
+        held += item.size;
         items.push_back(std::move(item));
     }
     for (Item& item : items)
