@@ -41,12 +41,12 @@ protected:
     }
 
     // A camera file of the generator: raw and dark frames, a preview, the default calibration.
-    KWString Write(const std::string& name, bool dark = true)
+    KWString Write(const std::string& name, bool dark = true, bool calibration = true)
     {
         kzrsynth::StandardOptions options;
         options.width = 58;
         options.height = 40;
-        options.defaultCalibration.on = true;
+        options.defaultCalibration.on = calibration;
         options.defaultCalibration.illuminants = true;
         kzrsynth::FileLayout layout = kzrsynth::StandardLayout(options);
         if (!dark)
@@ -109,6 +109,20 @@ TEST_F(ManagerFiles, FileWithoutDarkFrameIsRefused)
     Drive(*manager, request);
     EXPECT_EQ(request.m_Async.GetError(), kIpErrNotFound);
     EXPECT_EQ(WideToUtf8(request.m_Async.m_Message), "Image does not contain: dark subtracted frame dark frame ");
+}
+
+TEST_F(ManagerFiles, FileWithoutCalibrationSaysSo)
+{
+    const KWString file = Write("no calibration.kzr", true, false);
+    std::unique_ptr<KIPManager> manager(CreateIPManager2());
+    KIpMgrReq request;
+    Processed(request, file, 24, 24);
+    manager->Request(&request);
+    Drive(*manager, request);
+    EXPECT_EQ(request.m_Async.GetState(), kFailed);
+    EXPECT_EQ(request.m_Async.GetError(), kIpErrInternal);
+    EXPECT_EQ(WideToUtf8(request.m_Async.m_Message),
+              "\"no calibration.kzr\" holds no camera calibration data, so it cannot be developed.");
 }
 
 TEST_F(ManagerFiles, CancelledLoadEndsTheRequest)

@@ -6,6 +6,45 @@
 #include "KException.h"
 #include "KIFile.h"
 #include "KStorage.h"
+#include "KStorageURL.h"
+
+namespace {
+
+// The file's name as a photographer knows it: the last part of its URL.
+KWString ShownName(const KWString& url)
+{
+    if (url.IsEmpty())
+        return url;
+    KWString head, last;
+    SplitLastPart(url, head, last);
+    KWString shown;
+    UnescapeURLComponent(last, shown);
+    return shown;
+}
+
+// Builds the calibration data of `source`; without it, or with damaged data, the request fails (error 12)
+// with a message that says so instead of the calibration reader's own.
+bool BuildCamdata(KIpMgrReq& request, std::unique_ptr<KCamdata>& out, const void* bytes, size_t size,
+                  const KWString& source)
+{
+    const KWString name = ShownName(source);
+    if (!bytes || size == 0) {
+        request.m_Async.Fail(kIpErrInternal, u"\"" + name + u"\" holds no camera calibration data, so it cannot "
+                                             u"be developed.");
+        return false;
+    }
+    try {
+        out = std::make_unique<KCamdata>(bytes, size);
+    } catch (const KException& e) {
+        request.m_Async.Fail(kIpErrInternal, u"The camera calibration data of \"" + name +
+                                                 u"\" is damaged, so it cannot be developed (" +
+                                                 KWString(e.GetMessage()) + u")");
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
 
 void IPManager2::priFindImages(KIpMgrReq& request)
 {
@@ -109,8 +148,9 @@ void IPManager2::priLoadCamfile(KIpMgrReq& request)
         m_ExternalCamfile.resize(size);
         file->ReadExact(m_ExternalCamfile.data(), size);
         file.reset();
-        m_pCamdata = std::make_unique<KCamdata>(m_ExternalCamfile.data(), m_ExternalCamfile.size());
-        m_State = m_TargetState;
+        if (BuildCamdata(request, m_pCamdata, m_ExternalCamfile.data(), m_ExternalCamfile.size(),
+                         request.m_ExternalCamfile))
+            m_State = m_TargetState;
         return;
     }
     if (priRetrieverBusy()) {
@@ -127,5 +167,6 @@ void IPManager2::priWaitCamfile(KIpMgrReq& request)
     if (m_State != m_TargetState || !m_pCamfileData)
         return;
     const void* bytes = m_pCamfileData->GetCamfileData();
-    m_pCamdata = std::make_unique<KCamdata>(bytes, m_pCamfileData->GetCamfileSize());
+    if (!BuildCamdata(request, m_pCamdata, bytes, m_pCamfileData->GetCamfileSize(), request.m_FileName))
+        m_State = kStateNone;
 }
