@@ -256,9 +256,22 @@ TEST(ChromaBlur, PassesWithoutStrengthOrLimitsAreSkipped)
             const WorkingImage before = image;
             KTraceCapture trace;
             p.run(image, b.limits, b.spatial, Tanh());  // a division by zero would end the test here
-            EXPECT_TRUE(image == before) << p.name;
-            EXPECT_TRUE(trace.Contains("pass skipped")) << p.name;
+            // The three-row filter does not use the threshold: only its limits can stop it.
+            const bool runs = std::string(p.name) == "three rows" && b.limits == kLimits;
+            EXPECT_EQ(image == before, !runs) << p.name << " threshold " << b.spatial;
+            EXPECT_EQ(trace.Contains("pass skipped"), !runs) << p.name << " threshold " << b.spatial;
         }
+
+    // With any threshold the three-row filter gives the same pixels.
+    WorkingImage reference(20, 12);
+    reference.FillNoise(7, 1000, 50);
+    stage2::ChromaBlur3Pass(reference, kLimits, 800, Tanh());
+    for (int32_t spatial : {0, -5, 1}) {
+        WorkingImage image(20, 12);
+        image.FillNoise(7, 1000, 50);
+        stage2::ChromaBlur3Pass(image, kLimits, spatial, Tanh());
+        EXPECT_TRUE(image == reference) << spatial;
+    }
 }
 
 TEST(ChromaBlurReduce, BlockMeansSmoothedUpward)

@@ -82,7 +82,7 @@ void Rotate(KChromaBlurRing<N>& ring)
 void ChromaBlurRow3(const KInt16* input, KInt16* output, const double limits[3], KInt32 spatial,
                     KChromaBlurRing3& ring, KInt32 columns, const KColorLUT& lut)
 {
-    if (columns <= 0 || !ChromaPassRuns("ChromaBlurRow3", limits, spatial, output == nullptr))
+    if (columns <= 0 || !ChromaPassRuns("ChromaBlurRow3", limits, spatial, output == nullptr, false))
         return;
     K_PICK_KERNEL(SmoothBinomial)(input, ring.m_pSlot[2], columns);
     if (output != nullptr) {

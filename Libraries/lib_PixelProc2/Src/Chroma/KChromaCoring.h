@@ -5,8 +5,9 @@
 #include "KSaturate16.h"
 #include "KTypes.h"
 
-// False, with a trace, for a pass that must not run (spatial threshold or a limit 0 or negative).
-bool ChromaPassRuns(const char* filter, const double limits[3], KInt32 spatial, bool trace);
+// False, with a trace, for a pass that must not run: a limit 0 or negative, or a spatial threshold 0 or
+// negative for the filters that divide by it (usesSpatial).
+bool ChromaPassRuns(const char* filter, const double limits[3], KInt32 spatial, bool trace, bool usesSpatial = true);
 
 class KChromaCoring {
 public:
