@@ -62,8 +62,16 @@ KStage2Steps::KStage2Steps(KIPEngineRequest& request, const KPixmapTemplate<KPix
                            const KPixmapTemplate<KPixelClass48SRGB>& scratch, const KCamdata& camdata,
                            const KStage2Settings& settings, double* autoAdjust)
     : m_Request(request), m_Image(image), m_Scratch(scratch), m_Camdata(camdata), m_Settings(settings),
-      m_pAutoAdjust(autoAdjust), m_Rows(image.GetHeight()), m_Columns(image.GetWidth())
+      m_pAutoAdjust(autoAdjust), m_Rows(image.GetHeight()), m_Columns(image.GetWidth()),
+      m_Picture(0, 0, m_Columns, m_Rows)
 {
+    // The filters over a neighbourhood treat the picture's edges as the image's: the dark shields around it
+    // would otherwise darken and tint its edge rows and columns. Five rows and columns at least, as the widest
+    // ring needs.
+    const KRect& a = settings.active;
+    if (a.left >= 0 && a.top >= 0 && a.right <= m_Columns && a.bottom <= m_Rows && KInt64{a.right} - a.left >= 5 &&
+        KInt64{a.bottom} - a.top >= 5)
+        m_Picture = a;
 }
 
 KInt64 KStage2Steps::ScratchRows(KInt32 columns, KInt32 rows)
@@ -88,6 +96,11 @@ double KStage2Steps::StepEnd(KInt32 step)
 KInt16* KStage2Steps::priRow(KInt32 row) const
 {
     return reinterpret_cast<KInt16*>(m_Image.GetRow(row));
+}
+
+KInt16* KStage2Steps::priPictureRow(KInt32 row) const
+{
+    return priRow(m_Picture.top + row) + static_cast<ptrdiff_t>(m_Picture.left) * 3;
 }
 
 KInt16* KStage2Steps::priScratchRow(KInt32 row) const
@@ -327,12 +340,12 @@ void KStage2Steps::priRedSharpen(KInt32 start)
 
     const auto base = reinterpret_cast<std::uintptr_t>(m_Scratch.GetData());
     auto* words = reinterpret_cast<KInt32*>((base + 3) & ~std::uintptr_t{3});
-    const size_t columns = static_cast<size_t>(m_Columns);
+    const size_t columns = static_cast<size_t>(m_Picture.Width());
     KRedSharpenRing ring;
     for (size_t i = 0; i < 5; ++i)
         ring.m_pSlot[i] = words + i * columns;
     priRingPass<5>(2, start, ring, columns, 0, [&](const KInt16* input, KInt16* output, KRedSharpenRing& r) {
-        RedSharpenRow(input, output, amount, r, m_Columns, left, right);
+        RedSharpenRow(input, output, amount, r, m_Picture.Width(), left, right);
     });
 }
 
@@ -379,7 +392,7 @@ void KStage2Steps::priHotPixels(KInt32 start)
 }
 
 // A ring pass of N = 2H + 1 rows (the red sharpening and the 3 x 3 and 5 x 5 chroma passes, each with its own
-// ring type): the call for loop row r smooths input row r (the last row repeated below the
+// ring type) over the picture, whose edges are the filter's edges: the call for loop row r smooths input row r (the last row repeated below the
 // image) into the ring and writes output row r - H from the N smoothed rows around it; the first output is
 // preceded by copies of the first smoothed row above it. Output row o thus depends on input rows o - H .. o + H
 // as they were before the pass, and a band of output rows [a, b) needs, beside its own rows, rows a - H .. a - 1
@@ -392,9 +405,10 @@ void KStage2Steps::priRingPass(KUInt32 step, KInt32 start, const Ring& firstRing
 {
     using Value = std::remove_pointer_t<std::remove_cvref_t<decltype(firstRing.m_pSlot[0])>>;
     constexpr KInt32 H = N / 2;
+    const KInt32 rows = m_Picture.Height();
     const KInt32 first = start >= 2 * H ? start - H : 0;  // the first output row
-    const KRowBands bands(first, m_Rows, std::max(kMinBandRows, 2 * H));
-    const size_t samples = static_cast<size_t>(m_Columns) * 3;
+    const KRowBands bands(first, rows, std::max(kMinBandRows, 2 * H));
+    const size_t samples = static_cast<size_t>(m_Picture.Width()) * 3;
     const size_t rowBytes = samples * sizeof(KInt16);
 
     // Rows e - H .. e + H - 1 around the top e of every band but the first, as they are now.
@@ -405,7 +419,7 @@ void KStage2Steps::priRingPass(KUInt32 step, KInt32 start, const Ring& firstRing
     };
     for (int band = 1; band < bands.Count(); ++band)
         for (KInt32 row = bands.Begin(band) - H; row < bands.Begin(band) + H; ++row)
-            std::memcpy(edgeRow(band, row), priRow(row), rowBytes);
+            std::memcpy(edgeRow(band, row), priPictureRow(row), rowBytes);
     // The first band's ring is the caller's, the others' their own.
     std::vector<Value> rings(static_cast<size_t>(bands.Count() - 1) * N * slotValues);
 
@@ -417,12 +431,12 @@ void KStage2Steps::priRingPass(KUInt32 step, KInt32 start, const Ring& firstRing
         }
         const bool last = band + 1 == bands.Count();
         auto input = [&](KInt32 r) -> const KInt16* {
-            r = std::min(r, m_Rows - 1);
+            r = std::min(r, rows - 1);
             if (band > 0 && r < a)
                 return edgeRow(band, r);
             if (!last && r >= b)
                 return edgeRow(band + 1, r);
-            return priRow(r);
+            return priPictureRow(r);
         };
         KInt32 r = 0;
         if (a > 0) {
@@ -434,7 +448,7 @@ void KStage2Steps::priRingPass(KUInt32 step, KInt32 start, const Ring& firstRing
                 for (int i = 0; i < H; ++i)
                     std::memcpy(ring.m_pSlot[i], ring.m_pSlot[H], slotValues * sizeof(Value));
             }
-            filter(input(r), r >= H ? priRow(r - H) : nullptr, ring);
+            filter(input(r), r >= H ? priPictureRow(r - H) : nullptr, ring);
             if (band == 0)
                 priProgress(step, r, KInt64{b} + progressExtra);
         }
@@ -457,9 +471,9 @@ void KStage2Steps::priChromaBlur3(KInt32 start)
     KChromaBlurRing3 ring;
     for (int i = 0; i < 3; ++i)
         ring.m_pSlot[i] = priScratchRow(i);
-    priRingPass<3>(6, start, ring, static_cast<size_t>(m_Columns) * 3, 2,
+    priRingPass<3>(6, start, ring, static_cast<size_t>(m_Picture.Width()) * 3, 2,
                    [&](const KInt16* input, KInt16* output, KChromaBlurRing3& r) {
-                       ChromaBlurRow3(input, output, t, spatial, r, m_Columns, lut);
+                       ChromaBlurRow3(input, output, t, spatial, r, m_Picture.Width(), lut);
                    });
 }
 
@@ -471,9 +485,9 @@ void KStage2Steps::priChromaBlur5(KUInt32 step, KInt32 start, const double limit
     KChromaBlurRing5 ring;
     for (int i = 0; i < 5; ++i)
         ring.m_pSlot[i] = priScratchRow(i);
-    priRingPass<5>(step, start, ring, static_cast<size_t>(m_Columns) * 3, 2,
+    priRingPass<5>(step, start, ring, static_cast<size_t>(m_Picture.Width()) * 3, 2,
                    [&](const KInt16* input, KInt16* output, KChromaBlurRing5& r) {
-                       ChromaBlurRow(input, output, limits, spatial, r, m_Columns, lut);
+                       ChromaBlurRow(input, output, limits, spatial, r, m_Picture.Width(), lut);
                    });
 }
 

@@ -38,6 +38,8 @@ public:
 
 private:
     KInt16* priRow(KInt32 row) const;
+    // Row of the picture (the active area) at its left edge; the ring passes work on the picture alone.
+    KInt16* priPictureRow(KInt32 row) const;
     KInt16* priScratchRow(KInt32 row) const;
     void priProgress(KUInt32 step, KInt64 row, KInt64 rows);
     void priObserve(KUInt32 step, KInt64 row);
@@ -70,4 +72,6 @@ private:
     double* m_pAutoAdjust;
     KInt32 m_Rows;
     KInt32 m_Columns;
+    // The picture inside the image: the active area, or the whole image when that area is unusable.
+    KRect m_Picture;
 };
