@@ -108,7 +108,25 @@ struct KFrame {
     ptrdiff_t m_Stride;  // in 16-bit units
     KInt32 m_Width;
     KInt32 m_Height;
+    KRect m_Picture;  // the active area: the pixels a sample may draw on
 };
+
+// The 4 x 4 neighbourhood of pixel (x - 1, y - 1) .. (x + 2, y + 2) with every position outside the picture
+// moved to the picture's nearest edge pixel: rows of twelve samples.
+void GatherInsidePicture(const KFrame& in, ptrdiff_t x, ptrdiff_t y, KInt16 out[48])
+{
+    const KRect& a = in.m_Picture;
+    for (int j = 0; j < 4; ++j) {
+        const ptrdiff_t row = std::clamp<ptrdiff_t>(y - 1 + j, a.top, a.bottom - 1);
+        for (int i = 0; i < 4; ++i) {
+            const ptrdiff_t column = std::clamp<ptrdiff_t>(x - 1 + i, a.left, a.right - 1);
+            const KInt16* p = in.m_pData + row * in.m_Stride + column * 3;
+            out[j * 12 + i * 3] = p[0];
+            out[j * 12 + i * 3 + 1] = p[1];
+            out[j * 12 + i * 3 + 2] = p[2];
+        }
+    }
+}
 
 // Exactly 1:1: the nearest pixel, or the marker outside the frame.
 void NearestRow(const KFrame& in, const KWalk& walk, KInt32 u0, KInt32 v, KInt32 count, const KEncoder& enc,
@@ -129,7 +147,10 @@ void NearestRow(const KFrame& in, const KWalk& walk, KInt32 u0, KInt32 v, KInt32
 }
 
 // The windowed-sinc sample at the position rounded to sixteenths, or the marker where its 4 x 4 neighbourhood
-// would not lie well inside the frame. Narrow: every sum is known to fit 32 bits.
+// would not lie well inside the frame. A position in the picture, or within a pixel of it, whose
+// neighbourhood reaches past the picture's edge takes the picture's edge pixels in place of those beyond it:
+// the shields around the picture would otherwise darken its edge rows and columns. Narrow: every sum is known
+// to fit 32 bits.
 template <bool Narrow>
 K_INLINE_BODY void ResampleRowBody(const KFrame& in, const KResampleKernels& kernels, const KWalk& walk, KInt32 u0,
                                    KInt32 v, KInt32 count, const KEncoder& enc, KInt16* out, KInt16* lum)
@@ -139,7 +160,15 @@ K_INLINE_BODY void ResampleRowBody(const KFrame& in, const KResampleKernels& ker
     for (KInt32 c = 0; c < count; ++c, px += KUInt32(walk.m_ColX), py += KUInt32(walk.m_ColY)) {
         const KUInt32 x16 = (px + 512) >> 10, y16 = (py + 512) >> 10;
         KInt32 s[3] = {kMarker[0], kMarker[1], kMarker[2]};
-        if (x16 >= 32 && y16 >= 32 && x16 < limitX && y16 < limitY) {
+        const ptrdiff_t px16 = Wrap(x16), py16 = Wrap(y16);
+        const ptrdiff_t wx = px16 >> 4, wy = py16 >> 4;
+        const KRect& a = in.m_Picture;
+        const bool inside = wx - 1 >= a.left && wx + 2 < a.right && wy - 1 >= a.top && wy + 2 < a.bottom;
+        if (!inside && wx >= a.left - 1 && wx <= a.right && wy >= a.top - 1 && wy <= a.bottom) {
+            KInt16 window[48];
+            GatherInsidePicture(in, wx, wy, window);
+            Resample4x4Pixel64(window, 12, kernels.m_pTable->m_Weights[(py16 & 15) * 16 + (px16 & 15)], s);
+        } else if (inside || (x16 >= 32 && y16 >= 32 && x16 < limitX && y16 < limitY)) {
             const ptrdiff_t x = x16 >> 4, y = y16 >> 4;
             const KInt16* p = in.m_pData + (y - 1) * in.m_Stride + (x - 1) * 3;
             const int phase = (y16 & 15) * 16 + (x16 & 15);
@@ -228,7 +257,7 @@ double CropSizeRotateMore(const KPixmapTemplate<KPixelClass48SRGB>& input, const
     const KWalk walk = WalkOf(quarterTurn, active, KRoundToInt32(16384.0 / sx), KRoundToInt32(16384.0 / sy));
     const KEncoder enc(cubeRoot, greenWeight, greenHighLimit, greenLowLimit);
     const KFrame in{static_cast<const KInt16*>(input.GetData()), input.GetRowBytes() / 2, input.GetWidth(),
-                    input.GetHeight()};
+                    input.GetHeight(), active};
     const bool nearest = sx == 1.0 && sy == 1.0;
     KResampleKernels kernels;
     if (!nearest && cropWidth > 0 && cropHeight > 0) {
