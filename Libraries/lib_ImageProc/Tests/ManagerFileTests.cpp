@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <thread>
 
@@ -154,6 +155,97 @@ TEST_F(ManagerFiles, DestroyingTheManagerDuringALoad)
         manager->Idle();
     manager.reset();
     EXPECT_EQ(request.m_Async.GetState(), kCancelled);
+}
+
+namespace {
+
+// Per channel, the mean over one edge of the picture of (edge line - the straight line through the two lines
+// inside it): near 0 for a picture whose edges are developed like its inside. Places where the picture is not
+// smooth just inside the edge (a patch border meeting the edge at a slant, a disc near it) say nothing about
+// the edge and are left out: those whose three inner lines bend by more than 8 levels.
+struct EdgeLines {
+    double mean[4][3];  // top, bottom, left, right
+    int used[4];
+};
+
+EdgeLines MeasureEdgeLines(const KPixmap& image)
+{
+    const int w = image.GetWidth(), h = image.GetHeight();
+    auto at = [&](int x, int y, int c) { return int(image.GetRow(y)[3 * x + c]); };
+    EdgeLines e{};
+    // Side s, position i along it, line k inward from the edge (0 the edge itself).
+    auto line = [&](int side, int i, int k, int c) {
+        switch (side) {
+        case 0: return at(i, k, c);
+        case 1: return at(i, h - 1 - k, c);
+        case 2: return at(k, i, c);
+        default: return at(w - 1 - k, i, c);
+        }
+    };
+    for (int side = 0; side < 4; ++side) {
+        const int length = side < 2 ? w : h;
+        double sum[3] = {0, 0, 0};
+        for (int i = 0; i < length; ++i) {
+            bool smooth = true;
+            for (int c = 0; c < 3; ++c)
+                smooth = smooth && std::abs(line(side, i, 1, c) - 2 * line(side, i, 2, c) + line(side, i, 3, c)) <= 8;
+            if (!smooth)
+                continue;
+            for (int c = 0; c < 3; ++c)
+                sum[c] += line(side, i, 0, c) - (2 * line(side, i, 1, c) - line(side, i, 2, c));
+            ++e.used[side];
+        }
+        for (int c = 0; c < 3; ++c)
+            e.mean[side][c] = e.used[side] ? sum[c] / e.used[side] : 0.0;
+    }
+    return e;
+}
+
+}  // namespace
+
+// Generated camera frames (a picture framed by dark shields, hot pixels listed as bad pixels) developed at their
+// own size, reduced, made thumbnail-sized and enlarged: every edge line follows the two lines inside it, within
+// 2 levels of 255 on average; none is darkened or tinted by the shields.
+TEST_F(ManagerFiles, DevelopedEdgesFollowTheLinesInsideThem)
+{
+    g_EngineStageForTest.store(nullptr);
+    struct Frame {
+        const char* name;
+        uint32_t seed;
+        bool subtracted;
+        std::vector<int> widths;
+    } frames[] = {{"landscape.kzr", 1, false, {0, 800, 300, 160, 3000}}, {"subtracted.kzr", 3, true, {0, 3000}}};
+    for (const Frame& frame : frames) {
+        kzrsynth::StandardOptions options;
+        options.width = 1152;
+        options.height = 768;
+        options.seed = frame.seed;
+        if (frame.subtracted)
+            options.subtractedFormat = 5;
+        options.defaultCalibration.on = true;
+        lumotest::WriteBytes(Path(frame.name), kzrsynth::BuildFile(kzrsynth::StandardLayout(options)).bytes);
+        std::unique_ptr<KIPManager> manager(CreateIPManager2());
+        const int pictureWidth = 1142, pictureHeight = 762;
+        for (int width : frame.widths) {
+            const int w = width ? width : pictureWidth;
+            const int h = width ? int(std::lround(double(pictureHeight) * w / pictureWidth)) : pictureHeight;
+            KIpMgrReq request;
+            Processed(request, URL(frame.name), w, h);
+            manager->Request(&request);
+            Drive(*manager, request);
+            ASSERT_EQ(request.m_Async.GetState(), kDone) << WideToUtf8(request.m_Async.m_Message);
+            const KPixmap* image = request.m_pResultImage->GetPixmap();
+            ASSERT_NEAR(image->GetWidth(), w, 2);
+            const EdgeLines e = MeasureEdgeLines(*image);
+            static const char* const kSides[4] = {"top", "bottom", "left", "right"};
+            for (int side = 0; side < 4; ++side) {
+                EXPECT_GT(e.used[side], (side < 2 ? image->GetWidth() : image->GetHeight()) * 3 / 4);
+                for (int c = 0; c < 3; ++c)
+                    EXPECT_NEAR(e.mean[side][c], 0, 2)
+                        << frame.name << " at " << w << ": " << kSides[side] << " channel " << c;
+            }
+        }
+    }
 }
 
 namespace {

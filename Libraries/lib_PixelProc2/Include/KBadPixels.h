@@ -11,6 +11,7 @@
 // Each listed pixel becomes the mean (truncated toward zero) of its selected neighbours, entries in list order
 // (a pixel repaired earlier serves as a repaired neighbour later). offset (column, row), when given, is added to
 // the stored position. Entries with no neighbours or within two pixels of the top or left edge or on the last
-// row or column are skipped.
+// row or column are skipped. picture, when given, is the part of the image that makes the picture: a pixel
+// inside it is repaired from its selected neighbours inside it alone (all of them when none is).
 void FixBadPixels(const KPixmapTemplate<KPixelClass48SRGB>* image, const KUInt32* entries, KUInt32 count,
-                  const KPoint* offset);
+                  const KPoint* offset, const KRect* picture = nullptr);

@@ -1,7 +1,14 @@
 #include "KBadPixels.h"
 
+namespace {
+bool Inside(const KRect& r, KInt64 column, KInt64 row)
+{
+    return column >= r.left && column < r.right && row >= r.top && row < r.bottom;
+}
+}  // namespace
+
 void FixBadPixels(const KPixmapTemplate<KPixelClass48SRGB>* image, const KUInt32* entries, KUInt32 count,
-                  const KPoint* offset)
+                  const KPoint* offset, const KRect* picture)
 {
     if (!image || !image->GetData() || !entries)
         return;
@@ -19,10 +26,20 @@ void FixBadPixels(const KPixmapTemplate<KPixelClass48SRGB>* image, const KUInt32
         const KInt64 column = KInt64((entry >> 8) & 0xFFF) + columnOffset;
         if (mask == 0 || row < 2 || row >= rows - 1 || column < 2 || column >= columns - 1)
             continue;
+        // Neighbours beyond the picture's edge (the dark shields) would darken a pixel on its edge.
+        KUInt32 use = mask;
+        if (picture && Inside(*picture, column, row)) {
+            KUInt32 inside = 0;
+            for (int b = 0; b < 8; ++b)
+                if ((mask & (1u << b)) && Inside(*picture, column + kDx[b], row + kDy[b]))
+                    inside |= 1u << b;
+            if (inside)
+                use = inside;
+        }
         KInt32 sum[3] = {0, 0, 0};
         KInt32 n = 0;
         for (int b = 0; b < 8; ++b) {
-            if (!(mask & (1u << b)))
+            if (!(use & (1u << b)))
                 continue;
             const KInt16* p = reinterpret_cast<const KInt16*>(image->GetRow(static_cast<KInt32>(row + kDy[b]))) +
                               (column + kDx[b]) * 3;

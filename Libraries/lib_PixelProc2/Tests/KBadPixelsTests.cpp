@@ -90,3 +90,41 @@ TEST(BadPixels, ListOrderAndPositionOffset)
     EXPECT_EQ(image.At(3, 3, 0), 304);
     EXPECT_EQ(image.At(4, 3, 0), 304);  // its left neighbour, already repaired
 }
+
+TEST(BadPixels, APixelOnThePicturesEdgeIsRepairedFromThePicture)
+{
+    // A grey picture (columns 3-9, rows 3-7) inside dark shields. Its hot pixels on its edges are repaired from
+    // their neighbours inside it, not from the shields; a pixel whose selected neighbours all lie outside, and a
+    // pixel of the shields, keep the plain rule.
+    Image image(12, 10);
+    const KRect picture(3, 3, 10, 8);
+    image.FillBy([&](int x, int y, int) {
+        return x >= picture.left && x < picture.right && y >= picture.top && y < picture.bottom ? 1000 : -10;
+    });
+    const KUInt32 cross = 2 | 8 | 16 | 64;  // up, left, right, down
+    struct Case {
+        KUInt32 entry;
+        int x, y;
+        int repaired;
+    } cases[] = {
+        {Entry(3, 3, cross), 3, 3, 1000},  // corner: right and down
+        {Entry(7, 6, cross), 6, 7, 1000},  // last row: left, right and up
+        {Entry(5, 9, cross), 9, 5, 1000},  // last column
+        {Entry(3, 5, 1), 5, 3, -10},       // only the shield above-left selected
+        {Entry(5, 2, cross), 2, 5, (-10 - 10 - 10 + 1000) / 4},  // in the shield
+    };
+    for (const Case& c : cases) {
+        for (int ch = 0; ch < 3; ++ch)
+            image.Row(c.y)[c.x * 3 + ch] = 4000;
+        FixBadPixels(image.Get(), &c.entry, 1, nullptr, &picture);
+        for (int ch = 0; ch < 3; ++ch)
+            EXPECT_EQ(image.At(c.x, c.y, ch), c.repaired) << c.x << "," << c.y;
+        for (int ch = 0; ch < 3; ++ch)
+            image.Row(c.y)[c.x * 3 + ch] = picture.left <= c.x && c.x < picture.right && c.y >= picture.top ? 1000 : -10;
+    }
+    // Without the picture the shields count: the corner becomes (2 x -10 + 2 x 1000) / 4.
+    const KUInt32 corner = Entry(3, 3, cross);
+    image.Row(3)[9] = 4000;
+    FixBadPixels(image.Get(), &corner, 1, nullptr);
+    EXPECT_EQ(image.At(3, 3, 0), (2 * -10 + 2 * 1000) / 4);
+}

@@ -324,7 +324,7 @@ bool KStage2Steps::priBadPixels()
     if (!entries)
         return false;
     const KPoint offset{SaturatedDifference(0, m_Settings.keep.left), SaturatedDifference(0, m_Settings.keep.top)};
-    FixBadPixels(&m_Image, entries, count, &offset);
+    FixBadPixels(&m_Image, entries, count, &offset, &m_Picture);
     return true;
 }
 
