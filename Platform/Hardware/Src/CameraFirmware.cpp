@@ -804,8 +804,8 @@ bool Firmware::CommandWrite()
 {
     const uint64_t offset = PeekRegister(kArgOffset);
     const uint64_t length = PeekRegister(kArgLength);
-    if (length > kWindowMax)
-        return false;
+    if (length > m_S.WindowSize())
+        return false;  // more than the host put into the window
     std::vector<uint8_t> data(size_t(length), 0);
     m_S.ReadWindow(0, data.data(), data.size());
     if (Crc16(data.data(), data.size()) != (PeekRegister(kCheckWord) & 0xFFFF))

@@ -449,6 +449,8 @@ size_t Session::WindowSize()
 
 void Session::ReadWindow(uint64_t offset, uint8_t* out, size_t length)
 {
+    if (length == 0)
+        return;
     std::memset(out, 0, length);
     size_t size = WindowSize();
     if (m_Window < 0 || offset >= size)

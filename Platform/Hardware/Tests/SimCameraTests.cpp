@@ -34,7 +34,7 @@ std::vector<uint8_t> Pattern(size_t n, uint32_t seed)
 
 std::array<uint8_t, 4> Bytes4(const uint8_t* q) { return {q[0], q[1], q[2], q[3]}; }
 
-class Machine : public ::testing::Test {
+class SimCamera : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -96,11 +96,11 @@ std::string SetupName(const ::testing::TestParamInfo<Setup>& info)
     return std::string(info.param.is1394 ? "Bus1394" : "Usb") + simcam::OrderName(info.param.order);
 }
 
-class BothFaces : public Machine, public ::testing::WithParamInterface<Setup> {
+class BothFaces : public SimCamera, public ::testing::WithParamInterface<Setup> {
 protected:
     void SetUp() override
     {
-        Machine::SetUp();
+        SimCamera::SetUp();
         NewCamera("c1", GetParam().order, GetParam().is1394 ? Plug::Bus1394 : Plug::Usb);
         if (GetParam().is1394)
             m_Link = std::make_unique<Link1394>(Node());
@@ -376,14 +376,14 @@ TEST_P(BothFaces, TheBusyAndFaultKnobsAreMet)
     EXPECT_EQ(m_Link->entries.size(), 4u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Camera, BothFaces,
+INSTANTIATE_TEST_SUITE_P(SimCamera, BothFaces,
                          ::testing::Values(Setup{true, ByteOrder::KVCK}, Setup{true, ByteOrder::KCVK},
                                            Setup{false, ByteOrder::KVCK}, Setup{false, ByteOrder::KCVK}),
                          SetupName);
 
 // ---- Byte views ------------------------------------------------------------------------------------------------
 
-TEST_F(Machine, AQuadletRegisterReadsInTheCamerasOrderOn1394AndIn1394BytesOnUsb)
+TEST_F(SimCamera, AQuadletRegisterReadsInTheCamerasOrderOn1394AndIn1394BytesOnUsb)
 {
     struct Case {
         ByteOrder order;
@@ -432,7 +432,7 @@ TEST_F(Machine, AQuadletRegisterReadsInTheCamerasOrderOn1394AndIn1394BytesOnUsb)
     }
 }
 
-TEST_F(Machine, TheNameAreaAndWindowAreQuadletReversedOn1394AndNaturalOnUsb)
+TEST_F(SimCamera, TheNameAreaAndWindowAreQuadletReversedOn1394AndNaturalOnUsb)
 {
     NewCamera("c1", ByteOrder::KVCK, Plug::Bus1394);
     PutFile("cf/A.TXT", {'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h'});
@@ -459,7 +459,7 @@ TEST_F(Machine, TheNameAreaAndWindowAreQuadletReversedOn1394AndNaturalOnUsb)
     EXPECT_EQ(std::string(reinterpret_cast<char*>(q), 4), "efgh");
 }
 
-TEST_F(Machine, FacesRefuseMisalignedUnmappedAndUnpluggedAccesses)
+TEST_F(SimCamera, FacesRefuseMisalignedUnmappedAndUnpluggedAccesses)
 {
     NewCamera("c1", ByteOrder::KVCK, Plug::Bus1394);
     auto node = Node();
@@ -488,7 +488,7 @@ TEST_F(Machine, FacesRefuseMisalignedUnmappedAndUnpluggedAccesses)
 
 // ---- USB knobs --------------------------------------------------------------------------------------------------
 
-TEST_F(Machine, UsbStallsPreamblesAndShortRepliesAreAnsweredAsTheHostExpects)
+TEST_F(SimCamera, UsbStallsPreamblesAndShortRepliesAreAnsweredAsTheHostExpects)
 {
     NewCamera("c1", ByteOrder::KVCK, Plug::Usb);
     PutFile("cf/A.TXT", Pattern(64, 20));
@@ -533,7 +533,7 @@ TEST_F(Machine, UsbStallsPreamblesAndShortRepliesAreAnsweredAsTheHostExpects)
 
 // ---- The transfer engine --------------------------------------------------------------------------------------
 
-struct EngineFixture : Machine {
+struct SimCameraEngine : SimCamera {
     void Start(simcam::Camera1394& node, uint64_t from, uint32_t size, uint32_t packet)
     {
         auto put = [&](uint32_t low, uint32_t v) {
@@ -556,7 +556,7 @@ struct EngineFixture : Machine {
     }
 };
 
-TEST_F(EngineFixture, AStartedEngineDeliversTheWindowInPacketsInOrder)
+TEST_F(SimCameraEngine, AStartedEngineDeliversTheWindowInPacketsInOrder)
 {
     NewCamera("c1", ByteOrder::KVCK, Plug::Bus1394);
     const std::vector<uint8_t> bytes = Pattern(20000, 21);
@@ -587,7 +587,7 @@ TEST_F(EngineFixture, AStartedEngineDeliversTheWindowInPacketsInOrder)
     EXPECT_EQ(received, bytes);
 }
 
-TEST_F(EngineFixture, EngineStatusTellsBadAddressesBusyAndSilence)
+TEST_F(SimCameraEngine, EngineStatusTellsBadAddressesBusyAndSilence)
 {
     NewCamera("c1", ByteOrder::KCVK, Plug::Bus1394);
     auto node = Node();
@@ -629,7 +629,7 @@ TEST_F(EngineFixture, EngineStatusTellsBadAddressesBusyAndSilence)
 
 // ---- The card stays the card ---------------------------------------------------------------------------------
 
-TEST_F(Machine, CameraPathsNeverLeaveTheCard)
+TEST_F(SimCamera, CameraPathsNeverLeaveTheCard)
 {
     NewCamera("c1", ByteOrder::KCVK, Plug::Bus1394);
     lumotest::WriteText(m_Dir.Path() / "secret.txt", "outside");
@@ -651,7 +651,7 @@ TEST_F(Machine, CameraPathsNeverLeaveTheCard)
     EXPECT_EQ(lumotest::ReadText(m_Dir.Path() / "secret.txt"), "outside");
 }
 
-TEST_F(Machine, ResetIsPowerOnAndADamagedStateReadsAsFarAsItMakesSense)
+TEST_F(SimCamera, ResetIsPowerOnAndADamagedStateReadsAsFarAsItMakesSense)
 {
     NewCamera("c1", ByteOrder::KCVK, Plug::Usb);
     PutFile("cf/images/IMG_0001.KZR", Pattern(40, 23));
@@ -686,7 +686,7 @@ TEST_F(Machine, ResetIsPowerOnAndADamagedStateReadsAsFarAsItMakesSense)
 
 // ---- Two processes, one camera ----------------------------------------------------------------------------------
 
-TEST_F(Machine, OneProcessPostsANameAndAnotherReadsTheLookup)
+TEST_F(SimCamera, OneProcessPostsANameAndAnotherReadsTheLookup)
 {
     NewCamera("c1", ByteOrder::KVCK, Plug::Bus1394);
     PutFile("cf/images/IMG_0001.KZR", Pattern(4321, 24));
@@ -716,7 +716,7 @@ TEST_F(Machine, OneProcessPostsANameAndAnotherReadsTheLookup)
     EXPECT_NE(log.find("1394\t" + std::to_string(child) + "\twrite\t1009:00000004\t24\tok\n"), std::string::npos);
 }
 
-TEST_F(Machine, ThreadsShareTheCameraUnderItsLock)
+TEST_F(SimCamera, ThreadsShareTheCameraUnderItsLock)
 {
     NewCamera("c1", ByteOrder::KVCK, Plug::Bus1394);
     Knob("scratch", "on");
@@ -743,7 +743,7 @@ TEST_F(Machine, ThreadsShareTheCameraUnderItsLock)
 
 // ---- Tool and checks ------------------------------------------------------------------------------------------
 
-TEST_F(Machine, CamsimShootsPlugsAndLists)
+TEST_F(SimCamera, CamsimShootsPlugsAndLists)
 {
     const std::string camsim = std::string(LUMO_BINARY_DIR) + "/Tools/camsim/camsim";
     const std::string env = "LUMO_MACHINE='" + std::string(std::getenv("LUMO_MACHINE")) + "' ";
@@ -780,7 +780,7 @@ TEST_F(Machine, CamsimShootsPlugsAndLists)
     EXPECT_EQ(info.attributes, 3u);
 }
 
-TEST(Crc16, IsTheCcittCheckWithInitialZero)
+TEST(SimCameraCrc16, IsTheCcittCheckWithInitialZero)
 {
     const char* text = "123456789";
     EXPECT_EQ(simcam::Crc16(reinterpret_cast<const uint8_t*>(text), 9), 0x31C3);
