@@ -12,6 +12,8 @@ PACKAGES=(
   libjpeg62-turbo-dev libtiff-dev libpng-dev zlib1g-dev liblcms2-dev
   # text
   libicu-dev
+  # fonts and glyphs for the user interface
+  libfreetype-dev libfontconfig-dev fonts-dejavu-core fonts-ipafont-gothic
   # tools the tests use to look at what we write
   libimage-exiftool-perl imagemagick libtiff-tools libjpeg-turbo-progs libxml2-utils
 )
