@@ -1,0 +1,35 @@
+#pragma once
+// What the parts of the kernel stand-in share among themselves.
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+
+#include "PlatformKernel.h"
+
+// Prints "bug check: <what>" to stderr and aborts.
+[[noreturn]] void KernBugCheck(const char* what);
+
+// Hands a text to the DbgPrint sinks (trace sink, echo, captures).
+void KernTrace(const char* text);
+
+// The dispatcher: one lock and one condition for every event of the process.
+std::mutex& KernDispatcherLock();
+std::condition_variable& KernDispatcherCondition();
+
+// Spin lock words without any IRQL change.
+void KernSpinAcquire(PKSPIN_LOCK lock);
+void KernSpinRelease(PKSPIN_LOCK lock);
+
+// Sets the calling thread's IRQL outright (the kernel's own threads).
+void KernSetIrql(KIRQL irql);
+
+// Runs `work` on the worker thread at PASSIVE_LEVEL.
+void KernPostWork(std::function<void()> work);
+// Waits until the worker and DPC threads have nothing queued or running.
+void KernDrainThreads();
+
+// Frees a deleted device object once its last reference went (kernel internal).
+void KernDeviceReleased(PDEVICE_OBJECT device);
+
+// Live-request check used by the I/O manager.
+bool KernIsLiveIrp(PIRP irp);
