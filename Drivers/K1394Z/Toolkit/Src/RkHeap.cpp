@@ -354,9 +354,8 @@ PVOID RkHeapAllocate(SIZE_T size)
         if (r != g_Mem.LastServed)
             block = FromRegion(r, blockSize);
     if (!block) {
-        SIZE_T bytes = (static_cast<SIZE_T>(blockSize) + 4095) & ~static_cast<SIZE_T>(4095);
-        if (bytes < RK_HEAP_REGION_SIZE)
-            bytes = RK_HEAP_REGION_SIZE;
+        // A block larger than a region gets a region of exactly its size, which it owns whole.
+        SIZE_T bytes = blockSize < RK_HEAP_REGION_SIZE ? RK_HEAP_REGION_SIZE : blockSize;
         Region* region = NewRegion(bytes);
         if (region) {
             block = FromRegion(region, blockSize);

@@ -172,8 +172,21 @@ NTSTATUS RkTrieInsert(RK_TRIE* trie, const void* key, ULONG length, PVOID value)
     }
     x->Key = copy;
     x->Value = value;
-    if (!t) {
-        // Empty trie, or an empty side: the key gets a node of its own testing the bit past its end.
+    // Every key below a node shares the bits before the node's bit, so the new key's place follows from its
+    // first bit differing from a key on its path: the key found, or the key of the node with the empty side.
+    ULONG d = length * 8;
+    if (root) {
+        const UCHAR* other = t ? t->Key : holder->Key;
+        for (ULONG i = 0; i < length; ++i) {
+            UCHAR diff = static_cast<UCHAR>(other[i] ^ k[i]);
+            if (diff) {
+                d = i * 8 + static_cast<ULONG>(__builtin_clz(static_cast<unsigned>(diff)) - 24);
+                break;
+            }
+        }
+    }
+    if (!root || (!t && d == holder->BitIndex)) {
+        // An empty trie, or the empty side of a node: the key gets a node of its own testing the bit past its end.
         x->BitIndex = length * 8;
         x->BitMask = 0;
         x->Left = x;
@@ -184,15 +197,6 @@ NTSTATUS RkTrieInsert(RK_TRIE* trie, const void* key, ULONG length, PVOID value)
         else
             root = x;
     } else {
-        // The first bit where the new key and the key found differ.
-        ULONG d = 0;
-        for (ULONG i = 0; i < length; ++i) {
-            UCHAR diff = static_cast<UCHAR>(t->Key[i] ^ k[i]);
-            if (diff) {
-                d = i * 8 + static_cast<ULONG>(__builtin_clz(static_cast<unsigned>(diff)) - 24);
-                break;
-            }
-        }
         TrieNode* p = nullptr;
         TrieNode* below = root;
         while (below && (!p || below->BitIndex > p->BitIndex) && below->BitIndex < d) {
