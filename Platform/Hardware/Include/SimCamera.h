@@ -41,7 +41,7 @@
 //         KCVK; a 4-byte bulk transfer at a byte area below low 0x10000000 is reversed (as the host link does).
 //
 // Knobs (SetCameraKnob, camsim knob): "level" and "engine" on|off (the 0x40000 and 0x50000 entries), "entries"
-// N (the entry count read; entries past the table are address errors), "lookup-busy" N, "command-busy" N,
+// N or "all" (the entry count read; entries past the table are address errors), "lookup-busy" N, "command-busy" N,
 // "command-fails" N, "bad-crc" N, "scratch" on|off, "preamble" on|off (each bulk IN first answers "VI!"),
 // "stall" N, "not-responding" N, "reply6" N (bulk INs answering 6 bytes), "usb-delay" milliseconds (before each
 // USB transaction), "engine-busy" N (status reads that still say busy after a transfer), "engine-silent"

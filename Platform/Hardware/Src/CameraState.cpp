@@ -140,7 +140,9 @@ bool SetKnobValue(Knobs* knobs, const std::string& key, const std::string& value
             return true;
         }
         uint32_t v = 0;
-        if (!Number32(value, &v, 10))
+        if (f.count == &Knobs::entries && value == "all")
+            v = 0xFFFFFFFFu;
+        else if (!Number32(value, &v, 10))
             return false;
         knobs->*f.count = v;
         return true;
@@ -207,6 +209,8 @@ std::string SerializeState(const CameraState& s)
     for (const KnobField& f : kKnobFields) {
         if (f.isBool)
             out += std::string("knob ") + f.name + (s.knobs.*f.flag ? " on\n" : " off\n");
+        else if (f.count == &Knobs::entries && s.knobs.entries == 0xFFFFFFFFu)
+            out += std::string("knob ") + f.name + " all\n";
         else
             out += std::string("knob ") + f.name + " " + std::to_string(s.knobs.*f.count) + "\n";
     }

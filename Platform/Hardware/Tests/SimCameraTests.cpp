@@ -3,7 +3,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -374,6 +376,9 @@ TEST_P(BothFaces, TheBusyAndFaultKnobsAreMet)
     Knob("entries", "9");  // entries past the table cannot be read
     ASSERT_TRUE(m_Link->ReadConfiguration());
     EXPECT_EQ(m_Link->entries.size(), 4u);
+    Knob("entries", "all");
+    ASSERT_TRUE(m_Link->ReadConfiguration());
+    EXPECT_EQ(m_Link->entries.size(), 4u);
 }
 
 INSTANTIATE_TEST_SUITE_P(SimCamera, BothFaces,
@@ -459,6 +464,32 @@ TEST_F(SimCamera, TheNameAreaAndWindowAreQuadletReversedOn1394AndNaturalOnUsb)
     EXPECT_EQ(std::string(reinterpret_cast<char*>(q), 4), "efgh");
 }
 
+TEST_F(SimCamera, ANameWriteHidesThePreviousAnswerUntilTheNewOneIsReady)
+{
+    NewCamera("c1", ByteOrder::KCVK, Plug::Bus1394);
+    PutFile("A", Pattern(3, 30));
+    auto node = Node();
+    auto lookup = [&](const char* name, std::vector<uint32_t>* statuses, int reads) {
+        uint8_t b[8] = {};
+        std::memcpy(b, name, std::strlen(name));
+        std::reverse(b, b + 4);
+        std::reverse(b + 4, b + 8);
+        ASSERT_EQ(node->WriteBlock(Addr(0x1009, 4), b, 8), BusResult::Complete);
+        for (int i = 0; i < reads; ++i) {
+            uint8_t q[4];
+            ASSERT_EQ(node->ReadBlock(Addr(0x1009, 0x100), q, 4), BusResult::Complete);
+            statuses->push_back(Le32(q));
+        }
+    };
+    std::vector<uint32_t> seen;
+    lookup("/A", &seen, 2);
+    EXPECT_EQ(seen, std::vector<uint32_t>({0x7A, 0x7A}));
+    Knob("lookup-busy", "2");
+    seen.clear();
+    lookup("/B", &seen, 4);
+    EXPECT_EQ(seen, std::vector<uint32_t>({0x01, 0x01, 0x00, 0x00}));
+}
+
 TEST_F(SimCamera, FacesRefuseMisalignedUnmappedAndUnpluggedAccesses)
 {
     NewCamera("c1", ByteOrder::KVCK, Plug::Bus1394);
@@ -524,6 +555,13 @@ TEST_F(SimCamera, UsbStallsPreamblesAndShortRepliesAreAnsweredAsTheHostExpects)
     EXPECT_FALSE(usb.ReadInteger(0xF0010000, 0xFFFF, q));
     EXPECT_EQ(usb.lastError, simcam::kUsbNotResponding);
     EXPECT_TRUE(usb.ReadInteger(0xF0010000, 0xFFFF, q));
+
+    // A pause before each transaction.
+    Knob("usb-delay", "60");
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(usb.ReadInteger(0xF0010000, 0xFFFF, q));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(120));
+    Knob("usb-delay", "0");
 
     // A bulk IN moves at most the latched length.
     ASSERT_TRUE(usb.Address(0, 0x10000000, 0x1009) && usb.Length(4, 8));
