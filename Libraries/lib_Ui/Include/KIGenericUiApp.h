@@ -34,6 +34,10 @@ public:
     // The PNG picture of that name in the script folder as a new surface (owned by the caller), or null.
     virtual KIUiPixmap* LoadPng(const KWString& fileName) = 0;
     virtual void GetOsName(KWString& out) = 0;
+    // Clipboard text; window names the requester. GetClipboardText leaves out as it is without text.
+    virtual void PutClipboardText(const KWChar* text, KIGenericUiWindow* window) = 0;
+    virtual void PutClipboardText(const KWString& text, KIGenericUiWindow* window) = 0;
+    virtual void GetClipboardText(KWString& out, KIGenericUiWindow* window) = 0;
     // Fires "ON_OPEN_PATH_EVENT" with data.
     virtual bool FireOpenPath(void* data) = 0;
     // Pushes window onto the modal stack (null pops the top).
@@ -60,6 +64,11 @@ public:
     // The drop-refused and drop-accepted cursors with their hot spots (null when there is none).
     virtual KIUiPixmap* GetDragCursorNo(int32_t* hotX, int32_t* hotY) = 0;
     virtual KIUiPixmap* GetDragCursorYes(int32_t* hotX, int32_t* hotY) = 0;
+    // The current-language text of the display strings the script names for the menu accelerators, or null.
+    virtual const KWString* GetCtrlMenuText() = 0;
+    virtual const KWString* GetShiftMenuText() = 0;
+    virtual const KWString* GetAltMenuText() = 0;
+    virtual const KWString* GetDelMenuText() = 0;
     virtual KPropTree* GetScriptRoot() = 0;
     virtual bool RequiresLicenceAgreement() = 0;
     // Tick of every object made directly under the application.

@@ -1,0 +1,74 @@
+#pragma once
+// The OS window over the window seam (PlatformWindow.h), with the window procedure that turns the seam's
+// messages into calls on the generic window.
+#include "KIOsUiWindow.h"
+#include "PlatformWindow.h"
+
+// Id of the UI tick timer and its period.
+inline constexpr uintptr_t kUiTickTimerId = 42;
+inline constexpr uint32_t kUiTickPeriodMs = 10;
+
+// Messages of the start-up argument hand-over from a second instance.
+enum : uint32_t {
+    KHANDOVER_START = 0x1091,
+    KHANDOVER_UNIT = 0x1092,
+    KHANDOVER_END = 0x1093,
+    KHANDOVER_SHOW = 0x1094,
+};
+
+class KWinUiWindow : public KIOsUiWindow {
+public:
+    explicit KWinUiWindow(KIGenericUiWindow* window);
+    KWinUiWindow(const KWinUiWindow&) = delete;
+    KWinUiWindow& operator=(const KWinUiWindow&) = delete;
+    ~KWinUiWindow() override;
+
+    void* GetAttribute(int id) override;
+    bool SetAttribute(int id, const void* value) override;
+    void Move(int32_t x, int32_t y) override;
+    void Resize(int32_t clientWidth, int32_t clientHeight) override;
+    void Destroy() override;
+    void Show(bool show, bool center) override;
+    void Blit(const KRect& destination, const KRect& source, KIUiPixmap* surface) override;
+    void Fill(KUiColor color) override;
+    bool Create(KIGenericUiWindow* owner) override;
+    void ShowCursor(bool show) override;
+    bool AddMenu(KIGenericUiApp* application, void* menu, KPropTree* node) override;
+    void Enable() override;
+    void Disable() override;
+    void KeepRunningOnDestroy() override { m_QuitOnDestroy = false; }
+    void GetPlacement(KRect* out) override;
+    void PostClose() override;
+    void SetActive() override;
+    void SetTitle(const KWString& title) override;
+    bool SetCursorFromPixmap(KIUiPixmap* pixmap, int32_t hotX, int32_t hotY) override;
+
+    PlatHWND GetHandle() const { return m_Handle; }
+    KIGenericUiWindow* GetGenericWindow() const { return m_pWindow; }
+
+    static intptr_t WindowProcedure(PlatHWND handle, uint32_t message, uintptr_t wParam, intptr_t lParam);
+
+private:
+    intptr_t priHandle(uint32_t message, uintptr_t wParam, intptr_t lParam);
+    void priTick();
+    void priChar(uint32_t c);
+
+    KIGenericUiApp* m_pApp;
+    KIGenericUiWindow* m_pWindow;
+    PlatHWND m_Handle = nullptr;
+    PlatHWND m_Owner = nullptr;
+    bool m_QuitOnDestroy = true;
+    bool m_IsDestroyed = false;
+    bool m_DestroyCalled = false;
+    KRect m_SavedPlacement;
+    bool m_ShiftDown = false;
+    bool m_CtrlDown = false;
+    bool m_AltDown = false;
+    uintptr_t m_TimerId = 0;
+    bool m_MouseCaptured = false;
+    uint32_t m_LastTick = 0;
+    bool m_CursorShown = true;
+    int32_t m_LastScreenX = 0;
+    int32_t m_LastScreenY = 0;
+    bool m_DraggingWindow = false;
+};

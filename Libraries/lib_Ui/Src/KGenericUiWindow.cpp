@@ -1,0 +1,990 @@
+#include "KGenericUiWindow.h"
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+#include "KDebug.h"
+#include "KExceptionUiScript.h"
+#include "KIGenericUiApp.h"
+#include "KIOsUiWindow.h"
+#include "KIUiObject.h"
+#include "KPropTree.h"
+#include "KTextFunctions.h"
+#include "KUiObject.h"
+#include "KUiObjectFactory.h"
+#include "KUiPlainSurface.h"
+
+namespace {
+
+const char* const kEventNames[] = {"ON_CREATE",      "ON_SEND_WINDOW", "ON_CLOSE_PRESSED", "ON_BEING_SHOWN",
+                                   "ON_BEEN_HIDDEN", "ON_ACTIVATE",    "ON_DEACTIVATE",    "ON_MOVE",
+                                   "ON_RESIZE",      "ON_CTRL_I",      "ON_CTRL_E",        "ON_LEFT_ARROW",
+                                   "ON_RIGHT_ARROW"};
+
+KRect Intersect(const KRect& a, const KRect& b)
+{
+    return KRect(std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right),
+                 std::min(a.bottom, b.bottom));
+}
+
+bool IsEmpty(const KRect& r)
+{
+    return r.Width() <= 0 || r.Height() <= 0;
+}
+
+// Merges r into n when they share both vertical or both horizontal edges and touch or overlap (a one-pixel
+// gap counts); true when merged.
+bool MergeInto(KRect& n, const KRect& r)
+{
+    if (r.left == n.left && r.right == n.right && r.top <= n.bottom + 1 && r.bottom >= n.top - 1) {
+        n.top = std::min(n.top, r.top);
+        n.bottom = std::max(n.bottom, r.bottom);
+        return true;
+    }
+    if (r.top == n.top && r.bottom == n.bottom && r.left <= n.right + 1 && r.right >= n.left - 1) {
+        n.left = std::min(n.left, r.left);
+        n.right = std::max(n.right, r.right);
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+KIGenericUiWindow* CreateGenericUiWindow(KIGenericUiApp* application, KPropTree* node, KUiWindowClass* windowClass,
+                                         KIGenericUiWindow* owner)
+{
+    auto* window = new (std::nothrow) KGenericUiWindow(application, windowClass);
+    if (!window)
+        throw KExceptionUiScript("new KGenericUiWindow() returned NULL!");
+    try {
+        window->InitFromNode(node, owner);
+    } catch (...) {
+        delete window;
+        throw;
+    }
+    return window;
+}
+
+void DeleteGenericUiWindow(KIGenericUiWindow*& window)
+{
+    delete window;
+    window = nullptr;
+}
+
+KGenericUiWindow::KGenericUiWindow(KIGenericUiApp* application, KUiWindowClass* windowClass)
+    : m_pApp(application), m_pClass(windowClass)
+{
+    RelayEvent* last = nullptr;
+    for (const char* name : kEventNames) {
+        auto* e = new RelayEvent(KWString(name));
+        if (last)
+            last->SetNext(e);
+        else
+            m_pFirstEvent = e;
+        last = e;
+    }
+}
+
+KGenericUiWindow::~KGenericUiWindow()
+{
+    if (m_pOsWindow)
+        m_pOsWindow->Destroy();
+    delete m_pOverlay;
+    m_pOverlay = nullptr;
+    KIUiObject* o = m_pFirstObject;
+    m_pFirstObject = nullptr;
+    while (o) {
+        KIUiObject* next = o->GetNext();
+        delete o;
+        o = next;
+    }
+    m_pPopup = m_pFocus = m_pCapture = m_pHover = nullptr;
+    delete m_pBgImage;
+    delete m_pBackground;
+    delete m_pBackBuffer;
+    m_pBgImage = m_pBackground = m_pBackBuffer = nullptr;
+    DeleteOsUiWindow(m_pOsWindow);
+    if (m_pApp)
+        m_pApp->RemoveLanguageListener(this);
+    while (m_pFirstEvent) {
+        RelayEvent* next = m_pFirstEvent->GetNext();
+        delete m_pFirstEvent;
+        m_pFirstEvent = next;
+    }
+    priClearDirty();
+}
+
+RelayEvent* KGenericUiWindow::priEvent(const KWString& name)
+{
+    for (RelayEvent* e = m_pFirstEvent; e; e = e->GetNext())
+        if (e->GetName() == name)
+            return e;
+    return nullptr;
+}
+
+void* KGenericUiWindow::GetAttribute(int id)
+{
+    return m_pOsWindow ? m_pOsWindow->GetAttribute(id) : nullptr;
+}
+
+bool KGenericUiWindow::SetAttribute(int id, const void* value)
+{
+    return m_pOsWindow && m_pOsWindow->SetAttribute(id, value);
+}
+
+bool KGenericUiWindow::BindToScriptNode(KPropTree* node)
+{
+    KWString appPath;
+    m_pApp->GetPath(appPath);
+    m_Name = node->GetString(KWString("Name"), KWString(), &m_NameFound);
+    m_Path = appPath;
+    if (m_NameFound) {
+        m_Path += ".";
+        m_Path += m_Name;
+    }
+    return true;
+}
+
+bool KGenericUiWindow::PostCreationConnect()
+{
+    bool ok = true;
+    for (RelayEvent* e = m_pFirstEvent; e; e = e->GetNext())
+        ok = e->Connect(static_cast<KIGenericUiWindow*>(this)) && ok;
+    for (KIUiObject* o = m_pFirstObject; o; o = o->GetNext())
+        ok = o->PostCreationConnect() && ok;
+    return ok;
+}
+
+KIUiRelay* KGenericUiWindow::FindObject(const KWString& name)
+{
+    if (name == m_Name)
+        return this;
+    KWString head, tail;
+    if (!name.Split(KWString("."), head, tail) || head.IsEmpty() || tail.IsEmpty() || head != m_Name)
+        return nullptr;
+    for (KIUiObject* o = m_pFirstObject; o; o = o->GetNext())
+        if (KIUiRelay* r = o->FindObject(tail))
+            return r;
+    return nullptr;
+}
+
+bool KGenericUiWindow::priClose(bool internal)
+{
+    if (m_MessageOnClose) {
+        priEvent(KWString("ON_CLOSE_PRESSED"))->Fire(nullptr);
+    } else if (m_HideOnClose) {
+        SetVisible(false);
+    } else if (!internal) {
+        if (m_pOsWindow)
+            m_pOsWindow->PostClose();
+    } else if (m_pClass) {
+        CloseIfInstance();
+    } else {
+        Destroy();
+    }
+    return true;
+}
+
+bool KGenericUiWindow::UiRelayMessage(const KWString& message, void* data)
+{
+    if (message == kUiMsgPostCreationInit) {
+        priEvent(KWString("ON_CREATE"))->Fire(nullptr);
+        priEvent(KWString("ON_SEND_WINDOW"))->Fire(static_cast<KIGenericUiWindow*>(this));
+        return true;
+    }
+    if (message == kUiMsgShutdown) {
+        m_pApp->RemoveLanguageListener(this);
+        if (m_SaveState)
+            priSavePlacement();
+        return true;
+    }
+    if (message == kUiMsgDisableWindowDisplay) {
+        m_DisplayDisabled = true;
+        return true;
+    }
+    if (message == kUiMsgEnableWindowDisplay) {
+        m_DisplayDisabled = false;
+        Invalidate(nullptr);
+        Update();
+        return true;
+    }
+    if (message == "Close")
+        return priClose(false);
+    if (message == "InternalClose")
+        return priClose(true);
+    if (message == "Show" || message == "Hide") {
+        m_Visible = message == "Show";
+        SetVisible(m_Visible);
+        return true;
+    }
+    if (message == "ToggleVisibility") {
+        m_Visible = !m_Visible;
+        SetVisible(m_Visible);
+        return true;
+    }
+    if (!data)
+        return false;
+    if (message == "SetVisibility") {
+        const bool v = *static_cast<bool*>(data);
+        if (v != m_Visible) {
+            m_Visible = v;
+            SetVisible(v);
+        }
+        return true;
+    }
+    if (message == "Move") {
+        const auto* xy = static_cast<const int32_t*>(data);
+        if (m_pOsWindow)
+            m_pOsWindow->Move(xy[0], xy[1]);
+        if (m_SaveState)
+            priSavePlacement();
+        return true;
+    }
+    if (message == "Resize") {
+        const auto* wh = static_cast<const int32_t*>(data);
+        if (m_pOsWindow)
+            m_pOsWindow->Resize(wh[0], wh[1]);
+        if (m_SaveState)
+            priSavePlacement();
+        return true;
+    }
+    if (message == kUiMsgSetLanguage)
+        return true;  // titles from display strings follow their language
+    if (message == "SetTitlePostfix") {
+        m_TitlePostfix = *static_cast<const KWString*>(data);
+        if (m_pOsWindow)
+            m_pOsWindow->SetTitle(m_Title + m_TitlePostfix);
+        return true;
+    }
+    if (message == "EnableWindow") {
+        if (*static_cast<bool*>(data))
+            Enable();
+        else
+            Disable();
+        return true;
+    }
+    if (message == "EnableWindowsChildren") {
+        SetChildrenEnabled(*static_cast<bool*>(data));
+        return true;
+    }
+    if (message == "DisableWindowsChildren") {
+        SetChildrenEnabled(!*static_cast<bool*>(data));
+        return true;
+    }
+    return false;
+}
+
+void KGenericUiWindow::AddOwnedWindow(KIGenericUiWindow* window)
+{
+    if (!window)
+        return;
+    m_OwnedWindows.push_back(window);
+    window->SetOwner(this);
+}
+
+void KGenericUiWindow::RemoveOwnedWindow(KIGenericUiWindow* window)
+{
+    auto it = std::find(m_OwnedWindows.begin(), m_OwnedWindows.end(), window);
+    if (it != m_OwnedWindows.end())
+        m_OwnedWindows.erase(it);
+}
+
+KIUiObjectFactory* KGenericUiWindow::GetFactory()
+{
+    return m_pApp->GetFactory();
+}
+
+bool KGenericUiWindow::InitFromNode(KPropTree* node, KIGenericUiWindow* owner)
+{
+    if (!node || (node->GetName() != "WINDOW" && node->GetName() != "WINDOWCLASS"))
+        throw KExceptionUiScript("failed trying to initalize a window with a non-window tag!");
+    if (!BindToScriptNode(node))
+        return false;
+    KWString language;
+    m_pApp->AddLanguageListener(this, language);
+    m_Modal = node->GetBool(KWString("_Modal"), false);
+    m_CenterOnParent = node->GetBool(KWString("_CenterOnParent"), false);
+    m_Cascade = node->GetBool(KWString("_Cascade"), false);
+    m_YellowRects = node->GetBool(KWString("_YellowRects"), false);
+    m_ParentName = node->GetString(KWString("_Parent"), KWString(), &m_ParentGiven);
+    m_Title = node->GetString(KWString("WindowTitle"), KWString("Window"));
+    const int32_t x = node->GetInt(KWString("X"), 0);
+    const int32_t y = node->GetInt(KWString("Y"), 0);
+    m_WindowRect = KRect(x, y, x, y);
+    m_Visible = node->GetBool(KWString("_Visible"), true);
+    m_ToolWindow = node->GetBool(KWString("_ToolWindow"), false);
+    m_HasGrowIcon = node->GetBool(KWString("_HasGrowIcon"), false);
+    m_HideOnClose = node->GetBool(KWString("_HideOnClose"), false);
+    m_MessageOnClose = node->GetBool(KWString("_MessageOnClose"), false);
+    m_TopMost = node->GetBool(KWString("_TopMost"), false);
+    KColorRGBA c{};
+    node->GetColor(c, KWString("_DisabledColor"), KColorRGBA{0, 0, 0, 128});
+    m_DisabledColor = KUiColor(c);
+    m_DrawDisabledColor = node->GetBool(KWString("_DrawDisabledColor"), false);
+    m_DraggableByBody = node->GetBool(KWString("_BagTheTitleBar"), false);
+    const bool quitOnDestroy = node->GetBool(KWString("_QuitOnDestroy"), true);
+
+    bool bgImageGiven = false, bgColorGiven = false;
+    const KWString bgImage = node->GetString(KWString("BgImage"), KWString(), &bgImageGiven);
+    node->GetColor(c, KWString("BgColor"), KColorRGBA{198, 100, 88, 255}, &bgColorGiven);
+    if (bgImageGiven && !bgImage.IsEmpty()) {
+        m_pBgImage = m_pApp->LoadPng(bgImage);
+        if (!m_pBgImage)
+            throw KExceptionUiScript(("failed to load BgImage '" + WideToUtf8(bgImage) + "'").c_str());
+        m_pBackBuffer = KUiPlainSurface::CopyOf(m_pBgImage);
+        m_BgX0 = node->GetInt(KWString("BgX0"), -1);
+        m_BgX1 = node->GetInt(KWString("BgX1"), -1);
+        m_BgY0 = node->GetInt(KWString("BgY0"), -1);
+        m_BgY1 = node->GetInt(KWString("BgY1"), -1);
+        m_Resizable = node->GetBool(KWString("_Resizable"), true);
+        m_HasBgImage = true;
+    } else if (bgColorGiven) {
+        m_BgColor = KUiColor(c);
+        node->GetColor(c, KWString("FrameColor"), KColorRGBA{0, 0, 0, 255});
+        m_FrameColor = KUiColor(c);
+        m_FrameThickness = node->GetInt(KWString("FrameThickness"), -1);
+        m_Resizable = node->GetBool(KWString("_Resizable"), true);
+    } else {
+        m_DefaultLook = true;
+        m_Resizable = false;
+        const int32_t w = std::max(1, node->GetInt(KWString("Width"), 200));
+        const int32_t h = std::max(1, node->GetInt(KWString("Height"), 100));
+        m_WindowRect = KRect(x, y, x + w, y + h);
+        auto* bg = new KUiPlainSurface(w, h);
+        bg->FillRect(KRect(0, 0, w, h), KUiColor(0, 0, 0, 255));
+        bg->FillRect(KRect(1, 1, w - 1, h - 1), KUiColor(140, 140, 140, 255));
+        bg->FillRect(KRect(2, 2, w - 2, h - 2), KUiColor(210, 210, 210, 255));
+        bg->FillRect(KRect(3, 3, w - 3, h - 3), KUiColor(245, 245, 245, 255));
+        // The caption ("Text") is drawn once text surfaces exist; a caption without a surface is skipped.
+        m_pBackground = bg;
+        m_pBackBuffer = KUiPlainSurface::CopyOf(bg);
+    }
+
+    KPropTree* menu = nullptr;
+    KIUiObject* last = nullptr;
+    for (KPropTree* child = node->GetFirstChild(); child; child = child->GetNextSibling()) {
+        const KWString& tag = child->GetName();
+        if (RelayEvent* e = priEvent(tag)) {
+            e->AddRelay(child);
+            continue;
+        }
+        if (tag == "MENU") {
+            menu = child;
+            continue;
+        }
+        const bool overlay = tag == "FILMSTRIP";
+        if (overlay && m_pOverlay)
+            continue;
+        KIUiObject* o = m_pApp->GetFactory()->Create(&tag);
+        if (!o)
+            continue;
+        if (!o->InitUiObject(m_pApp, this, nullptr, child)) {
+            delete o;
+            continue;
+        }
+        if (overlay) {
+            m_pOverlay = o;
+            continue;
+        }
+        if (last) {
+            last->SetNext(o);
+            o->SetPrevious(last);
+        } else {
+            m_pFirstObject = o;
+        }
+        last = o;
+    }
+    (void)menu;
+
+    if (!m_DefaultLook) {
+        int32_t w = 200, h = 100;
+        if (m_pFirstObject) {
+            GetMinimumSize(&w, &h);
+            m_pFirstObject->SetRect(0, 0, w, h);
+        }
+        priSetClientSize(w, h);
+        priCentreOverlay(w, h);
+    }
+
+    m_pOsWindow = CreateOsUiWindow(this);
+    if (!m_pOsWindow)
+        return false;
+    if (!quitOnDestroy)
+        m_pOsWindow->KeepRunningOnDestroy();
+    KIGenericUiWindow* o = owner;
+    if (!o && m_ParentGiven)
+        o = m_pApp->FindWindow(m_ParentName);
+    m_pOsWindow->Create(o);
+
+    m_SaveState = node->GetBool(KWString("_SaveState"), false);
+    if (m_SaveState)
+        priRestorePlacement();
+    Invalidate(nullptr);
+    SetVisible(m_Visible);
+    return true;
+}
+
+void KGenericUiWindow::priSavePlacement()
+{
+    KPropTree* data = m_pApp->GetPersistentData(m_Path);
+    if (!data || !m_pOsWindow)
+        return;
+    KRect r;
+    m_pOsWindow->GetPlacement(&r);
+    data->SetInt(KWString("X"), r.left);
+    data->SetInt(KWString("Y"), r.top);
+    data->SetInt(KWString("Dx"), r.Width());
+    data->SetInt(KWString("Dy"), r.Height());
+}
+
+void KGenericUiWindow::priRestorePlacement()
+{
+    KPropTree* data = m_pApp->GetPersistentData(m_Path);
+    if (!data || !m_pOsWindow)
+        return;
+    bool hasX = false, hasY = false;
+    int32_t x = data->GetInt(KWString("X"), 40, &hasX);
+    int32_t y = data->GetInt(KWString("Y"), 40, &hasY);
+    if (hasX && hasY) {
+        m_pOsWindow->Move(std::max(1, x), std::max(1, y));
+    }
+    bool hasW = false, hasH = false;
+    int32_t w = data->GetInt(KWString("Dx"), 0, &hasW);
+    int32_t h = data->GetInt(KWString("Dy"), 0, &hasH);
+    if (hasW && hasH && m_Resizable) {
+        if (w < 10)
+            w = 200;
+        if (h < 10)
+            h = 100;
+        m_pOsWindow->Resize(w, h);
+    }
+}
+
+void KGenericUiWindow::KeepRunningOnDestroy()
+{
+    if (m_pOsWindow)
+        m_pOsWindow->KeepRunningOnDestroy();
+}
+
+void KGenericUiWindow::priAddDirty(const KRect& r)
+{
+    if (!m_pDirtyHead) {
+        m_pDirtyHead = m_pDirtyTail = new DirtyNode{r, nullptr};
+        return;
+    }
+    bool merged = false;
+    for (DirtyNode* n = m_pDirtyHead; n && !merged; n = n->next)
+        merged = MergeInto(n->rect, r);
+    if (!merged) {
+        m_pDirtyTail->next = new DirtyNode{r, nullptr};
+        m_pDirtyTail = m_pDirtyTail->next;
+    }
+    DirtyNode* second = m_pDirtyHead->next;
+    if (second && MergeInto(m_pDirtyHead->rect, second->rect)) {
+        m_pDirtyHead->next = second->next;
+        if (m_pDirtyTail == second)
+            m_pDirtyTail = m_pDirtyHead;
+        delete second;
+    }
+}
+
+void KGenericUiWindow::priClearDirty()
+{
+    while (m_pDirtyHead) {
+        DirtyNode* next = m_pDirtyHead->next;
+        delete m_pDirtyHead;
+        m_pDirtyHead = next;
+    }
+    m_pDirtyTail = nullptr;
+}
+
+std::vector<KRect> KGenericUiWindow::GetDirtyRects() const
+{
+    std::vector<KRect> out;
+    for (DirtyNode* n = m_pDirtyHead; n; n = n->next)
+        out.push_back(n->rect);
+    return out;
+}
+
+void KGenericUiWindow::Invalidate(const KRect* rect)
+{
+    if (!rect) {
+        KRect b(0, 0, m_WindowRect.Width(), m_WindowRect.Height());
+        if (m_pBackBuffer)
+            m_pBackBuffer->GetBounds(b);
+        priAddDirty(b);
+        m_RedrawPending = true;
+        return;
+    }
+    for (DirtyNode* n = m_pDirtyHead; n; n = n->next)
+        if (n->rect == *rect)
+            return;
+    priAddDirty(*rect);
+    m_RedrawPending = true;
+}
+
+void KGenericUiWindow::InvalidateAndUpdate(const KRect* rect)
+{
+    Invalidate(rect);
+    RedrawIfDirty();
+}
+
+void KGenericUiWindow::RedrawIfDirty()
+{
+    if (m_RedrawPending) {
+        Redraw();
+        // The display may be held: the list stays and so does the pending redraw.
+        if (!m_DisplayDisabled)
+            m_RedrawPending = false;
+    }
+}
+
+void KGenericUiWindow::priDrawObjects(KIUiPixmap* target, const KRect& clip)
+{
+    for (KIUiObject* o = m_pFirstObject; o; o = o->GetNext()) {
+        KRect c = Intersect(*o->GetRect(), clip);
+        if (!IsEmpty(c))
+            o->Draw(target, 0, 0, c);
+    }
+    if (m_pPopup) {
+        KRect c = Intersect(*m_pPopup->GetRect(), clip);
+        if (!IsEmpty(c))
+            m_pPopup->Draw(target, 0, 0, c);
+    }
+}
+
+void KGenericUiWindow::Redraw()
+{
+    if (m_DisplayDisabled)
+        return;
+    if (!m_pBackBuffer) {
+        if (m_pOsWindow)
+            m_pOsWindow->Fill(m_BgColor);
+        return;
+    }
+    KRect bounds;
+    m_pBackBuffer->GetBounds(bounds);
+    if (!m_pDirtyHead) {
+        if (m_RedrawPending) {
+            if (m_pBackground)
+                m_pBackground->CopyTo(m_pBackBuffer, bounds, bounds);
+            priDrawObjects(m_pBackBuffer, bounds);
+            m_RedrawPending = false;
+        }
+        priPresent(bounds);
+        return;
+    }
+    for (DirtyNode* n = m_pDirtyHead; n; n = n->next) {
+        KRect c = Intersect(n->rect, bounds);
+        if (IsEmpty(c) || !m_RedrawPending)
+            continue;
+        if (m_pBackground)
+            m_pBackground->CopyTo(m_pBackBuffer, c, c);
+        priDrawObjects(m_pBackBuffer, c);
+    }
+    for (DirtyNode* n = m_pDirtyHead; n; n = n->next) {
+        KRect c = Intersect(n->rect, bounds);
+        if (!IsEmpty(c))
+            priPresent(c);
+    }
+    priClearDirty();
+    m_RedrawPending = false;
+}
+
+void KGenericUiWindow::priPresent(const KRect& c)
+{
+    if (m_ChildrenEnabled || !m_DrawDisabledColor) {
+        BlitToScreen(c, c, m_pBackBuffer);
+        return;
+    }
+    KUiPlainSurface temp(c.Width(), c.Height());
+    KRect tb;
+    temp.GetBounds(tb);
+    m_pBackBuffer->CopyTo(&temp, tb, c);
+    temp.BlendRect(tb, m_DisabledColor);
+    if (m_pOverlay)
+        m_pOverlay->Draw(&temp, -c.left, -c.top, tb);
+    BlitToScreen(c, tb, &temp);
+}
+
+void KGenericUiWindow::BlitToScreen(const KRect& destination, const KRect& source, KIUiPixmap* surface)
+{
+    if (IsEmpty(destination) || IsEmpty(source) || !m_pOsWindow)
+        return;
+    if (m_YellowRects) {
+        KUiPlainSurface yellow(source.Width(), source.Height());
+        yellow.FillRGBA(255, 255, 0, 255);
+        KRect yb;
+        yellow.GetBounds(yb);
+        m_pOsWindow->Blit(destination, yb, &yellow);
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    }
+    m_pOsWindow->Blit(destination, source, surface);
+    if (m_YellowRects)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+}
+
+void KGenericUiWindow::priSetClientSize(int32_t width, int32_t height)
+{
+    width = std::max(1, width);
+    height = std::max(1, height);
+    m_WindowRect.right = m_WindowRect.left + width;
+    m_WindowRect.bottom = m_WindowRect.top + height;
+    delete m_pBackground;
+    auto* bg = new KUiPlainSurface(width, height);
+    if (m_HasBgImage && m_pBgImage) {
+        m_pBgImage->DrawNinePatch(bg, m_BgX0, m_BgY0, m_BgX1, m_BgY1, true);
+    } else if (!m_DefaultLook) {
+        bg->FillRect(KRect(0, 0, width, height), m_FrameColor);
+        const int32_t t = m_FrameThickness;
+        bg->FillRect(KRect(t, t, width - t, height - t), m_BgColor);
+    }
+    m_pBackground = bg;
+    delete m_pBackBuffer;
+    m_pBackBuffer = KUiPlainSurface::CopyOf(bg);
+    Invalidate(nullptr);
+}
+
+void KGenericUiWindow::GetMinimumSize(int32_t* width, int32_t* height)
+{
+    int32_t w = 20, h = 20;
+    if (m_pFirstObject) {
+        w = m_pFirstObject->GetLayout(true)->GetMinimumSize();
+        h = m_pFirstObject->GetLayout(false)->GetMinimumSize();
+    }
+    if (width)
+        *width = w;
+    if (height)
+        *height = h;
+}
+
+void KGenericUiWindow::priCentreOverlay(int32_t width, int32_t height)
+{
+    if (!m_pOverlay)
+        return;
+    const KRect r = *m_pOverlay->GetRect();
+    m_pOverlay->SetRect(width / 2 - r.Width() / 2, height / 2 - r.Height() / 2, r.Width(), r.Height());
+}
+
+bool KGenericUiWindow::priApplyClientSize(int32_t* width, int32_t* height)
+{
+    if (*width == m_WindowRect.Width() && *height == m_WindowRect.Height()) {
+        if (m_pFirstObject)
+            m_pFirstObject->SetRect(0, 0, *width, *height);
+        priCentreOverlay(*width, *height);
+        Invalidate(nullptr);
+        return true;
+    }
+    int32_t mw = 0, mh = 0;
+    GetMinimumSize(&mw, &mh);
+    // Never below one pixel, whatever the objects ask for.
+    *width = std::max({*width, mw, 1});
+    *height = std::max({*height, mh, 1});
+    if (m_pFirstObject && !m_pFirstObject->SetRect(0, 0, *width, *height))
+        return false;
+    priCentreOverlay(*width, *height);
+    priSetClientSize(*width, *height);
+    Invalidate(nullptr);
+    return true;
+}
+
+bool KGenericUiWindow::OnResized(int32_t* width, int32_t* height)
+{
+    if (!priApplyClientSize(width, height))
+        return false;
+    int32_t wh[2] = {*width, *height};
+    priEvent(KWString("ON_RESIZE"))->Fire(wh);
+    return true;
+}
+
+void KGenericUiWindow::LayoutRoot()
+{
+    if (!m_pFirstObject)
+        return;
+    m_pFirstObject->SetRect(0, 0, m_WindowRect.Width(), m_WindowRect.Height());
+    Invalidate(nullptr);
+    priCentreOverlay(m_WindowRect.Width(), m_WindowRect.Height());
+}
+
+void KGenericUiWindow::ShrinkBy(int32_t dx, int32_t dy)
+{
+    if (!m_pFirstObject)
+        return;
+    int32_t w = m_WindowRect.Width() - dx, h = m_WindowRect.Height() - dy;
+    m_pFirstObject->Relayout();
+    int32_t mw = 0, mh = 0;
+    GetMinimumSize(&mw, &mh);
+    w = std::max(w, mw);
+    h = std::max(h, mh);
+    priApplyClientSize(&w, &h);
+    if (m_pOsWindow)
+        m_pOsWindow->Resize(w, h);
+    priCentreOverlay(m_WindowRect.Width(), m_WindowRect.Height());
+}
+
+void KGenericUiWindow::SetVisible(bool show)
+{
+    if (m_Modal)
+        m_pApp->SetModalWindow(show ? this : nullptr);
+    m_Visible = show;
+    if (show)
+        priEvent(KWString("ON_BEING_SHOWN"))->Fire(nullptr);
+    if (m_pOsWindow)
+        m_pOsWindow->Show(show && !m_DisplaySuppressed, m_CenterOnParent);
+    if (!m_Visible)
+        priEvent(KWString("ON_BEEN_HIDDEN"))->Fire(nullptr);
+}
+
+void KGenericUiWindow::Move(int32_t x, int32_t y)
+{
+    DebugTrace("Window moved to %i %i\n", x, y);
+    if (m_pOsWindow)
+        m_pOsWindow->Move(x, y);
+}
+
+void KGenericUiWindow::Destroy()
+{
+    if (m_Modal)
+        m_pApp->SetModalWindow(nullptr);
+    if (m_pOsWindow)
+        m_pOsWindow->Destroy();
+}
+
+void KGenericUiWindow::CloseIfInstance()
+{
+    // Window classes own their instances; a window of a "WINDOW" element is not one.
+}
+
+bool KGenericUiWindow::SetMouseCapture(KIUiObject* object, bool capture)
+{
+    if (capture) {
+        if (m_pCapture && m_pCapture != object)
+            return false;
+        m_pCapture = object;
+        return true;
+    }
+    if (m_pCapture == object)
+        m_pCapture = nullptr;
+    return true;
+}
+
+bool KGenericUiWindow::SetKeyboardFocus(KIUiObject* object, bool grab)
+{
+    if (grab) {
+        if (m_pFocus && m_pFocus != object)
+            m_pFocus->LoseFocus();
+        m_pFocus = object;
+        return true;
+    }
+    if (m_pFocus == object)
+        m_pFocus = nullptr;
+    return true;
+}
+
+void KGenericUiWindow::SetPopup(KIUiObject* object, bool open)
+{
+    if (open) {
+        m_pPopup = object;
+        if (object)
+            Invalidate(object->GetRect());
+    } else if (m_pPopup == object) {
+        if (object)
+            Invalidate(object->GetRect());
+        m_pPopup = nullptr;
+    }
+}
+
+void KGenericUiWindow::ShowCursor(bool show)
+{
+    if (m_pOsWindow)
+        m_pOsWindow->ShowCursor(show);
+}
+
+void KGenericUiWindow::Enable()
+{
+    if (m_pOsWindow)
+        m_pOsWindow->Enable();
+    if (m_DrawDisabledColor && m_pBackBuffer) {
+        KRect b;
+        m_pBackBuffer->GetBounds(b);
+        if (m_ChildrenEnabled) {
+            BlitToScreen(b, b, m_pBackBuffer);
+        } else {
+            KUiPlainSurface* temp = KUiPlainSurface::CopyOf(m_pBackBuffer);
+            temp->BlendRect(b, m_DisabledColor);
+            BlitToScreen(b, b, temp);
+            delete temp;
+        }
+    }
+}
+
+void KGenericUiWindow::Disable()
+{
+    if (m_pOsWindow)
+        m_pOsWindow->Disable();
+    if (m_DrawDisabledColor && !m_ChildrenEnabled && m_pBackBuffer) {
+        KRect b;
+        m_pBackBuffer->GetBounds(b);
+        KUiPlainSurface* temp = KUiPlainSurface::CopyOf(m_pBackBuffer);
+        temp->BlendRect(b, m_DisabledColor);
+        BlitToScreen(b, b, temp);
+        delete temp;
+    }
+}
+
+void KGenericUiWindow::SetChildrenEnabled(bool enabled)
+{
+    if (enabled == m_ChildrenEnabled)
+        return;
+    m_ChildrenEnabled = enabled;
+    if (!enabled) {
+        if (m_pOverlay)
+            m_pOverlay->UiRelayMessage(KWString("Play"), nullptr);
+        m_pHover = nullptr;
+        for (int i = 0; i < 2; ++i)
+            if (m_pPressed[i]) {
+                m_pPressed[i]->MouseUp(0, 0, false, false);
+                m_pPressed[i] = nullptr;
+            }
+        if (m_pPopup) {
+            m_pPopup->PopupClosed();
+            m_pPopup = nullptr;
+        }
+    }
+    InvalidateAndUpdate(nullptr);
+}
+
+int32_t KGenericUiWindow::BroadcastRelayMessage(const KWString& message, void* data)
+{
+    int32_t count = 0;
+    for (KIUiObject* o = m_pFirstObject; o; o = NextUiObjectPreOrder(o)) {
+        o->UiRelayMessage(message, data);
+        ++count;
+    }
+    return count;
+}
+
+void KGenericUiWindow::SuppressDisplay()
+{
+    m_DisplaySuppressed = true;
+    SetVisible(m_Visible);
+}
+
+void KGenericUiWindow::ResumeDisplay()
+{
+    m_DisplaySuppressed = false;
+    SetVisible(m_Visible);
+}
+
+void KGenericUiWindow::Activate()
+{
+    if (m_pOsWindow)
+        m_pOsWindow->SetActive();
+}
+
+void KGenericUiWindow::GetWindowRect(KRect& out)
+{
+    if (m_pOsWindow)
+        m_pOsWindow->GetPlacement(&m_WindowRect);
+    out = m_WindowRect;
+}
+
+void KGenericUiWindow::SetCursor(KIUiPixmap* pixmap, int32_t hotX, int32_t hotY)
+{
+    if (m_pOsWindow)
+        m_pOsWindow->SetCursorFromPixmap(pixmap, hotX, hotY);
+}
+
+void KGenericUiWindow::Tick(double seconds)
+{
+    const auto ms = static_cast<int32_t>(seconds * 1000.0);
+    if (m_MainWindow)
+        m_pApp->TickObjects(ms);
+    for (KIUiObject* o = m_pFirstObject; o; o = o->GetNext())
+        o->Tick(ms);
+    if (!m_ChildrenEnabled && m_pOverlay)
+        m_pOverlay->Tick(ms);
+}
+
+// Input routing to the objects: the window keeps the calls' shape; objects get keys through the focus.
+void KGenericUiWindow::KeyDown(int code, bool ctrl, bool shift)
+{
+    if (m_pFocus)
+        m_pFocus->KeyDown(code, ctrl, shift);
+}
+
+void KGenericUiWindow::Copy(KWString& out)
+{
+    if (m_pFocus)
+        m_pFocus->Copy(out);
+}
+
+void KGenericUiWindow::Cut(KWString& out)
+{
+    if (m_pFocus)
+        m_pFocus->Cut(out);
+}
+
+void KGenericUiWindow::Paste(const KWString& text)
+{
+    if (m_pFocus)
+        m_pFocus->Paste(text);
+}
+
+bool KGenericUiWindow::DoubleClick(int, int32_t, int32_t, bool, bool)
+{
+    return false;
+}
+
+bool KGenericUiWindow::MouseDown(int, int32_t, int32_t, bool, bool)
+{
+    return false;
+}
+
+void KGenericUiWindow::MouseUp(int, int32_t, int32_t, bool, bool) {}
+
+void KGenericUiWindow::MouseMove(int32_t, int32_t) {}
+
+void KGenericUiWindow::MouseWheel(int32_t, int32_t, int32_t, int32_t) {}
+
+void KGenericUiWindow::OnCloseRequest()
+{
+    UiRelayMessage(KWString("InternalClose"), nullptr);
+}
+
+void KGenericUiWindow::MouseLeftWindow(int32_t, int32_t)
+{
+    m_CursorResetPending = true;
+}
+
+void KGenericUiWindow::OnActivated()
+{
+    priEvent(KWString("ON_ACTIVATE"))->Fire(nullptr);
+}
+
+void KGenericUiWindow::OnDeactivated()
+{
+    priEvent(KWString("ON_DEACTIVATE"))->Fire(nullptr);
+}
+
+KPixmap_Display* KGenericUiWindow::GetBackgroundPixels()
+{
+    return m_pBackground ? m_pBackground->GetPixmap() : nullptr;
+}
+
+bool KGenericUiWindow::GetParentName(KWString& out)
+{
+    if (m_ParentGiven)
+        out = m_ParentName;
+    return m_ParentGiven;
+}
+
+void KGenericUiWindow::OnMoved(int32_t x, int32_t y)
+{
+    const int32_t w = m_WindowRect.Width(), h = m_WindowRect.Height();
+    m_WindowRect = KRect(x, y, x + w, y + h);
+    int32_t xy[2] = {x, y};
+    priEvent(KWString("ON_MOVE"))->Fire(xy);
+}

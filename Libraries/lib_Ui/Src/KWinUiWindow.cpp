@@ -1,0 +1,537 @@
+#include "KWinUiWindow.h"
+
+#include <new>
+
+#include "KIGenericUiApp.h"
+#include "KIGenericUiWindow.h"
+#include "KIUiPixmap.h"
+#include "KPixmapDisplay.h"
+#include "KRelayEvent.h"
+
+namespace {
+
+// Program-wide state of the window procedure, touched only on the UI thread.
+KWinUiWindow* g_WindowInProcedure = nullptr;
+bool g_DeletedDuringMessage = false;
+KWString* g_HandOverBuffer = nullptr;
+
+KWString& HandOverBuffer()
+{
+    static KWString buffer;
+    g_HandOverBuffer = &buffer;
+    return buffer;
+}
+
+int32_t LowSigned(intptr_t l)
+{
+    return static_cast<int16_t>(static_cast<uint16_t>(l & 0xFFFF));
+}
+
+int32_t HighSigned(intptr_t l)
+{
+    return static_cast<int16_t>(static_cast<uint16_t>((l >> 16) & 0xFFFF));
+}
+
+}  // namespace
+
+KIOsUiWindow* CreateOsUiWindow(KIGenericUiWindow* window)
+{
+    return new (std::nothrow) KWinUiWindow(window);
+}
+
+void DeleteOsUiWindow(KIOsUiWindow*& osWindow)
+{
+    delete osWindow;
+    osWindow = nullptr;
+}
+
+KWinUiWindow::KWinUiWindow(KIGenericUiWindow* window)
+    : m_pApp(window ? window->GetApp() : nullptr), m_pWindow(window)
+{
+}
+
+KWinUiWindow::~KWinUiWindow()
+{
+    if (g_WindowInProcedure == this)
+        g_DeletedDuringMessage = true;
+    if (m_Handle && PlatIsWindow(m_Handle)) {
+        // Detach first: the window's last messages must not reach a half-destroyed object.
+        PlatSetWindowUserData(m_Handle, nullptr);
+        PlatDestroyWindow(m_Handle);
+    }
+}
+
+void* KWinUiWindow::GetAttribute(int id)
+{
+    return id == KOSWIN_ATTR_HANDLE ? static_cast<void*>(&m_Handle) : nullptr;
+}
+
+bool KWinUiWindow::SetAttribute(int id, const void* value)
+{
+    if (id != KOSWIN_ATTR_HANDLE || !value)
+        return false;
+    m_Handle = *static_cast<PlatHWND const*>(value);
+    return true;
+}
+
+void KWinUiWindow::Move(int32_t x, int32_t y)
+{
+    if (m_Handle)
+        PlatSetWindowPos(m_Handle, x, y, 0, 0, PLAT_SWP_NOSIZE | PLAT_SWP_NOZORDER | PLAT_SWP_NOACTIVATE);
+}
+
+void KWinUiWindow::Resize(int32_t clientWidth, int32_t clientHeight)
+{
+    if (m_Handle)
+        PlatSetWindowPos(m_Handle, 0, 0, clientWidth, clientHeight,
+                         PLAT_SWP_NOMOVE | PLAT_SWP_NOZORDER | PLAT_SWP_NOACTIVATE);
+}
+
+void KWinUiWindow::Destroy()
+{
+    if (!m_Handle || m_DestroyCalled)
+        return;
+    m_DestroyCalled = true;
+    PlatDestroyWindow(m_Handle);
+}
+
+void KWinUiWindow::Show(bool show, bool center)
+{
+    if (!m_Handle)
+        return;
+    if (show) {
+        PlatRect own{};
+        PlatGetWindowRect(m_Handle, own);
+        const int32_t w = own.right - own.left, h = own.bottom - own.top;
+        int32_t sw = 0, sh = 0;
+        PlatGetScreenSize(sw, sh);
+        PlatRect owner{};
+        if (center && m_Owner && PlatGetWindowRect(m_Owner, owner)) {
+            int32_t x = owner.left + (owner.right - owner.left) / 2 - w / 2;
+            int32_t y = owner.top + (owner.bottom - owner.top) / 2 - h / 2;
+            if (x + w > sw)
+                x = sw - w;
+            if (y + h > sh)
+                y = sh - h;
+            if (x < 0)
+                x = 0;
+            if (y < 0)
+                y = 0;
+            PlatSetWindowPos(m_Handle, x, y, 0, 0, PLAT_SWP_NOSIZE);
+        } else if (center) {
+            PlatSetWindowPos(m_Handle, sw / 2 - w / 2, sh / 2 - h / 2, 0, 0, PLAT_SWP_NOSIZE);
+        } else {
+            PlatSetWindowPos(m_Handle, 0, 0, 0, 0, PLAT_SWP_NOSIZE | PLAT_SWP_NOMOVE);
+        }
+        if (!m_Handle)
+            return;
+        PlatShowWindow(m_Handle, true);
+        PlatUpdateWindow(m_Handle);
+    } else {
+        PlatShowWindow(m_Handle, false);
+        if (m_Owner)
+            PlatSetActiveWindow(m_Owner);
+        PlatUpdateWindow(m_Handle);
+    }
+}
+
+void KWinUiWindow::Blit(const KRect& destination, const KRect& source, KIUiPixmap* surface)
+{
+    if (!m_Handle || !surface || destination.Width() != source.Width() || destination.Height() != source.Height())
+        return;
+    KPixmap_Display* view = surface->GetPixmap();
+    if (!view || !view->GetData())
+        return;
+    // Keep the source inside the surface.
+    KRect s = source, d = destination;
+    if (s.left < 0) {
+        d.left -= s.left;
+        s.left = 0;
+    }
+    if (s.top < 0) {
+        d.top -= s.top;
+        s.top = 0;
+    }
+    if (s.right > view->GetWidth())
+        s.right = view->GetWidth();
+    if (s.bottom > view->GetHeight())
+        s.bottom = view->GetHeight();
+    if (s.Width() <= 0 || s.Height() <= 0)
+        return;
+    PlatBlit(m_Handle, d.left, d.top, s.Width(), s.Height(), static_cast<const uint8_t*>(view->GetData()),
+             view->GetRowBytes(), s.left, s.top);
+}
+
+void KWinUiWindow::Fill(KUiColor color)
+{
+    if (!m_Handle)
+        return;
+    KRect* r = m_pWindow->GetRect();
+    PlatFillRect(m_Handle, PlatRect{0, 0, r->Width(), r->Height()}, color.r, color.g, color.b);
+}
+
+bool KWinUiWindow::Create(KIGenericUiWindow* owner)
+{
+    if (m_Handle)
+        return false;
+    PlatWindowDesc desc;
+    KWString title;
+    m_pWindow->GetTitle(title);
+    desc.title = title.Str();
+    KRect* r = m_pWindow->GetRect();
+    desc.x = r->left;
+    desc.y = r->top;
+    desc.width = r->Width();
+    desc.height = r->Height();
+    desc.style = (m_pWindow->IsResizable() ? PLAT_WS_RESIZABLE : 0u) |
+                 (m_pWindow->IsToolWindow() ? PLAT_WS_TOOLWINDOW : 0u) |
+                 (m_pWindow->IsDraggableByBody() ? PLAT_WS_POPUP : 0u) |
+                 (m_pWindow->IsTopMost() ? PLAT_WS_TOPMOST : 0u);
+    PlatHWND ownerHandle = nullptr;
+    if (owner) {
+        if (auto* h = static_cast<PlatHWND*>(owner->GetAttribute(KOSWIN_ATTR_HANDLE)); h && *h) {
+            ownerHandle = *h;
+            owner->AddOwnedWindow(m_pWindow);
+        }
+    }
+    desc.owner = ownerHandle;
+    desc.procedure = &KWinUiWindow::WindowProcedure;
+    desc.userData = this;
+    m_Owner = ownerHandle;
+    m_Handle = PlatCreateWindow(desc);
+    if (!m_Handle)
+        return false;
+    PlatSetWindowPos(m_Handle, 0, 0, r->Width(), r->Height(), PLAT_SWP_NOMOVE | PLAT_SWP_NOZORDER);
+    return true;
+}
+
+void KWinUiWindow::ShowCursor(bool show)
+{
+    m_CursorShown = show;
+}
+
+bool KWinUiWindow::AddMenu(KIGenericUiApp*, void*, KPropTree*)
+{
+    return false;
+}
+
+void KWinUiWindow::Enable()
+{
+    if (m_Handle)
+        PlatEnableWindow(m_Handle, true);
+}
+
+void KWinUiWindow::Disable()
+{
+    if (m_Handle)
+        PlatEnableWindow(m_Handle, false);
+}
+
+void KWinUiWindow::GetPlacement(KRect* out)
+{
+    if (!out)
+        return;
+    if (m_IsDestroyed || !m_Handle) {
+        *out = m_SavedPlacement;
+        return;
+    }
+    PlatRect r{};
+    PlatGetWindowRect(m_Handle, r);
+    *out = KRect(r.left, r.top, r.right, r.bottom);
+}
+
+void KWinUiWindow::PostClose()
+{
+    if (m_Handle)
+        PlatPostMessage(m_Handle, PLAT_WM_CLOSE, 0, 0);
+}
+
+void KWinUiWindow::SetActive()
+{
+    if (m_Handle)
+        PlatSetActiveWindow(m_Handle);
+}
+
+void KWinUiWindow::SetTitle(const KWString& title)
+{
+    if (m_Handle)
+        PlatSetWindowText(m_Handle, title.Str());
+}
+
+bool KWinUiWindow::SetCursorFromPixmap(KIUiPixmap* pixmap, int32_t, int32_t)
+{
+    if (!pixmap)
+        return true;
+    return pixmap->Width() == 16 && pixmap->Height() == 16;
+}
+
+intptr_t KWinUiWindow::WindowProcedure(PlatHWND handle, uint32_t message, uintptr_t wParam, intptr_t lParam)
+{
+    auto* self = static_cast<KWinUiWindow*>(PlatGetWindowUserData(handle));
+    const bool outermost = g_WindowInProcedure == nullptr;
+    if (outermost)
+        g_WindowInProcedure = self;
+    if (!self) {
+        if (outermost) {
+            g_WindowInProcedure = nullptr;
+            g_DeletedDuringMessage = false;
+        }
+        return 0;
+    }
+    if (!self->m_Handle)
+        self->m_Handle = handle;
+    intptr_t result = 0;
+    try {
+        result = self->priHandle(message, wParam, lParam);
+        if (!g_DeletedDuringMessage && !self->m_IsDestroyed)
+            self->m_pWindow->RedrawIfDirty();
+    } catch (...) {
+        if (outermost) {
+            g_WindowInProcedure = nullptr;
+            g_DeletedDuringMessage = false;
+        }
+        throw;
+    }
+    if (outermost) {
+        g_WindowInProcedure = nullptr;
+        g_DeletedDuringMessage = false;
+    }
+    return result;
+}
+
+intptr_t KWinUiWindow::priHandle(uint32_t message, uintptr_t wParam, intptr_t lParam)
+{
+    KIGenericUiWindow* w = m_pWindow;
+    switch (message) {
+    case PLAT_WM_CREATE:
+        m_LastTick = PlatGetTickCount();
+        m_TimerId = PlatSetTimer(m_Handle, kUiTickTimerId, kUiTickPeriodMs) ? kUiTickTimerId : 0;
+        return 0;
+    case PLAT_WM_DESTROY: {
+        w->BroadcastRelayMessage(KWString(kUiMsgShutdown), nullptr);
+        if (g_DeletedDuringMessage)
+            return 0;
+        w->UiRelayMessage(KWString(kUiMsgShutdown), nullptr);
+        if (g_DeletedDuringMessage)
+            return 0;
+        PlatRect r{};
+        PlatGetWindowRect(m_Handle, r);
+        m_SavedPlacement = KRect(r.left, r.top, r.right, r.bottom);
+        m_IsDestroyed = true;
+        if (m_TimerId)
+            PlatKillTimer(m_Handle, m_TimerId);
+        m_TimerId = 0;
+        PlatSetWindowUserData(m_Handle, nullptr);
+        if (m_QuitOnDestroy)
+            PlatPostQuitMessage(0);
+        return 0;
+    }
+    case PLAT_WM_ACTIVATE:
+        if (wParam) {
+            w->OnActivated();
+        } else {
+            m_AltDown = m_CtrlDown = m_ShiftDown = false;
+            w->OnDeactivated();
+        }
+        return 0;
+    case PLAT_WM_PAINT: {
+        PlatRect r{};
+        if (PlatBeginPaint(m_Handle, r)) {
+            KRect k(r.left, r.top, r.right, r.bottom);
+            w->Invalidate(&k);
+            w->RedrawIfDirty();
+        }
+        return 0;
+    }
+    case PLAT_WM_CLOSE:
+        w->OnCloseRequest();
+        return 0;
+    case PLAT_WM_ERASEBKGND:
+        return 1;
+    case PLAT_WM_GETMINMAXINFO: {
+        auto* info = reinterpret_cast<PlatMinMaxInfo*>(lParam);
+        int32_t mw = 0, mh = 0;
+        w->GetMinimumSize(&mw, &mh);
+        if (info) {
+            info->minWidth = mw;
+            info->minHeight = mh;
+        }
+        return 0;
+    }
+    case PLAT_WM_WINDOWPOSCHANGED: {
+        const auto* pos = reinterpret_cast<const PlatWindowPos*>(lParam);
+        if (!pos)
+            return 0;
+        if (!(pos->flags & PLAT_SWP_NOSIZE)) {
+            int32_t cw = pos->width, ch = pos->height;
+            w->OnResized(&cw, &ch);
+            if (g_DeletedDuringMessage)
+                return 0;
+        }
+        if (!(pos->flags & PLAT_SWP_NOZORDER)) {
+            w->OnZOrderChanged();
+            if (g_DeletedDuringMessage)
+                return 0;
+        }
+        if (!(pos->flags & PLAT_SWP_NOMOVE))
+            w->OnMoved(pos->x, pos->y);
+        return 0;
+    }
+    case PLAT_WM_KEYDOWN:
+        switch (wParam) {
+        case PLAT_VK_SHIFT: m_ShiftDown = true; return 0;
+        case PLAT_VK_CONTROL: m_CtrlDown = true; return 0;
+        case PLAT_VK_MENU: m_AltDown = true; return 0;
+        case PLAT_VK_PRIOR: w->KeyDown(17, m_CtrlDown, m_ShiftDown); return 0;
+        case PLAT_VK_NEXT: w->KeyDown(18, m_CtrlDown, m_ShiftDown); return 0;
+        case PLAT_VK_END: w->KeyDown(2, m_CtrlDown, m_ShiftDown); return 0;
+        case PLAT_VK_HOME: w->KeyDown(20, m_CtrlDown, m_ShiftDown); return 0;
+        case PLAT_VK_LEFT: w->KeyDown(146, m_CtrlDown, m_ShiftDown); return 0;
+        case PLAT_VK_UP: w->KeyDown(14, m_CtrlDown, m_ShiftDown); return 0;
+        case PLAT_VK_RIGHT: w->KeyDown(145, m_CtrlDown, m_ShiftDown); return 0;
+        case PLAT_VK_DOWN: w->KeyDown(19, m_CtrlDown, m_ShiftDown); return 0;
+        case PLAT_VK_INSERT: w->KeyDown(9, m_CtrlDown, m_ShiftDown); return 0;
+        case PLAT_VK_DELETE: w->KeyDown(127, m_CtrlDown, m_ShiftDown); return 0;
+        default: return 0;  // menu shortcuts come with the menus
+        }
+    case PLAT_WM_KEYUP:
+        if (wParam == PLAT_VK_SHIFT)
+            m_ShiftDown = false;
+        else if (wParam == PLAT_VK_CONTROL)
+            m_CtrlDown = false;
+        else if (wParam == PLAT_VK_MENU)
+            m_AltDown = false;
+        return 0;
+    case PLAT_WM_CHAR:
+        priChar(static_cast<uint32_t>(wParam));
+        return 0;
+    case PLAT_WM_TIMER:
+        if (wParam == m_TimerId && m_TimerId) {
+            priTick();
+            if (g_DeletedDuringMessage || m_IsDestroyed)
+                return 0;
+            PlatMsg dropped{};
+            while (PlatPeekMessage(dropped, m_Handle, PLAT_WM_TIMER, PLAT_WM_TIMER, true)) {
+            }
+        }
+        return 0;
+    case PLAT_WM_LBUTTONDOWN:
+    case PLAT_WM_LBUTTONDBLCLK: {
+        const int32_t x = LowSigned(lParam), y = HighSigned(lParam);
+        if (!m_MouseCaptured) {
+            PlatRect r{};
+            PlatGetWindowRect(m_Handle, r);
+            m_LastScreenX = r.left + x;
+            m_LastScreenY = r.top + y;
+            const bool handled = w->MouseDown(0, x, y, m_CtrlDown, m_ShiftDown);
+            if (g_DeletedDuringMessage)
+                return 0;
+            if (w->IsDraggableByBody())
+                m_DraggingWindow = !handled;
+            m_MouseCaptured = true;
+        }
+        if (message == PLAT_WM_LBUTTONDBLCLK)
+            w->DoubleClick(0, x, y, m_CtrlDown, m_ShiftDown);
+        return 0;
+    }
+    case PLAT_WM_LBUTTONUP:
+        m_DraggingWindow = false;
+        m_MouseCaptured = false;
+        w->MouseUp(0, LowSigned(lParam), HighSigned(lParam), m_CtrlDown, m_ShiftDown);
+        return 0;
+    case PLAT_WM_MOUSEMOVE: {
+        const int32_t x = LowSigned(lParam), y = HighSigned(lParam);
+        PlatRect r{};
+        PlatGetWindowRect(m_Handle, r);
+        const int32_t sx = r.left + x, sy = r.top + y;
+        if (m_DraggingWindow) {
+            if (sx != m_LastScreenX || sy != m_LastScreenY)
+                PlatSetWindowPos(m_Handle, r.left + sx - m_LastScreenX, r.top + sy - m_LastScreenY, 0, 0,
+                                 PLAT_SWP_NOSIZE | PLAT_SWP_NOZORDER);
+        } else {
+            w->MouseMove(x, y);
+        }
+        m_LastScreenX = sx;
+        m_LastScreenY = sy;
+        return 0;
+    }
+    case PLAT_WM_RBUTTONDOWN:
+    case PLAT_WM_RBUTTONUP:
+        return 0;
+    case PLAT_WM_MOUSEWHEEL: {
+        PlatRect r{};
+        PlatGetWindowRect(m_Handle, r);
+        const int32_t notches = static_cast<int16_t>(static_cast<uint16_t>((wParam >> 16) & 0xFFFF)) / 120;
+        w->MouseWheel(LowSigned(lParam) - r.left, HighSigned(lParam) - r.top, 0, notches);
+        return 0;
+    }
+    case KHANDOVER_START:
+        HandOverBuffer() = "";
+        return 0;
+    case KHANDOVER_UNIT:
+        HandOverBuffer().AppendChar(static_cast<KWChar>(wParam));
+        return 0;
+    case KHANDOVER_END:
+        w->GetApp()->FireOpenPath(&HandOverBuffer());
+        return 0;
+    case KHANDOVER_SHOW:
+        PlatShowWindow(m_Handle, true);
+        return 0;
+    default:
+        return 0;
+    }
+}
+
+void KWinUiWindow::priTick()
+{
+    int32_t cx = 0, cy = 0;
+    PlatGetCursorPos(cx, cy);
+    PlatRect r{};
+    PlatGetWindowRect(m_Handle, r);
+    if (cx < r.left || cy < r.top || cx >= r.right || cy >= r.bottom) {
+        m_pWindow->MouseLeftWindow(cx, cy);
+        if (g_DeletedDuringMessage)
+            return;
+    }
+    const uint32_t now = PlatGetTickCount();
+    const uint32_t elapsed = now - m_LastTick;
+    m_LastTick = now;
+    m_pWindow->Tick(static_cast<double>(elapsed) * 0.001);
+}
+
+void KWinUiWindow::priChar(uint32_t c)
+{
+    KIGenericUiWindow* w = m_pWindow;
+    if (c == 27 && m_CtrlDown)
+        c = '[';
+    else if (c >= 28 && c <= 31)
+        c = "\\]^_"[c - 28];
+    if (c < 32 && c != 8 && c != 9 && c != 13 && c != 27 && c != 3 && c != 5 && c != 22 && c != 24)
+        return;
+    KWString text;
+    switch (c) {
+    case 3:
+        w->Copy(text);
+        if (!text.IsEmpty())
+            m_pApp->PutClipboardText(text, w);
+        else
+            w->KeyDown(3, m_CtrlDown, m_ShiftDown);
+        return;
+    case 24:
+        w->Cut(text);
+        if (!text.IsEmpty())
+            m_pApp->PutClipboardText(text, w);
+        else
+            w->KeyDown(24, m_CtrlDown, m_ShiftDown);
+        return;
+    case 22:
+        m_pApp->GetClipboardText(text, w);
+        if (!text.IsEmpty())
+            w->Paste(text);
+        else
+            w->KeyDown(22, m_CtrlDown, m_ShiftDown);
+        return;
+    default:
+        w->KeyDown(static_cast<int>(c), m_CtrlDown, m_ShiftDown);
+    }
+}

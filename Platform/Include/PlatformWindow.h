@@ -1,0 +1,198 @@
+#pragma once
+// The window system: top-level windows, their screens, a message queue per process, timers, the tick clock,
+// the clipboard and message boxes. Message numbers, show commands and position flags keep the values the
+// system's window procedure was written against, so that it reads as written.
+//
+// Two backends, chosen once by PlatUiStart: "headless" (windows are records with a BGRA screen of their client
+// size in memory, messages are injected, the clock can be driven) and "x11". LUMO_UI=headless or LUMO_UI=x11
+// forces one; otherwise x11 when DISPLAY is set, else headless. Every call is made on the one UI thread, except
+// PlatPostMessage, which any thread may call.
+//
+// Headless model: the screen is 1280 x 1024; windows have no frame, so a window's rectangle is its client
+// area; showing a window activates it at once; a window's pixels are what was blitted or filled into it.
+#include <cstdint>
+#include <string>
+
+struct PlatWindow;
+using PlatHWND = PlatWindow*;
+
+// Window messages.
+enum : uint32_t {
+    PLAT_WM_NULL = 0x0000,
+    PLAT_WM_CREATE = 0x0001,
+    PLAT_WM_DESTROY = 0x0002,
+    PLAT_WM_ACTIVATE = 0x0006,
+    PLAT_WM_PAINT = 0x000F,
+    PLAT_WM_CLOSE = 0x0010,
+    PLAT_WM_QUIT = 0x0012,
+    PLAT_WM_ERASEBKGND = 0x0014,
+    PLAT_WM_GETMINMAXINFO = 0x0024,
+    PLAT_WM_WINDOWPOSCHANGED = 0x0047,
+    PLAT_WM_KEYDOWN = 0x0100,
+    PLAT_WM_KEYUP = 0x0101,
+    PLAT_WM_CHAR = 0x0102,
+    PLAT_WM_COMMAND = 0x0111,
+    PLAT_WM_TIMER = 0x0113,
+    PLAT_WM_MOUSEMOVE = 0x0200,
+    PLAT_WM_LBUTTONDOWN = 0x0201,
+    PLAT_WM_LBUTTONUP = 0x0202,
+    PLAT_WM_LBUTTONDBLCLK = 0x0203,
+    PLAT_WM_RBUTTONDOWN = 0x0204,
+    PLAT_WM_RBUTTONUP = 0x0205,
+    PLAT_WM_MOUSEWHEEL = 0x020A,
+    PLAT_WM_USER = 0x0400,
+};
+
+// Position flags of PlatSetWindowPos and of the PlatWindowPos record sent with WM_WINDOWPOSCHANGED.
+enum : uint32_t {
+    PLAT_SWP_NOSIZE = 0x0001,
+    PLAT_SWP_NOMOVE = 0x0002,
+    PLAT_SWP_NOZORDER = 0x0004,
+    PLAT_SWP_NOACTIVATE = 0x0010,
+};
+
+// Window styles (only what the backends look at).
+enum : uint32_t {
+    PLAT_WS_RESIZABLE = 0x1,  // a frame the user can drag
+    PLAT_WS_POPUP = 0x2,      // no title bar
+    PLAT_WS_TOOLWINDOW = 0x4,
+    PLAT_WS_TOPMOST = 0x8,
+};
+
+// Virtual-key codes the window procedure reads.
+enum : uint32_t {
+    PLAT_VK_SHIFT = 0x10,
+    PLAT_VK_CONTROL = 0x11,
+    PLAT_VK_MENU = 0x12,
+    PLAT_VK_PRIOR = 0x21,
+    PLAT_VK_NEXT = 0x22,
+    PLAT_VK_END = 0x23,
+    PLAT_VK_HOME = 0x24,
+    PLAT_VK_LEFT = 0x25,
+    PLAT_VK_UP = 0x26,
+    PLAT_VK_RIGHT = 0x27,
+    PLAT_VK_DOWN = 0x28,
+    PLAT_VK_INSERT = 0x2D,
+    PLAT_VK_DELETE = 0x2E,
+    PLAT_VK_OEM_4 = 0xDB,
+    PLAT_VK_OEM_6 = 0xDD,
+};
+
+struct PlatRect {
+    int32_t left, top, right, bottom;
+};
+
+// lParam of WM_WINDOWPOSCHANGED: the new position, the new client size and the flags of the change.
+struct PlatWindowPos {
+    int32_t x, y, width, height;
+    uint32_t flags;
+};
+
+// lParam of WM_GETMINMAXINFO: the window procedure raises minWidth/minHeight (outer size).
+struct PlatMinMaxInfo {
+    int32_t minWidth, minHeight;
+};
+
+struct PlatMsg {
+    PlatHWND window;
+    uint32_t message;
+    uintptr_t wParam;
+    intptr_t lParam;
+};
+
+using PlatWndProc = intptr_t (*)(PlatHWND window, uint32_t message, uintptr_t wParam, intptr_t lParam);
+
+// Chooses and starts the backend (once per process; later calls answer the first verdict). False, with a
+// reason in error, when the chosen backend cannot run.
+bool PlatUiStart(std::string& error);
+// "headless" or "x11"; empty before PlatUiStart.
+const char* PlatUiBackend();
+
+struct PlatWindowDesc {
+    std::u16string title;
+    int32_t x = 0, y = 0;          // client corner on the screen
+    int32_t width = 1, height = 1; // client size, raised to 1 x 1
+    uint32_t style = 0;            // PLAT_WS_*
+    PlatHWND owner = nullptr;
+    PlatWndProc procedure = nullptr;
+    void* userData = nullptr;      // readable by the procedure from WM_CREATE on
+};
+
+// Creates a hidden, enabled window and sends it WM_CREATE; null when the backend is not started or the
+// procedure answers -1 to WM_CREATE (the window is then gone).
+PlatHWND PlatCreateWindow(const PlatWindowDesc& desc);
+// Destroys the window's owned windows, sends WM_DESTROY and frees the window. Unknown handles are ignored.
+bool PlatDestroyWindow(PlatHWND window);
+bool PlatIsWindow(PlatHWND window);
+void* PlatGetWindowUserData(PlatHWND window);
+void PlatSetWindowUserData(PlatHWND window, void* data);
+PlatHWND PlatGetOwner(PlatHWND window);
+
+// Moves and sizes (client size) the window as the flags allow, raises it unless PLAT_SWP_NOZORDER, and sends
+// WM_WINDOWPOSCHANGED. Sizes below 1 become 1.
+bool PlatSetWindowPos(PlatHWND window, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t flags);
+// show true: visible, raised and active (WM_ACTIVATE 0 to the window that was active, then 1 to this one);
+// false: hidden, and the next visible window in z-order becomes active.
+bool PlatShowWindow(PlatHWND window, bool show);
+bool PlatIsWindowVisible(PlatHWND window);
+bool PlatEnableWindow(PlatHWND window, bool enable);
+bool PlatIsWindowEnabled(PlatHWND window);
+bool PlatSetActiveWindow(PlatHWND window);
+PlatHWND PlatGetActiveWindow();
+bool PlatSetWindowText(PlatHWND window, const std::u16string& title);
+std::u16string PlatGetWindowText(PlatHWND window);
+// The window's client rectangle on the screen.
+bool PlatGetWindowRect(PlatHWND window, PlatRect& out);
+void PlatGetScreenSize(int32_t& width, int32_t& height);
+// The visible windows, front first, then the hidden ones in creation order.
+void PlatListWindows(PlatHWND* out, int& count, int capacity);
+// Sends WM_PAINT now when the window is visible and has something to repaint.
+void PlatUpdateWindow(PlatHWND window);
+// Marks rect (null: the whole client area) for repainting; WM_PAINT comes when the queue is empty.
+void PlatInvalidateRect(PlatHWND window, const PlatRect* rect);
+// The rectangle WM_PAINT must repaint (cleared by this call).
+bool PlatBeginPaint(PlatHWND window, PlatRect& out);
+
+// Copies width x height pixels (BGRA, rows top-down) from source at (sourceX, sourceY) to the window's client
+// area at (x, y); clipped to both.
+void PlatBlit(PlatHWND window, int32_t x, int32_t y, int32_t width, int32_t height, const uint8_t* source,
+              int32_t sourceRowBytes, int32_t sourceX, int32_t sourceY);
+void PlatFillRect(PlatHWND window, const PlatRect& rect, uint8_t r, uint8_t g, uint8_t b);
+// The window's screen pixels (BGRA, width x 4 bytes a row) and size; null when the backend keeps none.
+const uint8_t* PlatGetWindowPixels(PlatHWND window, int32_t& width, int32_t& height);
+
+// Queue. Sent messages go to the procedure at once; posted ones wait in the queue.
+intptr_t PlatSendMessage(PlatHWND window, uint32_t message, uintptr_t wParam, intptr_t lParam);
+bool PlatPostMessage(PlatHWND window, uint32_t message, uintptr_t wParam, intptr_t lParam);
+void PlatPostQuitMessage(int code);
+// Waits for the next message (timers and paints come when the queue is otherwise empty); false for WM_QUIT.
+bool PlatGetMessage(PlatMsg& out);
+// The first queued message of the window (null: any) within [first, last] (both 0: any); removes it when
+// remove is set.
+bool PlatPeekMessage(PlatMsg& out, PlatHWND window, uint32_t first, uint32_t last, bool remove);
+intptr_t PlatDispatchMessage(const PlatMsg& message);
+// Called by PlatGetMessage when nothing is queued or due, before it waits. A hook that answers false has no
+// more to give: the loop then receives WM_QUIT.
+using PlatIdleHook = bool (*)(void* context);
+void PlatSetIdleHook(PlatIdleHook hook, void* context);
+
+// Timers post WM_TIMER (wParam = id) every period; a timer that is already queued is not queued again.
+bool PlatSetTimer(PlatHWND window, uintptr_t id, uint32_t periodMs);
+bool PlatKillTimer(PlatHWND window, uintptr_t id);
+
+// Milliseconds since an arbitrary start, wrapping at 32 bits. With the virtual clock (headless only) time moves
+// only through PlatAdvanceClock, which queues the timers that fell due.
+uint32_t PlatGetTickCount();
+void PlatUseVirtualClock(bool on);
+void PlatAdvanceClock(uint32_t ms);
+
+// Clipboard text (in the process on headless).
+bool PlatSetClipboardText(const std::u16string& text);
+bool PlatGetClipboardText(std::u16string& out);
+
+// An OK message box; headless writes "caption: text" to stderr and answers at once.
+void PlatMessageBox(PlatHWND owner, const std::u16string& text, const std::u16string& caption);
+
+// Mouse pointer position on the screen (headless: where the last injected mouse message put it).
+void PlatGetCursorPos(int32_t& x, int32_t& y);
+void PlatSetCursorPos(int32_t x, int32_t y);

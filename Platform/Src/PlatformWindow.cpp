@@ -1,0 +1,705 @@
+#include "PlatformWindow.h"
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <vector>
+
+
+struct PlatWindow {
+    std::u16string title;
+    int32_t x = 0, y = 0, width = 1, height = 1;
+    uint32_t style = 0;
+    PlatHWND owner = nullptr;
+    PlatWndProc procedure = nullptr;
+    void* userData = nullptr;
+    bool visible = false;
+    bool enabled = true;
+    bool destroying = false;
+    bool paintPending = false;
+    PlatRect paintRect{0, 0, 0, 0};
+    std::vector<uint8_t> pixels;  // BGRA, width x 4 a row
+
+    struct Timer {
+        uintptr_t id;
+        uint32_t period;
+        uint32_t due;
+    };
+    std::vector<Timer> timers;
+};
+
+namespace {
+
+constexpr int32_t kScreenWidth = 1280;
+constexpr int32_t kScreenHeight = 1024;
+
+enum class Backend { None, Headless, X11 };
+
+Backend g_Backend = Backend::None;
+bool g_Started = false;
+bool g_StartResult = false;
+std::string g_StartError;
+
+std::vector<PlatWindow*> g_Windows;  // creation order
+std::vector<PlatWindow*> g_ZOrder;   // front first
+PlatHWND g_Active = nullptr;
+
+std::mutex g_QueueLock;
+std::condition_variable g_QueueSignal;
+std::deque<PlatMsg> g_Queue;
+bool g_QuitPosted = false;
+
+PlatIdleHook g_IdleHook = nullptr;
+void* g_IdleContext = nullptr;
+
+bool g_VirtualClock = false;
+uint32_t g_VirtualNow = 0;
+
+std::u16string g_Clipboard;
+bool g_ClipboardHasText = false;
+int32_t g_CursorX = 0, g_CursorY = 0;
+
+std::string ToUtf8(const std::u16string& text)
+{
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        uint32_t c = text[i];
+        if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000)
+            c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
+        else if (c >= 0xD800 && c < 0xE000)
+            c = 0xFFFD;
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (c >> 18));
+            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+uint32_t RealNow()
+{
+    using namespace std::chrono;
+    static const steady_clock::time_point start = steady_clock::now();
+    return static_cast<uint32_t>(duration_cast<milliseconds>(steady_clock::now() - start).count());
+}
+
+PlatWindow* Find(PlatHWND window)
+{
+    if (!window)
+        return nullptr;
+    auto it = std::find(g_Windows.begin(), g_Windows.end(), window);
+    return it == g_Windows.end() ? nullptr : *it;
+}
+
+void ResizePixels(PlatWindow* w, int32_t width, int32_t height)
+{
+    std::vector<uint8_t> pixels(static_cast<size_t>(width) * static_cast<size_t>(height) * 4, 0);
+    for (int32_t row = 0; row < std::min(height, w->height) && !w->pixels.empty(); ++row)
+        std::memcpy(&pixels[static_cast<size_t>(row) * width * 4], &w->pixels[static_cast<size_t>(row) * w->width * 4],
+                    static_cast<size_t>(std::min(width, w->width)) * 4);
+    w->pixels.swap(pixels);
+    w->width = width;
+    w->height = height;
+}
+
+void Raise(PlatWindow* w)
+{
+    g_ZOrder.erase(std::remove(g_ZOrder.begin(), g_ZOrder.end(), w), g_ZOrder.end());
+    g_ZOrder.insert(g_ZOrder.begin(), w);
+}
+
+void Activate(PlatWindow* w)
+{
+    if (g_Active == w)
+        return;
+    PlatHWND previous = g_Active;
+    g_Active = w;
+    if (Find(previous) && previous->procedure)
+        previous->procedure(previous, PLAT_WM_ACTIVATE, 0, 0);
+    if (w && w->procedure)
+        w->procedure(w, PLAT_WM_ACTIVATE, 1, 0);
+}
+
+void ActivateNextVisible(PlatWindow* leaving)
+{
+    if (g_Active != leaving)
+        return;
+    for (PlatWindow* w : g_ZOrder)
+        if (w != leaving && w->visible && !w->destroying) {
+            Activate(w);
+            return;
+        }
+    PlatHWND previous = g_Active;
+    g_Active = nullptr;
+    if (Find(previous) && previous->procedure && !previous->destroying)
+        previous->procedure(previous, PLAT_WM_ACTIVATE, 0, 0);
+}
+
+bool TimerQueued(PlatWindow* w, uintptr_t id)
+{
+    for (const PlatMsg& m : g_Queue)
+        if (m.window == w && m.message == PLAT_WM_TIMER && m.wParam == id)
+            return true;
+    return false;
+}
+
+// Queues the timers that fell due at now (each at most once).
+void QueueDueTimers(uint32_t now)
+{
+    std::lock_guard<std::mutex> lock(g_QueueLock);
+    for (PlatWindow* w : g_Windows)
+        for (PlatWindow::Timer& t : w->timers)
+            if (static_cast<int32_t>(now - t.due) >= 0) {
+                t.due = now + t.period;
+                if (!TimerQueued(w, t.id))
+                    g_Queue.push_back(PlatMsg{w, PLAT_WM_TIMER, t.id, 0});
+            }
+}
+
+// Milliseconds until the next timer falls due, capped at limit.
+uint32_t NextTimerWait(uint32_t now, uint32_t limit)
+{
+    uint32_t wait = limit;
+    for (PlatWindow* w : g_Windows)
+        for (const PlatWindow::Timer& t : w->timers) {
+            int32_t d = static_cast<int32_t>(t.due - now);
+            wait = std::min<uint32_t>(wait, d < 0 ? 0u : static_cast<uint32_t>(d));
+        }
+    return wait;
+}
+
+}  // namespace
+
+bool PlatUiStart(std::string& error)
+{
+    if (!g_Started) {
+        g_Started = true;
+        const char* forced = std::getenv("LUMO_UI");
+        std::string choice;
+        if (forced && *forced)
+            choice = forced;
+        else
+            choice = (std::getenv("DISPLAY") && *std::getenv("DISPLAY")) ? "x11" : "headless";
+        if (choice == "headless") {
+            g_Backend = Backend::Headless;
+            g_StartResult = true;
+        } else if (choice == "x11") {
+            g_StartError = "the X11 window backend is not available in this build; run with LUMO_UI=headless";
+        } else {
+            g_StartError = "LUMO_UI must be \"headless\" or \"x11\", not \"" + choice + "\"";
+        }
+    }
+    error = g_StartError;
+    return g_StartResult;
+}
+
+const char* PlatUiBackend()
+{
+    switch (g_Backend) {
+    case Backend::Headless: return "headless";
+    case Backend::X11: return "x11";
+    default: return "";
+    }
+}
+
+PlatHWND PlatCreateWindow(const PlatWindowDesc& desc)
+{
+    if (g_Backend != Backend::Headless || !desc.procedure)
+        return nullptr;
+    auto* w = new PlatWindow;
+    w->title = desc.title;
+    w->x = desc.x;
+    w->y = desc.y;
+    w->style = desc.style;
+    w->owner = Find(desc.owner);
+    w->procedure = desc.procedure;
+    w->userData = desc.userData;
+    w->width = 0;
+    w->height = 0;
+    ResizePixels(w, std::max(1, desc.width), std::max(1, desc.height));
+    g_Windows.push_back(w);
+    g_ZOrder.push_back(w);
+    if (w->procedure(w, PLAT_WM_CREATE, 0, 0) == -1) {
+        PlatDestroyWindow(w);
+        return nullptr;
+    }
+    return w;
+}
+
+bool PlatDestroyWindow(PlatHWND window)
+{
+    PlatWindow* w = Find(window);
+    if (!w || w->destroying)
+        return false;
+    w->destroying = true;
+    // Owned windows go first, as they cannot outlive their owner.
+    std::vector<PlatWindow*> owned;
+    for (PlatWindow* o : g_Windows)
+        if (o->owner == w)
+            owned.push_back(o);
+    for (PlatWindow* o : owned)
+        PlatDestroyWindow(o);
+    if (w->visible)
+        ActivateNextVisible(w);
+    if (g_Active == w)
+        g_Active = nullptr;
+    w->visible = false;
+    w->procedure(w, PLAT_WM_DESTROY, 0, 0);
+    w->timers.clear();
+    {
+        std::lock_guard<std::mutex> lock(g_QueueLock);
+        g_Queue.erase(std::remove_if(g_Queue.begin(), g_Queue.end(), [w](const PlatMsg& m) { return m.window == w; }),
+                      g_Queue.end());
+    }
+    g_Windows.erase(std::remove(g_Windows.begin(), g_Windows.end(), w), g_Windows.end());
+    g_ZOrder.erase(std::remove(g_ZOrder.begin(), g_ZOrder.end(), w), g_ZOrder.end());
+    delete w;
+    return true;
+}
+
+bool PlatIsWindow(PlatHWND window)
+{
+    PlatWindow* w = Find(window);
+    return w && !w->destroying;
+}
+
+void* PlatGetWindowUserData(PlatHWND window)
+{
+    PlatWindow* w = Find(window);
+    return w ? w->userData : nullptr;
+}
+
+void PlatSetWindowUserData(PlatHWND window, void* data)
+{
+    if (PlatWindow* w = Find(window))
+        w->userData = data;
+}
+
+PlatHWND PlatGetOwner(PlatHWND window)
+{
+    PlatWindow* w = Find(window);
+    return w ? w->owner : nullptr;
+}
+
+bool PlatSetWindowPos(PlatHWND window, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t flags)
+{
+    PlatWindow* w = Find(window);
+    if (!w || w->destroying)
+        return false;
+    if (!(flags & PLAT_SWP_NOMOVE)) {
+        w->x = x;
+        w->y = y;
+    }
+    if (!(flags & PLAT_SWP_NOSIZE)) {
+        width = std::max(1, width);
+        height = std::max(1, height);
+        if (width != w->width || height != w->height) {
+            ResizePixels(w, width, height);
+            PlatInvalidateRect(w, nullptr);
+        }
+    }
+    if (!(flags & PLAT_SWP_NOZORDER))
+        Raise(w);
+    PlatWindowPos pos{w->x, w->y, w->width, w->height, flags};
+    w->procedure(w, PLAT_WM_WINDOWPOSCHANGED, 0, reinterpret_cast<intptr_t>(&pos));
+    return true;
+}
+
+bool PlatShowWindow(PlatHWND window, bool show)
+{
+    PlatWindow* w = Find(window);
+    if (!w || w->destroying)
+        return false;
+    bool was = w->visible;
+    if (show) {
+        w->visible = true;
+        Raise(w);
+        if (!was)
+            PlatInvalidateRect(w, nullptr);
+        Activate(w);
+    } else if (was) {
+        w->visible = false;
+        ActivateNextVisible(w);
+    }
+    return was;
+}
+
+bool PlatIsWindowVisible(PlatHWND window)
+{
+    PlatWindow* w = Find(window);
+    return w && w->visible;
+}
+
+bool PlatEnableWindow(PlatHWND window, bool enable)
+{
+    PlatWindow* w = Find(window);
+    if (!w)
+        return false;
+    bool wasDisabled = !w->enabled;
+    w->enabled = enable;
+    return wasDisabled;
+}
+
+bool PlatIsWindowEnabled(PlatHWND window)
+{
+    PlatWindow* w = Find(window);
+    return w && w->enabled;
+}
+
+bool PlatSetActiveWindow(PlatHWND window)
+{
+    PlatWindow* w = Find(window);
+    if (!w || w->destroying)
+        return false;
+    Activate(w);
+    return true;
+}
+
+PlatHWND PlatGetActiveWindow()
+{
+    return g_Active;
+}
+
+bool PlatSetWindowText(PlatHWND window, const std::u16string& title)
+{
+    PlatWindow* w = Find(window);
+    if (!w)
+        return false;
+    w->title = title;
+    return true;
+}
+
+std::u16string PlatGetWindowText(PlatHWND window)
+{
+    PlatWindow* w = Find(window);
+    return w ? w->title : std::u16string();
+}
+
+bool PlatGetWindowRect(PlatHWND window, PlatRect& out)
+{
+    PlatWindow* w = Find(window);
+    if (!w)
+        return false;
+    out = PlatRect{w->x, w->y, w->x + w->width, w->y + w->height};
+    return true;
+}
+
+void PlatGetScreenSize(int32_t& width, int32_t& height)
+{
+    width = kScreenWidth;
+    height = kScreenHeight;
+}
+
+void PlatListWindows(PlatHWND* out, int& count, int capacity)
+{
+    count = 0;
+    for (PlatWindow* w : g_ZOrder)
+        if (w->visible && count < capacity)
+            out[count++] = w;
+    for (PlatWindow* w : g_Windows)
+        if (!w->visible && count < capacity)
+            out[count++] = w;
+}
+
+void PlatInvalidateRect(PlatHWND window, const PlatRect* rect)
+{
+    PlatWindow* w = Find(window);
+    if (!w)
+        return;
+    PlatRect r = rect ? *rect : PlatRect{0, 0, w->width, w->height};
+    r.left = std::max(0, r.left);
+    r.top = std::max(0, r.top);
+    r.right = std::min(w->width, r.right);
+    r.bottom = std::min(w->height, r.bottom);
+    if (r.right <= r.left || r.bottom <= r.top)
+        return;
+    if (!w->paintPending) {
+        w->paintRect = r;
+        w->paintPending = true;
+    } else {
+        w->paintRect.left = std::min(w->paintRect.left, r.left);
+        w->paintRect.top = std::min(w->paintRect.top, r.top);
+        w->paintRect.right = std::max(w->paintRect.right, r.right);
+        w->paintRect.bottom = std::max(w->paintRect.bottom, r.bottom);
+    }
+}
+
+void PlatUpdateWindow(PlatHWND window)
+{
+    PlatWindow* w = Find(window);
+    if (w && w->visible && w->paintPending && !w->destroying)
+        w->procedure(w, PLAT_WM_PAINT, 0, 0);
+}
+
+bool PlatBeginPaint(PlatHWND window, PlatRect& out)
+{
+    PlatWindow* w = Find(window);
+    if (!w || !w->paintPending) {
+        out = PlatRect{0, 0, 0, 0};
+        return false;
+    }
+    out = w->paintRect;
+    w->paintPending = false;
+    return true;
+}
+
+void PlatBlit(PlatHWND window, int32_t x, int32_t y, int32_t width, int32_t height, const uint8_t* source,
+              int32_t sourceRowBytes, int32_t sourceX, int32_t sourceY)
+{
+    PlatWindow* w = Find(window);
+    if (!w || !source || width <= 0 || height <= 0)
+        return;
+    // Clip against the window; the source is trusted to hold the rectangle asked for.
+    if (x < 0) {
+        sourceX -= x;
+        width += x;
+        x = 0;
+    }
+    if (y < 0) {
+        sourceY -= y;
+        height += y;
+        y = 0;
+    }
+    width = std::min(width, w->width - x);
+    height = std::min(height, w->height - y);
+    if (width <= 0 || height <= 0 || sourceX < 0 || sourceY < 0)
+        return;
+    for (int32_t row = 0; row < height; ++row)
+        std::memcpy(&w->pixels[(static_cast<size_t>(y + row) * w->width + x) * 4],
+                    source + static_cast<ptrdiff_t>(sourceY + row) * sourceRowBytes + static_cast<ptrdiff_t>(sourceX) * 4,
+                    static_cast<size_t>(width) * 4);
+}
+
+void PlatFillRect(PlatHWND window, const PlatRect& rect, uint8_t r, uint8_t g, uint8_t b)
+{
+    PlatWindow* w = Find(window);
+    if (!w)
+        return;
+    int32_t left = std::max(0, rect.left), top = std::max(0, rect.top);
+    int32_t right = std::min(w->width, rect.right), bottom = std::min(w->height, rect.bottom);
+    for (int32_t row = top; row < bottom; ++row)
+        for (int32_t col = left; col < right; ++col) {
+            uint8_t* p = &w->pixels[(static_cast<size_t>(row) * w->width + col) * 4];
+            p[0] = b;
+            p[1] = g;
+            p[2] = r;
+            p[3] = 255;
+        }
+}
+
+const uint8_t* PlatGetWindowPixels(PlatHWND window, int32_t& width, int32_t& height)
+{
+    PlatWindow* w = Find(window);
+    if (!w) {
+        width = height = 0;
+        return nullptr;
+    }
+    width = w->width;
+    height = w->height;
+    return w->pixels.data();
+}
+
+intptr_t PlatSendMessage(PlatHWND window, uint32_t message, uintptr_t wParam, intptr_t lParam)
+{
+    PlatWindow* w = Find(window);
+    if (!w || w->destroying)
+        return 0;
+    return w->procedure(w, message, wParam, lParam);
+}
+
+bool PlatPostMessage(PlatHWND window, uint32_t message, uintptr_t wParam, intptr_t lParam)
+{
+    {
+        std::lock_guard<std::mutex> lock(g_QueueLock);
+        g_Queue.push_back(PlatMsg{window, message, wParam, lParam});
+    }
+    g_QueueSignal.notify_one();
+    return true;
+}
+
+void PlatPostQuitMessage(int code)
+{
+    (void)code;
+    {
+        std::lock_guard<std::mutex> lock(g_QueueLock);
+        g_QuitPosted = true;
+    }
+    g_QueueSignal.notify_one();
+}
+
+bool PlatGetMessage(PlatMsg& out)
+{
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> lock(g_QueueLock);
+            if (!g_Queue.empty()) {
+                out = g_Queue.front();
+                g_Queue.pop_front();
+                return true;
+            }
+            if (g_QuitPosted) {
+                g_QuitPosted = false;
+                out = PlatMsg{nullptr, PLAT_WM_QUIT, 0, 0};
+                return false;
+            }
+        }
+        for (PlatWindow* w : g_ZOrder)
+            if (w->visible && w->paintPending && !w->destroying) {
+                out = PlatMsg{w, PLAT_WM_PAINT, 0, 0};
+                return true;
+            }
+        if (!g_VirtualClock) {
+            QueueDueTimers(RealNow());
+            std::lock_guard<std::mutex> lock(g_QueueLock);
+            if (!g_Queue.empty())
+                continue;
+        }
+        if (g_IdleHook) {
+            if (!g_IdleHook(g_IdleContext)) {
+                out = PlatMsg{nullptr, PLAT_WM_QUIT, 0, 0};
+                return false;
+            }
+            std::lock_guard<std::mutex> lock(g_QueueLock);
+            if (!g_Queue.empty() || g_QuitPosted || g_VirtualClock)
+                continue;
+        }
+        std::unique_lock<std::mutex> lock(g_QueueLock);
+        if (!g_Queue.empty() || g_QuitPosted)
+            continue;
+        if (g_VirtualClock)
+            g_QueueSignal.wait(lock);
+        else
+            g_QueueSignal.wait_for(lock, std::chrono::milliseconds(NextTimerWait(RealNow(), 10)));
+    }
+}
+
+bool PlatPeekMessage(PlatMsg& out, PlatHWND window, uint32_t first, uint32_t last, bool remove)
+{
+    std::lock_guard<std::mutex> lock(g_QueueLock);
+    for (auto it = g_Queue.begin(); it != g_Queue.end(); ++it) {
+        if (window && it->window != window)
+            continue;
+        if ((first || last) && (it->message < first || it->message > last))
+            continue;
+        out = *it;
+        if (remove)
+            g_Queue.erase(it);
+        return true;
+    }
+    return false;
+}
+
+intptr_t PlatDispatchMessage(const PlatMsg& message)
+{
+    return PlatSendMessage(message.window, message.message, message.wParam, message.lParam);
+}
+
+void PlatSetIdleHook(PlatIdleHook hook, void* context)
+{
+    g_IdleHook = hook;
+    g_IdleContext = context;
+}
+
+bool PlatSetTimer(PlatHWND window, uintptr_t id, uint32_t periodMs)
+{
+    PlatWindow* w = Find(window);
+    if (!w || w->destroying)
+        return false;
+    periodMs = std::max<uint32_t>(1, periodMs);
+    for (PlatWindow::Timer& t : w->timers)
+        if (t.id == id) {
+            t.period = periodMs;
+            t.due = PlatGetTickCount() + periodMs;
+            return true;
+        }
+    w->timers.push_back(PlatWindow::Timer{id, periodMs, PlatGetTickCount() + periodMs});
+    return true;
+}
+
+bool PlatKillTimer(PlatHWND window, uintptr_t id)
+{
+    PlatWindow* w = Find(window);
+    if (!w)
+        return false;
+    auto it = std::find_if(w->timers.begin(), w->timers.end(), [id](const PlatWindow::Timer& t) { return t.id == id; });
+    if (it == w->timers.end())
+        return false;
+    w->timers.erase(it);
+    std::lock_guard<std::mutex> lock(g_QueueLock);
+    g_Queue.erase(std::remove_if(g_Queue.begin(), g_Queue.end(),
+                                 [w, id](const PlatMsg& m) {
+                                     return m.window == w && m.message == PLAT_WM_TIMER && m.wParam == id;
+                                 }),
+                  g_Queue.end());
+    return true;
+}
+
+uint32_t PlatGetTickCount()
+{
+    return g_VirtualClock ? g_VirtualNow : RealNow();
+}
+
+void PlatUseVirtualClock(bool on)
+{
+    if (on && !g_VirtualClock)
+        g_VirtualNow = RealNow();
+    g_VirtualClock = on && g_Backend != Backend::X11;
+}
+
+void PlatAdvanceClock(uint32_t ms)
+{
+    if (!g_VirtualClock)
+        return;
+    g_VirtualNow += ms;
+    QueueDueTimers(g_VirtualNow);
+}
+
+bool PlatSetClipboardText(const std::u16string& text)
+{
+    g_Clipboard = text;
+    g_ClipboardHasText = true;
+    return true;
+}
+
+bool PlatGetClipboardText(std::u16string& out)
+{
+    if (!g_ClipboardHasText)
+        return false;
+    out = g_Clipboard;
+    return true;
+}
+
+void PlatMessageBox(PlatHWND owner, const std::u16string& text, const std::u16string& caption)
+{
+    (void)owner;
+    std::fprintf(stderr, "%s: %s\n", ToUtf8(caption).c_str(), ToUtf8(text).c_str());
+    std::fflush(stderr);
+}
+
+void PlatGetCursorPos(int32_t& x, int32_t& y)
+{
+    x = g_CursorX;
+    y = g_CursorY;
+}
+
+void PlatSetCursorPos(int32_t x, int32_t y)
+{
+    g_CursorX = x;
+    g_CursorY = y;
+}

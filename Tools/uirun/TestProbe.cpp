@@ -1,0 +1,164 @@
+#include "TestProbe.h"
+
+#include <cstdio>
+#include <map>
+#include <string>
+
+#include "KIGenericUiWindow.h"
+#include "KIUiPixmap.h"
+#include "KPropTree.h"
+#include "KTextFunctions.h"
+#include "KUiObject.h"
+#include "KUiObjectFactory.h"
+
+namespace {
+
+bool ParseColor(const std::string& text, KUiColor& out)
+{
+    if ((text.size() != 7 && text.size() != 9) || text[0] != '#')
+        return false;
+    unsigned long v = 0;
+    try {
+        v = std::stoul(text.substr(1), nullptr, 16);
+    } catch (...) {
+        return false;
+    }
+    if (text.size() == 7)
+        out = KUiColor(uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v), 255);
+    else
+        out = KUiColor(uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v));
+    return true;
+}
+
+class KTestProbe : public KUiObject {
+public:
+    KTestProbe() { m_pTypeKeyword = "TEST_PROBE"; }
+
+    bool InitUiObject(KIGenericUiApp* application, KIGenericUiWindow* window, KIUiObject* parent,
+                      KPropTree* node) override
+    {
+        KUiObject::InitUiObject(application, window, parent, node);
+        auto key = [node](const char* a, const char* b, int def) {
+            bool found = false;
+            int v = node->GetInt(KWString(a), def, &found);
+            return found ? v : node->GetInt(KWString(b), def);
+        };
+        const int minH = key("MinHSize", "_MinHSize", 5), minV = key("MinVSize", "_MinVSize", 5);
+        const int hs = key("HStretch", "_HStretch", 0), vs = key("VStretch", "_VStretch", 0);
+        m_HLayout.SetMinimumSize(minH);
+        m_HLayout.SetSize(minH);
+        m_HLayout.SetStretch(hs);
+        m_HLayout.SetFixed(hs == 0);
+        m_VLayout.SetMinimumSize(minV);
+        m_VLayout.SetSize(minV);
+        m_VLayout.SetStretch(vs);
+        m_VLayout.SetFixed(vs == 0);
+        bool found = false;
+        const KWString color = node->GetString(KWString("Color"), KWString(), &found);
+        m_HasColor = found && ParseColor(WideToUtf8(color), m_Color);
+        // "MSG:k,MSG:k"
+        std::string kinds = WideToUtf8(node->GetString(KWString("Kinds"), KWString()));
+        size_t start = 0;
+        while (start < kinds.size()) {
+            size_t end = kinds.find(',', start);
+            if (end == std::string::npos)
+                end = kinds.size();
+            const std::string item = kinds.substr(start, end - start);
+            const size_t colon = item.rfind(':');
+            if (colon != std::string::npos)
+                m_Kinds[item.substr(0, colon)] = item.substr(colon + 1);
+            start = end + 1;
+        }
+        return true;
+    }
+
+    bool UiRelayMessage(const KWString& message, void* data) override
+    {
+        const std::string name = WideToUtf8(message);
+        std::string text;
+        auto it = m_Kinds.find(name);
+        if (data && it != m_Kinds.end())
+            text = priFormat(it->second, data);
+        std::printf("%s %s%s%s\n", WideToUtf8(m_Path).c_str(), name.c_str(), text.empty() ? "" : " ", text.c_str());
+        std::fflush(stdout);
+        if (message == "SetColor" && data) {
+            KUiColor c;
+            if (ParseColor(WideToUtf8(*static_cast<const KWString*>(data)), c)) {
+                m_Color = c;
+                m_HasColor = true;
+                if (m_pWindow)
+                    m_pWindow->Invalidate(&m_Rect);
+            }
+        }
+        return true;
+    }
+
+    void Draw(KIUiPixmap* surface, int32_t dx, int32_t dy, const KRect& clip) override
+    {
+        if (!m_HasColor)
+            return;
+        KRect r = m_Rect;
+        r.Offset(dx, dy);
+        KRect c(std::max(r.left, clip.left), std::max(r.top, clip.top), std::min(r.right, clip.right),
+                std::min(r.bottom, clip.bottom));
+        if (c.Width() > 0 && c.Height() > 0)
+            surface->FillRect(c, m_Color);
+    }
+
+private:
+    std::string priFormat(const std::string& kind, void* data)
+    {
+        char buffer[128];
+        if (kind == "s")
+            return WideToUtf8(*static_cast<const KWString*>(data));
+        if (kind == "ss") {
+            const auto* s = static_cast<const KWString*>(data);
+            return WideToUtf8(s[0]) + "|" + WideToUtf8(s[1]);
+        }
+        if (kind == "b")
+            return *static_cast<const bool*>(data) ? "1" : "0";
+        if (kind == "i" || kind == "ii" || kind == "iii") {
+            const auto* v = static_cast<const int32_t*>(data);
+            std::string out;
+            for (size_t i = 0; i < kind.size(); ++i)
+                out += (i ? "," : "") + std::to_string(v[i]);
+            return out;
+        }
+        if (kind == "d" || kind == "ddd") {
+            const auto* v = static_cast<const double*>(data);
+            std::string out;
+            for (size_t i = 0; i < (kind == "d" ? 1u : 3u); ++i) {
+                std::snprintf(buffer, sizeof buffer, "%g", v[i]);
+                out += (i ? "," : "") + std::string(buffer);
+            }
+            return out;
+        }
+        if (kind == "w") {
+            KWString path;
+            static_cast<KIGenericUiWindow*>(data)->GetPath(path);
+            return WideToUtf8(path);
+        }
+        return std::string();
+    }
+
+    bool m_HasColor = false;
+    KUiColor m_Color;
+    std::map<std::string, std::string> m_Kinds;
+};
+
+class KTestProbeCreator : public KIUiObjectCreator {
+public:
+    KIUiObject* Create() override { return new KTestProbe; }
+};
+
+}  // namespace
+
+bool RegisterTestProbe(KIUiObjectFactory* factory)
+{
+    static const KWString keyword("TEST_PROBE");
+    auto* creator = new KTestProbeCreator;
+    if (factory->Register(&keyword, creator))
+        return true;
+    delete creator;
+    return false;
+}

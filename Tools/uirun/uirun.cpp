@@ -1,0 +1,386 @@
+// uirun: loads a UI script through the real application, runs it and shuts it down normally.
+//
+//   uirun [--headless|--x11] (--folder DIR | --bundle FILE) [--script NAME] [--events FILE] [--dump-dir DIR]
+//         [--timeout S] [ARGUMENT]
+//
+// With --events the clock is virtual and moves only by the commands of the file, one a line (see Usage).
+// Exit 0; 2 with the error on stderr for a script error; 3 when the script does not load.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "KBundleFolder.h"
+#include "KException.h"
+#include "KExceptionUiScript.h"
+#include "KGenericUiApp.h"
+#include "KIGenericUiWindow.h"
+#include "KIOsUiApp.h"
+#include "KIUiObject.h"
+#include "KPNGWriter.h"
+#include "KPixmapDisplay.h"
+#include "KSCDiskWin.h"
+#include "KStorage.h"
+#include "KTextFunctions.h"
+#include "KUiObjectFactory.h"
+#include "PlatformTime.h"
+#include "PlatformWindow.h"
+#include "TestProbe.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: uirun [--headless|--x11] (--folder DIR | --bundle FILE) [--script NAME] [--events FILE]\n"
+    "             [--dump-dir DIR] [--timeout S] [ARGUMENT]\n"
+    "events, one a line: tick [N] | wait MS | relay PATH MESSAGE [DATA] | lang NAME | list |\n"
+    "  dump WINPATH FILE.png | close WINPATH | resize WINPATH W H | move WINPATH X Y\n"
+    "  DATA: s:TEXT ss:A|B b:0|1 i:N ii:X,Y iii:A,B,C d:X ddd:A,B,C o:PATH\n";
+
+struct Driver {
+    KGenericUiApp* app = nullptr;
+    std::vector<std::string> lines;
+    size_t next = 0;
+    int pendingTicks = 0;
+    bool useEvents = false;
+    std::string dumpDir;
+    double timeout = 0;
+    uint32_t startMs = 0;
+    bool finished = false;
+};
+
+KIGenericUiWindow* FindWindowByPath(KGenericUiApp* app, const std::string& path)
+{
+    for (KIGenericUiWindow* w = app->GetFirstWindow(); w; w = w->GetNextWindow()) {
+        KWString p;
+        w->GetPath(p);
+        if (WideToUtf8(p) == path)
+            return w;
+    }
+    return nullptr;
+}
+
+PlatHWND HandleOf(KIGenericUiWindow* w)
+{
+    auto* h = w ? static_cast<PlatHWND*>(w->GetAttribute(1)) : nullptr;
+    return h ? *h : nullptr;
+}
+
+bool Dump(KIGenericUiWindow* w, const std::string& file)
+{
+    PlatHWND h = HandleOf(w);
+    int32_t width = 0, height = 0;
+    const uint8_t* pixels = PlatGetWindowPixels(h, width, height);
+    if (!pixels) {
+        std::fprintf(stderr, "uirun: no pixels to dump into %s\n", file.c_str());
+        return false;
+    }
+    KPixmap_Display view(const_cast<uint8_t*>(pixels), width, height, width * 4);
+    KWString url;
+    if (!PosixFileToURL(file, url)) {
+        std::fprintf(stderr, "uirun: cannot name %s\n", file.c_str());
+        return false;
+    }
+    try {
+        SavePNGPixmap(view, url);
+    } catch (const KException& e) {
+        std::fprintf(stderr, "uirun: %s: %s (%s)\n", file.c_str(), e.GetMessage(), e.GetDescription());
+        return false;
+    }
+    return true;
+}
+
+void DumpAll(Driver& d)
+{
+    if (d.dumpDir.empty())
+        return;
+    for (KIGenericUiWindow* w = d.app->GetFirstWindow(); w; w = w->GetNextWindow()) {
+        KWString p;
+        w->GetPath(p);
+        Dump(w, d.dumpDir + "/" + WideToUtf8(p) + ".png");
+    }
+}
+
+std::vector<int32_t> Ints(const std::string& text)
+{
+    std::vector<int32_t> out;
+    std::stringstream in(text);
+    std::string part;
+    while (std::getline(in, part, ','))
+        out.push_back(static_cast<int32_t>(std::strtol(part.c_str(), nullptr, 10)));
+    return out;
+}
+
+bool Relay(Driver& d, const std::string& path, const std::string& message, const std::string& dataText)
+{
+    KIUiRelay* target = d.app->GetUiRelay(Utf8ToWide(path));
+    if (!target)
+        return false;
+    const size_t colon = dataText.find(':');
+    const std::string kind = colon == std::string::npos ? "" : dataText.substr(0, colon);
+    const std::string value = colon == std::string::npos ? "" : dataText.substr(colon + 1);
+    KWString strings[2];
+    bool flag = false;
+    std::vector<int32_t> ints;
+    double doubles[3] = {0, 0, 0};
+    void* data = nullptr;
+    if (kind == "s") {
+        strings[0] = Utf8ToWide(value);
+        data = strings;
+    } else if (kind == "ss") {
+        const size_t bar = value.find('|');
+        strings[0] = Utf8ToWide(value.substr(0, bar));
+        strings[1] = Utf8ToWide(bar == std::string::npos ? "" : value.substr(bar + 1));
+        data = strings;
+    } else if (kind == "b") {
+        flag = value == "1";
+        data = &flag;
+    } else if (kind == "i" || kind == "ii" || kind == "iii") {
+        ints = Ints(value);
+        ints.resize(kind.size(), 0);
+        data = ints.data();
+    } else if (kind == "d" || kind == "ddd") {
+        std::stringstream in(value);
+        std::string part;
+        for (int i = 0; i < 3 && std::getline(in, part, ','); ++i)
+            doubles[i] = std::strtod(part.c_str(), nullptr);
+        data = doubles;
+    } else if (kind == "o") {
+        if (KIGenericUiWindow* w = FindWindowByPath(d.app, value))
+            data = w;
+        else if (KIUiRelay* r = d.app->GetUiRelay(Utf8ToWide(value)))
+            data = dynamic_cast<KIUiObject*>(r) ? static_cast<void*>(dynamic_cast<KIUiObject*>(r)) : r;
+    }
+    return target->UiRelayMessage(Utf8ToWide(message), data);
+}
+
+void List(Driver& d)
+{
+    for (KIGenericUiWindow* w = d.app->GetFirstWindow(); w; w = w->GetNextWindow()) {
+        KWString p;
+        w->GetPath(p);
+        PlatHWND h = HandleOf(w);
+        PlatRect r{};
+        PlatGetWindowRect(h, r);
+        const std::string title = WideToUtf8(KWString(std::u16string_view(PlatGetWindowText(h))));
+        std::printf("%s \"%s\" %d %d %d %d %d %d\n", WideToUtf8(p).c_str(), title.c_str(), r.left, r.top,
+                    r.right - r.left, r.bottom - r.top, PlatIsWindowVisible(h) ? 1 : 0,
+                    PlatIsWindowEnabled(h) ? 1 : 0);
+    }
+    std::fflush(stdout);
+}
+
+// Runs one command line; false for a line that could not be understood (reported, then skipped).
+void RunCommand(Driver& d, const std::string& line)
+{
+    std::istringstream in(line);
+    std::string verb;
+    in >> verb;
+    if (verb.empty() || verb[0] == '#')
+        return;
+    if (verb == "tick") {
+        int n = 1;
+        in >> n;
+        d.pendingTicks = std::max(0, n);
+        return;
+    }
+    if (verb == "wait") {
+        long ms = 0;
+        in >> ms;
+        PlatAdvanceClock(static_cast<uint32_t>(std::max(0L, ms)));
+        return;
+    }
+    if (verb == "relay") {
+        std::string path, message, data;
+        in >> path >> message;
+        std::getline(in, data);
+        const size_t start = data.find_first_not_of(' ');
+        data = start == std::string::npos ? "" : data.substr(start);
+        const bool ok = Relay(d, path, message, data);
+        std::printf("relay -> %s\n", ok ? "true" : "false");
+        std::fflush(stdout);
+        return;
+    }
+    if (verb == "lang") {
+        std::string name;
+        in >> name;
+        d.app->SetLanguage(Utf8ToWide(name));
+        return;
+    }
+    if (verb == "list") {
+        List(d);
+        return;
+    }
+    std::string path;
+    in >> path;
+    KIGenericUiWindow* w = FindWindowByPath(d.app, path);
+    PlatHWND h = HandleOf(w);
+    if (!h) {
+        std::fprintf(stderr, "uirun: no window %s\n", path.c_str());
+        return;
+    }
+    if (verb == "dump") {
+        std::string file;
+        in >> file;
+        Dump(w, file);
+    } else if (verb == "close") {
+        PlatPostMessage(h, PLAT_WM_CLOSE, 0, 0);
+    } else if (verb == "resize") {
+        int32_t width = 0, height = 0;
+        in >> width >> height;
+        // As a user dragging the frame: never below the window's minimum tracking size.
+        PlatMinMaxInfo info{0, 0};
+        PlatSendMessage(h, PLAT_WM_GETMINMAXINFO, 0, reinterpret_cast<intptr_t>(&info));
+        PlatSetWindowPos(h, 0, 0, std::max(width, info.minWidth), std::max(height, info.minHeight),
+                         PLAT_SWP_NOMOVE | PLAT_SWP_NOZORDER);
+    } else if (verb == "move") {
+        int32_t x = 0, y = 0;
+        in >> x >> y;
+        PlatSetWindowPos(h, x, y, 0, 0, PLAT_SWP_NOSIZE | PLAT_SWP_NOZORDER);
+    } else {
+        std::fprintf(stderr, "uirun: unknown command '%s'\n", verb.c_str());
+    }
+}
+
+// Gives the message loop its next piece of work; false when there is none left (the loop then quits).
+bool Idle(void* context)
+{
+    Driver& d = *static_cast<Driver*>(context);
+    if (!d.useEvents) {
+        if (d.timeout > 0 && (PlatGetTickCount() - d.startMs) >= static_cast<uint32_t>(d.timeout * 1000)) {
+            DumpAll(d);
+            return false;
+        }
+        return true;
+    }
+    if (d.pendingTicks > 0) {
+        --d.pendingTicks;
+        PlatAdvanceClock(10);
+        return true;
+    }
+    if (d.next >= d.lines.size()) {
+        DumpAll(d);
+        return false;
+    }
+    RunCommand(d, d.lines[d.next++]);
+    // Windows redraw what the command changed as they handle their next message.
+    for (KIGenericUiWindow* w = d.app->GetFirstWindow(); w; w = w->GetNextWindow())
+        if (PlatHWND h = HandleOf(w))
+            PlatPostMessage(h, PLAT_WM_NULL, 0, 0);
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    std::string folder, bundle, script = "ui.xml", events, backend;
+    Driver d;
+    std::string argument;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        auto value = [&](std::string& out) {
+            if (i + 1 >= argc) {
+                std::fprintf(stderr, "uirun: %s needs a value\n%s", a.c_str(), kUsage);
+                std::exit(1);
+            }
+            out = argv[++i];
+        };
+        if (a == "--headless" || a == "--x11") {
+            backend = a.substr(2);
+        } else if (a == "--folder") {
+            value(folder);
+        } else if (a == "--bundle") {
+            value(bundle);
+        } else if (a == "--script") {
+            value(script);
+        } else if (a == "--events") {
+            value(events);
+        } else if (a == "--dump-dir") {
+            value(d.dumpDir);
+        } else if (a == "--timeout") {
+            std::string t;
+            value(t);
+            d.timeout = std::strtod(t.c_str(), nullptr);
+        } else if (a == "--help") {
+            std::printf("%s", kUsage);
+            return 0;
+        } else if (a.size() > 1 && a[0] == '-' && a[1] == '-') {
+            std::fprintf(stderr, "uirun: unknown option %s\n%s", a.c_str(), kUsage);
+            return 1;
+        } else {
+            argument = a;
+        }
+    }
+    if (folder.empty() == bundle.empty()) {
+        std::fprintf(stderr, "uirun: give one of --folder and --bundle\n%s", kUsage);
+        return 1;
+    }
+    if (!backend.empty())
+        setenv("LUMO_UI", backend.c_str(), 1);
+    std::string error;
+    if (!PlatUiStart(error)) {
+        std::fprintf(stderr, "uirun: %s\n", error.c_str());
+        return 1;
+    }
+    if (!events.empty()) {
+        std::ifstream in(events);
+        if (!in) {
+            std::fprintf(stderr, "uirun: cannot read %s\n", events.c_str());
+            return 1;
+        }
+        for (std::string line; std::getline(in, line);)
+            d.lines.push_back(line);
+        d.useEvents = true;
+        PlatUseVirtualClock(true);
+    }
+    RegisterDiskStorageClass();
+    KIFolder* scriptFolder = nullptr;
+    KWString url, leaf;
+    if (!folder.empty()) {
+        if (PosixPathToURL(folder, url))
+            scriptFolder = OpenFolderByURL(url, leaf, false);
+    } else if (PosixFileToURL(bundle, url)) {
+        scriptFolder = new KBundleFolder(url);
+    }
+    if (!scriptFolder) {
+        std::fprintf(stderr, "uirun: cannot open %s\n", (folder.empty() ? bundle : folder).c_str());
+        ShutdownStorageClasses();
+        return 1;
+    }
+    StartupArgument() = Utf8ToWide(argument);
+    int status = 0;
+    KGenericUiApp* app = CreateGenericUiApp();
+    RegisterTestProbe(app->GetFactory());
+    d.app = app;
+    try {
+        bool alreadyRunning = false;
+        if (!app->LoadUiScript(scriptFolder, Utf8ToWide(script), alreadyRunning)) {
+            std::fprintf(stderr, "uirun: the script %s did not load\n", script.c_str());
+            status = 3;
+        } else if (alreadyRunning) {
+            app->Run(true);
+        } else {
+            d.startMs = PlatGetTickCount();
+            PlatSetIdleHook(&Idle, &d);
+            app->Run(false);
+            PlatSetIdleHook(nullptr, nullptr);
+        }
+    } catch (const KExceptionUiScript& e) {
+        std::fprintf(stderr, "%s: %s\n", e.GetDescription(), e.GetMessage());
+        status = 2;
+    } catch (const KException& e) {
+        std::fprintf(stderr, "%s: %s\n", e.GetDescription(), e.GetMessage());
+        status = 2;
+    }
+    try {
+        DeleteGenericUiApp(app);
+    } catch (const KException& e) {
+        std::fprintf(stderr, "%s: %s\n", e.GetDescription(), e.GetMessage());
+        status = status ? status : 2;
+    }
+    ShutdownStorageClasses();
+    return status;
+}
