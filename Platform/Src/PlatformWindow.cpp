@@ -37,6 +37,8 @@ namespace {
 
 constexpr int32_t kScreenWidth = 1280;
 constexpr int32_t kScreenHeight = 1024;
+// Largest client side a window's screen takes.
+constexpr int32_t kMaxSide = 16384;
 
 enum class Backend { None, Headless, X11 };
 
@@ -232,7 +234,7 @@ PlatHWND PlatCreateWindow(const PlatWindowDesc& desc)
     w->userData = desc.userData;
     w->width = 0;
     w->height = 0;
-    ResizePixels(w, std::max(1, desc.width), std::max(1, desc.height));
+    ResizePixels(w, std::clamp(desc.width, 1, kMaxSide), std::clamp(desc.height, 1, kMaxSide));
     g_Windows.push_back(w);
     g_ZOrder.push_back(w);
     if (w->procedure(w, PLAT_WM_CREATE, 0, 0) == -1) {
@@ -307,8 +309,8 @@ bool PlatSetWindowPos(PlatHWND window, int32_t x, int32_t y, int32_t width, int3
         w->y = y;
     }
     if (!(flags & PLAT_SWP_NOSIZE)) {
-        width = std::max(1, width);
-        height = std::max(1, height);
+        width = std::clamp(width, 1, kMaxSide);
+        height = std::clamp(height, 1, kMaxSide);
         if (width != w->width || height != w->height) {
             ResizePixels(w, width, height);
             PlatInvalidateRect(w, nullptr);

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string>
+#include <unordered_map>
 
 #include "KDebug.h"
 #include "KException.h"
@@ -92,18 +94,20 @@ KPropTree* FindStyle(KPropTree* node, const KWString& element, const KWString& n
     return nullptr;
 }
 
-void ApplyStylesToNode(KPropTree* node)
+// Pairs one styling pass may copy in all: styles that name other styles several times grow exponentially.
+constexpr size_t kMaxStyledPairs = 100000;
+
+void ApplyStylesToNode(KPropTree* node, size_t& budget)
 {
     static const KWString kStyle("Style"), kSwitchedStyle("SwitchedStyle"), kSTYLE("STYLE"),
         kSWITCHED("SWITCHED_STYLE"), kStyleName("StyleName"), kName("Name"), kSwitch("Switch"),
         kDefaultSwitch("DefaultSwitch");
     // The styles each copied pair came through, so that a style reached again through its own pairs is caught.
-    std::vector<std::pair<KPropPair*, std::vector<KWString>>> chains;
+    using Chain = std::shared_ptr<const std::vector<KWString>>;
+    std::unordered_map<KPropPair*, Chain> chains;
     auto chainOf = [&chains](KPropPair* p) -> std::vector<KWString> {
-        for (auto& c : chains)
-            if (c.first == p)
-                return c.second;
-        return {};
+        auto it = chains.find(p);
+        return it == chains.end() ? std::vector<KWString>() : *it->second;
     };
     for (KPropPair* pair = node->GetFirstPair(); pair; pair = pair->GetNext()) {
         const bool isStyle = pair->GetKey() == kStyle;
@@ -132,17 +136,23 @@ void ApplyStylesToNode(KPropTree* node)
                 continue;
         }
         chain.push_back(tagged);
+        const Chain shared = std::make_shared<const std::vector<KWString>>(chain);
         // Copies go right after the pair, in order, and are examined next.
         // The source may be this very node: take its pairs as they are before inserting.
         std::vector<KPropPair*> copies;
         for (KPropPair* s = source->GetFirstPair(); s; s = s->GetNext())
             copies.push_back(s);
         KPropPair* at = pair;
+        if (copies.size() > budget)
+            throw KExceptionUiScript(("STYLE '" + WideToUtf8(name) + "' expands beyond " +
+                                      std::to_string(kMaxStyledPairs) + " attributes")
+                                         .c_str());
+        budget -= copies.size();
         for (KPropPair* s : copies) {
             if (!at->InsertCopyAfter(s))
                 break;
             at = at->GetNext();
-            chains.emplace_back(at, chain);
+            chains[at] = shared;
         }
     }
 }
@@ -155,10 +165,11 @@ void ApplyUiStyles(KPropTree* node)
     for (KPropTree* n = node; n; n = n->GetNextSibling())
         work.push_back(n);
     std::reverse(work.begin(), work.end());
+    size_t budget = kMaxStyledPairs;
     while (!work.empty()) {
         KPropTree* n = work.back();
         work.pop_back();
-        ApplyStylesToNode(n);
+        ApplyStylesToNode(n, budget);
         std::vector<KPropTree*> children;
         for (KPropTree* c = n->GetFirstChild(); c; c = c->GetNextSibling())
             children.push_back(c);

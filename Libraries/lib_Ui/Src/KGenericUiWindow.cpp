@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <string>
 #include <thread>
 
 #include "KDebug.h"
@@ -16,6 +17,19 @@
 #include "KUiPlainSurface.h"
 
 namespace {
+
+// The largest client width or height a window takes; larger sizes asked by a script are refused, larger sizes
+// asked by a resize are cut to it.
+constexpr int32_t kMaxClientSide = 16384;
+
+void CheckScriptSize(int32_t width, int32_t height)
+{
+    if (width > kMaxClientSide || height > kMaxClientSide)
+        throw KExceptionUiScript(("window size " + std::to_string(width) + " x " + std::to_string(height) +
+                                  " is larger than " + std::to_string(kMaxClientSide) + " x " +
+                                  std::to_string(kMaxClientSide))
+                                     .c_str());
+}
 
 const char* const kEventNames[] = {"ON_CREATE",      "ON_SEND_WINDOW", "ON_CLOSE_PRESSED", "ON_BEING_SHOWN",
                                    "ON_BEEN_HIDDEN", "ON_ACTIVATE",    "ON_DEACTIVATE",    "ON_MOVE",
@@ -351,6 +365,7 @@ bool KGenericUiWindow::InitFromNode(KPropTree* node, KIGenericUiWindow* owner)
         m_Resizable = false;
         const int32_t w = std::max(1, node->GetInt(KWString("Width"), 200));
         const int32_t h = std::max(1, node->GetInt(KWString("Height"), 100));
+        CheckScriptSize(w, h);
         m_WindowRect = KRect(x, y, x + w, y + h);
         auto* bg = new KUiPlainSurface(w, h);
         bg->FillRect(KRect(0, 0, w, h), KUiColor(0, 0, 0, 255));
@@ -402,6 +417,7 @@ bool KGenericUiWindow::InitFromNode(KPropTree* node, KIGenericUiWindow* owner)
         int32_t w = 200, h = 100;
         if (m_pFirstObject) {
             GetMinimumSize(&w, &h);
+            CheckScriptSize(w, h);
             m_pFirstObject->SetRect(0, 0, w, h);
         }
         priSetClientSize(w, h);
@@ -628,8 +644,8 @@ void KGenericUiWindow::BlitToScreen(const KRect& destination, const KRect& sourc
 
 void KGenericUiWindow::priSetClientSize(int32_t width, int32_t height)
 {
-    width = std::max(1, width);
-    height = std::max(1, height);
+    width = std::clamp(width, 1, kMaxClientSide);
+    height = std::clamp(height, 1, kMaxClientSide);
     m_WindowRect.right = m_WindowRect.left + width;
     m_WindowRect.bottom = m_WindowRect.top + height;
     delete m_pBackground;
@@ -680,8 +696,8 @@ bool KGenericUiWindow::priApplyClientSize(int32_t* width, int32_t* height)
     int32_t mw = 0, mh = 0;
     GetMinimumSize(&mw, &mh);
     // Never below one pixel, whatever the objects ask for.
-    *width = std::max({*width, mw, 1});
-    *height = std::max({*height, mh, 1});
+    *width = std::min(std::max({*width, mw, 1}), kMaxClientSide);
+    *height = std::min(std::max({*height, mh, 1}), kMaxClientSide);
     if (m_pFirstObject && !m_pFirstObject->SetRect(0, 0, *width, *height))
         return false;
     priCentreOverlay(*width, *height);
