@@ -36,6 +36,7 @@ const char kUsage[] =
     "usage: uirun [--headless|--x11] (--folder DIR | --bundle FILE) [--script NAME] [--events FILE]\n"
     "             [--dump-dir DIR] [--timeout S] [ARGUMENT]\n"
     "events, one a line: tick [N] | wait MS | relay PATH MESSAGE [DATA] | lang NAME | list |\n"
+    "  (a MESSAGE with spaces in double quotes)\n"
     "  dump WINPATH FILE.png | close WINPATH | resize WINPATH W H | move WINPATH X Y\n"
     "  DATA: s:TEXT ss:A|B b:0|1 i:N ii:X,Y iii:A,B,C d:X ddd:A,B,C o:PATH\n";
 
@@ -195,6 +196,14 @@ void RunCommand(Driver& d, const std::string& line)
     if (verb == "relay") {
         std::string path, message, data;
         in >> path >> message;
+        // A message with spaces is written in double quotes.
+        if (message.size() > 1 && message.front() == '"' && message.back() == '"') {
+            message = message.substr(1, message.size() - 2);
+        } else if (!message.empty() && message.front() == '"') {
+            std::string rest;
+            std::getline(in, rest, '"');
+            message = message.substr(1) + rest;
+        }
         std::getline(in, data);
         const size_t start = data.find_first_not_of(' ');
         data = start == std::string::npos ? "" : data.substr(start);
