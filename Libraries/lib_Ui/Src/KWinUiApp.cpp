@@ -156,7 +156,7 @@ void KWinUiApp::GetOsName(KWString& out)
 {
     PlatOsVersion version{};
     const bool ok = PlatGetVersion(&version);
-    OsNameFromVersion(ok, version.platformId, version.major, version.minor, "", out);
+    OsNameFromVersion(ok, version.platformId, version.major, version.minor, version.servicePack, out);
 }
 
 bool KWinUiApp::CheckSingleInstance(const KWString& name, bool createOldMutex)
