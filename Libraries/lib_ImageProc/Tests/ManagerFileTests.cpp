@@ -248,6 +248,39 @@ TEST_F(ManagerFiles, DevelopedEdgesFollowTheLinesInsideThem)
     }
 }
 
+// A frame under a warm light ("Tungsten"): the white-balanced ramp across the top rises through the highlight
+// trigger levels long before the sensor clips. It turns neutral gradually, never by a step.
+TEST_F(ManagerFiles, AWarmHighlightRampTurnsNeutralWithoutAStep)
+{
+    g_EngineStageForTest.store(nullptr);
+    kzrsynth::StandardOptions options;
+    options.width = 768;
+    options.height = 512;
+    options.seed = 5;
+    options.defaultCalibration.on = true;
+    options.defaultCalibration.illuminants = true;
+    kzrsynth::FileLayout layout = kzrsynth::StandardLayout(options);
+    layout.whiteBalance = "Tungsten";
+    lumotest::WriteBytes(Path("tungsten.kzr"), kzrsynth::BuildFile(layout).bytes);
+    std::unique_ptr<KIPManager> manager(CreateIPManager2());
+    KIpMgrReq request;
+    Processed(request, URL("tungsten.kzr"), 758, 506);
+    manager->Request(&request);
+    Drive(*manager, request);
+    ASSERT_EQ(request.m_Async.GetState(), kDone) << WideToUtf8(request.m_Async.m_Message);
+    const KPixmap* image = request.m_pResultImage->GetPixmap();
+    // Rows inside the ramp (the top sixth of the picture), away from its ends: neighbouring columns differ by
+    // little more than the noise, in every channel.
+    for (int y = 10; y < image->GetHeight() / 6 - 10; y += 10) {
+        const uint8_t* row = image->GetRow(y);
+        int steps = 0;
+        for (int x = image->GetWidth() / 2; x + 1 < image->GetWidth() - 3; ++x)
+            for (int c = 0; c < 3; ++c)
+                steps += std::abs(int(row[3 * (x + 1) + c]) - int(row[3 * x + c])) > 3;
+        EXPECT_EQ(steps, 0) << "row " << y;
+    }
+}
+
 namespace {
 
 // The program's own stages on a generated camera file of 120 x 94 pixels, whose picture is 110 x 88. (Rows

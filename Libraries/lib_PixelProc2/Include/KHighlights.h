@@ -19,9 +19,12 @@ void NeutralizeHighlightsRow(KInt16* row, const KInt16* above, const KInt16* bel
 // Around each clipped pixel of row (columns 2 .. columns - 3) the reddish neighbours in row, above and below
 // become neutral; the clipped pixel itself stays. Changes are made in place in all three rows and later
 // columns see them. Nothing happens with 4 columns or fewer or when green's clip level and threshold are less
-// than 100 apart.
+// than 100 apart. A pixel just above the trigger levels treats its neighbours in part (fully an eighth of the
+// clip level above them). rowAsFound, when given, holds row as it was before any call changed it: the
+// trigger test reads it, so that a neighbour made neutral does not trigger in turn and carry the change on
+// along a smooth highlight.
 void DespeckleRow(KInt16* row, KInt16* above, KInt16* below, KInt32 columns, const KInt32 thresholds[3],
-                  const KInt32 clipLevels[3], const KInt32 weights[3]);
+                  const KInt32 clipLevels[3], const KInt32 weights[3], const KInt16* rowAsFound = nullptr);
 
 // The variant for multi-frame exposures: clipped pixels of the rows above and below (not of row) trigger the
 // treatment of a wider neighbourhood. Same guards as DespeckleRow.

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <cstring>
+#include <vector>
 
 #include "KHighlights.h"
 #include "Stage2FilterSupport.h"
@@ -89,17 +92,18 @@ TEST(NeutralizeHighlights, ResultsSaturateInsteadOfWrapping)
 
 TEST(Despeckle, ReddishNeighboursOfAClippedPixelBecomeNeutral)
 {
-    // Trigger levels 4781 (R) and 9562 (G + B); a neighbour is reddish when R x 2560 > (G + B) x 1024.
+    // Trigger levels 4781 (R) and 9562 (G + B), reached in full 562 and 1125 above them; a neighbour is reddish
+    // when R x 2560 > (G + B) x 1024.
     WorkingImage image(7, 3);
     image.Fill(500, 2000, 2000);                   // blue-green: stays
-    image.Set(3, 1, 5000, 5000, 5000);            // clipped
+    image.Set(3, 1, 6000, 6000, 6000);            // clipped
     image.Set(2, 0, 3000, 1000, 1000);            // reddish: neutral of 5000 = (1365 x 5000) >> 12 = 1666
     image.Set(4, 2, -1000, -1100, -1100);         // negative red: blended a quarter toward -1067
     image.Set(0, 1, 3000, 1000, 1000);            // reddish, but not a neighbour
     const WorkingImage before = image;
     const Limits lim;
     DespeckleRow(image.Row(1), image.Row(0), image.Row(2), 7, lim.t, lim.l, lim.w);
-    EXPECT_EQ(At(image, 3, 1), (Pixel{5000, 5000, 5000}));
+    EXPECT_EQ(At(image, 3, 1), (Pixel{6000, 6000, 6000}));
     EXPECT_EQ(At(image, 2, 0), (Pixel{1666, 1666, 1666}));
     EXPECT_EQ(At(image, 4, 2), (Pixel{-1017, -1092, -1092}));
     EXPECT_EQ(At(image, 0, 1), (Pixel{3000, 1000, 1000}));
@@ -112,15 +116,15 @@ TEST(Despeckle, ReddishNeighboursOfAClippedPixelBecomeNeutral)
 
 TEST(Despeckle, LaterColumnsSeeEarlierChanges)
 {
-    // Two clipped pixels side by side: the first makes the second neutral (4998 each), which still triggers.
+    // Two clipped pixels side by side: the first makes the second neutral (6331 each), which still triggers.
     WorkingImage image(8, 3);
     image.Fill(1000, 1000, 1000);  // grey neighbours are "reddish" too: they become the neutral of their sum
-    image.Set(3, 1, 5000, 5000, 5000);
-    image.Set(4, 1, 6000, 5000, 5000);
+    image.Set(3, 1, 6000, 6000, 6000);
+    image.Set(4, 1, 7000, 6000, 6000);
     const Limits lim;
     DespeckleRow(image.Row(1), image.Row(0), image.Row(2), 8, lim.t, lim.l, lim.w);
-    EXPECT_EQ(At(image, 4, 1), (Pixel{5332, 5332, 5332}));  // (1365 x 16000) >> 12
-    EXPECT_EQ(At(image, 3, 1), (Pixel{4998, 4998, 4998}));  // treated by column 4 after its own step
+    EXPECT_EQ(At(image, 4, 1), (Pixel{6331, 6331, 6331}));  // (1365 x 19000) >> 12
+    EXPECT_EQ(At(image, 3, 1), (Pixel{5998, 5998, 5998}));  // treated by column 4 after its own step
     EXPECT_EQ(At(image, 5, 1), (Pixel{999, 999, 999}));     // grey: (1365 x 3000) >> 12
     EXPECT_EQ(At(image, 1, 1), (Pixel{1000, 1000, 1000}));  // column 2 triggers nothing
 }
@@ -158,13 +162,13 @@ TEST(DespeckleBulb, ClippedPixelsAboveAndBelowTriggerAWiderNeighbourhood)
 {
     WorkingImage image(9, 3);
     image.Fill(3000, 1000, 1000);  // reddish everywhere
-    image.Set(4, 1, 5000, 5000, 5000);  // the middle row's clipped pixel triggers nothing in its own call
+    image.Set(4, 1, 6000, 6000, 6000);  // the middle row's clipped pixel triggers nothing in its own call
     const Limits lim;
     WorkingImage before = image;
     DespeckleBulbRow(image.Row(1), image.Row(0), image.Row(2), 9, lim.t, lim.l, lim.w);
     EXPECT_TRUE(image == before);
 
-    image.Set(4, 0, 5000, 5000, 5000);  // above at column 4
+    image.Set(4, 0, 6000, 6000, 6000);  // above at column 4
     before = image;
     DespeckleBulbRow(image.Row(1), image.Row(0), image.Row(2), 9, lim.t, lim.l, lim.w);
     const Pixel neutral{1666, 1666, 1666};
@@ -176,15 +180,15 @@ TEST(DespeckleBulb, ClippedPixelsAboveAndBelowTriggerAWiderNeighbourhood)
         }
         EXPECT_EQ(At(image, x, 2), x >= 3 && x <= 5 ? neutral : At(before, x, 2)) << x;
     }
-    // The middle row's clipped pixel is treated too: its neutral is (1365 x 15000) >> 12.
-    EXPECT_EQ(At(image, 4, 1), (Pixel{4998, 4998, 4998}));
+    // The middle row's clipped pixel is treated too: its neutral is (1365 x 18000) >> 12.
+    EXPECT_EQ(At(image, 4, 1), (Pixel{5998, 5998, 5998}));
 }
 
 TEST(DespeckleBulb, APixelBelowTriggersOnItsValueAtTheStartOfTheStep)
 {
     WorkingImage image(9, 3);
     image.Fill(3000, 1000, 1000);
-    image.Set(4, 2, 5000, 5000, 5000);  // below at column 4: treats row 2..6 and above 3..5
+    image.Set(4, 2, 6000, 6000, 6000);  // below at column 4: treats row 2..6 and above 3..5
     const Limits lim;
     const WorkingImage before = image;
     DespeckleBulbRow(image.Row(1), image.Row(0), image.Row(2), 9, lim.t, lim.l, lim.w);
@@ -194,4 +198,46 @@ TEST(DespeckleBulb, APixelBelowTriggersOnItsValueAtTheStartOfTheStep)
         EXPECT_EQ(At(image, x, 1), x >= 2 && x <= 6 ? neutral : At(before, x, 1)) << x;
         EXPECT_EQ(At(image, x, 2), At(before, x, 2)) << x;
     }
+}
+
+// A pixel just over the trigger levels treats its neighbours in part, by how far over it is.
+TEST(Despeckle, APixelJustOverTheTriggerLevelsTreatsInPart)
+{
+    const Limits lim;  // trigger 4781 and 9562, whole 562 and 1125 above them
+    for (int over : {0, 100, 281, 562, 1000}) {
+        WorkingImage image(7, 3);
+        image.Fill(3000, 1000, 1000);  // reddish: neutral 1666
+        image.Set(3, 1, 4781 + over, 4781 + 2 * over, 4781 + 2 * over);
+        DespeckleRow(image.Row(1), image.Row(0), image.Row(2), 7, lim.t, lim.l, lim.w);
+        const KInt64 w = std::min<KInt64>(over * 4096 / 562, 4096);
+        const KInt16 red = static_cast<KInt16>(3000 + (((1666 - 3000) * w) >> 12));
+        const KInt16 other = static_cast<KInt16>(1000 + (((1666 - 1000) * w) >> 12));
+        EXPECT_EQ(At(image, 2, 0), (Pixel{red, other, other})) << over;
+        EXPECT_EQ(At(image, 0, 1), (Pixel{3000, 1000, 1000})) << over;
+    }
+}
+
+// Along a smooth warm highlight that rises through the trigger levels, a neighbour made neutral does not
+// trigger in turn when the test reads the rows as found: the ramp turns neutral gradually, without a step.
+TEST(Despeckle, AWarmRampBlendsIntoNeutral)
+{
+    const Limits lim;
+    const int width = 500, rows = 6;
+    WorkingImage image(width, rows);
+    // Red rises through its trigger level; green and blue stay below theirs until late in the ramp.
+    image.FillBy([](int32_t x, int32_t y, int c) {
+        return c == 0 ? 4300 + 6 * x + (y % 2) * 3 : c == 1 ? 4300 + 3 * x : 3900 + 3 * x;
+    });
+    std::vector<KInt16> found(size_t(width) * 3), foundBelow(size_t(width) * 3);
+    std::memcpy(found.data(), image.Row(1), found.size() * sizeof(KInt16));
+    for (int r = 1; r < rows - 1; ++r) {
+        std::memcpy(foundBelow.data(), image.Row(r + 1), foundBelow.size() * sizeof(KInt16));
+        DespeckleRow(image.Row(r), image.Row(r - 1), image.Row(r + 1), width, lim.t, lim.l, lim.w, found.data());
+        std::swap(found, foundBelow);
+    }
+    for (int x = 2; x < width - 3; ++x)
+        for (int c = 0; c < 3; ++c)
+            ASSERT_LE(std::abs(image.At(x + 1, 2, c) - image.At(x, 2, c)), 40) << x << " channel " << c;
+    // Far into the ramp the highlight is neutral.
+    EXPECT_NEAR(image.At(width - 4, 2, 0), image.At(width - 4, 2, 2), 40);
 }

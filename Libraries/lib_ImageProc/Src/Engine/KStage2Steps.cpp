@@ -368,11 +368,22 @@ void KStage2Steps::priDespeckle(KInt32 start)
     const double neutral[3] = {1.0, 1.0, 1.0};
     KInt32 thresholds[3], clipLevels[3], weights[3];
     CalculateHighlightLimits(neutral, m_Settings.saturation, thresholds, clipLevels, weights);
-    for (KInt32 r = std::max(start, 1); r < m_Rows - 1; ++r) {
-        if (m_Settings.bulb)
+    // Each row's trigger test reads the row as it was before the call for the row above changed it: two
+    // scratch rows hold the row and the one below it as found.
+    const size_t rowBytes = static_cast<size_t>(m_Columns) * 3 * sizeof(KInt16);
+    KInt16* found = priScratchRow(0);
+    KInt16* foundBelow = priScratchRow(1);
+    const KInt32 first = std::max(start, 1);
+    if (first < m_Rows - 1)
+        std::memcpy(found, priRow(first), rowBytes);
+    for (KInt32 r = first; r < m_Rows - 1; ++r) {
+        if (m_Settings.bulb) {
             DespeckleBulbRow(priRow(r), priRow(r - 1), priRow(r + 1), m_Columns, thresholds, clipLevels, weights);
-        else
-            DespeckleRow(priRow(r), priRow(r - 1), priRow(r + 1), m_Columns, thresholds, clipLevels, weights);
+        } else {
+            std::memcpy(foundBelow, priRow(r + 1), rowBytes);
+            DespeckleRow(priRow(r), priRow(r - 1), priRow(r + 1), m_Columns, thresholds, clipLevels, weights, found);
+            std::swap(found, foundBelow);
+        }
         priProgress(4, r, m_Rows);
     }
 }
