@@ -133,8 +133,13 @@ private:
     bool priRunRetriever(const KWString& fileName, KUInt32 kind, KUInt32 subKind, KUInt32 index, KPropTree* tree);
     bool priRetrieverBusy() const;
     void priCopyRetrieverStatus(KIpMgrReq& request);
-    // Sets the cancel flags of the running engine and retriever requests and waits until both are done.
+    // Sets the cancel flags of the running engine and retriever requests and waits until both are done, for each
+    // at most five seconds.
     void priStopWorkers();
+    // Moves what a busy engine's worker may still touch out of this manager's reach into m_pHeld.
+    void priHoldForEngine();
+    // Releases what m_pHeld holds once the engine has ended the request; whether nothing is held any longer.
+    bool priReleaseHeld();
 
     KIPManager* m_pSaveManager = nullptr;
     KIpMgrReq* m_pCurrent = nullptr;
@@ -142,7 +147,12 @@ private:
     std::unique_ptr<KIDataRetriever> m_pRetriever;
     std::unique_ptr<KIIPEngine2> m_pEngine;
     KDataRetrieverRequest m_RetrieverRequest;
-    KIPEngineRequest m_EngineRequest;
+    // On the heap: when the engine's worker does not end its request in time (priStopWorkers), the request and
+    // everything the worker may still touch are held (m_pHeld) until it ends, or for good when this manager goes
+    // first; the worker never writes into freed memory.
+    KIPEngineRequest& m_EngineRequest;
+    struct KHeldForEngine;
+    std::unique_ptr<KHeldForEngine> m_pHeld;
 
     KUInt32 m_State = kStateNone;
     KUInt32 m_TargetState = kStateStage1;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <thread>
@@ -124,6 +125,54 @@ TEST_F(ManagerFiles, FileWithoutCalibrationSaysSo)
     EXPECT_EQ(request.m_Async.GetError(), kIpErrInternal);
     EXPECT_EQ(WideToUtf8(request.m_Async.m_Message),
               "\"no calibration.kzr\" holds no camera calibration data, so it cannot be developed.");
+}
+
+namespace {
+
+std::atomic<bool> g_StuckEntered{false};
+std::atomic<bool> g_StuckReleased{false};
+std::atomic<bool> g_StuckLeft{false};
+
+// A stage that does not end until the test lets it (or a minute has passed).
+KEngineOutcome StuckStage(KIPEngineRequest&)
+{
+    g_StuckEntered = true;
+    KPerfTimer stopwatch;
+    stopwatch.Start();
+    while (!g_StuckReleased && stopwatch.GetElapsedSeconds() < 60)
+        SleepMilliseconds(5);
+    g_StuckLeft = true;
+    return KEngineOutcome::Done();
+}
+
+}  // namespace
+
+// An engine that does not end its request: the manager's destruction waits for it a bounded time and returns;
+// what the worker still uses stays alive until it ends, and is released then.
+TEST_F(ManagerFiles, DestroyingTheManagerWhileItsEngineIsStuck)
+{
+    const KWString file = Write("stuck.kzr");
+    g_StuckEntered = false;
+    g_StuckReleased = false;
+    g_StuckLeft = false;
+    g_EngineStageForTest.store(StuckStage);
+    std::unique_ptr<KIPManager> manager(CreateIPManager2());
+    KIpMgrReq request;
+    Processed(request, file, 24, 24);
+    manager->Request(&request);
+    KPerfTimer stopwatch;
+    stopwatch.Start();
+    while (!g_StuckEntered && stopwatch.GetElapsedSeconds() < 30)
+        manager->Idle();
+    ASSERT_TRUE(g_StuckEntered);
+    manager.reset();
+    EXPECT_FALSE(g_StuckLeft);  // the manager did not wait for the stage to end
+    EXPECT_EQ(request.m_Async.GetState(), kCancelled);
+    g_StuckReleased = true;
+    stopwatch.Start();
+    while (!NothingLocked() && stopwatch.GetElapsedSeconds() < 30)
+        SleepMilliseconds(10);
+    EXPECT_TRUE(NothingLocked());
 }
 
 TEST_F(ManagerFiles, CancelledLoadEndsTheRequest)

@@ -1,5 +1,8 @@
 #include "IPManager2.h"
 
+#include <thread>
+#include <vector>
+
 #include "IPSaveManager.h"
 #include "KCache.h"
 #include "KCamdata.h"
@@ -19,6 +22,7 @@
 namespace {
 
 constexpr KUInt32 kPollMs = 1;
+constexpr double kWorkerWaitSeconds = 5.0;
 
 template <class Data>
 void ReleaseData(Data*& data)
@@ -39,12 +43,37 @@ void UnlockBlock(KICacheObject*& block)
 
 }  // namespace
 
+// What a busy engine's worker may still read or write: its request with the parameters, the calibration data,
+// the loaded data and the stage blocks (kept locked). Released once the worker has ended the request.
+struct IPManager2::KHeldForEngine {
+    KIPEngineRequest* m_pRequest = nullptr;
+    std::unique_ptr<KIIPEngine2> m_pEngine;  // only when the manager goes before the worker ends
+    std::vector<std::unique_ptr<KCamdata>> m_Camdata;
+    std::vector<std::vector<uint8_t>> m_ExternalCamfiles;
+    std::vector<KIDataObject*> m_Data;
+    std::vector<KICacheObject*> m_Blocks;
+
+    void Release()
+    {
+        m_pRequest->FreeParams();
+        for (KIDataObject* data : m_Data)
+            data->Release();
+        for (KICacheObject* block : m_Blocks)
+            block->Unlock();
+        m_Data.clear();
+        m_Blocks.clear();
+        m_Camdata.clear();
+        m_ExternalCamfiles.clear();
+    }
+};
+
 IPManager2::IPManager2() : IPManager2(std::make_unique<KDataRetriever>())
 {
 }
 
 IPManager2::IPManager2(std::unique_ptr<KIDataRetriever> retriever)
-    : m_pCache(GetGlobalCache()), m_pRetriever(std::move(retriever)), m_pEngine(std::make_unique<KIPEngine2>())
+    : m_pCache(GetGlobalCache()), m_pRetriever(std::move(retriever)), m_pEngine(std::make_unique<KIPEngine2>()),
+      m_EngineRequest(*new KIPEngineRequest())
 {
 }
 
@@ -70,11 +99,28 @@ IPManager2::~IPManager2()
     m_pSaveManager = nullptr;
     priStopWorkers();
     m_pRetriever.reset();
-    m_pEngine.reset();
+    if (priReleaseHeld()) {
+        m_pEngine.reset();
+        delete &m_EngineRequest;
+        return;
+    }
+    // The worker is still running: a thread of its own keeps the engine, the request and what they use until the
+    // worker has ended, then releases them.
+    DebugTraceText("IPManager2: the engine is still busy; its work is released when it ends.\n");
+    m_pHeld->m_pEngine = std::move(m_pEngine);
+    std::thread([held = std::move(m_pHeld)] {
+        while (held->m_pRequest->m_Async.IsBusy())
+            SleepMilliseconds(10);
+        held->Release();
+        held->m_pEngine.reset();
+        delete held->m_pRequest;
+    }).detach();
 }
 
 void IPManager2::Idle()
 {
+    if (m_pHeld)
+        priReleaseHeld();
     m_pEngine->Idle();
     m_pRetriever->Idle();
     if (m_pSaveManager)
@@ -87,7 +133,7 @@ void IPManager2::Request(KIpMgrReq* request)
 {
     if (!request)
         return;
-    if (m_pCurrent) {
+    if (m_pCurrent || (m_pHeld && !priReleaseHeld())) {
         request->m_Async.Fail(kIpErrBusy, KWString(u"IPManager2 is busy."));
         return;
     }
@@ -213,19 +259,26 @@ void IPManager2::priCopyRetrieverStatus(KIpMgrReq& request)
 
 void IPManager2::priStopWorkers()
 {
-    // The engine's worker may be writing into blocks and data this manager holds: wait until it is done.
-    if (m_EngineRequest.m_Async.IsBusy()) {
+    // The engine's worker may be writing into blocks and data this manager holds: wait until it is done, or
+    // at most five seconds; then what it may touch is held for it until it ends (once given up, not waited
+    // for again).
+    if (m_EngineRequest.m_Async.IsBusy() && !m_pHeld) {
         m_EngineRequest.m_Async.SetCancel(true);
-        while (m_EngineRequest.m_Async.IsBusy())
+        KPerfTimer stopwatch;
+        stopwatch.Start();
+        while (m_EngineRequest.m_Async.IsBusy() && stopwatch.GetElapsedSeconds() < kWorkerWaitSeconds)
             m_pEngine->Idle();
+        if (m_EngineRequest.m_Async.IsBusy()) {
+            DebugTraceText("IPManager2: the engine did not end its request.\n");
+            priHoldForEngine();
+        }
     }
     // A retriever keeps what its loaders fill until they are done, even when it gives up waiting for them.
     if (priRetrieverBusy()) {
-        constexpr double kRetrieverWaitSeconds = 5.0;
         m_RetrieverRequest.m_Async.SetCancel(true);
         KPerfTimer stopwatch;
         stopwatch.Start();
-        while (priRetrieverBusy() && stopwatch.GetElapsedSeconds() < kRetrieverWaitSeconds) {
+        while (priRetrieverBusy() && stopwatch.GetElapsedSeconds() < kWorkerWaitSeconds) {
             m_pRetriever->Idle();
             if (priRetrieverBusy())
                 SleepMilliseconds(kPollMs);
@@ -298,7 +351,10 @@ void IPManager2::priCleanup()
         DebugTraceText("IPManager2::priCleanup: IP engine request is not done!\n");
         priStopWorkers();
     }
-    m_EngineRequest.FreeParams();
+    if (m_EngineRequest.m_Async.IsBusy())
+        priHoldForEngine();  // what this request added since
+    else if (!m_pHeld)
+        m_EngineRequest.FreeParams();
     priUnlockBlockMutex();
     if (!priRetrieverBusy())
         ReleaseData(m_RetrieverRequest.m_pData);  // a finished load nobody took
@@ -316,6 +372,45 @@ void IPManager2::priCleanup()
     UnlockBlock(m_pStage3LBlock);
     UnlockBlock(m_pStage4Block);
     UnlockBlock(m_pToneBlock);
+}
+
+void IPManager2::priHoldForEngine()
+{
+    if (!m_pHeld) {
+        m_pHeld = std::make_unique<KHeldForEngine>();
+        m_pHeld->m_pRequest = &m_EngineRequest;
+    }
+    KHeldForEngine& held = *m_pHeld;
+    if (m_pCamdata)
+        held.m_Camdata.push_back(std::move(m_pCamdata));
+    if (!m_ExternalCamfile.empty())
+        held.m_ExternalCamfiles.push_back(std::move(m_ExternalCamfile));
+    m_ExternalCamfile.clear();
+    for (KIDataObject** data : {&m_pRawData, &m_pDarkData, &m_pCamfileData}) {
+        if (*data)
+            held.m_Data.push_back(*data);
+        *data = nullptr;
+    }
+    for (KICacheObject** block : {&m_pStage1Block, &m_pStage2Block, &m_pStage3Block, &m_pStage3LBlock, &m_pStage4Block,
+                                  &m_pToneBlock}) {
+        if (*block)
+            held.m_Blocks.push_back(*block);
+        *block = nullptr;
+    }
+    // The block's mutex belongs to this thread: let go of it now. The block stays incomplete, so a manager that
+    // takes it computes it again.
+    priUnlockBlockMutex();
+}
+
+bool IPManager2::priReleaseHeld()
+{
+    if (!m_pHeld)
+        return true;
+    if (m_EngineRequest.m_Async.IsBusy())
+        return false;
+    m_pHeld->Release();
+    m_pHeld.reset();
+    return true;
 }
 
 void IPManager2::priUnlockBlockMutex()
