@@ -30,3 +30,13 @@ void PlatSetLastError(uint32_t error);
 
 // The code that stands for a POSIX errno value (PLAT_ERROR_GEN_FAILURE for those without one).
 uint32_t PlatErrorFromErrno(int err);
+
+// Sets the code that stands for the POSIX error err (or the given code) and keeps err for the reason.
+void PlatSetLastErrno(int err);
+void PlatSetLastErrno(int err, uint32_t code);
+// Sets a code with the reason text that goes with it (a static text).
+void PlatSetLastErrorText(uint32_t error, const char* reason);
+// The system's own words for this thread's last error ("Permission denied", "Read-only file system", ...): the
+// text of the POSIX error that caused it, else the text set with the code, else a text for the code. Valid until
+// the thread's next call here.
+const char* PlatGetLastErrorReason();

@@ -31,8 +31,12 @@ bool Fail(uint32_t error)
 bool FailErrno()
 {
     // A read-only file system is the write protection of a card.
-    return Fail(errno == EROFS ? PLAT_ERROR_WRITE_PROTECT : PlatErrorFromErrno(errno));
+    PlatSetLastErrno(errno, errno == EROFS ? PLAT_ERROR_WRITE_PROTECT : PlatErrorFromErrno(errno));
+    return false;
 }
+
+// Files of the disk are regular files: a pipe, a device or a socket would block a reader or never end.
+constexpr const char* kNotRegular = "Not a regular file";
 
 // POSIX path of a native path; false with PATH_NOT_FOUND when it maps to nothing.
 bool ToPosix(const char* native, std::string& posix)
@@ -90,8 +94,10 @@ uint32_t MissingError(const std::string& posix)
 
 bool FailErrnoOn(const std::string& posix)
 {
-    if (errno == ENOENT)
-        return Fail(MissingError(posix));
+    if (errno == ENOENT) {
+        PlatSetLastErrno(ENOENT, MissingError(posix));
+        return false;
+    }
     return FailErrno();
 }
 
@@ -114,11 +120,15 @@ uint32_t AttributesOf(const std::string& name, const struct stat& st)
 
 bool CopyFileContents(const std::string& from, const std::string& to)
 {
-    int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    int in = open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (in < 0)
         return FailErrno();
     struct stat st;
-    fstat(in, &st);
+    if (fstat(in, &st) != 0 || !S_ISREG(st.st_mode) || fcntl(in, F_SETFL, 0) != 0) {
+        close(in);
+        PlatSetLastErrorText(PLAT_ERROR_ACCESS_DENIED, kNotRegular);
+        return false;
+    }
     int out = open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, st.st_mode & 07777);
     if (out < 0) {
         int e = errno;
@@ -175,14 +185,19 @@ PlatFile* PlatCreateFile(const char* native, uint32_t access, uint32_t share, ui
     struct stat st;
     bool exists = stat(posix.c_str(), &st) == 0;
     if (exists && S_ISDIR(st.st_mode)) {
-        Fail(PLAT_ERROR_ACCESS_DENIED);
+        PlatSetLastErrno(EISDIR, PLAT_ERROR_ACCESS_DENIED);
         return nullptr;
     }
     if (exists && write && IsReadOnlyMode(st.st_mode)) {
-        Fail(PLAT_ERROR_ACCESS_DENIED);
+        PlatSetLastErrno(EACCES, PLAT_ERROR_ACCESS_DENIED);
         return nullptr;
     }
-    int flags = (write ? O_RDWR : O_RDONLY) | O_CLOEXEC;
+    if (exists && !S_ISREG(st.st_mode)) {
+        PlatSetLastErrorText(PLAT_ERROR_ACCESS_DENIED, kNotRegular);
+        return nullptr;
+    }
+    // Not blocking while opening, in case a pipe took the name meanwhile; checked again on the open file.
+    int flags = (write ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NONBLOCK;
     switch (disposition) {
     case PLAT_CREATE_ALWAYS: flags |= O_CREAT | (write ? O_TRUNC : 0); break;
     case PLAT_OPEN_ALWAYS: flags |= O_CREAT; break;
@@ -195,6 +210,12 @@ PlatFile* PlatCreateFile(const char* native, uint32_t access, uint32_t share, ui
     while (fd < 0 && errno == EINTR);
     if (fd < 0) {
         FailErrnoOn(posix);
+        return nullptr;
+    }
+    struct stat opened;
+    if (fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode) || fcntl(fd, F_SETFL, 0) != 0) {
+        close(fd);
+        PlatSetLastErrorText(PLAT_ERROR_ACCESS_DENIED, kNotRegular);
         return nullptr;
     }
     PlatFile* file = new PlatFile;

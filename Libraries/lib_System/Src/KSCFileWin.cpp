@@ -5,6 +5,7 @@
 #include "KTextFunctions.h"
 #include "PlatformError.h"
 #include "PlatformFile.h"
+#include "PlatformPath.h"
 
 namespace {
 
@@ -15,17 +16,11 @@ KInt32 SecondsSince1970(uint64_t ticks)
                                10000000);
 }
 
-const char* ReasonOf(uint32_t error)
+// The path as this machine's user knows it, for messages.
+std::string ShownPath(const KWString& native)
 {
-    switch (error) {
-    case PLAT_ERROR_FILE_NOT_FOUND: return "file not found";
-    case PLAT_ERROR_PATH_NOT_FOUND: return "path not found";
-    case PLAT_ERROR_ACCESS_DENIED: return "access denied";
-    case PLAT_ERROR_WRITE_PROTECT: return "write protected";
-    case PLAT_ERROR_DISK_FULL: return "disk full";
-    case PLAT_ERROR_TOO_MANY_OPEN_FILES: return "too many open files";
-    default: return "system error";
-    }
+    std::string posix;
+    return PlatNativeToPosix(WideToUtf8(native), posix) ? posix : WideToUtf8(native);
 }
 
 }  // namespace
@@ -46,7 +41,8 @@ KSCFileWin::KSCFileWin(const KWString& className, const KWString& nativePath, in
     }
     m_pFile = PlatCreateFile(WideToUtf8(nativePath).c_str(), access, share, disposition);
     if (!m_pFile) {
-        KNarrowString message("Cannot open '%s': %s", nativePath.GetAscii(), ReasonOf(PlatGetLastError()));
+        const std::string reason = PlatGetLastErrorReason();
+        KNarrowString message("Cannot open '%s': %s", ShownPath(nativePath).c_str(), reason.c_str());
         throw KExceptionFileOpen(message.CStr());
     }
     uint64_t size = 0;
@@ -106,7 +102,7 @@ void KSCFileWin::ReadExact(void* buffer, KUInt32 count)
     KUInt32 start = Tell();
     KUInt32 got = Read(buffer, count);
     if (got < count) {
-        KNarrowString message("Read %u of %u bytes at offset %u of '%s'", got, count, start, m_NativePath.GetAscii());
+        KNarrowString message("Read %u of %u bytes at offset %u of '%s'", got, count, start, ShownPath(m_NativePath).c_str());
         throw KExceptionEOF(message.CStr());
     }
 }
@@ -120,8 +116,8 @@ int KSCFileWin::Write(const void* buffer, KUInt32 count)
 void KSCFileWin::Flush()
 {
     if (!PlatFlushFileBuffers(m_pFile)) {
-        KNarrowString message("Cannot write '%s' to the disk: %s", m_NativePath.GetAscii(),
-                              ReasonOf(PlatGetLastError()));
+        const std::string reason = PlatGetLastErrorReason();
+        KNarrowString message("Cannot write '%s' to the disk: %s", ShownPath(m_NativePath).c_str(), reason.c_str());
         throw KExceptionFileWrite(message.CStr());
     }
 }

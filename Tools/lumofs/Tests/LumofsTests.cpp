@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include <sys/stat.h>
+
 #include "LumoTestSupport.h"
 
 namespace fs = std::filesystem;
@@ -85,4 +87,19 @@ TEST(Lumofs, TrashAndSpecialFoldersFollowTheUsersFolders)
     EXPECT_EQ(special, expected.substr(0, expected.size() - 1) + "/\n");
     EXPECT_TRUE(fs::is_directory(temp / "home/.config"));
     EXPECT_NE(lumotest::RunCommand(env + kTool + " special 7 2>/dev/null"), 0);
+}
+
+TEST(Lumofs, CopyRefusesWhatIsNotAFileAtOnce)
+{
+    lumotest::TempDir temp;
+    ASSERT_EQ(mkfifo((temp / "pipe").c_str(), 0600), 0);
+    std::string env = "LUMO_MACHINE=" + Quote((temp / "machine").string()) + " timeout 20 ";
+    for (const std::string& source : {(temp / "pipe").string(), std::string("/dev/zero")}) {
+        const std::string out = lumotest::CommandOutput(env + kTool + " copy " + Quote(source) + " " +
+                                                        Quote((temp / "x").string()) + " 2>&1; echo rc=$?");
+        EXPECT_NE(out.find("Not a regular file"), std::string::npos) << out;
+        EXPECT_NE(out.find(source), std::string::npos) << out;
+        EXPECT_NE(out.find("rc=1"), std::string::npos) << out;
+        EXPECT_FALSE(fs::exists(temp / "x"));
+    }
 }
