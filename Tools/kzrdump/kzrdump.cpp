@@ -171,7 +171,7 @@ int WritePpm(const KWString& url, int index, const std::string& outPath)
 
 int main(int argc, char** argv)
 {
-    std::string file, ppmOut, wb;
+    std::string file, ppmOut, wb, rotationText;
     long ppmIndex = -1, rotation = 0, marks = 0;
     bool setRotation = false, setMarks = false, setWb = false;
     kzrsynth::CommandLine args(argc, argv, Usage);
@@ -182,6 +182,7 @@ int main(int argc, char** argv)
             ppmOut = args.Value(a);
         } else if (a == "--set-rotation") {
             rotation = args.Number(a, -0x7FFFFFFFL, 0x7FFFFFFFL);
+            rotationText = std::to_string(rotation);
             setRotation = true;
         } else if (a == "--set-marks") {
             marks = args.Number(a, 0, 0xFFFFFFFFL);
@@ -202,6 +203,19 @@ int main(int argc, char** argv)
         KWString url;
         if (!PosixFileToURL(file, url))
             throw KExceptionFileNotFound(file.c_str());
+        if (setRotation) {
+            // Stored as the loader stores it: brought into one turn, and only quarter turns.
+            rotation %= 360;
+            if (rotation < 0)
+                rotation += 360;
+            if (rotation % 90 != 0) {
+                std::fprintf(stderr, "kzrdump: a rotation of %s degrees cannot be stored (only quarter turns: 0, 90, "
+                                     "180, 270); nothing changed\n",
+                             rotationText.c_str());
+                ShutdownStorageClasses();
+                return 1;
+            }
+        }
         if (setRotation || setMarks || setWb) {
             KQrlbImageWriter writer;
             writer.Open(url);

@@ -118,6 +118,14 @@ int Probe(const Options& options)
     KDataRetriever retriever;
 
     if (!options.changes.empty()) {
+        for (const auto& change : options.changes) {
+            if (change.first != "ROTATION" && change.first != "MARKBITS" && change.first != "WB_DESC") {
+                std::fprintf(stderr, "kzrprobe: %s cannot be written into a file (only ROTATION, MARKBITS and "
+                                     "WB_DESC can); nothing changed\n",
+                             change.first.c_str());
+                return 1;
+            }
+        }
         KPropTree changes(nullptr, "ImageProps");
         for (const auto& [key, value] : options.changes)
             changes.AddPair(Utf8ToWide(key), Utf8ToWide(value));

@@ -23,6 +23,7 @@ public:
     // KExceptionNotAQrlb or KExceptionQrlbIncompatible (message: the URL).
     void Open(const KWString& url);
     KInt32 GetRotation() const;
+    // 0, 90, 180 or 270; any other value throws KExceptionQrlbWriter and writes nothing.
     void SetRotation(KInt32 degrees);
     void SetMarkBits(KUInt32 bits);
     // False, with nothing written, for a text over 31 characters or a header before version 2.1. Bytes of

@@ -37,8 +37,11 @@ TEST_F(RawTest, RotationChangesOnlyItsFourBytes)
     KQrlbImageWriter writer;
     writer.Open(url);
     EXPECT_EQ(writer.GetRotation(), 0);
-    writer.SetRotation(0x01020304);
+    writer.SetRotation(270);
     writer.SetRotation(90);  // the second write goes to the same bytes
+    // What the reader would refuse is never written.
+    for (KInt32 degrees : {45, -90, 360, 0x01020304})
+        ExpectThrowContaining<KExceptionQrlbWriter>([&] { writer.SetRotation(degrees); }, "cannot be stored");
     EXPECT_EQ(writer.GetRotation(), 90);
     writer.Close();
     const std::vector<uint8_t> after = lumotest::ReadBytes(Path("f.kzr"));

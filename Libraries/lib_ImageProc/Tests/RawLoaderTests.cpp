@@ -325,8 +325,12 @@ TEST_F(RawLoaderTest, ModifyWritesTheEditsIntoTheHeader)
         {KQrlb::kVersion22, 90, {{"ROTATION", "-720"}}, kDone, 90, 5, "Cloudy", false},
         {KQrlb::kVersion22, 0, {{"MARKBITS", "-1"}, {"WB_DESC", "Sunlight"}}, kDone, 0, 0xFFFFFFFF, "Sunlight", false},
         {KQrlb::kVersion22, 0, {{"LOCKED", "1"}}, kDone, 0, 5, "Cloudy", false},
-        {KQrlb::kVersion22, 0, {{"WB_DESC", forty}, {"MARKBITS", "3"}, {"ROTATION", "90"}}, kDone, 90, 3, "Cloudy", true},
-        {KQrlb::kVersion20, 0, {{"WB_DESC", "Sunlight"}, {"MARKBITS", "7"}}, kDone, 0, 7, nullptr, true},
+        // What cannot be stored, or read back, is refused and nothing at all is written.
+        {KQrlb::kVersion22, 0, {{"WB_DESC", forty}, {"MARKBITS", "3"}, {"ROTATION", "90"}}, kFailed, 0, 5, "Cloudy", false},
+        {KQrlb::kVersion22, 0, {{"WB_DESC", std::string(31, 'W')}}, kDone, 0, 5, "WWWWWWWWWWWWWWWWWWWWWWWWWWWWWWW", false},
+        {KQrlb::kVersion20, 0, {{"WB_DESC", "Sunlight"}, {"MARKBITS", "7"}}, kFailed, 0, 5, nullptr, true},
+        {KQrlb::kVersion22, 0, {{"ROTATION", "45"}, {"MARKBITS", "7"}}, kFailed, 0, 5, "Cloudy", false},
+        {KQrlb::kVersion22, 90, {{"ROTATION", "+45"}}, kFailed, 90, 5, "Cloudy", false},
         {KQrlb::kVersion22, 0, {{"ROTATION", "ninety"}, {"MARKBITS", "7"}}, kFailed, 0, 5, "Cloudy", false},
         {KQrlb::kVersion22, 0, {{"MARKBITS", "99999999999"}}, kFailed, 0, 5, "Cloudy", false},
     };

@@ -50,16 +50,45 @@ TEST_F(KzrProbe, ShowsTheImagesAndPropertiesOfAGeneratorFile)
     EXPECT_EQ(digits.find_first_not_of("0123456789ABCDEF"), std::string::npos) << digits;
 }
 
-TEST_F(KzrProbe, WritesRotationAndKeepsATooLongWhiteBalanceOut)
+TEST_F(KzrProbe, WritesRotationAndRefusesWhatCannotBeStored)
 {
     Generate("A.KZR", "--rotation 270 --white-balance Cloudy");
-    const std::vector<uint8_t> whiteBalance = Header("A.KZR", 40, 32);
-    const std::string out = Probe("--set ROTATION=+90 --set WB_DESC=" + std::string(40, 'W') + " '" + Path("A.KZR") + "'");
-    EXPECT_NE(out.find("modified: 2 pair(s) written"), std::string::npos) << out;
+    std::string out = Probe("--set ROTATION=+90 '" + Path("A.KZR") + "'");
+    EXPECT_NE(out.find("modified: 1 pair(s) written"), std::string::npos) << out;
     EXPECT_EQ(Header("A.KZR", 36, 4), (std::vector<uint8_t>{0, 0, 0, 0}));
-    EXPECT_EQ(Header("A.KZR", 40, 32), whiteBalance);
     EXPECT_NE(out.find("  ROTATION=0\n"), std::string::npos) << out;
-    EXPECT_NE(out.find("  WB_DESC=Cloudy\n"), std::string::npos) << out;
+
+    // Each tool that writes into a raw file refuses, with exit status 1 and the file's bytes as they were, what
+    // the header cannot hold or the reader would not take back.
+    const std::string file = "'" + Path("A.KZR") + "'";
+    const std::string machine = "LUMO_MACHINE='" + Path("machine") + "' ";
+    const std::string kDump = LUMO_BINARY_DIR "/Tools/kzrdump/kzrdump";
+    const std::string kRequest = LUMO_BINARY_DIR "/Tools/ipmrequest/ipmrequest";
+    struct Case {
+        std::string command;
+        const char* why;
+    };
+    const Case cases[] = {
+        {Command("--set WB_DESC=" + std::string(32, 'W') + " " + file), "longer than 31 characters"},
+        {Command("--set ROTATION=45 " + file), "0, 90, 180 or 270"},
+        {Command("--set ROTATION=+45 --set MARKBITS=3 " + file), "0, 90, 180 or 270"},
+        {Command("--set LOCKED=1 " + file), "cannot be written"},
+        {machine + kDump + " --set-rotation 45 --set-marks 3 " + file + " 2>&1", "cannot be stored"},
+        {machine + kDump + " --set-wb " + std::string(32, 'W') + " --set-marks 3 " + file + " 2>&1", "refused"},
+        {machine + kRequest + " --kind 6 --set ROTATION=45 --in " + file + " 2>&1", "0, 90, 180 or 270"},
+        {machine + kRequest + " --kind 6 --set MARKBITS=2 --set WB_DESC=" + std::string(40, 'W') + " --in " + file +
+             " 2>&1",
+         "longer than 31 characters"},
+    };
+    const std::vector<uint8_t> before = lumotest::ReadBytes(Path("A.KZR"));
+    for (const Case& c : cases) {
+        out = lumotest::CommandOutput(c.command + "; echo status=$?");
+        EXPECT_NE(out.find("status=1\n"), std::string::npos) << c.command << "\n" << out;
+        EXPECT_NE(out.find(c.why), std::string::npos) << c.command << "\n" << out;
+        EXPECT_EQ(lumotest::ReadBytes(Path("A.KZR")), before) << c.command;
+    }
+    // The file still develops.
+    EXPECT_NE(Probe("--load 0 " + file).find("image 0"), std::string::npos);
 }
 
 TEST_F(KzrProbe, LoadsImagesAndCalibrationThroughTheCache)

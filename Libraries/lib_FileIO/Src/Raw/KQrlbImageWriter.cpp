@@ -60,6 +60,10 @@ void KQrlbImageWriter::priWrite(size_t offset, const void* bytes, size_t count, 
 
 void KQrlbImageWriter::SetRotation(KInt32 degrees)
 {
+    // The reader takes quarter turns only: anything else would leave a file that cannot be developed.
+    if (degrees != 0 && degrees != 90 && degrees != 180 && degrees != 270)
+        throw KExceptionQrlbWriter(
+            KNarrowString("A rotation of %d degrees cannot be stored: only 0, 90, 180 and 270 can", degrees).CStr());
     KUInt8 b[4];
     WriteLE32(b, static_cast<KUInt32>(degrees));
     priWrite(kOffRotation, b, 4, "rotation");

@@ -24,23 +24,36 @@ bool ParseDecimal(const KWString& text, long long low, long long high, long long
     return *end == 0 && value >= low && value <= high;
 }
 
-// The 8-bit text that widens to this text (each byte is widened by sign extension); '?' for units that no
-// byte gives.
-std::string NarrowText(const KWString& text)
+// The 8-bit text that widens to this text (each byte is widened by sign extension); false when a unit is one
+// that no byte gives, or a zero that would end the text early.
+bool NarrowText(const KWString& text, std::string& narrow)
 {
-    std::string narrow;
+    narrow.clear();
     for (size_t i = 0; i < text.GetLength(); ++i) {
         const KWChar unit = text[i];
-        narrow += unit < 0x80 || unit >= 0xFF80 ? static_cast<char>(unit & 0xFF) : '?';
+        if (unit == 0 || (unit >= 0x80 && unit < 0xFF80))
+            return false;
+        narrow += static_cast<char>(unit & 0xFF);
     }
-    return narrow;
+    return true;
 }
+
+// Longest white-balance text the header holds (with its terminator, 32 bytes).
+constexpr size_t kLongestWhiteBalance = 31;
 
 KLoaderOutcome NotANumber(const char* key, const KWString& value)
 {
     return KLoaderOutcome::Fail(
         kIpErrBadArgument,
         KNarrowString("QRLbLoader::priModifyProperties: %s is not a whole number: '%s'", key, value.GetAscii()));
+}
+
+KLoaderOutcome CannotStore(const char* key, const KWString& value, const char* why)
+{
+    return KLoaderOutcome::Fail(kIpErrBadArgument,
+                                KNarrowString("QRLbLoader::priModifyProperties: %s '%s' cannot be stored: %s; "
+                                              "nothing was written",
+                                              key, value.GetAscii(), why));
 }
 }  // namespace
 
@@ -66,20 +79,37 @@ KLoaderOutcome QRLbLoader::priModifyProperties(KLoaderRequest& request)
     }
     if (marks && !ParseDecimal(marks->GetValue(), -0x7FFFFFFFll - 1, 0xFFFFFFFFll, bits))
         return NotANumber("MARKBITS", marks->GetValue());
+    // A value that the header cannot hold as given, or that the reader would not take back, is refused: the
+    // caller must not believe it stored.
+    std::string whiteBalanceText;
+    if (whiteBalance && !NarrowText(whiteBalance->GetValue(), whiteBalanceText))
+        return CannotStore("WB_DESC", whiteBalance->GetValue(), "it holds characters other than 8-bit text");
+    if (whiteBalance && whiteBalanceText.size() > kLongestWhiteBalance)
+        return CannotStore("WB_DESC", whiteBalance->GetValue(), "it is longer than 31 characters");
 
     KQrlbImageWriter writer;
     writer.Open(request.m_URL);
-    if (whiteBalance && !writer.SetWhiteBalance(NarrowText(whiteBalance->GetValue()).c_str()))
-        DebugTrace("QRLbLoader::priModifyProperties: Error setting white balance in '%s'\n", request.m_URL.GetAscii());
-    if (marks)
-        writer.SetMarkBits(static_cast<KUInt32>(bits));
+    long long degrees = 0;
     if (rotation) {
-        long long degrees = relative ? writer.GetRotation() + turn : turn;
+        degrees = relative ? writer.GetRotation() + turn : turn;
         degrees %= 360;
         if (degrees < 0)
             degrees += 360;
-        writer.SetRotation(static_cast<KInt32>(degrees));
+        if (degrees % 90 != 0) {
+            writer.Close();
+            return CannotStore("ROTATION", rotation->GetValue(), "the rotation must come to 0, 90, 180 or 270 degrees");
+        }
     }
+    // The white balance goes first: it is the one field a file may lack, and a refusal must change nothing.
+    if (whiteBalance && !writer.SetWhiteBalance(whiteBalanceText.c_str())) {
+        DebugTrace("QRLbLoader::priModifyProperties: Error setting white balance in '%s'\n", request.m_URL.GetAscii());
+        writer.Close();
+        return CannotStore("WB_DESC", whiteBalance->GetValue(), "the file (before version 2.1) has no field for it");
+    }
+    if (marks)
+        writer.SetMarkBits(static_cast<KUInt32>(bits));
+    if (rotation)
+        writer.SetRotation(static_cast<KInt32>(degrees));
     writer.Close();
     return KLoaderOutcome::Done();
 }
