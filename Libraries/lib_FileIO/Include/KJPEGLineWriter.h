@@ -44,12 +44,15 @@ public:
                                 const KVersionInfo& version);
 
 private:
+    // Writes into target (which the caller keeps) rather than a named file: the thumbnail is made so.
+    KJPEGLineWriter(KIFile* target, int quality);
     void priCheckBeforeLines(const char* uninitialized, const char* outOfOrder) const;
     KRowConverter priConverterFor(int pixelType) const;
     void priFinish();
 
     KWString m_URL;
     KFileReplacer m_Output;                     // the file, under a temporary name until finished
+    KIFile* m_pTarget = nullptr;                // or this file, the caller's
     std::unique_ptr<KJPEGCompressor> m_pCodec;  // after the file: destroyed before it
     int m_Quality;
     int m_PixelType = 0;

@@ -1,16 +1,14 @@
 #include "KJPEGLineWriter.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 #include <ctime>
-#include <random>
 
 #include "Exif/KExifBuilder.h"
 #include "KDebug.h"
 #include "KHasProperties.h"
 #include "KJPEGCodec.h"
-#include "KJPEGImageWriter.h"
+#include "KMemoryStorage.h"
 #include "KPixelClasses.h"
 #include "KPixmap.h"
 #include "KPixmapExceptions.h"
@@ -22,17 +20,8 @@ constexpr size_t kICCChunkData = 65518;
 constexpr size_t kICCHeader = 14;  // "ICC_PROFILE", a zero byte, chunk number, chunk count
 // Longest comment: the text and its zero byte must fit one marker.
 constexpr size_t kMaxCommentLength = 65531;
-// A thumbnail file larger than this is not a 160 x 160 JPEG of ours.
+// A thumbnail larger than this is not a 160 x 160 JPEG.
 constexpr KUInt32 kMaxThumbnailBytes = 1 << 20;
-
-// The thumbnail's scratch file is this process's and this call's own: two writers never share one.
-std::atomic<unsigned> g_ThumbnailCounter{0};
-
-unsigned ProcessToken()
-{
-    static const unsigned token = std::random_device{}();
-    return token;
-}
 
 }  // namespace
 
@@ -41,6 +30,8 @@ KJPEGLineWriter::KJPEGLineWriter(const KWString& url, int quality, bool flag) : 
     if (!m_Output.Open(url))
         throw KExceptionFileOpen(url.GetAscii());
 }
+
+KJPEGLineWriter::KJPEGLineWriter(KIFile* target, int quality) : m_pTarget(target), m_Quality(quality) {}
 
 KJPEGLineWriter::~KJPEGLineWriter()
 {
@@ -66,7 +57,7 @@ void KJPEGLineWriter::SetDimensions(KInt32 width, KInt32 height, int pixelType)
     }
     if (m_pCodec)
         throw KExceptionJPEGOutOfOrderOperation("SetDimensions() must be called only once");
-    m_pCodec = std::make_unique<KJPEGCompressor>(m_Output.File());
+    m_pCodec = std::make_unique<KJPEGCompressor>(m_pTarget ? m_pTarget : m_Output.File());
     jpeg_compress_struct* info = &m_pCodec->Info();
     const int quality = m_Quality;
     const boolean jfif = m_WantExifHeader ? FALSE : TRUE;
@@ -145,33 +136,27 @@ void KJPEGLineWriter::WriteThumbnail(const KPixmap& pixmap)
         throw KExceptionJPEG(
             KNarrowString("Thumbnails can't be larger than %dx%d.", kJPEGThumbnailMaxSize, kJPEGThumbnailMaxSize)
                 .CStr());
+    int thumbnailType;
+    switch (pixmap.GetPixelType()) {
+    case kPixelType8Mono: thumbnailType = kPixelType8Mono; break;
+    case kPixelType24RGB:
+    case kPixelType24BGR: thumbnailType = kPixelType24RGB; break;
+    default: throw KExceptionUnknownPixelType("JPEGLineWriter: thumbnail pixel type");
+    }
     m_Thumbnail.clear();
-    // The thumbnail is a JPEG file of its own, made in a scratch file of this writer's own.
-    KWString url = GetSpecialFolderURL(2);
-    url += "kqpmdzs812m";
-    url += KNarrowString(".%08x-%u.jpg", ProcessToken(), ++g_ThumbnailCounter).CStr();
-    try {
-        KJPEGImageWriter writer(url, 90, false);
-        writer.Write(pixmap, KHasProperties());
-    } catch (const KExceptionIO& e) {
-        // No room or no temporary folder: the image is saved without a thumbnail.
-        DebugTrace("JPEGLineWriter: no thumbnail: %s (%s)\n", e.GetMessage(), e.GetDescription());
-        return;
+    // The thumbnail is a JPEG file of its own, made in memory: it needs no scratch file, and a failure fails the
+    // save rather than leaving the image without it.
+    KMemoryBytes bytes = std::make_shared<std::vector<uint8_t>>();
+    KMemoryFile file(bytes, m_URL, true);
+    {
+        KJPEGLineWriter thumbnail(&file, 90);
+        thumbnail.SetDimensions(pixmap.GetWidth(), pixmap.GetHeight(), thumbnailType);
+        for (KInt32 row = 0; row < pixmap.GetHeight(); ++row)
+            thumbnail.WriteLine(pixmap.GetRow(row), pixmap.GetPixelType());
     }
-    try {
-        KFileHolder file(OpenFileByURL(url, KFILE_MODE_READ));
-        if (file) {
-            KUInt32 size = file->GetSize();
-            if (size > 0 && size <= kMaxThumbnailBytes) {
-                m_Thumbnail.resize(size);
-                file->ReadExact(m_Thumbnail.data(), size);
-            }
-        }
-    } catch (const KException& e) {
-        DebugTrace("JPEGLineWriter: thumbnail not read back: %s (%s)\n", e.GetMessage(), e.GetDescription());
-        m_Thumbnail.clear();
-    }
-    DeleteFileByURL(url);
+    if (bytes->empty() || bytes->size() > kMaxThumbnailBytes)
+        throw KExceptionJPEG(KNarrowString("JPEGLineWriter: a thumbnail of %zu bytes", bytes->size()).CStr());
+    m_Thumbnail.assign(bytes->begin(), bytes->end());
 }
 
 void KJPEGLineWriter::WriteProfile(KUInt32 size, const void* data)
@@ -252,6 +237,7 @@ void KJPEGLineWriter::priFinish()
     // Finished here rather than in the destructor, so that a failed last write or flush is reported.
     jpeg_compress_struct* info = &m_pCodec->Info();
     m_pCodec->Call([info] { jpeg_finish_compress(info); });
-    m_Output.Commit();
+    if (!m_pTarget)
+        m_Output.Commit();
     m_Finished = true;
 }
