@@ -38,3 +38,8 @@ bool PlatGetWdmVersion(uint8_t* major, uint8_t* minor);
 
 // Value of an environment variable, or null.
 const char* PlatGetEnv(const char* name);
+
+// This process's identifier, and whether a process with that identifier exists now (one that exists but is
+// not ours to signal counts as existing).
+uint32_t PlatGetCurrentProcessId();
+bool PlatProcessExists(uint32_t processId);

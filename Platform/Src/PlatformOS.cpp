@@ -1,5 +1,6 @@
 #include "PlatformOS.h"
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -135,4 +136,16 @@ bool PlatGetWdmVersion(uint8_t* major, uint8_t* minor)
 const char* PlatGetEnv(const char* name)
 {
     return name ? std::getenv(name) : nullptr;
+}
+
+uint32_t PlatGetCurrentProcessId()
+{
+    return static_cast<uint32_t>(getpid());
+}
+
+bool PlatProcessExists(uint32_t processId)
+{
+    if (processId == 0 || processId > 0x7FFFFFFFu)
+        return false;
+    return kill(static_cast<pid_t>(processId), 0) == 0 || errno != ESRCH;
 }

@@ -1,14 +1,17 @@
 #include "KFileReplacer.h"
 
-#include <unistd.h>
-
 #include <atomic>
+#include <cctype>
 #include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
 
 #include "KException.h"
 #include "KStorageURL.h"
 #include "KTextFunctions.h"
 #include "PlatformFile.h"
+#include "PlatformOS.h"
 
 namespace {
 
@@ -19,7 +22,8 @@ KWString TempNameFor(const KWString& name)
 {
     static std::atomic<unsigned> counter{0};
     char suffix[40];
-    int suffixBytes = std::snprintf(suffix, sizeof suffix, ".%x-%x.part", static_cast<unsigned>(getpid()), counter++);
+    int suffixBytes =
+        std::snprintf(suffix, sizeof suffix, ".%x-%x.part", static_cast<unsigned>(PlatGetCurrentProcessId()), counter++);
     // The temporary name must be valid wherever the target's is: a long name gives up its end (never half a
     // character) to make room for the suffix.
     const size_t budget = kMaxNameBytes - static_cast<size_t>(suffixBytes);
@@ -39,6 +43,52 @@ KWString TempNameFor(const KWString& name)
     KWString temp(units.substr(0, keep));
     temp += suffix;
     return temp;
+}
+
+// The process whose temporary file for name this is (TempNameFor's form: name, or its start when it was too
+// long, then ".<pid>-<n>.part" in hexadecimal); false for any other name.
+bool TempFileOwner(const KWString& name, const KWString& candidate, uint32_t& processId)
+{
+    const std::string text = WideToUtf8(candidate);
+    const std::string target = WideToUtf8(name);
+    static const std::string kPart = ".part";
+    if (text.size() <= kPart.size() || text.compare(text.size() - kPart.size(), kPart.size(), kPart) != 0)
+        return false;
+    size_t end = text.size() - kPart.size();
+    size_t dash = text.rfind('-', end);
+    if (dash == std::string::npos || dash + 1 == end)
+        return false;
+    size_t dot = text.rfind('.', dash);
+    if (dot == std::string::npos || dot + 1 == dash)
+        return false;
+    for (size_t i = dot + 1; i < end; ++i)
+        if (i != dash && !std::isxdigit(static_cast<unsigned char>(text[i])))
+            return false;
+    if (dash - dot - 1 > 8)
+        return false;
+    // The name before the suffix: the target's, or its start when the whole name left no room.
+    const std::string stem = text.substr(0, dot);
+    if (stem != target && !(target.compare(0, stem.size(), stem) == 0 && text.size() + 4 > kMaxNameBytes))
+        return false;
+    processId = static_cast<uint32_t>(std::strtoul(text.substr(dot + 1, dash - dot - 1).c_str(), nullptr, 16));
+    return true;
+}
+
+// Removes the temporary files that writers of name left behind in folder when their process ended without
+// finishing (killed, or the machine stopped). Those of a running process, this one's too, are its own.
+void RemoveStaleTempFiles(KIFolder* folder, const KWString& name)
+{
+    std::vector<KWString> files;
+    try {
+        folder->ListFiles(files);
+    } catch (const KException&) {
+        return;
+    }
+    for (const KWString& file : files) {
+        uint32_t owner = 0;
+        if (TempFileOwner(name, file, owner) && !PlatProcessExists(owner))
+            folder->DeleteFile(file);
+    }
 }
 
 // Puts temp in place of name: one rename where the folder has native paths, else delete and rename.
@@ -79,6 +129,7 @@ bool KFileReplacer::priOpen(KIFolder* folder, const KWString& name, bool ownFold
         m_OwnFolder = false;
         return false;
     }
+    RemoveStaleTempFiles(folder, name);
     m_TempName = TempNameFor(name);
     try {
         m_pFile = folder->OpenFile(m_TempName, KFILE_MODE_READWRITE);

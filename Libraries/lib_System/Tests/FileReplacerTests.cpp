@@ -1,6 +1,11 @@
 // Writing a file beside its target and putting it in place.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+
 #include "KException.h"
 #include "KFileReplacer.h"
 #include "StorageFixture.h"
@@ -62,4 +67,37 @@ TEST_F(StorageTest, AFileReplacerPutsTheFileUnderItsNameAsItStands)
         EXPECT_EQ(lumotest::ReadText(Path(name)), "new");
     }
     EXPECT_EQ(EntriesIn(Root()), 3u);
+}
+
+TEST_F(StorageTest, AFileReplacerRemovesTheTemporaryFilesOfEndedProcessesOnly)
+{
+    // A writer killed hard leaves its temporary file; the next write to that target clears it away, but never
+    // one that a running process is still writing, nor one of another target.
+    const pid_t child = fork();
+    if (child == 0)
+        _exit(0);
+    ASSERT_GT(child, 0);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    auto temp = [](const std::string& name, long pid, unsigned n) {
+        char suffix[40];
+        std::snprintf(suffix, sizeof suffix, ".%lx-%x.part", pid, n);
+        return name + suffix;
+    };
+    const std::string longName(250, 'n');
+    const std::string stale[] = {temp("a.jpg", child, 0), temp("a.jpg", child, 17),
+                                 temp(longName.substr(0, 255 - temp("", child, 3).size()), child, 3)};
+    const std::string kept[] = {temp("a.jpg", getpid(), 99), temp("a.jpg", getppid(), 1), temp("b.jpg", child, 0),
+                                "a.jpg.part", "a.jpg.x-1.part"};
+    for (const std::string& name : stale)
+        lumotest::WriteText(Path(name), "stale");
+    for (const std::string& name : kept)
+        lumotest::WriteText(Path(name), "kept");
+    WriteNew([&](KFileReplacer& out) { return out.Open(URL("a.jpg")); });
+    WriteNew([&](KFileReplacer& out) { return out.Open(URL(longName)); });
+    for (const std::string& name : stale)
+        EXPECT_FALSE(fs::exists(Path(name))) << name;
+    for (const std::string& name : kept)
+        EXPECT_TRUE(fs::exists(Path(name))) << name;
+    EXPECT_EQ(lumotest::ReadText(Path("a.jpg")), "new");
 }
