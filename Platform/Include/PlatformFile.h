@@ -58,6 +58,15 @@ bool PlatFlushFileBuffers(PlatFile* file);
 bool PlatGetFileTime(PlatFile* file, uint64_t* created, uint64_t* accessed, uint64_t* written);
 // Sets the last-write and last-access times (ticks; 0 leaves a time unchanged).
 bool PlatSetFileTime(PlatFile* file, uint64_t accessed, uint64_t written);
+// What tells the file at a path from any other: device, inode, size and last-write time (100-ns ticks since
+// 1601). False when the path names no file.
+struct PlatFileIdentity {
+    uint64_t device = 0;
+    uint64_t inode = 0;
+    uint64_t size = 0;
+    uint64_t writtenTicks = 0;
+};
+bool PlatGetFileIdentity(const char* native, PlatFileIdentity* identity);
 
 uint32_t PlatGetFileAttributes(const char* native);
 // Only PLAT_ATTR_READONLY is acted on.

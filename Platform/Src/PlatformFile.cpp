@@ -224,6 +224,21 @@ PlatFile* PlatCreateFile(const char* native, uint32_t access, uint32_t share, ui
     return file;
 }
 
+bool PlatGetFileIdentity(const char* native, PlatFileIdentity* identity)
+{
+    std::string posix;
+    if (!ToPosix(native, posix))
+        return false;
+    struct stat st;
+    if (stat(posix.c_str(), &st) != 0)
+        return FailErrnoOn(posix);
+    identity->device = static_cast<uint64_t>(st.st_dev);
+    identity->inode = static_cast<uint64_t>(st.st_ino);
+    identity->size = static_cast<uint64_t>(st.st_size);
+    identity->writtenTicks = Ticks(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
+    return true;
+}
+
 bool PlatCloseFile(PlatFile* file)
 {
     if (!file)
