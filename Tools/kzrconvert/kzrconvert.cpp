@@ -15,6 +15,7 @@
 
 #include "IPManager2.h"
 #include "KCache.h"
+#include "KFileIdentity.h"
 #include "KIpMgrReq.h"
 #include "KPropTree.h"
 #include "KSCDiskWin.h"
@@ -114,6 +115,9 @@ bool Convert(KIPManager& manager, const Options& o, const Job& job, bool showPro
         error = "cannot name the file as a storage URL";
         return false;
     }
+    // One file from start to end: each request checks its own reads, and this the whole conversion.
+    const KFileIdentity identity = GetFileIdentityByURL(rawURL);
+    const char* const kChanged = "the raw file was replaced or rewritten during the conversion";
     // The size as displayed, to fit the output into.
     KIpMgrReq properties;
     properties.m_Kind = kIpReqProperties;
@@ -133,6 +137,10 @@ bool Convert(KIPManager& manager, const Options& o, const Job& job, bool showPro
         return false;
     }
     FitSaveSize(cols, rows, outputWidth, outputHeight, width, height);
+    if (GetFileIdentityByURL(rawURL) != identity) {
+        error = kChanged;
+        return false;
+    }
     if (width < 1 || height < 1) {
         error = "the " + std::to_string(cols) + " x " + std::to_string(rows) + " image fitted into " +
                 std::to_string(outputWidth) + " x " + std::to_string(outputHeight) + " has no pixels";
@@ -159,6 +167,10 @@ bool Convert(KIPManager& manager, const Options& o, const Job& job, bool showPro
     RunRequest(manager, save, job.raw.filename().string(), showProgress);
     if (save.m_Async.GetState() != kDone) {
         error = Failure(save);
+        return false;
+    }
+    if (GetFileIdentityByURL(rawURL) != identity) {
+        error = std::string(kChanged) + " (" + job.result.string() + " holds the picture of the new file)";
         return false;
     }
     return true;

@@ -11,6 +11,7 @@
 #include <memory>
 #include <vector>
 
+#include "KFileIdentity.h"
 #include "KDataRetriever.h"
 #include "KIPEngineRequest.h"
 #include "KIPManager.h"
@@ -184,6 +185,7 @@ private:
     // Of the running request.
     KWString m_FileName;
     KWString m_UniqueID;
+    KFileIdentity m_Identity;  // of m_FileName, taken at the start of the request
     KWString m_WhiteBalance;  // handed to stage 2 as text: lives until the request ends
     KInt32 m_Rotation = 0;
     bool m_PartialView = false;

@@ -13,6 +13,7 @@
 // this manager's slice, so a wait for the owner ends the slice instead of sleeping.
 #include <memory>
 
+#include "KFileIdentity.h"
 #include "KIPManager.h"
 #include "KIpMgrReq.h"
 #include "KTypes.h"
@@ -85,6 +86,7 @@ private:
     KInt32 m_Cols = 0;
     KInt32 m_Rows = 0;
     KInt32 m_FittedHeight = 0;  // of the image the crop is taken from
+    KFileIdentity m_SourceIdentity;  // of the file being saved, when the save began
     int m_PixelType = 0;  // of the rows written
     bool m_WaitingForOwner = false;  // the last step waited for the owner
 };

@@ -20,6 +20,7 @@
 #include <memory>
 #include <vector>
 
+#include "KFileIdentity.h"
 #include "KIpMgrAsync.h"
 #include "KTypes.h"
 #include "KWString.h"
@@ -65,6 +66,7 @@ struct KDataRetrieverRequest {
     KUInt32 m_SubKind = 0;             // KRetrieverInfoKind or KRetrieverDataKind
     KPropTree* m_pTree = nullptr;      // modify: the changes; info 4 and 5: the tree to fill
     KUInt32 m_Index = 0;               // image index of info 1 and data 0
+    KFileIdentity m_Identity;          // when known: the file must be this one, unchanged, for every read
 
     // Results, valid once the state is 2.
     KUInt32 m_Value = 0;
@@ -126,7 +128,7 @@ private:
     KILoader* priLoaderFor(KDataRetrieverRequest& request, const char* refusal);
     // "UNIQUEID" of the file as its loader gives it ("NO-UNIQUEID" when it gives none); false, with the
     // loader's status in the request, when the loader failed.
-    bool priGetUniqueID(KILoader& loader, KDataRetrieverRequest& request, KWString& id);
+    bool priGetUniqueID(KILoader& loader, KDataRetrieverRequest& request, KWString& id, KFileIdentity& identity);
     // Finds the block under the label or makes it (frames at once, calibration after asking the size),
     // wraps it in the request's data object and starts filling it unless it is filled already.
     void priGetCacheDataImage(KILoader& loader, KDataRetrieverRequest& request, const KWString& label);
@@ -139,7 +141,7 @@ private:
     // Carries a block's status over while another request fills it; false while that goes on.
     bool priFollow();
     // Makes the current request and its load request.
-    void priBegin(KDataRetrieverRequest& request, KILoader& loader, KInt32 loaderKind);
+    void priBegin(KDataRetrieverRequest& request, KILoader& loader, KInt32 loaderKind, const KFileIdentity& identity);
     // Forgets the current request and drops its load request.
     void priFinish();
     // Ends the request at once (no load request made).

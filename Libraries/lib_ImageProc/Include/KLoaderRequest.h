@@ -10,6 +10,7 @@
 // accessed atomically (the raw reader is handed their addresses).
 #include <atomic>
 
+#include "KFileIdentity.h"
 #include "KIpMgrAsync.h"
 #include "KTypes.h"
 #include "KWString.h"
@@ -72,6 +73,7 @@ struct KLoaderRequest {
     void CopyStatusFrom(const KIpMgrAsync& from);
 
     KWString m_URL;                     // storage URL of the file
+    KFileIdentity m_Identity;           // when known: the file must be this one before and after the read
     KInt32 m_Kind = kLoadImageCount;    // KLoaderKind
     double m_Progress = 0.0;            // 0..1 during long reads (atomic access)
     std::atomic<KUInt32> m_Status{kInitialized};  // 1 busy, 2 done, 3 cancelled, 4 failed

@@ -163,14 +163,17 @@ TEST_F(RetrieverTest, FrameIsLoadedIntoTheCacheAndServedFromItTheSecondTime)
     for (int32_t y = 0; y < 16; ++y)
         ASSERT_EQ(0, std::memcmp(pixmap->GetRow(y), expected.Pixmap().GetRow(y), 24 * 3)) << y;
 
-    // The block is labelled with the file, its identifier and the image index.
+    // The block is labelled with the file, its identifier, the file's state and the image index.
     KPropTree id(nullptr, "UniqueIDProp");
     KDataRetrieverRequest unique;
     unique.m_pTree = &id;
     Run(unique, kRetrieveInfo, kInfoUniqueID, "a.jpg");
     const std::vector<KWString> labels = m_Cache.List();
     ASSERT_EQ(labels.size(), 1u);
-    EXPECT_EQ(Narrow(labels[0]), Narrow(URL("a.jpg")) + "-" + Value(id, "UNIQUEID") + "-FileImage-1");
+    const std::string label = Narrow(labels[0]);
+    const std::string start = Narrow(URL("a.jpg")) + "-" + Value(id, "UNIQUEID") + "@";
+    EXPECT_EQ(label.rfind(start, 0), 0u) << label;
+    EXPECT_EQ(label.substr(label.size() - 12), "-FileImage-1") << label;
 
     // Asked again: done within Request, the same block, no load.
     KDataRetrieverRequest second;

@@ -15,6 +15,7 @@
 #include "KPerfTimer.h"
 #include "KPMImage2.h"
 #include "KPropTree.h"
+#include "KTextFunctions.h"
 #include "Manager/KIpmStatus.h"
 #include "Manager/KStageBlocks.h"
 #include "Manager/KStageLabels.h"
@@ -139,6 +140,8 @@ void IPManager2::Request(KIpMgrReq* request)
     }
     request->m_Async.SetError(kIpErrNone);
     m_EngineRequest.m_Async.Clear();
+    // Every read of this request must find the file as it is now: one file from start to end.
+    m_Identity = request->m_Kind == kIpReqModify ? KFileIdentity() : GetFileIdentityByURL(request->m_FileName);
     switch (request->m_Kind) {
     case kIpReqNone:
         request->m_Async.SetState(kDone);
@@ -229,6 +232,7 @@ void IPManager2::priStartRetriever(const KWString& fileName, KUInt32 kind, KUInt
     r.m_SubKind = subKind;
     r.m_Index = index;
     r.m_pTree = tree;
+    r.m_Identity = m_Identity;
     r.m_Value = r.m_Width = r.m_Height = r.m_ImageKind = 0;
     r.m_pData = nullptr;
     r.m_Async.Clear();
@@ -300,6 +304,9 @@ bool IPManager2::priGetUniqueID(KIpMgrReq& request)
         return false;
     }
     m_UniqueID = tree.GetString(KWString(u"UNIQUEID"), KWString(u"NO-UNIQUEID"));
+    // Results of another state of the file (rewritten under the same identifier) are not this file's.
+    if (m_Identity.known)
+        m_UniqueID += Utf8ToWide("@" + FileIdentityText(m_Identity));
     return true;
 }
 

@@ -11,6 +11,7 @@
 #include "KNarrowString.h"
 #include "KPerfTimer.h"
 #include "KPropTree.h"
+#include "KTextFunctions.h"
 
 namespace {
 constexpr int kClosingPolls = 9;
@@ -162,7 +163,7 @@ void KDataRetriever::HandleInfoRequest(KDataRetrieverRequest& request)
         priFail(request, kIpErrBadArgument, "KDataRetriever:HandleInfoRequest unknown info request");
         return;
     }
-    priBegin(request, *loader, loaderKind);
+    priBegin(request, *loader, loaderKind, request.m_Identity);
     m_pLoadRequest->m_Value = request.m_Index;
     m_pLoadRequest->m_pTree = request.m_pTree;
     loader->Request(*m_pLoadRequest);
@@ -190,13 +191,14 @@ void KDataRetriever::HandleDataRequest(KDataRetrieverRequest& request)
         return;
     }
     KWString id;
-    if (!priGetUniqueID(*loader, request, id))
+    KFileIdentity identity;
+    if (!priGetUniqueID(*loader, request, id, identity))
         return;
     KWString label = request.m_FileName;
     label += u"-";
     label += id;
     label += suffix.CStr();
-    priBegin(request, *loader, LoaderKindOfData(request.m_SubKind));
+    priBegin(request, *loader, LoaderKindOfData(request.m_SubKind), identity);
     priGetCacheDataImage(*loader, request, label);
     if (m_pCurrent)
         Idle();
@@ -207,7 +209,7 @@ void KDataRetriever::priHandleModifyRequest(KDataRetrieverRequest& request)
     KILoader* loader = priLoaderFor(request, "KDataRetriever::priHandleModifyRequest: File type not supported.");
     if (!loader)
         return;
-    priBegin(request, *loader, kLoadModify);
+    priBegin(request, *loader, kLoadModify, KFileIdentity());
     m_pLoadRequest->m_pTree = request.m_pTree;
     loader->Request(*m_pLoadRequest);
     Idle();
@@ -285,11 +287,15 @@ KILoader* KDataRetriever::priLoaderFor(KDataRetrieverRequest& request, const cha
     return loader;
 }
 
-bool KDataRetriever::priGetUniqueID(KILoader& loader, KDataRetrieverRequest& request, KWString& id)
+bool KDataRetriever::priGetUniqueID(KILoader& loader, KDataRetrieverRequest& request, KWString& id,
+                                    KFileIdentity& identity)
 {
+    // The data are cached under the file's state too: a file rewritten under the same identifier is another.
+    identity = request.m_Identity.known ? request.m_Identity : GetFileIdentityByURL(request.m_FileName);
     KPropTree tree(nullptr, "UniqueIDProp");
     KLoaderRequest ask;
     ask.m_URL = request.m_FileName;
+    ask.m_Identity = identity;
     ask.m_Kind = kLoadUniqueID;
     ask.m_pTree = &tree;
     loader.Request(ask);  // answered at once by every loader
@@ -298,6 +304,8 @@ bool KDataRetriever::priGetUniqueID(KILoader& loader, KDataRetrieverRequest& req
         return false;
     }
     id = tree.GetString(KWString("UNIQUEID"), KWString("NO-UNIQUEID"));
+    if (identity.known)
+        id += Utf8ToWide("@" + FileIdentityText(identity));
     return true;
 }
 
@@ -423,10 +431,12 @@ bool KDataRetriever::priFollow()
     }
 }
 
-void KDataRetriever::priBegin(KDataRetrieverRequest& request, KILoader& loader, KInt32 loaderKind)
+void KDataRetriever::priBegin(KDataRetrieverRequest& request, KILoader& loader, KInt32 loaderKind,
+                              const KFileIdentity& identity)
 {
     m_pLoadRequest = std::make_unique<KLoaderRequest>();
     m_pLoadRequest->m_URL = request.m_FileName;
+    m_pLoadRequest->m_Identity = identity;
     m_pLoadRequest->m_Kind = loaderKind;
     m_pLoadLoader = &loader;
     m_Phase = Phase::Watching;

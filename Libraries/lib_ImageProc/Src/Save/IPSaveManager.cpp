@@ -13,6 +13,7 @@
 #include "KPixelTypes.h"
 #include "KPixmap.h"
 #include "KPropTree.h"
+#include "KStorageURL.h"
 #include "KTextFunctions.h"
 #include "KTiffLineWriter.h"
 #include "Manager/KIpmStatus.h"
@@ -196,6 +197,8 @@ void IPSaveManager::priOpen(KIpMgrReq& request)
     }
     m_RowsTotal = crop.bottom - crop.top;
     m_PixelType = OutputPixelType(request.m_OutputFormat);
+    // The picture is made from one file: the one under the name now, unchanged until the last row.
+    m_SourceIdentity = GetFileIdentityByURL(request.m_FileName);
     if (request.m_SaveFileFormat == kSaveJPEG) {
         const int quality = static_cast<int>(std::min<KUInt32>(request.m_SaveValue, 100));
         m_pWriter = std::make_unique<KJPEGLineWriter>(request.m_SaveFileName, quality, false);
@@ -341,6 +344,15 @@ void IPSaveManager::priWriteStrip(KIpMgrReq& request)
                                pixmap ? pixmap->GetWidth() : 0, pixmap ? pixmap->GetHeight() : 0,
                                pixmap ? pixmap->GetPixelType() : 0, width, m_TopPadding + m_StripRowCount,
                                m_PixelType)));
+        return;
+    }
+    if (m_SourceIdentity.known && GetFileIdentityByURL(request.m_FileName) != m_SourceIdentity) {
+        std::string shown;
+        if (!URLToPosixPath(request.m_FileName, shown))
+            shown = WideToUtf8(request.m_FileName);
+        request.m_Async.Fail(kIpErrFileIO, Text(KNarrowString("IPSaveManager: '%s' was replaced or rewritten while it "
+                                                              "was being saved; nothing was written.",
+                                                              shown.c_str())));
         return;
     }
     for (KInt32 row = 0; row < m_StripRowCount; ++row)
