@@ -5,11 +5,15 @@
 #        ./run.sh [options] FILE|DIR... the given raw files or folders converted (kzrconvert's options, see
 #                                       ./run.sh --help; the results go beside the raw files by default)
 set -euo pipefail
+# Paths given on the command line are the caller's: they are taken from the folder the command was given in.
+caller=$PWD
 cd "$(dirname "$0")"
+tree=$PWD
 
 scripts/install-deps.sh
 
 BUILD=${LUMO_RUN_BUILD:-build/release}
+[[ "$BUILD" = /* ]] || BUILD="$tree/$BUILD"
 JOBS=$(nproc 2>/dev/null || echo 2)
 
 cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
@@ -18,6 +22,7 @@ cmake --build "$BUILD" -j "$JOBS"
 "$BUILD/Tools/lumoversion/lumoversion"
 convert="$BUILD/Tools/kzrconvert/kzrconvert"
 if [[ $# -gt 0 ]]; then
+    cd "$caller"
     exec "$convert" "$@"
 fi
 
