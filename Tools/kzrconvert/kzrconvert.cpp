@@ -15,6 +15,7 @@
 
 #include "IPManager2.h"
 #include "KCache.h"
+#include "KFileReplacer.h"
 #include "KFileIdentity.h"
 #include "KIpMgrReq.h"
 #include "KPropTree.h"
@@ -32,6 +33,8 @@ namespace {
 struct Job {
     fs::path raw;
     fs::path result;
+    std::string shownRaw;     // the raw file and the result as the user named them, for messages
+    std::string shownResult;
 };
 
 std::string Quoted(const fs::path& path)
@@ -45,11 +48,13 @@ bool CollectJobs(const Options& o, std::vector<Job>& jobs)
     bool ok = true;
     std::error_code ignored;
     const fs::path outDir = o.outDir.empty() ? fs::path() : fs::absolute(o.outDir, ignored).lexically_normal();
-    auto add = [&](const fs::path& raw) {
+    auto add = [&](const fs::path& raw, const fs::path& shown) {
         const fs::path folder = outDir.empty() ? raw.parent_path() : outDir;
         fs::path result = folder / raw.filename();
         result.replace_extension(ResultExtension(o.format));
-        jobs.push_back({raw, result});
+        fs::path shownResult = (o.outDir.empty() ? shown.parent_path() : fs::path(o.outDir)) / raw.filename();
+        shownResult.replace_extension(ResultExtension(o.format));
+        jobs.push_back({raw, result, shown.string(), shownResult.string()});
     };
     for (const std::string& input : o.inputs) {
         std::error_code error;
@@ -70,7 +75,7 @@ bool CollectJobs(const Options& o, std::vector<Job>& jobs)
             if (raws.empty())
                 std::fprintf(stderr, "kzrconvert: %s: no raw files (.kzr, .qrl, .xxx) in the folder\n", input.c_str());
             for (const fs::path& raw : raws)
-                add(raw);
+                add(raw, fs::path(input) / raw.filename());
         } else if (!fs::exists(status)) {
             std::fprintf(stderr, "kzrconvert: %s: no such file or folder\n", input.c_str());
             ok = false;
@@ -78,7 +83,7 @@ bool CollectJobs(const Options& o, std::vector<Job>& jobs)
             std::fprintf(stderr, "kzrconvert: %s: not a raw file (.kzr, .qrl, .xxx)\n", input.c_str());
             ok = false;
         } else {
-            add(path.lexically_normal());
+            add(path.lexically_normal(), fs::path(input));
         }
     }
     return ok;
@@ -167,10 +172,16 @@ bool Convert(KIPManager& manager, const Options& o, const Job& job, bool showPro
     RunRequest(manager, save, job.raw.filename().string(), showProgress);
     if (save.m_Async.GetState() != kDone) {
         error = Failure(save);
+        // What a user can act on: the result that could not be made, and the system's reason.
+        if (save.m_Async.GetError() == kIpErrFileIO) {
+            KFileReplacer probe;
+            if (!probe.Open(resultURL))
+                error = "cannot write " + job.shownResult + ": " + probe.GetFailure() + "\n  (" + error + ")";
+        }
         return false;
     }
     if (GetFileIdentityByURL(rawURL) != identity) {
-        error = std::string(kChanged) + " (" + job.result.string() + " holds the picture of the new file)";
+        error = std::string(kChanged) + " (" + job.shownResult + " holds the picture of the new file)";
         return false;
     }
     return true;
@@ -216,7 +227,7 @@ int main(int argc, char** argv)
                             height, seconds);
                 written[job.result] = job.raw;
             } else {
-                std::fprintf(stderr, "kzrconvert: %s: %s\n", Quoted(job.raw).c_str(), error.c_str());
+                std::fprintf(stderr, "kzrconvert: %s: %s\n", job.shownRaw.c_str(), error.c_str());
                 ok = false;
             }
             std::fflush(stdout);

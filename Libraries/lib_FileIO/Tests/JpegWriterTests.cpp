@@ -329,7 +329,7 @@ TEST_F(JpegWriter, FailedWritesFailTheSave)
     EXPECT_TRUE(m_Memory->files.empty());
 
     EXPECT_EQ(MessageOf<KExceptionFileOpen>([&] { KJPEGLineWriter w(URL("no/such/folder/x.jpg"), 90, false); }),
-              WideToUtf8(URL("no/such/folder/x.jpg")));
+              WideToUtf8(URL("no/such/folder/x.jpg")) + ": No such file or directory");
 }
 
 TEST_F(JpegWriter, ImageWriter)

@@ -308,7 +308,7 @@ TEST_F(TiffWriter, OrderRulesAndUnfinishedFiles)
         KTiffLineWriter writer(KWString("nosuchclass://x.tif"), false);
         FAIL() << "opened";
     } catch (const KExceptionFileOpen& e) {
-        EXPECT_STREQ(e.GetMessage(), "nosuchclass://x.tif");
+        EXPECT_STREQ(e.GetMessage(), "nosuchclass://x.tif: No such file or directory");
     }
 }
 

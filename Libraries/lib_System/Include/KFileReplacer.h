@@ -7,6 +7,8 @@
 //     if (!out.Open(folder, name)) ...;          // cannot create
 //     ok = out.File()->Write(...) && ...;        // check every write
 //     if (ok) out.Commit(); else out.Abandon();  // Commit throws KExceptionFileWrite on failure
+#include <string>
+
 #include "KIFolder.h"
 
 class KFileReplacer {
@@ -16,7 +18,8 @@ public:
     KFileReplacer(const KFileReplacer&) = delete;
     KFileReplacer& operator=(const KFileReplacer&) = delete;
 
-    // Creates the temporary file (mode 3) beside name in folder; false when it cannot be created.
+    // Creates the temporary file (mode 3) beside name in folder; false when it cannot be created (the system's
+    // reason is then GetFailure's).
     bool Open(KIFolder* folder, const KWString& name);
     // The same for a file URL; the folder is opened (not created) for the purpose.
     bool Open(const KWString& targetURL);
@@ -26,6 +29,8 @@ public:
     void Commit();
     // Closes and removes the temporary file.
     void Abandon();
+    // Why the last Open failed, in the system's words ("Permission denied", "No such file or directory", ...).
+    const std::string& GetFailure() const { return m_Failure; }
 
 private:
     bool priOpen(KIFolder* folder, const KWString& name, bool ownFolder);
@@ -35,4 +40,5 @@ private:
     KIFile* m_pFile = nullptr;
     KWString m_Name;
     KWString m_TempName;
+    std::string m_Failure;
 };

@@ -11,6 +11,7 @@
 #include "KStorageURL.h"
 #include "KTextFunctions.h"
 #include "PlatformFile.h"
+#include "PlatformError.h"
 #include "PlatformOS.h"
 
 namespace {
@@ -123,6 +124,7 @@ bool KFileReplacer::Open(KIFolder* folder, const KWString& name)
 bool KFileReplacer::priOpen(KIFolder* folder, const KWString& name, bool ownFolder)
 {
     m_OwnFolder = ownFolder;
+    m_Failure = "No such file or directory";
     if (!folder || name.IsEmpty()) {
         if (folder && ownFolder)
             folder->Release();
@@ -135,6 +137,7 @@ bool KFileReplacer::priOpen(KIFolder* folder, const KWString& name, bool ownFold
         m_pFile = folder->OpenFile(m_TempName, KFILE_MODE_READWRITE);
     } catch (const KException&) {
         m_pFile = nullptr;
+        m_Failure = PlatGetLastErrorReason();
     }
     if (!m_pFile) {
         if (m_OwnFolder)
@@ -144,12 +147,14 @@ bool KFileReplacer::priOpen(KIFolder* folder, const KWString& name, bool ownFold
     }
     m_pFolder = folder;
     m_Name = name;
+    m_Failure.clear();
     return true;
 }
 
 bool KFileReplacer::Open(const KWString& targetURL)
 {
     Abandon();
+    m_Failure = "No such file or directory";
     std::vector<KWString> components;
     if (!SplitURL(targetURL, components) || components.size() < 2)
         return false;
@@ -168,15 +173,20 @@ void KFileReplacer::Commit()
     if (!m_pFile)
         throw KExceptionFileWrite("No file is being written");
     bool flushed = true;
+    std::string reason;
     try {
         m_pFile->Flush();
     } catch (const KException&) {
         flushed = false;
+        reason = PlatGetLastErrorReason();
     }
     m_pFile->Release();
     m_pFile = nullptr;
-    if (!flushed || !ReplaceInFolder(m_pFolder, m_TempName, m_Name)) {
-        KNarrowString message("Cannot write '%s': the old file is kept", m_Name.GetAscii());
+    if (flushed && !ReplaceInFolder(m_pFolder, m_TempName, m_Name))
+        reason = PlatGetLastErrorReason();
+    if (!reason.empty() || !flushed) {
+        KNarrowString message("Cannot write '%s': %s; the old file is kept", WideToUtf8(m_Name).c_str(),
+                              reason.c_str());
         Abandon();
         throw KExceptionFileWrite(message.CStr());
     }

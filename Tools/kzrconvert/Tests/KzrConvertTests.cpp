@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -172,6 +174,31 @@ TEST_F(KzrConvert, ArgumentsAreChecked)
         EXPECT_NE(out.find(c.says), std::string::npos) << c.arguments << "\n" << out;
     }
     EXPECT_EQ(lumotest::ReadText(Path("a.jpg")), "a JPEG file, not a raw file");
+}
+
+TEST_F(KzrConvert, UnwritableFolderIsNamedAsGivenWithTheSystemsReason)
+{
+    Generate("a.kzr", "--size 48x32");
+    // A folder this user cannot write into; root writes anywhere but in the kernel's own folders.
+    std::string folder = "ro";
+    if (geteuid() != 0) {
+        std::filesystem::create_directories(Path(folder));
+        std::filesystem::permissions(Path(folder), std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+    } else if (std::filesystem::is_directory("/sys")) {
+        folder = "/sys";
+    } else {
+        GTEST_SKIP() << "no folder that root cannot write into";
+    }
+    const std::string command = "cd " + Quoted("") + " && LUMO_MACHINE=" + Quoted("machine") + " " + kConvert +
+                                " --out " + folder + " a.kzr 2>&1; echo status=$?";
+    const std::string out = lumotest::CommandOutput(command);
+    EXPECT_NE(out.find("kzrconvert: a.kzr: cannot write " + folder + "/a.jpg: "), std::string::npos) << out;
+    EXPECT_TRUE(out.find("Permission denied") != std::string::npos ||
+                out.find("Read-only file system") != std::string::npos)
+        << out;
+    EXPECT_NE(out.find("status=1"), std::string::npos) << out;
+    if (folder == "ro")
+        std::filesystem::permissions(Path(folder), std::filesystem::perms::owner_all);
 }
 
 // The pixels of a JPEG file, or nothing when it cannot be read.

@@ -13,6 +13,7 @@
 #include "KPixmap.h"
 #include "KPixmapExceptions.h"
 #include "KStorage.h"
+#include "KTextFunctions.h"
 
 namespace {
 
@@ -27,8 +28,9 @@ constexpr KUInt32 kMaxThumbnailBytes = 1 << 20;
 
 KJPEGLineWriter::KJPEGLineWriter(const KWString& url, int quality, bool flag) : m_URL(url), m_Quality(quality)
 {
+    // The URL, and the system's reason.
     if (!m_Output.Open(url))
-        throw KExceptionFileOpen(url.GetAscii());
+        throw KExceptionFileOpen(KNarrowString("%s: %s", WideToUtf8(url).c_str(), m_Output.GetFailure().c_str()).CStr());
 }
 
 KJPEGLineWriter::KJPEGLineWriter(KIFile* target, int quality) : m_pTarget(target), m_Quality(quality) {}

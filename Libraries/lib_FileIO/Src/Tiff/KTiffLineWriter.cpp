@@ -12,6 +12,7 @@
 #include "KPixmap.h"
 #include "KPropTree.h"
 #include "KQuarelTag.h"
+#include "KTextFunctions.h"
 #include "Tiff/KTiffFile.h"
 #include "Tiff/KTiffRowConversion.h"
 
@@ -90,8 +91,12 @@ KTiffLineWriter::KTiffLineWriter(const KWString& url, bool append) : m_pState(st
     if (s.output.Open(url))
         s.tiff = TIFFFileOpen(s.output.File(), url, append ? "wa" : "w", false);
     if (s.tiff == nullptr) {
+        // The URL, and why: the system's reason for a file that cannot be made.
+        KNarrowString message("%s: %s", WideToUtf8(url).c_str(),
+                              s.output.GetFailure().empty() ? "the TIFF library cannot start the file"
+                                                            : s.output.GetFailure().c_str());
         s.output.Abandon();
-        throw KExceptionFileOpen(url.GetAscii());
+        throw KExceptionFileOpen(message.CStr());
     }
 }
 
