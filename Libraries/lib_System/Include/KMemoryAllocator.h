@@ -1,6 +1,7 @@
 #pragma once
-// Where large pixel and cache blocks come from. The default allocator takes them from the ordinary heap; its
-// blocks never move, so the pointer Lock gives stays valid for the block's life. Thread-safe.
+// Where large pixel and cache blocks come from. The default allocator takes small blocks from the ordinary heap
+// and maps large ones on their own, asking the kernel for huge pages; its blocks never move, so the pointer
+// Lock gives stays valid for the block's life. Thread-safe.
 #include <cstddef>
 
 class KIMemoryAllocator {

@@ -386,3 +386,30 @@ TEST_F(CacheTest, ThreadsAllocateLockAndEvictTogether)
     cache.SetMaxSize(0);
     EXPECT_TRUE(cache.List().empty());
 }
+
+TEST(MemoryAllocator, SmallAndLargeBlocksHoldTheirBytesApart)
+{
+    KIMemoryAllocator* allocator = GetMemoryAllocator();
+    // Small blocks from the heap, large ones (a frame's pixels) mapped on their own; sizes about a page
+    // boundary and a huge-page boundary.
+    const size_t sizes[] = {0, 1, 4095, 4096, (1u << 20) - 1, 1u << 20, (2u << 20) - 64, (2u << 20) + 1, 9u << 20};
+    std::vector<unsigned char*> blocks;
+    for (size_t size : sizes) {
+        auto* block = static_cast<unsigned char*>(allocator->Allocate(size));
+        ASSERT_NE(block, nullptr) << size;
+        EXPECT_EQ(reinterpret_cast<uintptr_t>(block) % 16, 0u) << size;
+        EXPECT_EQ(allocator->Lock(block), block);
+        std::memset(block, static_cast<int>(blocks.size() + 1), size);
+        blocks.push_back(block);
+    }
+    for (size_t i = 0; i < blocks.size(); ++i) {
+        if (sizes[i] == 0)
+            continue;
+        for (size_t at : {size_t{0}, sizes[i] / 2, sizes[i] - 1})
+            EXPECT_EQ(blocks[i][at], i + 1) << sizes[i] << " at " << at;
+    }
+    for (unsigned char* block : blocks)
+        allocator->Free(block);
+    allocator->Free(nullptr);
+    EXPECT_FALSE(allocator->IsMovable());
+}
