@@ -3,6 +3,7 @@
 #include "KHuffmanDecoder.h"
 #include "KPixmapExceptions.h"
 #include "KQrlbFormat.h"
+#include "KRowBands.h"
 #include "KzrNegative.h"
 #include "KzrScene.h"
 #include "KzrStandard.h"
@@ -217,6 +218,27 @@ TEST_F(RawTest, ProgressIsStoredAfterEveryRow)
         ASSERT_TRUE(reader->GetImage(0, p.pixmap, &progress, nullptr));
         seen.push_back(progress);
         EXPECT_EQ(seen, (std::vector<double>{0, 0.25, 0.5, 0.75})) << format;
+    }
+}
+
+TEST_F(RawTest, TallFixedRowImagesDecodeTheSameInBands)
+{
+    // Enough rows for several bands of the decode, with a row count that does not divide evenly.
+    for (uint32_t format : {kFormatPacked12, kFormatDelta10, kFormat48, kFormat24}) {
+        const kzrsynth::BuiltFile f = BuildFile(OneImage(format, Content(format, 24, 301, 3)));
+        for (int threads : {1, 3, 8}) {
+            KRowBands::SetThreadCount(threads);
+            KQrlbImageReader reader(Mem(f.bytes));
+            EXPECT_EQ(DecodeImage(reader, 0), f.images[0].expected.pixels) << format << " " << threads;
+        }
+        KRowBands::SetThreadCount(0);
+        // A cancel seen before the decode stops every band.
+        KRowBands::SetThreadCount(4);
+        uint8_t cancel = 1;
+        KQrlbImageReader reader(Mem(f.bytes));
+        OwnedPixmap p(MapQrlbPixelFormatToKPixmapType(format), 24, 301);
+        EXPECT_FALSE(reader.GetImage(0, p.pixmap, nullptr, &cancel)) << format;
+        KRowBands::SetThreadCount(0);
     }
 }
 

@@ -1,10 +1,13 @@
 // Row decoders of raw container images: fixed rows (plain, packed 12-bit, 10-bit delta codes) and variable
 // rows (Huffman-coded DPCM). One row buffer sized by the longest row, no allocation per row.
 #include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <mutex>
 
 #include "KHuffmanDecoder.h"
 #include "KNarrowString.h"
+#include "KRowBands.h"
 #include "QrlbReaderImpl.h"
 
 using namespace KQrlb;
@@ -12,6 +15,8 @@ using namespace KQrlb;
 namespace {
 
 constexpr KUInt32 kMaxImageSide = 65536;
+constexpr KInt32 kMinDecodeBandRows = 64;  // fewest rows a band of a decode gets
+constexpr KUInt32 kDecodeChunkRows = 16;   // rows read from the file at once
 
 // Eight 12-bit samples in three little-endian words, the first sample in the top bits of the first word;
 // a group of nine words gives the 24 samples of eight pixels. A row holds columns / 8 whole groups: the
@@ -151,6 +156,11 @@ bool ReadImageFixedLineLength(KQrlbFile& file, KPixmap* pixmap, const KQrlbImage
     const KUInt32 format = h.dataFormat;
     const bool buffered = format == kFormat30x10 || format == kFormatPacked12 || format == kFormatDelta10;
     CheckPixmapRows(pixmap, h, buffered ? KUInt64(h.columns) * 6 : rowSize);
+    if (format == kFormat30x10 && h.rows > 0) {
+        std::vector<KUInt8> line(rowSize);
+        file.Read(line.data(), rowSize);
+        throw KExceptionQrlbReader("ReadImageFixedLineLength() : resampling RGB32_10_2bpp pixels not supported yet.");
+    }
 
     KInt16 table[kDeltaTableEntries];
     if (format == kFormatDelta10) {
@@ -159,22 +169,57 @@ bool ReadImageFixedLineLength(KQrlbFile& file, KPixmap* pixmap, const KQrlbImage
         for (size_t i = 0; i < kDeltaTableEntries; ++i)
             table[i] = static_cast<KInt16>(ReadLE16(raw + 2 * i));
     }
-    // With rows, the data holds rows x row size bytes, so the line buffer is no bigger than the section.
-    std::vector<KUInt8> line(buffered && h.rows ? rowSize : 0);
-    for (KUInt32 r = 0; r < h.rows; ++r) {
-        KUInt8* dest = pixmap->GetRow(static_cast<KInt32>(r));
-        file.Read(buffered ? line.data() : dest, rowSize);
+    const KRowBands bands(0, static_cast<KInt32>(h.rows), kMinDecodeBandRows);
+    auto decodeRow = [&](const KUInt8* in, KUInt8* dest) {
         if (format == kFormatPacked12)
-            UnpackTwelveRow(line.data(), h.columns, reinterpret_cast<KUInt16*>(dest));
+            UnpackTwelveRow(in, h.columns, reinterpret_cast<KUInt16*>(dest));
         else if (format == kFormatDelta10)
-            DeltaCodeRow(line.data(), h.columns, table, reinterpret_cast<KInt16*>(dest));
-        else if (format == kFormat30x10)
-            throw KExceptionQrlbReader("ReadImageFixedLineLength() : resampling RGB32_10_2bpp pixels not supported yet.");
-        QrlbStoreProgress(progress, double(r) / double(h.rows));
-        if (QrlbCancelled(cancel))
-            break;
+            DeltaCodeRow(in, h.columns, table, reinterpret_cast<KInt16*>(dest));
+    };
+    if (bands.Count() == 1) {
+        // With rows, the data holds rows x row size bytes, so the line buffer is no bigger than the section.
+        std::vector<KUInt8> line(buffered && h.rows ? rowSize : 0);
+        for (KUInt32 r = 0; r < h.rows; ++r) {
+            KUInt8* dest = pixmap->GetRow(static_cast<KInt32>(r));
+            file.Read(buffered ? line.data() : dest, rowSize);
+            decodeRow(line.data(), dest);
+            QrlbStoreProgress(progress, double(r) / double(h.rows));
+            if (QrlbCancelled(cancel))
+                break;
+        }
+        return !QrlbCancelled(cancel);
     }
-    return !QrlbCancelled(cancel);
+    // Bands of rows decoded at once: the file is read by one band at a time, a few rows per read, and the rows
+    // are unpacked outside the lock.
+    const KUInt64 first = file.Position();
+    std::mutex fileLock;
+    std::atomic<KUInt32> decoded{0};
+    bands.Run([&](int band, KInt32 begin, KInt32 end) {
+        // With rows, the data holds rows x row size bytes, so the buffer is no bigger than the section.
+        const KUInt32 chunkRows = std::min<KUInt32>(kDecodeChunkRows, static_cast<KUInt32>(end - begin));
+        std::vector<KUInt8> chunk(buffered ? size_t(chunkRows) * rowSize : 0);
+        for (KInt32 r = begin; r < end && !QrlbCancelled(cancel); r += static_cast<KInt32>(chunkRows)) {
+            const KUInt32 count = std::min<KUInt32>(chunkRows, static_cast<KUInt32>(end - r));
+            {
+                std::lock_guard<std::mutex> lock(fileLock);
+                file.Seek(first + KUInt64(r) * rowSize);
+                if (buffered)
+                    file.Read(chunk.data(), KUInt64(count) * rowSize);
+                else
+                    for (KUInt32 i = 0; i < count; ++i)
+                        file.Read(pixmap->GetRow(r + static_cast<KInt32>(i)), rowSize);
+            }
+            for (KUInt32 i = 0; buffered && i < count; ++i)
+                decodeRow(chunk.data() + size_t(i) * rowSize, pixmap->GetRow(r + static_cast<KInt32>(i)));
+            const KUInt32 done = decoded.fetch_add(count, std::memory_order_relaxed) + count;
+            if (band == 0)
+                QrlbStoreProgress(progress, double(done) / double(h.rows));
+        }
+    });
+    if (QrlbCancelled(cancel))
+        return false;
+    file.Seek(first + KUInt64(h.rows) * rowSize);
+    return true;
 }
 
 bool ReadImageVariableLineLength(KQrlbFile& file, KPixmap* pixmap, const KQrlbImageSection& h, KUInt64 dataSize,
