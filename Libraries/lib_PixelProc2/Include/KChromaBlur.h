@@ -54,3 +54,5 @@ void ChromaBlurCoarseHorizontal(KInt32 blockRow, double horizontalSpread, const 
 void ChromaBlurCoarseVertical(double verticalSpread, const KInt16* horizontal, KInt16* vertical, KInt32 columns);
 void ChromaBlurCoarseApply(KInt16* row, KInt32 r, const KInt16* vertical, const double limits[3], KInt32 spatial,
                            KInt32 columns, const KColorLUT& lut);
+// Whether the coarse pass changes rows with these limits (the apply call checks the same); a skip is traced.
+bool ChromaBlurCoarseRuns(const double limits[3], KInt32 spatial);

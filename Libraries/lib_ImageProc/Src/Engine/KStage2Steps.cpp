@@ -550,11 +550,14 @@ void KStage2Steps::priCoarseChromaBlur()
     const double plain[3] = {0.6, 0.65, 0.7}, bulb[3] = {0.75, 0.8, 0.85};
     const KColorLUT& lut = *KGlobalLUTsClass::GetTanhLUTs(t, w.bulb ? bulb : plain);
 
+    // A pass that would change nothing is skipped before its reduction.
+    if (m_Columns <= 0 || !ChromaBlurCoarseRuns(t, spatial))
+        return;
     KInt16* reduced = priScratchRow(2);
     ChromaBlurReduce(m_Image, kCoarseSpread, reduced);
     // The horizontal rows, one per block row, depend on the reduced image alone and are made first, in bands;
-    // the vertical row runs down the image, each band bringing its own to the band's first row over the rows
-    // above (cheap next to the rows themselves).
+    // the vertical row runs down the image once to the first row of every band, and each band brings it on
+    // over its own rows.
     const size_t samples = 3 * static_cast<size_t>(m_Columns);
     const KInt32 blockRows = (m_Rows + 3) / 4;
     std::vector<KInt16> horizontals(static_cast<size_t>(blockRows) * samples);
@@ -564,12 +567,17 @@ void KStage2Steps::priCoarseChromaBlur()
     });
     const KRowBands bands(0, m_Rows, kMinBandRows);
     std::vector<KInt16> verticals(static_cast<size_t>(bands.Count()) * samples);
+    for (int band = 1; band < bands.Count(); ++band) {
+        KInt16* vertical = verticals.data() + static_cast<size_t>(band) * samples;
+        std::copy_n(vertical - samples, samples, vertical);
+        for (KInt32 r = bands.Begin(band - 1); r < bands.Begin(band); ++r)
+            ChromaBlurCoarseVertical(kCoarseSpread, horizontals.data() + (r >> 2) * samples, vertical, m_Columns);
+    }
     bands.Run([&](int band, KInt32 begin, KInt32 end) {
         KInt16* vertical = verticals.data() + static_cast<size_t>(band) * samples;
-        for (KInt32 r = 0; r < end; ++r) {
+        for (KInt32 r = begin; r < end; ++r) {
             ChromaBlurCoarseVertical(kCoarseSpread, horizontals.data() + (r >> 2) * samples, vertical, m_Columns);
-            if (r >= begin)
-                ChromaBlurCoarseApply(priRow(r), r, vertical, t, spatial, m_Columns, lut);
+            ChromaBlurCoarseApply(priRow(r), r, vertical, t, spatial, m_Columns, lut);
         }
     });
 }

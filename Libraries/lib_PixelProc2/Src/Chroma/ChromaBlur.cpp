@@ -86,6 +86,11 @@ void ChromaBlurCoarseHorizontal(KInt32 blockRow, double horizontalSpread, const 
     }
 }
 
+bool ChromaBlurCoarseRuns(const double limits[3], KInt32 spatial)
+{
+    return ChromaPassRuns("ChromaBlurCoarseRow", limits, spatial, true);
+}
+
 void ChromaBlurCoarseVertical(double verticalSpread, const KInt16* horizontal, KInt16* vertical, KInt32 columns)
 {
     const KInt64 k2 = RecursiveGain(1.0, verticalSpread, 0x10000);
