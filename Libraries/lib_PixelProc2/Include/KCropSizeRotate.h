@@ -4,12 +4,17 @@
 // Each sample is encoded through the cube-root table, green is nudged toward red by the calibration's green
 // correction, and a second image receives the encoded luminance from which the detail layer is made.
 //
-// Called on one thread per output; keeps no state. The resampling table is built per call and freed before
-// it returns.
+// Called on one thread per output, or per band of an output's rows; keeps no state. The resampling table is
+// built per call and freed before it returns, or made once for all the bands of an output by
+// PrepareCropSizeRotate.
+#include <memory>
+
 #include "KLUT.h"
 #include "KPixmap.h"
 #include "KRect.h"
 #include "KTypes.h"
+
+struct KCropSizeRotateKernels;
 
 // input: linear working image (4096 = 1.0). active: the picture's part of it (right and bottom exclusive).
 // expectedWidth x expectedHeight: the picture's size in sensor orientation as the requester assumed it;
@@ -29,4 +34,12 @@ double CropSizeRotateMore(const KPixmapTemplate<KPixelClass48SRGB>& input, const
                           KInt32 expectedWidth, KInt32 expectedHeight, KInt32 outputWidth, KInt32 outputHeight,
                           const KRect& crop, KUInt32 rotation, const KLUT& cubeRoot,
                           KPixmapTemplate<KPixelClass48SRGB>& out, KPixmapTemplate<KPixelClass16SMono>& luminance,
-                          double greenWeight, KInt32 greenHighLimit, KInt32 greenLowLimit);
+                          double greenWeight, KInt32 greenHighLimit, KInt32 greenLowLimit,
+                          const KCropSizeRotateKernels* kernels = nullptr);
+
+// The resampling kernels of one output (the table and how wide its sums are, from the whole input), for calls
+// that make the output in bands of crop rows: null where the calls make no table (exactly 1:1, an empty crop)
+// or would refuse their arguments. Arguments as CropSizeRotateMore's, crop the whole crop.
+std::shared_ptr<const KCropSizeRotateKernels> PrepareCropSizeRotate(
+    const KPixmapTemplate<KPixelClass48SRGB>& input, const KRect& active, KInt32 expectedWidth,
+    KInt32 expectedHeight, KInt32 outputWidth, KInt32 outputHeight, const KRect& crop, KUInt32 rotation);

@@ -52,10 +52,11 @@ KEngineOutcome KIPEngine2::priProcessStage3(KIPEngineRequest& request)
     const KInt32* size = outSize->Elements();
     const KInt32* expectedSize = expected->Elements();
     const KUInt32 turn = static_cast<KUInt32>(rotation->Elements()[0]);
+    std::shared_ptr<const KCropSizeRotateKernels> kernels;  // made once for all the bands
     auto develop = [&](const KRect& part, KPixmapTemplate<KPixelClass48SRGB>& rows,
                        KPixmapTemplate<KPixelClass16SMono>& luminanceRows) {
         return CropSizeRotateMore(*input, active, expectedSize[0], expectedSize[1], size[0], size[1], part, turn,
-                                  cubeRoot, rows, luminanceRows, greenWeight, greenHigh, greenLow);
+                                  cubeRoot, rows, luminanceRows, greenWeight, greenHigh, greenLow, kernels.get());
     };
     // Each output pixel depends on its position alone: bands of the crop's rows go to several threads. Outputs
     // too small for the crop go to one call, which refuses them.
@@ -68,6 +69,9 @@ KEngineOutcome KIPEngine2::priProcessStage3(KIPEngineRequest& request)
         factor = develop(cropRect, *out, *luminance);
     } else {
         const KRowBands bands(0, static_cast<KInt32>(cropHeight), kMinBandRows);
+        if (bands.Count() > 1)
+            kernels = PrepareCropSizeRotate(*input, active, expectedSize[0], expectedSize[1], size[0], size[1],
+                                            cropRect, turn);
         std::vector<double> factors(static_cast<size_t>(bands.Count()));
         bands.Run([&](int band, KInt32 begin, KInt32 end) {
             KPixmapTemplate<KPixelClass48SRGB> rows = RowsOf(*out, begin, end);

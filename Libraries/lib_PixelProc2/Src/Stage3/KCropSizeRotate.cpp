@@ -11,6 +11,12 @@
 #include "KRounding.h"
 #include "KPickKernel.h"
 
+struct KCropSizeRotateKernels {
+    std::unique_ptr<KResampleTable> m_pTable;
+    std::vector<KInterleavedKernel> m_Interleaved;
+    bool m_bNarrow = false;  // every sum fits 32 bits
+};
+
 // Positions are 32-bit fixed point with 14 fractional bits. They advance by whole-number additions of the
 // column and row steps, with the wrap-around of 32-bit arithmetic (done in unsigned values, so that a position
 // that leaves the range is still defined and then fails the border test).
@@ -97,11 +103,6 @@ private:
     KInt32 m_LowLimit;
 };
 
-struct KResampleKernels {
-    std::unique_ptr<KResampleTable> m_pTable;
-    std::vector<KInterleavedKernel> m_Interleaved;
-    bool m_bNarrow = false;  // every sum fits 32 bits
-};
 
 struct KFrame {
     const KInt16* m_pData;
@@ -152,7 +153,7 @@ void NearestRow(const KFrame& in, const KWalk& walk, KInt32 u0, KInt32 v, KInt32
 // the shields around the picture would otherwise darken its edge rows and columns. Narrow: every sum is known
 // to fit 32 bits.
 template <bool Narrow>
-K_INLINE_BODY void ResampleRowBody(const KFrame& in, const KResampleKernels& kernels, const KWalk& walk, KInt32 u0,
+K_INLINE_BODY void ResampleRowBody(const KFrame& in, const KCropSizeRotateKernels& kernels, const KWalk& walk, KInt32 u0,
                                    KInt32 v, KInt32 count, const KEncoder& enc, KInt16* out, KInt16* lum)
 {
     const KInt64 limitX = (KInt64(in.m_Width) - 2) * 16, limitY = (KInt64(in.m_Height) - 2) * 16;
@@ -181,21 +182,21 @@ K_INLINE_BODY void ResampleRowBody(const KFrame& in, const KResampleKernels& ker
     }
 }
 
-using KResampleRowFunction = void (*)(const KFrame&, const KResampleKernels&, const KWalk&, KInt32, KInt32, KInt32,
+using KResampleRowFunction = void (*)(const KFrame&, const KCropSizeRotateKernels&, const KWalk&, KInt32, KInt32, KInt32,
                                       const KEncoder&, KInt16*, KInt16*);
 
-void ResampleRow32(const KFrame& in, const KResampleKernels& kernels, const KWalk& walk, KInt32 u0, KInt32 v,
+void ResampleRow32(const KFrame& in, const KCropSizeRotateKernels& kernels, const KWalk& walk, KInt32 u0, KInt32 v,
                    KInt32 count, const KEncoder& enc, KInt16* out, KInt16* lum)
 {
     ResampleRowBody<true>(in, kernels, walk, u0, v, count, enc, out, lum);
 }
-void ResampleRow64(const KFrame& in, const KResampleKernels& kernels, const KWalk& walk, KInt32 u0, KInt32 v,
+void ResampleRow64(const KFrame& in, const KCropSizeRotateKernels& kernels, const KWalk& walk, KInt32 u0, KInt32 v,
                    KInt32 count, const KEncoder& enc, KInt16* out, KInt16* lum)
 {
     ResampleRowBody<false>(in, kernels, walk, u0, v, count, enc, out, lum);
 }
 #if K_HAVE_AVX2_BUILD
-K_AVX2 void ResampleRow32Avx2(const KFrame& in, const KResampleKernels& kernels, const KWalk& walk, KInt32 u0,
+K_AVX2 void ResampleRow32Avx2(const KFrame& in, const KCropSizeRotateKernels& kernels, const KWalk& walk, KInt32 u0,
                               KInt32 v, KInt32 count, const KEncoder& enc, KInt16* out, KInt16* lum)
 {
     ResampleRowBody<true>(in, kernels, walk, u0, v, count, enc, out, lum);
@@ -235,13 +236,63 @@ void CheckArguments(const KPixmap& input, const KRect& active, KInt32 cropWidth,
     }
 }
 
+// Output pixels per sensor pixel, and the steps sx, sy in input pixels.
+struct KScale {
+    double factor, sx, sy;
+};
+
+KScale ScaleOf(const KRect& active, KInt32 expectedWidth, KInt32 expectedHeight, KInt32 outputWidth,
+               KInt32 outputHeight, KUInt32 quarterTurn)
+{
+    const bool sideways = quarterTurn == 90 || quarterTurn == 270;
+    const double factor = double(sideways ? outputHeight : outputWidth) / expectedWidth;
+    const double sx = (expectedWidth - 1.0) * factor / (active.right - active.left - 1.0);
+    const double sy = (expectedHeight - 1.0) * factor / (active.bottom - active.top - 1.0);
+    return {factor, sx, sy};
+}
+
+KFrame FrameOf(const KPixmapTemplate<KPixelClass48SRGB>& input, const KRect& active)
+{
+    return KFrame{static_cast<const KInt16*>(input.GetData()), input.GetRowBytes() / 2, input.GetWidth(),
+                  input.GetHeight(), active};
+}
+
+std::unique_ptr<KCropSizeRotateKernels> MakeKernels(const KFrame& in, double sx, double sy)
+{
+    auto kernels = std::make_unique<KCropSizeRotateKernels>();
+    kernels->m_pTable = CreateResampleTable(sx, sy);
+    kernels->m_bNarrow = KernelBound(*kernels->m_pTable) * SampleBound(in) <= INT32_MAX;
+    if (kernels->m_bNarrow) {
+        kernels->m_Interleaved.resize(256);
+        for (int n = 0; n < 256; ++n)
+            Interleave(kernels->m_pTable->m_Weights[n], kernels->m_Interleaved[n]);
+    }
+    return kernels;
+}
+
 }  // namespace
+
+std::shared_ptr<const KCropSizeRotateKernels> PrepareCropSizeRotate(
+    const KPixmapTemplate<KPixelClass48SRGB>& input, const KRect& active, KInt32 expectedWidth,
+    KInt32 expectedHeight, KInt32 outputWidth, KInt32 outputHeight, const KRect& crop, KUInt32 rotation)
+{
+    if (rotation % 90 != 0 || KInt64(crop.right) - crop.left <= 0 || KInt64(crop.bottom) - crop.top <= 0)
+        return nullptr;
+    if (KInt64(active.right) - active.left < 2 || KInt64(active.bottom) - active.top < 2 || active.left < 0 ||
+        active.top < 0 || active.right > input.GetWidth() || active.bottom > input.GetHeight())
+        return nullptr;
+    const KScale scale = ScaleOf(active, expectedWidth, expectedHeight, outputWidth, outputHeight, rotation % 360);
+    if (scale.sx == 1.0 && scale.sy == 1.0)
+        return nullptr;
+    return MakeKernels(FrameOf(input, active), scale.sx, scale.sy);
+}
 
 double CropSizeRotateMore(const KPixmapTemplate<KPixelClass48SRGB>& input, const KRect& active,
                           KInt32 expectedWidth, KInt32 expectedHeight, KInt32 outputWidth, KInt32 outputHeight,
                           const KRect& crop, KUInt32 rotation, const KLUT& cubeRoot,
                           KPixmapTemplate<KPixelClass48SRGB>& out, KPixmapTemplate<KPixelClass16SMono>& luminance,
-                          double greenWeight, KInt32 greenHighLimit, KInt32 greenLowLimit)
+                          double greenWeight, KInt32 greenHighLimit, KInt32 greenLowLimit,
+                          const KCropSizeRotateKernels* prepared)
 {
     if (rotation % 90 != 0)
         throw KExceptionPixelProc2("CropSizeRotateMore: rotation is not multiple of 90 degrees.");
@@ -250,25 +301,19 @@ double CropSizeRotateMore(const KPixmapTemplate<KPixelClass48SRGB>& input, const
     const KInt32 cropHeight = static_cast<KInt32>(std::max<KInt64>(KInt64(crop.bottom) - crop.top, 0));
     CheckArguments(input, active, cropWidth, cropHeight, out, luminance);
 
-    const bool sideways = quarterTurn == 90 || quarterTurn == 270;
-    const double factor = double(sideways ? outputHeight : outputWidth) / expectedWidth;
-    const double sx = (expectedWidth - 1.0) * factor / (active.right - active.left - 1.0);
-    const double sy = (expectedHeight - 1.0) * factor / (active.bottom - active.top - 1.0);
+    const KScale scale = ScaleOf(active, expectedWidth, expectedHeight, outputWidth, outputHeight, quarterTurn);
+    const double factor = scale.factor, sx = scale.sx, sy = scale.sy;
     const KWalk walk = WalkOf(quarterTurn, active, KRoundToInt32(16384.0 / sx), KRoundToInt32(16384.0 / sy));
     const KEncoder enc(cubeRoot, greenWeight, greenHighLimit, greenLowLimit);
-    const KFrame in{static_cast<const KInt16*>(input.GetData()), input.GetRowBytes() / 2, input.GetWidth(),
-                    input.GetHeight(), active};
+    const KFrame in = FrameOf(input, active);
     const bool nearest = sx == 1.0 && sy == 1.0;
-    KResampleKernels kernels;
-    if (!nearest && cropWidth > 0 && cropHeight > 0) {
-        kernels.m_pTable = CreateResampleTable(sx, sy);
-        kernels.m_bNarrow = KernelBound(*kernels.m_pTable) * SampleBound(in) <= INT32_MAX;
-        if (kernels.m_bNarrow) {
-            kernels.m_Interleaved.resize(256);
-            for (int n = 0; n < 256; ++n)
-                Interleave(kernels.m_pTable->m_Weights[n], kernels.m_Interleaved[n]);
-        }
+    std::unique_ptr<KCropSizeRotateKernels> own;
+    if (!nearest && cropWidth > 0 && cropHeight > 0 && !prepared) {
+        own = MakeKernels(in, sx, sy);
+        prepared = own.get();
     }
+    static const KCropSizeRotateKernels none;
+    const KCropSizeRotateKernels& kernels = prepared ? *prepared : none;
 
     const KResampleRowFunction resampleRow = ResampleRowFor(kernels.m_bNarrow);
     for (KInt32 r = 0; r < cropHeight && cropWidth > 0; ++r) {
