@@ -38,8 +38,12 @@ KCache::~KCache()
 
 bool KCache::SetMaxSize(KUInt32 bytes)
 {
-    m_MaxSize.store(bytes);
-    return priTrim(bytes);
+    const KUInt32 before = m_MaxSize.exchange(bytes);
+    const bool trimmed = priTrim(bytes);
+    // A smaller budget takes back the memory the allocator keeps for reuse too.
+    if (bytes < before)
+        ReleaseKeptMemory();
+    return trimmed;
 }
 
 KUInt32 KCache::GetMaxSize() const

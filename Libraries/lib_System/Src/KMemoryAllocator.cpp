@@ -3,8 +3,11 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <mutex>
+#include <vector>
 
 namespace {
 
@@ -22,13 +25,89 @@ struct Header {
 };
 static_assert(sizeof(Header) <= kHeader);
 
+// Large blocks given back are kept for the next large blocks of about their size, whose pages are then in
+// place already (no page faults, no clearing): at most a few, the oldest unmapped first.
+constexpr size_t kKeptBlocks = 6;
+constexpr size_t kKeptBytes = size_t{256} << 20;
+
+class KeptBlocks {
+public:
+    // A kept mapping of at least `length` bytes and not much more, or null.
+    Header Take(size_t length)
+    {
+        std::lock_guard<std::mutex> lock(m_Lock);
+        auto best = m_Blocks.end();
+        for (auto it = m_Blocks.begin(); it != m_Blocks.end(); ++it)
+            if (it->length >= length && it->length - length <= length / 4 &&
+                (best == m_Blocks.end() || it->length < best->length))
+                best = it;
+        if (best == m_Blocks.end())
+            return Header{nullptr, 0};
+        const Header found = *best;
+        m_Bytes -= found.length;
+        m_Blocks.erase(best);
+        return found;
+    }
+
+    void Keep(const Header& block)
+    {
+        std::vector<Header> dropped;
+        {
+            std::lock_guard<std::mutex> lock(m_Lock);
+            if (block.length <= kKeptBytes) {
+                m_Blocks.push_back(block);
+                m_Bytes += block.length;
+            } else {
+                dropped.push_back(block);
+            }
+            while (m_Blocks.size() > kKeptBlocks || m_Bytes > kKeptBytes) {
+                dropped.push_back(m_Blocks.front());
+                m_Bytes -= m_Blocks.front().length;
+                m_Blocks.erase(m_Blocks.begin());
+            }
+        }
+        for (const Header& h : dropped)
+            munmap(h.mapping, h.length);
+    }
+
+    // Unmaps every kept block; true when there was one.
+    bool Release()
+    {
+        std::vector<Header> dropped;
+        {
+            std::lock_guard<std::mutex> lock(m_Lock);
+            dropped.swap(m_Blocks);
+            m_Bytes = 0;
+        }
+        for (const Header& h : dropped)
+            munmap(h.mapping, h.length);
+        return !dropped.empty();
+    }
+
+private:
+    std::mutex m_Lock;
+    std::vector<Header> m_Blocks;  // oldest first
+    size_t m_Bytes = 0;
+};
+
+KeptBlocks& Kept()
+{
+    static KeptBlocks* kept = new KeptBlocks;  // never destroyed: blocks may be freed during exit
+    return *kept;
+}
+
 [[maybe_unused]] void* MapLarge(size_t size)
 {
     // Whole small pages: the part of the last huge page that the block does not fill is not touched.
     static const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
     const size_t length = (size + kHeader + page - 1) / page * page;
+    const Header kept = Kept().Take(length);
+    if (kept.mapping)
+        return static_cast<char*>(kept.mapping) + kHeader;
     // Room to move the start to a huge-page boundary; the slack on either side goes back at once.
     void* raw = mmap(nullptr, length + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (raw == MAP_FAILED && Kept().Release())
+        raw = mmap(nullptr, length + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (raw == MAP_FAILED)
         return nullptr;
     const uintptr_t start = reinterpret_cast<uintptr_t>(raw);
@@ -69,7 +148,7 @@ void KMemoryAllocator::Free(void* block)
     char* start = static_cast<char*>(block) - kHeader;
     const Header header = *reinterpret_cast<Header*>(start);
     if (header.mapping)
-        munmap(header.mapping, header.length);
+        Kept().Keep(header);
     else
         std::free(start);
 }
@@ -88,6 +167,11 @@ KIMemoryAllocator* GetMemoryAllocator(KFreeOneBlockCallback, void*)
 {
     static KMemoryAllocator* allocator = new KMemoryAllocator;
     return allocator;
+}
+
+bool ReleaseKeptMemory()
+{
+    return Kept().Release();
 }
 
 void ReleaseMemoryAllocator(KIMemoryAllocator*& allocator)

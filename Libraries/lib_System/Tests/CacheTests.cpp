@@ -413,3 +413,28 @@ TEST(MemoryAllocator, SmallAndLargeBlocksHoldTheirBytesApart)
     allocator->Free(nullptr);
     EXPECT_FALSE(allocator->IsMovable());
 }
+
+TEST(MemoryAllocator, LargeBlocksGivenBackServeTheNextOfAboutTheirSize)
+{
+    KIMemoryAllocator* allocator = GetMemoryAllocator();
+    ReleaseKeptMemory();
+    void* first = allocator->Allocate(8u << 20);
+    ASSERT_NE(first, nullptr);
+    allocator->Free(first);
+    void* again = allocator->Allocate((8u << 20) - 1000);  // about the same size: the same block
+    void* other = allocator->Allocate(2u << 20);            // far smaller: a block of its own
+    ASSERT_NE(again, nullptr);
+    ASSERT_NE(other, nullptr);
+#ifndef __SANITIZE_ADDRESS__
+    EXPECT_EQ(again, first);
+#endif
+    EXPECT_NE(other, again);
+    std::memset(again, 1, (8u << 20) - 1000);
+    std::memset(other, 2, 2u << 20);
+    allocator->Free(again);
+    allocator->Free(other);
+    // A cache whose budget shrinks gives the kept blocks back.
+    KCache cache;
+    cache.SetMaxSize(1u << 20);
+    EXPECT_FALSE(ReleaseKeptMemory());
+}
