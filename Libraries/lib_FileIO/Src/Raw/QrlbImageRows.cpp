@@ -275,37 +275,79 @@ bool ReadImageVariableLineLength(KQrlbFile& file, KPixmap* pixmap, const KQrlbIm
     std::vector<KUInt32> codeTable(symbols);
     for (KUInt32 s = 0; s < symbols; ++s)
         codeTable[s] = ReadLE32(raw.data() + size_t(s) * 4);
-    KHuffmanDecoder decoder(bits);
-    decoder.BeginDecode();
-    decoder.SetTable(codeTable.data(), symbols);
     const KUInt64 codedStart = file.Position();
-
-    std::vector<KUInt8> row(longest);
     const KUInt32 wanted = h.columns * 3;
-    std::vector<KUInt16> out(wanted);
-    for (KUInt32 r = 0; r < h.rows; ++r) {
-        QRLB_ASSERT(file.Position() - codedStart == offsets[r], "(uiFilePosNow-uiFilePosHuffDat) == pRowPtrTable[row]");
-        const KUInt32 length = offsets[r + 1] - offsets[r];
+    // Every row is coded on its own: a decoder per band of rows.
+    struct RowDecoder {
+        KHuffmanDecoder decoder;
+        std::vector<KUInt16> out;
+        RowDecoder(int bits, const std::vector<KUInt32>& table, KUInt32 wanted) : decoder(bits), out(wanted)
+        {
+            decoder.BeginDecode();
+            decoder.SetTable(table.data(), static_cast<KUInt32>(table.size()));
+        }
+    };
+    auto decodeRow = [&](RowDecoder& d, const KUInt8* in, KUInt32 length, KUInt32 r) {
         QRLB_ASSERT((length & 3) == 0, "(uiReadSize&3) == 0");
-        file.Read(row.data(), length);
         if (wanted > 0) {
             KUInt32 position = 0, produced = 0, more = 0;
-            decoder.Decode(row.data(), length, position, out.data(), wanted, produced);
+            d.decoder.Decode(in, length, position, d.out.data(), wanted, produced);
             if (produced < wanted) {
-                decoder.Decode(nullptr, 0, position, out.data() + produced, wanted - produced, more);
+                d.decoder.Decode(nullptr, 0, position, d.out.data() + produced, wanted - produced, more);
                 produced += more;
             }
             QRLB_ASSERT(produced == wanted, "oused==uiSizeDPCM");
-            decoder.DecodeFlush();
+            d.decoder.DecodeFlush();
         }
         KUInt8* dest = pixmap->GetRow(static_cast<KInt32>(r));
         if (ten)
-            DeltaSymbolRow(out.data(), h.columns, deltas.data(), reinterpret_cast<KInt16*>(dest));
+            DeltaSymbolRow(d.out.data(), h.columns, deltas.data(), reinterpret_cast<KInt16*>(dest));
         else
-            SumSymbolRow(out.data(), h.columns, dest);
-        QrlbStoreProgress(progress, double(r) / double(h.rows));
-        if (QrlbCancelled(cancel))
-            break;
+            SumSymbolRow(d.out.data(), h.columns, dest);
+    };
+
+    const KRowBands bands(0, static_cast<KInt32>(h.rows), kMinDecodeBandRows);
+    if (bands.Count() == 1) {
+        RowDecoder d(bits, codeTable, wanted);
+        std::vector<KUInt8> row(longest);
+        for (KUInt32 r = 0; r < h.rows; ++r) {
+            QRLB_ASSERT(file.Position() - codedStart == offsets[r],
+                        "(uiFilePosNow-uiFilePosHuffDat) == pRowPtrTable[row]");
+            const KUInt32 length = offsets[r + 1] - offsets[r];
+            file.Read(row.data(), length);
+            decodeRow(d, row.data(), length, r);
+            QrlbStoreProgress(progress, double(r) / double(h.rows));
+            if (QrlbCancelled(cancel))
+                break;
+        }
+        return !QrlbCancelled(cancel);
     }
-    return !QrlbCancelled(cancel);
+    // Bands of rows decoded at once, as the fixed rows are: a few rows' bytes read at a time under a lock.
+    std::mutex fileLock;
+    std::atomic<KUInt32> decoded{0};
+    bands.Run([&](int band, KInt32 begin, KInt32 end) {
+        RowDecoder d(bits, codeTable, wanted);
+        std::vector<KUInt8> chunk;
+        for (KInt32 r = begin; r < end && !QrlbCancelled(cancel); r += static_cast<KInt32>(kDecodeChunkRows)) {
+            const KUInt32 count = std::min<KUInt32>(kDecodeChunkRows, static_cast<KUInt32>(end - r));
+            const KUInt32 from = offsets[static_cast<size_t>(r)], to = offsets[static_cast<size_t>(r) + count];
+            chunk.resize(to - from);
+            {
+                std::lock_guard<std::mutex> lock(fileLock);
+                file.Seek(codedStart + from);
+                file.Read(chunk.data(), to - from);
+            }
+            for (KUInt32 i = 0; i < count; ++i) {
+                const KUInt32 row = static_cast<KUInt32>(r) + i;
+                decodeRow(d, chunk.data() + (offsets[row] - from), offsets[row + 1] - offsets[row], row);
+            }
+            const KUInt32 done = decoded.fetch_add(count, std::memory_order_relaxed) + count;
+            if (band == 0)
+                QrlbStoreProgress(progress, double(done) / double(h.rows));
+        }
+    });
+    if (QrlbCancelled(cancel))
+        return false;
+    file.Seek(codedStart + offsets[h.rows]);
+    return true;
 }
