@@ -1,0 +1,161 @@
+// camio: the camera stack from the shell.
+//   camio peek NAME HIGH LOW LENGTH     reads LENGTH bytes at HIGH:LOW and prints them as text when every byte
+//                                       is printable, else as hexadecimal
+//   camio poke NAME HIGH LOW HEXBYTES   writes the bytes at HIGH:LOW
+// NAME is a device name: "FILE@path" (a camera emulated in a file). HIGH and LOW are hexadecimal, with or
+// without "0x"; LENGTH is decimal, or hexadecimal with "0x". Exit status 0 on success, 1 with the reason on
+// failure.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "KCamFileLink.h"
+#include "PlatformError.h"
+
+namespace {
+
+constexpr uint32_t kMaxLength = 16u << 20;
+
+int Fail(const std::string& reason)
+{
+    fprintf(stderr, "camio: %s\n", reason.c_str());
+    return 1;
+}
+
+int Usage()
+{
+    fprintf(stderr,
+            "usage: camio peek NAME HIGH LOW LENGTH\n"
+            "       camio poke NAME HIGH LOW HEXBYTES\n"
+            "NAME: FILE@path; HIGH, LOW: hexadecimal; LENGTH: hexadecimal with 0x, else decimal\n");
+    return 1;
+}
+
+// A 32-bit number: hexadecimal (with or without "0x") when `hex`, else decimal unless it starts with "0x".
+bool ParseNumber(const char* text, bool hex, uint32_t* value)
+{
+    const char* p = text;
+    int base = hex ? 16 : 10;
+    if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) {
+        p += 2;
+        base = 16;
+    }
+    if (!*p)
+        return false;
+    uint64_t v = 0;
+    for (; *p; ++p) {
+        int digit;
+        if (*p >= '0' && *p <= '9')
+            digit = *p - '0';
+        else if (base == 16 && *p >= 'a' && *p <= 'f')
+            digit = *p - 'a' + 10;
+        else if (base == 16 && *p >= 'A' && *p <= 'F')
+            digit = *p - 'A' + 10;
+        else
+            return false;
+        v = v * static_cast<uint64_t>(base) + static_cast<uint64_t>(digit);
+        if (v > 0xFFFFFFFFull)
+            return false;
+    }
+    *value = static_cast<uint32_t>(v);
+    return true;
+}
+
+bool ParseHexBytes(const char* text, std::vector<uint8_t>* bytes)
+{
+    const size_t n = strlen(text);
+    if (n == 0 || n % 2 != 0)
+        return false;
+    for (size_t i = 0; i < n; i += 2) {
+        char pair[3] = {text[i], text[i + 1], 0};
+        uint32_t v = 0;
+        if (pair[0] == 'x' || pair[1] == 'x' || pair[0] == 'X' || pair[1] == 'X' || !ParseNumber(pair, true, &v))
+            return false;
+        bytes->push_back(static_cast<uint8_t>(v));
+    }
+    return true;
+}
+
+std::string OpenFailure(const std::string& path)
+{
+    switch (PlatGetLastError()) {
+    case PLAT_ERROR_ACCESS_DENIED:
+        return "cannot open " + path + " for reading and writing (read-only, or not a file)";
+    case PLAT_ERROR_FILE_NOT_FOUND:
+    case PLAT_ERROR_PATH_NOT_FOUND:
+        return "cannot create " + path + ": no such folder";
+    default:
+        return "cannot open " + path + " (error " + std::to_string(PlatGetLastError()) + ")";
+    }
+}
+
+std::string Address(uint32_t high, uint32_t low)
+{
+    char text[32];
+    snprintf(text, sizeof(text), "0x%04X:0x%08X", high, low);
+    return text;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc != 6)
+        return Usage();
+    const std::string command = argv[1];
+    if (command != "peek" && command != "poke")
+        return Usage();
+    const std::string name = argv[2];
+    uint32_t high = 0, low = 0;
+    if (!ParseNumber(argv[3], true, &high) || high > 0xFFFF)
+        return Fail(std::string("not a 16-bit hexadecimal address space: ") + argv[3]);
+    if (!ParseNumber(argv[4], true, &low))
+        return Fail(std::string("not a 32-bit hexadecimal address: ") + argv[4]);
+    std::vector<uint8_t> bytes;
+    if (command == "peek") {
+        uint32_t length = 0;
+        if (!ParseNumber(argv[5], false, &length) || length > kMaxLength)
+            return Fail(std::string("not a length of at most 16 MiB: ") + argv[5]);
+        bytes.resize(length);
+    } else if (!ParseHexBytes(argv[5], &bytes)) {
+        return Fail(std::string("not an even number of hexadecimal digits: ") + argv[5]);
+    } else if (bytes.size() > kMaxLength) {
+        return Fail("more than 16 MiB to write");
+    }
+
+    if (name.compare(0, 5, "FILE@") != 0 || name.size() == 5)
+        return Fail("unknown device name " + name + " (FILE@path names are known)");
+    const std::string path = name.substr(5);
+    uint64_t offset = 0;
+    if (!MapFileDeviceAddress(low, high, &offset))
+        return Fail("address " + Address(high, low) + " is not in the emulated register spaces");
+    CamFileDevice* device = OpenFileDevice(path.c_str());
+    if (!device)
+        return Fail(OpenFailure(path));
+    const auto length = static_cast<uint32_t>(bytes.size());
+    int ok = command == "peek" ? ReadFileDeviceBlock(device, low, high, bytes.data(), length)
+                               : WriteFileDeviceBlock(device, low, high, bytes.data(), length);
+    CloseFileDevice(device);
+    if (!ok)
+        return Fail(command == "peek" ? "cannot read " + std::to_string(length) + " bytes at " + Address(high, low)
+                                      : "cannot write " + std::to_string(length) + " bytes at " + Address(high, low));
+    if (command == "peek") {
+        bool printable = true;
+        for (uint8_t b : bytes)
+            printable = printable && b >= 0x20 && b < 0x7F;
+        std::string out;
+        if (printable) {
+            out.assign(bytes.begin(), bytes.end());
+        } else {
+            static const char digits[] = "0123456789abcdef";
+            for (uint8_t b : bytes) {
+                out += digits[b >> 4];
+                out += digits[b & 15];
+            }
+        }
+        printf("%s\n", out.c_str());
+    }
+    return 0;
+}
