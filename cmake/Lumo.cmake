@@ -29,6 +29,11 @@ if(LUMO_FUZZ)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
+# Shared libraries and the libraries loaded at run time (providers, drivers, device libraries) share one folder
+# of the build tree: executables find the shared ones through their build RPATH, and the platform's loader looks
+# there, beside its own library, after the executable's folder.
+set(CMAKE_LIBRARY_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/lib)
+
 # lumo_library(NAME [SHARED] [DEPS ...]): static library from Src/*.cpp with Include/ public; SHARED makes a
 # shared library instead (state that must exist once per process however many shared objects link it).
 function(lumo_library name)

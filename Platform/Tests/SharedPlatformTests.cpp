@@ -10,19 +10,18 @@
 
 namespace {
 
-// The folder of the running test program, where the build puts the test libraries.
-std::string ProgramFolder()
+// The folder of the platform's library, where the build puts the test libraries too.
+std::string LibraryFolder()
 {
-    char path[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", path, sizeof(path) - 1);
-    if (n <= 0)
+    Dl_info info{};
+    if (!dladdr(reinterpret_cast<const void*>(&PlatCreateEvent), &info) || !info.dli_fname)
         return ".";
-    std::string s(path, static_cast<size_t>(n));
+    std::string s = info.dli_fname;
     return s.substr(0, s.rfind('/'));
 }
 
 struct Library {
-    explicit Library(const char* name) : handle(dlopen((ProgramFolder() + "/lib" + name + ".so").c_str(), RTLD_NOW))
+    explicit Library(const char* name) : handle(dlopen((LibraryFolder() + "/lib" + name + ".so").c_str(), RTLD_NOW))
     {
     }
     ~Library()

@@ -123,7 +123,8 @@ bool PlatGetOverlappedResult(PlatHandle device, PlatOverlapped* overlapped, uint
 using PlatModule = void*;
 
 // Loads a library by the system's file name: "Name.dll" (any case of ".dll", any folder in front) opens
-// "libName.so" beside the executable, then on the library search path. Null with PLAT_ERROR_MOD_NOT_FOUND when
+// "libName.so" beside the executable, then beside the platform's own libraries (the build tree's lib folder),
+// then on the library search path. Null with PLAT_ERROR_MOD_NOT_FOUND when
 // neither has it. Each load needs one PlatFreeLibrary.
 PlatModule PlatLoadLibrary(const char* name);
 // An export by name; null with PLAT_ERROR_PROC_NOT_FOUND when the library has none of that name.
@@ -134,3 +135,6 @@ bool PlatFreeLibrary(PlatModule module);
 // `extern "C" void PlatDeviceProviderEntry()`, which registers its providers (PlatformDeviceProvider.h); those
 // that are missing are skipped.
 const std::vector<std::string>& PlatDeviceProviderLibraries();
+// Loads one provider library and calls its entry; false with PLAT_ERROR_MOD_NOT_FOUND or, for a library
+// without the entry, PLAT_ERROR_PROC_NOT_FOUND.
+bool PlatLoadDeviceProvider(const char* name);

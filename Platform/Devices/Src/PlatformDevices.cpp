@@ -39,14 +39,8 @@ void LoadProviderLibraries()
     static std::once_flag once;
     std::call_once(once, [] {
         const uint32_t saved = PlatGetLastError();
-        for (const std::string& name : PlatDeviceProviderLibraries()) {
-            PlatModule module = PlatLoadLibrary(name.c_str());
-            if (!module)
-                continue;
-            // The library stays loaded: its providers live as long as the process.
-            if (auto entry = reinterpret_cast<void (*)()>(PlatGetProcAddress(module, "PlatDeviceProviderEntry")))
-                entry();
-        }
+        for (const std::string& name : PlatDeviceProviderLibraries())
+            PlatLoadDeviceProvider(name.c_str());
         PlatSetLastError(saved);
     });
 }

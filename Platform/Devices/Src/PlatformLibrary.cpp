@@ -12,6 +12,17 @@
 
 namespace {
 
+// The folder of the file that holds `address` ("" when it cannot be told).
+std::string FolderOf(const void* address)
+{
+    Dl_info info{};
+    if (!dladdr(address, &info) || !info.dli_fname)
+        return {};
+    std::string s = info.dli_fname;
+    size_t slash = s.rfind('/');
+    return slash == std::string::npos ? std::string() : s.substr(0, slash);
+}
+
 // The folder of the running executable ("" when it cannot be told).
 std::string ExecutableFolder()
 {
@@ -59,9 +70,11 @@ PlatModule PlatLoadLibrary(const char* name)
         return nullptr;
     }
     void* module = nullptr;
-    const std::string beside = ExecutableFolder() + "/" + file;
-    if (IsFile(beside))
-        module = dlopen(beside.c_str(), RTLD_NOW | RTLD_LOCAL);
+    for (const std::string& folder : {ExecutableFolder(), FolderOf(reinterpret_cast<const void*>(&PlatLoadLibrary))}) {
+        const std::string candidate = folder + "/" + file;
+        if (!folder.empty() && IsFile(candidate) && (module = dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL)))
+            break;
+    }
     if (!module)
         module = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!module) {
@@ -94,6 +107,22 @@ bool PlatFreeLibrary(PlatModule module)
         PlatSetLastError(PLAT_ERROR_INVALID_HANDLE);
         return false;
     }
+    return true;
+}
+
+bool PlatLoadDeviceProvider(const char* name)
+{
+    PlatModule module = PlatLoadLibrary(name);
+    if (!module)
+        return false;
+    auto entry = reinterpret_cast<void (*)()>(PlatGetProcAddress(module, "PlatDeviceProviderEntry"));
+    if (!entry) {
+        PlatFreeLibrary(module);
+        PlatSetLastError(PLAT_ERROR_PROC_NOT_FOUND);
+        return false;
+    }
+    // The library stays loaded: its providers live as long as the process.
+    entry();
     return true;
 }
 

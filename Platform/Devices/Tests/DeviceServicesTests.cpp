@@ -344,6 +344,31 @@ TEST(PlatLoadLibrary, MissingLibrariesAndTheirNames)
     EXPECT_EQ(m, nullptr) << "only lib<Name>.so names";
 }
 
+TEST(PlatLoadDeviceProvider, AProviderLibraryBesideThePlatformRegistersItsDevices)
+{
+    const PlatGuid providedClass = {0x70726F76, 0x6964, 0x6572, {0x8B, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07}};
+    EXPECT_FALSE(PlatLoadDeviceProvider("PlatformDevicesTestUser.dll")) << "a library without the entry";
+    EXPECT_EQ(PlatGetLastError(), PLAT_ERROR_PROC_NOT_FOUND);
+    EXPECT_FALSE(PlatLoadDeviceProvider("NoSuchProvider.dll"));
+    EXPECT_EQ(PlatGetLastError(), PLAT_ERROR_MOD_NOT_FOUND);
+    ASSERT_TRUE(PlatLoadDeviceProvider("PlatformDevicesTestProvider.dll"));
+
+    PlatHandle set = PlatGetClassDevs(&providedClass, PLAT_DIGCF_PRESENT | PLAT_DIGCF_DEVICEINTERFACE);
+    ASSERT_NE(set, PLAT_INVALID_HANDLE_VALUE);
+    PlatDeviceInterfaceData data{};
+    data.cbSize = sizeof(data);
+    EXPECT_TRUE(PlatEnumDeviceInterfaces(set, &providedClass, 0, &data));
+    EXPECT_FALSE(PlatEnumDeviceInterfaces(set, &providedClass, 1, &data));
+    EXPECT_EQ(PlatGetLastError(), PLAT_ERROR_NO_MORE_ITEMS);
+    EXPECT_TRUE(PlatDestroyDeviceInfoList(set));
+    PlatHandle h = PlatCreateDeviceFile("\\\\?\\provided#0", 0, 0, 0);
+    ASSERT_NE(h, PLAT_INVALID_HANDLE_VALUE);
+    uint32_t returned = 1;
+    EXPECT_TRUE(PlatDeviceIoControl(h, 0x222000, nullptr, 0, nullptr, 0, &returned, nullptr));
+    EXPECT_EQ(returned, 0u);
+    EXPECT_TRUE(PlatCloseHandle(h));
+}
+
 TEST_F(Devices, TwoProcessesSharingTheRequestLogLeaveOnlyWholeLines)
 {
     lumotest::TempDir dir;
