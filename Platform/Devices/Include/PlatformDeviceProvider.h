@@ -36,11 +36,13 @@ public:
     bool Complete(uint32_t error, uint32_t returned);
 
 protected:
-    // Called once, by Complete, with the request's lock held and the result final.
+    // Called once, by the Complete call that ended the request, without the request's lock held: what it
+    // releases may close the handle, whose close completes its running requests again.
     virtual void OnComplete(uint32_t error, uint32_t returned) {}
 
     std::mutex m_Lock;
-    bool m_Done = false;
+    bool m_Claimed = false;  // a Complete call has ended the request
+    bool m_Done = false;     // its result is published
 
 private:
     uint32_t m_Code;

@@ -195,8 +195,6 @@ private:
 
 void IoRequest::OnComplete(uint32_t error, uint32_t returned)
 {
-    m_Error = error;
-    m_Returned = returned;
     if (m_CallerOutput && returned > 0)
         memcpy(m_CallerOutput, Output(), returned);
     if (m_Overlapped) {
@@ -206,6 +204,12 @@ void IoRequest::OnComplete(uint32_t error, uint32_t returned)
             PlatSetEvent(m_Overlapped->event);
     }
     LogRequest(m_Path, Code(), m_InputSize, OutputSize(), error, returned);
+    {
+        std::lock_guard<std::mutex> guard(m_Lock);
+        m_Error = error;
+        m_Returned = returned;
+        m_Done = true;
+    }
     m_Completed.notify_all();
     if (auto handle = m_Handle.lock())
         handle->Notify();
@@ -242,11 +246,17 @@ PlatDeviceRequest::~PlatDeviceRequest() = default;
 
 bool PlatDeviceRequest::Complete(uint32_t error, uint32_t returned)
 {
-    std::lock_guard<std::mutex> guard(m_Lock);
-    if (m_Done)
-        return false;
-    m_Done = true;
+    {
+        std::lock_guard<std::mutex> guard(m_Lock);
+        if (m_Claimed)
+            return false;
+        m_Claimed = true;
+    }
     OnComplete(error, std::min(returned, OutputSize()));
+    {
+        std::lock_guard<std::mutex> guard(m_Lock);
+        m_Done = true;
+    }
     return true;
 }
 
