@@ -417,6 +417,28 @@ TEST_F(ManagerDevelops, RepeatedRequestLoadsNothingAndANewExposureMakesOnlyToneA
     EXPECT_NE(std::memcmp(brighter.m_pResultImage->GetPixmap()->GetRow(40), image->GetRow(40), 3 * 110), 0);
 }
 
+// A crop whose left and top lie before the picture is taken from the picture's corner: the part before it is
+// cut off. Kept as asked, the output pixels there would be sampled before the picture's edge.
+TEST_F(ManagerDevelops, ACropHangingOffTheTopLeftIsCutAtThePicture)
+{
+    KIpMgrReq whole;
+    Processed(whole, m_File, 110, 88);
+    Run(whole);
+    KIpMgrReq cropped;
+    Processed(cropped, m_File, 110, 88);
+    cropped.m_CropRect = KRect(-5, -3, 50, 40);
+    Run(cropped);
+    EXPECT_TRUE(cropped.m_CropRect == KRect(0, 0, 50, 40));
+    const KPixmap* all = whole.m_pResultImage->GetPixmap();
+    const KPixmap* part = cropped.m_pResultImage->GetPixmap();
+    ASSERT_EQ(part->GetWidth(), 50);
+    ASSERT_EQ(part->GetHeight(), 40);
+    // The same pixels as the whole picture's corner, but for the crop's own right and bottom edges, where the
+    // detail layer's low-pass ends with the crop.
+    for (int y = 0; y < 37; ++y)
+        ASSERT_EQ(std::memcmp(part->GetRow(y), all->GetRow(y), 3 * 47), 0) << "row " << y;
+}
+
 TEST_F(ManagerDevelops, GreyBalanceOnTheGreyRampAndAutomaticSettings)
 {
     KIpMgrReq request;

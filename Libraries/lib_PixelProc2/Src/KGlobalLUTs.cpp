@@ -6,6 +6,7 @@
 
 #include "KDebug.h"
 #include "KExceptionPixelProc2.h"
+#include "KGlobalLUTsTestHook.h"
 #include "KMutex.h"
 #include "KRounding.h"
 
@@ -66,6 +67,16 @@ bool SameDouble(double a, double b)
 
 }  // namespace
 
+std::atomic<KGlobalTableBuildForTest> g_GlobalTableBuildForTest{nullptr};
+
+namespace {
+void TestBuildHook()
+{
+    if (KGlobalTableBuildForTest hook = g_GlobalTableBuildForTest.load())
+        hook();
+}
+}  // namespace
+
 struct KGlobalLUTsClass::KTanhEntry {
     KColorLUT m_Lut;
     double m_Limits[3];
@@ -76,7 +87,9 @@ struct KGlobalLUTsClass::KTanhEntry {
 class KGlobalLUTsClass::KLock {
 public:
     // Another thread holding the mutex is building a table, which always ends: wait for it however long
-    // that takes on a loaded machine. A second lock by the holder fails at once.
+    // that takes on a loaded machine. (A wait limited to a tenth of a second, as first designed, failed whole
+    // developments when several engines met at the lock on a busy machine.) A second lock by the holder fails
+    // at once.
     explicit KLock(KMutex& m) : m_Mutex(m)
     {
         if (!m_Mutex.Lock())
@@ -108,6 +121,7 @@ const KLUT* KGlobalLUTsClass::priGetTable(std::unique_ptr<KLUT>& lut, std::uniqu
     if (!lut) {
         auto entries = std::make_unique<KInt16[]>(kBigTableSize);
         build(entries.get());
+        TestBuildHook();
         lut = std::make_unique<KLUT>(entries.get(), kBigTableSize, false);
         data = std::move(entries);
     }
@@ -162,6 +176,7 @@ const KColorLUT* KGlobalLUTsClass::GetTanhLUTs(const double limits[3], const dou
         BuildTanhChannel(entry->m_pChannels[c].get(), size, limits[c], slopes[c]);
         entry->m_Lut.m_pData[c] = entry->m_pChannels[c].get();
     }
+    TestBuildHook();
     entry->m_Lut.m_Mask = size - 1;
     entry->m_Lut.m_Size = size;
     entry->m_Lut.m_bOwnsData = false;

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <limits>
 #include <set>
@@ -7,6 +9,7 @@
 #include <vector>
 
 #include "KGlobalLUTs.h"
+#include "KGlobalLUTsTestHook.h"
 
 TEST(KGlobalLUTs, CubeRootTable)
 {
@@ -139,4 +142,31 @@ TEST(KGlobalLUTs, ManyThreadsGetTheSameTables)
     for (int i = 1; i < kThreads; ++i)
         for (int k = 0; k < 3; ++k)
             EXPECT_EQ(seen[i * 3 + k], seen[k]);
+}
+
+namespace {
+std::atomic<bool> g_InLongBuild{false};
+}  // namespace
+
+// A table whose build takes longer than a tenth of a second, as on a loaded machine: another thread's getter
+// waits for the build instead of failing with "error acquiring MUTEX".
+TEST(KGlobalLUTs, AGetterWaitsForAnotherThreadsLongBuild)
+{
+    KGlobalLUTsClass::GetCubeRootLUT();
+    g_InLongBuild = false;
+    g_GlobalTableBuildForTest.store([] {
+        g_InLongBuild = true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    });
+    std::thread builder([] {
+        const double limits[3] = {37.25, 37.25, 37.25}, slopes[3] = {0.55, 0.55, 0.55};  // built nowhere else
+        KGlobalLUTsClass::GetTanhLUTs(limits, slopes);
+    });
+    while (!g_InLongBuild)
+        std::this_thread::yield();
+    const KLUT* table = nullptr;
+    EXPECT_NO_THROW(table = KGlobalLUTsClass::GetCubeRootLUT());
+    EXPECT_NE(table, nullptr);
+    builder.join();
+    g_GlobalTableBuildForTest.store(nullptr);
 }

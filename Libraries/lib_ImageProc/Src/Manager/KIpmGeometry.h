@@ -29,7 +29,9 @@ KRect TurnBack(const KRect& rect, KInt32 displayWidth, KInt32 displayHeight, KIn
 
 // Crop checks and cuts shared by the preview and stage 3: left and top raised to 0; the rectangle must then
 // start inside the fitted size, reach at least minEnd, and have left < right and top < bottom; right and
-// bottom are cut to the fitted size. False when it does not qualify (rect unchanged).
+// bottom are cut to the fitted size. False when it does not qualify (rect unchanged). Raising a negative left
+// or top goes beyond the checks asked for, which let such a corner through: the output would then start
+// before the picture, where stage 3 has nothing to sample.
 bool CutCrop(KRect& rect, KInt32 fittedWidth, KInt32 fittedHeight, KInt32 minEnd);
 
 struct KPreviewCandidate {
