@@ -26,6 +26,7 @@ struct Extension {
     Role role;
     PDEVICE_OBJECT lower;
     PIRP held;  // a request kept pending
+    bool skip;  // pass requests down without a location of its own
 };
 
 std::vector<std::string>* g_Trail;
@@ -62,6 +63,10 @@ NTSTATUS Dispatch(PDEVICE_OBJECT device, PIRP irp)
     switch (ext->role) {
     case Role::Top:
         Note("top");
+        if (ext->skip) {
+            IoSkipCurrentIrpStackLocation(irp);
+            return IoCallDriver(ext->lower, irp);
+        }
         IoCopyCurrentIrpStackLocationToNext(irp);
         IoSetCompletionRoutine(irp, RecordCompletion, const_cast<char*>("top"), TRUE, TRUE, TRUE);
         return IoCallDriver(ext->lower, irp);
@@ -175,6 +180,24 @@ TEST_F(Kernel, CompletionRunsBottomUpAndMoreProcessingStopsItUntilItsOwnerComple
     IoCompleteRequest(irp, IO_NO_INCREMENT);
     EXPECT_EQ(trail, (std::vector<std::string>{"top", "middle", "bottom", "middle<-middle", "top<-top",
                                                "originator<-none"}));
+    IoFreeIrp(irp);
+}
+
+TEST_F(Kernel, ASkippedLocationHandsTheCallersLocationToTheLowerDriver)
+{
+    Stack stack;
+    Stack::Ext(stack.top)->skip = true;
+    PIRP irp = IoAllocateIrp(stack.top->StackSize, FALSE);
+    IoGetNextIrpStackLocation(irp)->MajorFunction = IRP_MJ_CLEANUP;
+    IoSetCompletionRoutine(irp, RecordCompletion, const_cast<char*>("originator"), TRUE, TRUE, TRUE);
+    IoCallDriver(stack.top, irp);
+    // The middle driver got the top location (3) with the originator's routine in it; the bottom one got 2.
+    EXPECT_EQ(trail, (std::vector<std::string>{"top", "middle", "bottom", "middle<-middle"}));
+    EXPECT_EQ(irp->CurrentLocation, 3);
+    EXPECT_EQ(IoGetCurrentIrpStackLocation(irp)->DeviceObject, stack.middle);
+    IoCompleteRequest(irp, IO_NO_INCREMENT);
+    EXPECT_EQ(trail.back(), "originator<-none");
+    EXPECT_EQ(irp->CurrentLocation, 4);  // back with its originator, whose routine kept it
     IoFreeIrp(irp);
 }
 
@@ -491,9 +514,10 @@ TEST_F(Kernel, WorkItemsRunAtPassiveAndDpcsAtDispatchOnThreadsOfTheirOwn)
     EXPECT_NE(work.thread, std::this_thread::get_id());
     EXPECT_NE(dpc.thread, std::this_thread::get_id());
     // The work item held a reference on its device while queued; it is gone once the routine returned.
-    for (int i = 0; i < 100 && stack.bottom->ReferenceCount; ++i)
+    auto references = [&] { return __atomic_load_n(&stack.bottom->ReferenceCount, __ATOMIC_SEQ_CST); };
+    for (int i = 0; i < 100 && references(); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    EXPECT_EQ(stack.bottom->ReferenceCount, 0);
+    EXPECT_EQ(references(), 0);
     IoFreeWorkItem(item);
 }
 

@@ -277,12 +277,12 @@ void StopLocked()
 
 RK_SEGMENT_POOL* RkListNodePool()
 {
-    return g_Mem.Ready || g_Mem.ListNodes.EntrySize ? &g_Mem.ListNodes : nullptr;
+    return __atomic_load_n(&g_Mem.ListNodes.EntrySize, __ATOMIC_ACQUIRE) ? &g_Mem.ListNodes : nullptr;
 }
 
 RK_SEGMENT_POOL* RkListHeadPool()
 {
-    return g_Mem.Ready || g_Mem.ListHeads.EntrySize ? &g_Mem.ListHeads : nullptr;
+    return __atomic_load_n(&g_Mem.ListHeads.EntrySize, __ATOMIC_ACQUIRE) ? &g_Mem.ListHeads : nullptr;
 }
 
 NTSTATUS RkMemoryStart()
@@ -323,14 +323,14 @@ void RkMemoryStop()
 
 BOOLEAN RkMemoryIsReady()
 {
-    return g_Mem.Ready;
+    return __atomic_load_n(&g_Mem.Ready, __ATOMIC_ACQUIRE);
 }
 
 PVOID RkHeapAllocate(SIZE_T size)
 {
     if (size == 0 || static_cast<uint64_t>(size) + 204816 >= 0xFFFFFFFFull)
         return nullptr;
-    if (!g_Mem.Ready && !NT_SUCCESS(RkMemoryStart()))
+    if (!RkMemoryIsReady() && !NT_SUCCESS(RkMemoryStart()))
         return nullptr;
     const ULONG blockSize = RoundedBlockSize(size);
     RkSpinAcquire(&g_Mem.Lock);
