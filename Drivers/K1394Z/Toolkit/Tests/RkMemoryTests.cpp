@@ -1,11 +1,13 @@
 // The toolkit's memory services: tracked pool, heap, segment pools, lists, trie and memory routines.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <map>
 #include <random>
+#include <thread>
 #include <vector>
 
 #include "PlatformKernelHost.h"
@@ -253,6 +255,53 @@ TEST_F(RkMemory, StopFreesEveryRegionAndTheNextStartBeginsAtZero)
     EXPECT_EQ(started.SizeClasses, 0u);
     RkPoolGetFigures(&pool);
     EXPECT_EQ(pool.PeakBytes, pool.Bytes);
+}
+
+TEST_F(RkMemory, HeapAndPoolServeManyThreadsAtOnce)
+{
+    ASSERT_EQ(RkMemoryStart(), STATUS_SUCCESS);
+    std::vector<std::thread> threads;
+    std::atomic<int> bad{0};
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([t, &bad] {
+            std::mt19937 random(t);
+            struct Held {
+                UCHAR* p;
+                SIZE_T size;
+                bool heap;
+            };
+            std::vector<Held> held;
+            for (int i = 0; i < 3000; ++i) {
+                if (held.size() < 50 && random() % 3) {
+                    SIZE_T size = 1 + random() % (random() % 8 ? 600 : 50000);
+                    bool heap = random() % 2;
+                    auto* p = static_cast<UCHAR*>(heap ? RkHeapAllocate(size) : AllocateMemoryOS(size));
+                    if (!p) {
+                        ++bad;
+                        continue;
+                    }
+                    std::memset(p, t + 1, size);
+                    held.push_back({p, size, heap});
+                } else if (!held.empty()) {
+                    size_t at = random() % held.size();
+                    Held h = held[at];
+                    for (SIZE_T j = 0; j < h.size; ++j)
+                        if (h.p[j] != t + 1) {
+                            ++bad;
+                            break;
+                        }
+                    h.heap ? RkHeapFree(h.p) : FreeMemoryOS(h.p);
+                    held.erase(held.begin() + static_cast<long>(at));
+                }
+            }
+            for (Held h : held)
+                h.heap ? RkHeapFree(h.p) : FreeMemoryOS(h.p);
+        });
+    for (auto& thread : threads)
+        thread.join();
+    EXPECT_EQ(bad.load(), 0);
+    EXPECT_EQ(Heap().BlocksInUse, 0u);
+    EXPECT_EQ(Heap().BytesInUse, 0u);
 }
 
 // ---- Segment pools and lists -------------------------------------------------------------------------------------------
