@@ -110,7 +110,7 @@ const char* PlatUiBackend();
 
 struct PlatWindowDesc {
     std::u16string title;
-    int32_t x = 0, y = 0;          // client corner on the screen
+    int32_t x = 0, y = 0;          // client corner on the screen, kept within +-2^24
     int32_t width = 1, height = 1; // client size, kept within 1 to 16384 a side
     uint32_t style = 0;            // PLAT_WS_*
     PlatHWND owner = nullptr;
@@ -129,7 +129,7 @@ void PlatSetWindowUserData(PlatHWND window, void* data);
 PlatHWND PlatGetOwner(PlatHWND window);
 
 // Moves and sizes (client size) the window as the flags allow, raises it unless PLAT_SWP_NOZORDER, and sends
-// WM_WINDOWPOSCHANGED. Sizes are kept within 1 to 16384 a side.
+// WM_WINDOWPOSCHANGED. Sizes are kept within 1 to 16384 a side, positions within +-2^24.
 bool PlatSetWindowPos(PlatHWND window, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t flags);
 // show true: visible, raised and active (WM_ACTIVATE 0 to the window that was active, then 1 to this one);
 // false: hidden, and the next visible window in z-order becomes active.

@@ -37,8 +37,15 @@ namespace {
 
 constexpr int32_t kScreenWidth = 1280;
 constexpr int32_t kScreenHeight = 1024;
-// Largest client side a window's screen takes.
+// Largest client side a window's screen takes, and the farthest a window's corner may lie from the origin,
+// so that a corner plus a side never overflows.
 constexpr int32_t kMaxSide = 16384;
+constexpr int32_t kMaxPosition = 1 << 24;
+
+int32_t ClampPosition(int32_t v)
+{
+    return std::clamp(v, -kMaxPosition, kMaxPosition);
+}
 
 enum class Backend { None, Headless, X11 };
 
@@ -226,8 +233,8 @@ PlatHWND PlatCreateWindow(const PlatWindowDesc& desc)
         return nullptr;
     auto* w = new PlatWindow;
     w->title = desc.title;
-    w->x = desc.x;
-    w->y = desc.y;
+    w->x = ClampPosition(desc.x);
+    w->y = ClampPosition(desc.y);
     w->style = desc.style;
     w->owner = Find(desc.owner);
     w->procedure = desc.procedure;
@@ -305,8 +312,8 @@ bool PlatSetWindowPos(PlatHWND window, int32_t x, int32_t y, int32_t width, int3
     if (!w || w->destroying)
         return false;
     if (!(flags & PLAT_SWP_NOMOVE)) {
-        w->x = x;
-        w->y = y;
+        w->x = ClampPosition(x);
+        w->y = ClampPosition(y);
     }
     if (!(flags & PLAT_SWP_NOSIZE)) {
         width = std::clamp(width, 1, kMaxSide);

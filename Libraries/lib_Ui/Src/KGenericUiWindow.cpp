@@ -20,7 +20,9 @@ namespace {
 
 // The largest client width or height a window takes; larger sizes asked by a script are refused, larger sizes
 // asked by a resize are cut to it.
-constexpr int32_t kMaxClientSide = 16384;
+constexpr int32_t kMaxClientSide = 8192;
+// A script's corner is kept this close to the origin, so that corner plus size never overflows.
+constexpr int32_t kMaxPosition = 1 << 24;
 
 void CheckScriptSize(int32_t width, int32_t height)
 {
@@ -324,8 +326,8 @@ bool KGenericUiWindow::InitFromNode(KPropTree* node, KIGenericUiWindow* owner)
     m_YellowRects = node->GetBool(KWString("_YellowRects"), false);
     m_ParentName = node->GetString(KWString("_Parent"), KWString(), &m_ParentGiven);
     m_Title = node->GetString(KWString("WindowTitle"), KWString("Window"));
-    const int32_t x = node->GetInt(KWString("X"), 0);
-    const int32_t y = node->GetInt(KWString("Y"), 0);
+    const int32_t x = std::clamp(node->GetInt(KWString("X"), 0), -kMaxPosition, kMaxPosition);
+    const int32_t y = std::clamp(node->GetInt(KWString("Y"), 0), -kMaxPosition, kMaxPosition);
     m_WindowRect = KRect(x, y, x, y);
     m_Visible = node->GetBool(KWString("_Visible"), true);
     m_ToolWindow = node->GetBool(KWString("_ToolWindow"), false);
