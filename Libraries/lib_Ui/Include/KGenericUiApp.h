@@ -91,6 +91,7 @@ private:
     void priApplyLanguage(const KWString& name, bool persist);
     void priDeleteWindowsAndObjects();
     void priSaveState();
+    const KWString* priMenuText(int index);
 
     KWString m_Name;
     bool m_SingleInstance = false;
@@ -121,6 +122,8 @@ private:
     KWString m_AppName;
     std::vector<KWString> m_Languages;
     std::vector<KIUiRelay*> m_LanguageListeners;
+    std::vector<KUiFont*> m_Fonts;
+    std::vector<KUiMultiLangString*> m_DisplayStrings;
     RelayEvent m_OnOpenPath{KWString("ON_OPEN_PATH_EVENT")};
     RelayEvent m_OnVolumesChanged{KWString("ON_VOLUMES_CHANGED_EVENT")};
     uint32_t m_Version[4] = {0, 0, 0, 0};

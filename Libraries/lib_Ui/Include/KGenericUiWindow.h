@@ -8,6 +8,7 @@
 #include "KUiColor.h"
 
 class KIOsUiWindow;
+class KUiMultiLangString;
 class KUiWindowClass;
 
 class KGenericUiWindow : public KIGenericUiWindow {
@@ -151,6 +152,7 @@ private:
     bool m_RedrawPending = false;
     KIUiObject* m_pFirstObject = nullptr;
     KIUiObject* m_pPopup = nullptr;
+    KUiMultiLangString* m_pTitleString = nullptr;
     KWString m_Title;
     KWString m_TitlePostfix;
     KIUiPixmap* m_pBackground = nullptr;

@@ -17,7 +17,8 @@
 #include "KTextFunctions.h"
 #include "KUiObject.h"
 #include "KUiObjectFactory.h"
-#include "KUiPlainSurface.h"
+#include "KGenericUiPixmap.h"
+#include "KUiFont.h"
 #include "KXMLParser.h"
 #include "PlatformShell.h"
 
@@ -215,10 +216,19 @@ KGenericUiApp::~KGenericUiApp()
     m_pState = nullptr;
     DeleteOsUiApp(m_pOsApp);
     m_pOsApp = nullptr;
-    delete m_pCursorNo;
-    delete m_pCursorYes;
+    DeleteUiPixmap(m_pCursorNo);
+    DeleteUiPixmap(m_pCursorYes);
     if (m_pFolder)
         m_pFolder->Release();
+    m_pFolder = nullptr;
+    m_OnOpenPath.DeleteRelays();
+    m_OnVolumesChanged.DeleteRelays();
+    for (KUiMultiLangString* d : m_DisplayStrings)
+        delete d;
+    m_DisplayStrings.clear();
+    for (KUiFont* f : m_Fonts)
+        delete f;
+    m_Fonts.clear();
 }
 
 void KGenericUiApp::priSaveState()
@@ -420,6 +430,32 @@ bool KGenericUiApp::BindToScriptNode(KPropTree* root)
                 SetLanguage(lang);
         }
     }
+    for (KPropTree* fonts = root->GetFirstChild(); fonts; fonts = fonts->GetNextSibling()) {
+        if (fonts->GetName() != "FONTS")
+            continue;
+        for (KPropTree* f = fonts->GetFirstChild(); f; f = f->GetNextSibling()) {
+            if (f->GetName() != "APPFONT")
+                continue;
+            auto* font = new KUiFont(IsMacOs(), IsWindows());
+            if (font->InitFromNode(f))
+                m_Fonts.push_back(font);
+            else
+                delete font;
+        }
+    }
+    for (KUiFont* f : m_Fonts)
+        f->SetLanguage(m_CurrentLanguage);
+    for (KPropTree* d = root->GetFirstChild(); d; d = d->GetNextSibling()) {
+        if (d->GetName() != "DISPLAY_STRING")
+            continue;
+        auto* text = new KUiMultiLangString;
+        if (text->InitFromNode(this, d))
+            m_DisplayStrings.push_back(text);
+        else
+            delete text;
+    }
+    for (KUiMultiLangString* d : m_DisplayStrings)
+        d->SetLanguage(m_CurrentLanguage);
     return true;
 }
 
@@ -476,10 +512,8 @@ KIUiPixmap* KGenericUiApp::LoadPng(const KWString& fileName)
         return nullptr;
     }
     file->Release();
-    auto* surface = new KUiPlainSurface(png->GetWidth(), png->GetHeight());
-    for (int32_t y = 0; y < png->GetHeight(); ++y)
-        std::memcpy(surface->GetPixmap()->GetRow(y), png->GetRow(y), static_cast<size_t>(png->GetWidth()) * 4);
-    return surface;
+    KPixmap_Display view(png->GetData(), png->GetWidth(), png->GetHeight(), png->GetRowBytes());
+    return CreateUiPixmapFromPixmap(&view, false);
 }
 
 void KGenericUiApp::GetOsName(KWString& out)
@@ -567,6 +601,10 @@ KIFile* KGenericUiApp::OpenScriptFolderFile(const KWString& name)
 void KGenericUiApp::priApplyLanguage(const KWString& name, bool persist)
 {
     priWindowBroadcast(KWString(kUiMsgDisableWindowDisplay));
+    for (KUiFont* f : m_Fonts)
+        f->SetLanguage(name);
+    for (KUiMultiLangString* d : m_DisplayStrings)
+        d->SetLanguage(name);
     m_CurrentLanguage = name;
     const KWString setLanguage(kUiMsgSetLanguage);
     // A listener may withdraw while it is told.
@@ -620,13 +658,19 @@ bool KGenericUiApp::RemoveLanguageListener(KIUiRelay* listener)
     return true;
 }
 
-KUiMultiLangString* KGenericUiApp::FindDisplayString(const KWString&)
+KUiMultiLangString* KGenericUiApp::FindDisplayString(const KWString& name)
 {
+    for (KUiMultiLangString* d : m_DisplayStrings)
+        if (d->GetName() == name)
+            return d;
     return nullptr;
 }
 
-KUiFont* KGenericUiApp::FindFont(const KWString&)
+KUiFont* KGenericUiApp::FindFont(const KWString& name)
 {
+    for (KUiFont* f : m_Fonts)
+        if (f->GetName() == name)
+            return f;
     return nullptr;
 }
 
@@ -658,24 +702,30 @@ KIUiPixmap* KGenericUiApp::GetDragCursorYes(int32_t* hotX, int32_t* hotY)
     return m_pCursorYes;
 }
 
+const KWString* KGenericUiApp::priMenuText(int index)
+{
+    KUiMultiLangString* d = FindDisplayString(m_MenuStringNames[index]);
+    return d ? d->GetCurrentText() : nullptr;
+}
+
 const KWString* KGenericUiApp::GetCtrlMenuText()
 {
-    return nullptr;
+    return priMenuText(0);
 }
 
 const KWString* KGenericUiApp::GetShiftMenuText()
 {
-    return nullptr;
+    return priMenuText(1);
 }
 
 const KWString* KGenericUiApp::GetAltMenuText()
 {
-    return nullptr;
+    return priMenuText(2);
 }
 
 const KWString* KGenericUiApp::GetDelMenuText()
 {
-    return nullptr;
+    return priMenuText(3);
 }
 
 void KGenericUiApp::TickObjects(int32_t elapsedMs)

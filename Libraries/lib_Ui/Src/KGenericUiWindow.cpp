@@ -14,7 +14,8 @@
 #include "KTextFunctions.h"
 #include "KUiObject.h"
 #include "KUiObjectFactory.h"
-#include "KUiPlainSurface.h"
+#include "KGenericUiPixmap.h"
+#include "KUiFont.h"
 
 namespace {
 
@@ -43,6 +44,18 @@ KRect Intersect(const KRect& a, const KRect& b)
     return KRect(std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right),
                  std::min(a.bottom, b.bottom));
 }
+
+// A new surface holding source's pixels, or null.
+KIUiPixmap* CopySurface(const KIUiPixmap* source, bool osDrawable)
+{
+    return source ? CreateUiPixmapFromPixmap(source->GetPixmap(), osDrawable) : nullptr;
+}
+
+// Deletes a temporary surface when it goes out of scope.
+struct SurfaceHolder {
+    KIUiPixmap* surface;
+    ~SurfaceHolder() { DeleteUiPixmap(surface); }
+};
 
 bool IsEmpty(const KRect& r)
 {
@@ -117,10 +130,9 @@ KGenericUiWindow::~KGenericUiWindow()
         o = next;
     }
     m_pPopup = m_pFocus = m_pCapture = m_pHover = nullptr;
-    delete m_pBgImage;
-    delete m_pBackground;
-    delete m_pBackBuffer;
-    m_pBgImage = m_pBackground = m_pBackBuffer = nullptr;
+    DeleteUiPixmap(m_pBgImage);
+    DeleteUiPixmap(m_pBackground);
+    DeleteUiPixmap(m_pBackBuffer);
     DeleteOsUiWindow(m_pOsWindow);
     if (m_pApp)
         m_pApp->RemoveLanguageListener(this);
@@ -266,8 +278,16 @@ bool KGenericUiWindow::UiRelayMessage(const KWString& message, void* data)
             priSavePlacement();
         return true;
     }
-    if (message == kUiMsgSetLanguage)
-        return true;  // titles from display strings follow their language
+    if (message == kUiMsgSetLanguage) {
+        if (m_pTitleString) {
+            m_pTitleString->SetLanguage(*static_cast<const KWString*>(data));
+            const KWString* text = m_pTitleString->GetCurrentText();
+            m_Title = text ? *text : KWString();
+            if (m_pOsWindow)
+                m_pOsWindow->SetTitle(m_Title + m_TitlePostfix);
+        }
+        return true;
+    }
     if (message == "SetTitlePostfix") {
         m_TitlePostfix = *static_cast<const KWString*>(data);
         if (m_pOsWindow)
@@ -325,7 +345,14 @@ bool KGenericUiWindow::InitFromNode(KPropTree* node, KIGenericUiWindow* owner)
     m_Cascade = node->GetBool(KWString("_Cascade"), false);
     m_YellowRects = node->GetBool(KWString("_YellowRects"), false);
     m_ParentName = node->GetString(KWString("_Parent"), KWString(), &m_ParentGiven);
-    m_Title = node->GetString(KWString("WindowTitle"), KWString("Window"));
+    m_pTitleString = m_pApp->FindDisplayString(node->GetString(KWString("DisplayString"), KWString()));
+    if (m_pTitleString) {
+        m_pTitleString->SetLanguage(language);
+        const KWString* text = m_pTitleString->GetCurrentText();
+        m_Title = text ? *text : KWString();
+    } else {
+        m_Title = node->GetString(KWString("WindowTitle"), KWString("Window"));
+    }
     const int32_t x = std::clamp(node->GetInt(KWString("X"), 0), -kMaxPosition, kMaxPosition);
     const int32_t y = std::clamp(node->GetInt(KWString("Y"), 0), -kMaxPosition, kMaxPosition);
     m_WindowRect = KRect(x, y, x, y);
@@ -349,7 +376,7 @@ bool KGenericUiWindow::InitFromNode(KPropTree* node, KIGenericUiWindow* owner)
         m_pBgImage = m_pApp->LoadPng(bgImage);
         if (!m_pBgImage)
             throw KExceptionUiScript(("failed to load BgImage '" + WideToUtf8(bgImage) + "'").c_str());
-        m_pBackBuffer = KUiPlainSurface::CopyOf(m_pBgImage);
+        m_pBackBuffer = CopySurface(m_pBgImage, true);
         m_BgX0 = node->GetInt(KWString("BgX0"), -1);
         m_BgX1 = node->GetInt(KWString("BgX1"), -1);
         m_BgY0 = node->GetInt(KWString("BgY0"), -1);
@@ -369,14 +396,26 @@ bool KGenericUiWindow::InitFromNode(KPropTree* node, KIGenericUiWindow* owner)
         const int32_t h = std::max(1, node->GetInt(KWString("Height"), 100));
         CheckScriptSize(w, h);
         m_WindowRect = KRect(x, y, x + w, y + h);
-        auto* bg = new KUiPlainSurface(w, h);
-        bg->FillRect(KRect(0, 0, w, h), KUiColor(0, 0, 0, 255));
-        bg->FillRect(KRect(1, 1, w - 1, h - 1), KUiColor(140, 140, 140, 255));
-        bg->FillRect(KRect(2, 2, w - 2, h - 2), KUiColor(210, 210, 210, 255));
-        bg->FillRect(KRect(3, 3, w - 3, h - 3), KUiColor(245, 245, 245, 255));
-        // The caption ("Text") is drawn once text surfaces exist; a caption without a surface is skipped.
-        m_pBackground = bg;
-        m_pBackBuffer = KUiPlainSurface::CopyOf(bg);
+        m_pBackground = CreateUiPixmap(w, h, false);
+        if (KIUiPixmap* bg = m_pBackground) {
+            bg->FillRect(KRect(0, 0, w, h), KUiColor(0, 0, 0, 255));
+            bg->FillRect(KRect(1, 1, w - 1, h - 1), KUiColor(140, 140, 140, 255));
+            bg->FillRect(KRect(2, 2, w - 2, h - 2), KUiColor(210, 210, 210, 255));
+            bg->FillRect(KRect(3, 3, w - 3, h - 3), KUiColor(245, 245, 245, 255));
+            const KWString text = node->GetString(KWString("Text"), KWString());
+            if (!text.IsEmpty()) {
+                // A caption whose text surface cannot be made is left out.
+                SurfaceHolder caption{CreateTextUiPixmap(text, node->GetString(KWString("Font"), KWString("Courier")),
+                                                         node->GetInt(KWString("FontHeight"), 14), false, false,
+                                                         false, KUiColor(0, 0, 0, 255), nullptr, false)};
+                if (caption.surface) {
+                    KRect cb;
+                    caption.surface->GetBounds(cb);
+                    caption.surface->BlendTo(bg, KRect(20, 20, 20 + cb.Width(), 20 + cb.Height()), cb);
+                }
+            }
+        }
+        m_pBackBuffer = CopySurface(m_pBackground, true);
     }
 
     KPropTree* menu = nullptr;
@@ -617,14 +656,16 @@ void KGenericUiWindow::priPresent(const KRect& c)
         BlitToScreen(c, c, m_pBackBuffer);
         return;
     }
-    KUiPlainSurface temp(c.Width(), c.Height());
+    SurfaceHolder temp{CreateUiPixmap(c.Width(), c.Height(), true)};
+    if (!temp.surface)
+        return;
     KRect tb;
-    temp.GetBounds(tb);
-    m_pBackBuffer->CopyTo(&temp, tb, c);
-    temp.BlendRect(tb, m_DisabledColor);
+    temp.surface->GetBounds(tb);
+    m_pBackBuffer->CopyTo(temp.surface, tb, c);
+    temp.surface->BlendRect(tb, m_DisabledColor);
     if (m_pOverlay)
-        m_pOverlay->Draw(&temp, -c.left, -c.top, tb);
-    BlitToScreen(c, tb, &temp);
+        m_pOverlay->Draw(temp.surface, -c.left, -c.top, tb);
+    BlitToScreen(c, tb, temp.surface);
 }
 
 void KGenericUiWindow::BlitToScreen(const KRect& destination, const KRect& source, KIUiPixmap* surface)
@@ -632,11 +673,13 @@ void KGenericUiWindow::BlitToScreen(const KRect& destination, const KRect& sourc
     if (IsEmpty(destination) || IsEmpty(source) || !m_pOsWindow)
         return;
     if (m_YellowRects) {
-        KUiPlainSurface yellow(source.Width(), source.Height());
-        yellow.FillRGBA(255, 255, 0, 255);
-        KRect yb;
-        yellow.GetBounds(yb);
-        m_pOsWindow->Blit(destination, yb, &yellow);
+        SurfaceHolder yellow{CreateUiPixmap(source.Width(), source.Height(), true)};
+        if (yellow.surface) {
+            yellow.surface->FillRGBA(255, 255, 0, 255);
+            KRect yb;
+            yellow.surface->GetBounds(yb);
+            m_pOsWindow->Blit(destination, yb, yellow.surface);
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(250));
     }
     m_pOsWindow->Blit(destination, source, surface);
@@ -650,18 +693,18 @@ void KGenericUiWindow::priSetClientSize(int32_t width, int32_t height)
     height = std::clamp(height, 1, kMaxClientSide);
     m_WindowRect.right = m_WindowRect.left + width;
     m_WindowRect.bottom = m_WindowRect.top + height;
-    delete m_pBackground;
-    auto* bg = new KUiPlainSurface(width, height);
-    if (m_HasBgImage && m_pBgImage) {
+    DeleteUiPixmap(m_pBackground);
+    KIUiPixmap* bg = CreateUiPixmap(width, height, false);
+    if (bg && m_HasBgImage && m_pBgImage) {
         m_pBgImage->DrawNinePatch(bg, m_BgX0, m_BgY0, m_BgX1, m_BgY1, true);
-    } else if (!m_DefaultLook) {
+    } else if (bg && !m_DefaultLook) {
         bg->FillRect(KRect(0, 0, width, height), m_FrameColor);
         const int32_t t = m_FrameThickness;
         bg->FillRect(KRect(t, t, width - t, height - t), m_BgColor);
     }
     m_pBackground = bg;
-    delete m_pBackBuffer;
-    m_pBackBuffer = KUiPlainSurface::CopyOf(bg);
+    DeleteUiPixmap(m_pBackBuffer);
+    m_pBackBuffer = CopySurface(bg, true);
     Invalidate(nullptr);
 }
 
@@ -830,10 +873,11 @@ void KGenericUiWindow::Enable()
         if (m_ChildrenEnabled) {
             BlitToScreen(b, b, m_pBackBuffer);
         } else {
-            KUiPlainSurface* temp = KUiPlainSurface::CopyOf(m_pBackBuffer);
-            temp->BlendRect(b, m_DisabledColor);
-            BlitToScreen(b, b, temp);
-            delete temp;
+            SurfaceHolder temp{CopySurface(m_pBackBuffer, true)};
+            if (temp.surface) {
+                temp.surface->BlendRect(b, m_DisabledColor);
+                BlitToScreen(b, b, temp.surface);
+            }
         }
     }
 }
@@ -845,10 +889,11 @@ void KGenericUiWindow::Disable()
     if (m_DrawDisabledColor && !m_ChildrenEnabled && m_pBackBuffer) {
         KRect b;
         m_pBackBuffer->GetBounds(b);
-        KUiPlainSurface* temp = KUiPlainSurface::CopyOf(m_pBackBuffer);
-        temp->BlendRect(b, m_DisabledColor);
-        BlitToScreen(b, b, temp);
-        delete temp;
+        SurfaceHolder temp{CopySurface(m_pBackBuffer, true)};
+        if (temp.surface) {
+            temp.surface->BlendRect(b, m_DisabledColor);
+            BlitToScreen(b, b, temp.surface);
+        }
     }
 }
 

@@ -5,6 +5,7 @@
 #include "KDebug.h"
 #include "KException.h"
 #include "KIGenericUiApp.h"
+#include "KUiFont.h"
 #include "KWinUiWindow.h"
 #include "PlatformError.h"
 #include "PlatformOS.h"
@@ -173,6 +174,12 @@ bool KWinUiApp::CheckSingleInstance(const KWString& name, bool createOldMutex)
     PlatHandle old = PlatCreateMutex(true, "LumoDesk");
     if (!old || PlatGetLastError() != PLAT_ERROR_ALREADY_EXISTS)
         return false;
-    (void)m_pApp;
+    // An older program of the family runs: say so when the script has the words for it.
+    KUiMultiLangString* caption = m_pApp->FindDisplayString(KWString("QuarelOtherAppWinTitle"));
+    KUiMultiLangString* text = m_pApp->FindDisplayString(KWString("QuarelOtherAppWinText"));
+    const KWString* captionText = caption ? caption->GetCurrentText() : nullptr;
+    const KWString* textText = text ? text->GetCurrentText() : nullptr;
+    if (captionText && textText)
+        PlatMessageBox(nullptr, textText->Str(), captionText->Str());
     return true;
 }

@@ -187,3 +187,37 @@ TEST_F(Uirun, ProbeSeesTheRaisedSizeAndHeldDisplayHidesChanges)
     EXPECT_EQ(Rgb(*before, 10, 10), (std::array<int, 3>{0, 0, 255}));
     EXPECT_EQ(Rgb(*after, 10, 10), (std::array<int, 3>{0, 255, 0}));
 }
+
+TEST_F(Uirun, LanguageSwitchesTheTitleAndIsKeptForTheNextRun)
+{
+    const std::string script = R"(<APP Name="L" HasPersistantDataStore="1">
+      <LANGUAGES><LANGUAGE Name="English" Default="1"/><LANGUAGE Name="Japanese"/></LANGUAGES>
+      <FONTS><APPFONT Name="Plain"><MSWFONT><English Fontname="DejaVu Sans"/><Japanese Fontname="IPAGothic"/>
+      </MSWFONT></APPFONT></FONTS>
+      <DISPLAY_STRING Name="Title" AppFont="Plain"><English Text="Hello"/><Japanese Text="Konnichiwa"/>
+      </DISPLAY_STRING>
+      <WINDOW Name="Main" DisplayString="Title"/></APP>)";
+    RunResult r = Script(script, "list\nlang Japanese\nlist\n");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("L.Main \"Hello\" 0 0 200 100 1 1\nL.Main \"Konnichiwa\""), std::string::npos) << r.out;
+    const std::string text =
+        lumotest::CommandOutput("iconv -f UTF-16 -t UTF-8 " + (fs::path(m_AppData) / "L.state.xml").string());
+    EXPECT_NE(text.find(R"(CurrentLanguage="Japanese")"), std::string::npos) << text;
+    r = Script(script, "list\n");
+    EXPECT_NE(r.out.find("L.Main \"Konnichiwa\""), std::string::npos) << r.out;
+}
+
+TEST_F(Uirun, CaptionIsDrawnIntoTheDefaultLook)
+{
+    RunResult r = Script(R"(<APP Name="T"><WINDOW Name="Main" Text="Caption" Font="DejaVu Sans"/></APP>)",
+                         "dump T.Main " + (Root() / "c.png").string() + "\n");
+    ASSERT_EQ(r.status, 0) << r.err;
+    auto png = Png(Root() / "c.png");
+    ASSERT_TRUE(png);
+    int dark = 0;
+    for (int y = 20; y < 40; ++y)
+        for (int x = 20; x < 80; ++x)
+            dark += Rgb(*png, x, y)[0] < 100;
+    EXPECT_GT(dark, 20);
+    EXPECT_EQ(Rgb(*png, 10, 10), (std::array<int, 3>{245, 245, 245}));
+}
