@@ -135,6 +135,6 @@ bool PlatFreeLibrary(PlatModule module);
 // `extern "C" void PlatDeviceProviderEntry()`, which registers its providers (PlatformDeviceProvider.h); those
 // that are missing are skipped.
 const std::vector<std::string>& PlatDeviceProviderLibraries();
-// Loads one provider library and calls its entry; false with PLAT_ERROR_MOD_NOT_FOUND or, for a library
+// Loads one provider library and calls its entry (once per process: a library loaded again is left as it is); false with PLAT_ERROR_MOD_NOT_FOUND or, for a library
 // without the entry, PLAT_ERROR_PROC_NOT_FOUND.
 bool PlatLoadDeviceProvider(const char* name);

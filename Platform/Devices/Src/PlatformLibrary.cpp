@@ -6,6 +6,8 @@
 #include <cctype>
 #include <climits>
 #include <cstring>
+#include <mutex>
+#include <set>
 #include <string>
 
 #include "PlatformDevices.h"
@@ -121,7 +123,17 @@ bool PlatLoadDeviceProvider(const char* name)
         PlatSetLastError(PLAT_ERROR_PROC_NOT_FOUND);
         return false;
     }
-    // The library stays loaded: its providers live as long as the process.
+    // The library stays loaded: its providers live as long as the process. Its entry runs once.
+    static std::mutex lock;
+    static auto* entered = new std::set<PlatModule>;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        if (!entered->insert(module).second) {
+            PlatFreeLibrary(module);
+            PlatSetLastError(PLAT_ERROR_SUCCESS);
+            return true;
+        }
+    }
     entry();
     return true;
 }
