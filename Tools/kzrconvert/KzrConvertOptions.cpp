@@ -25,6 +25,8 @@ const char* kUsage =
     "  --require-profile  fail instead of saving a colour space without a profile\n"
     "  --cache MIB        memory cache budget in MiB, 16 to 4095 (default 1024)\n";
 
+static_assert(kDefaultCacheBudgetMiB == 1024, "the usage text names the default cache budget");
+
 [[noreturn]] void Usage(const std::string& problem)
 {
     std::fprintf(stderr, "kzrconvert: %s\n%s", problem.c_str(), kUsage);

@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "KCacheBudget.h"
+
 namespace kzrconvert {
 
 enum class Format { Jpeg, Tiff8, Tiff16 };
@@ -16,7 +18,7 @@ struct Options {
     double exposure = 0.0;
     bool requireProfile = false;
     std::string outDir;  // empty: beside each raw file
-    unsigned cacheMiB = 1024;
+    unsigned cacheMiB = kDefaultCacheBudgetMiB;
     std::vector<std::string> inputs;
 };
 
