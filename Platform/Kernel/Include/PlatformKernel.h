@@ -90,6 +90,11 @@ constexpr NTSTATUS STATUS_CANCELLED = MakeStatus(0xC0000120u);
 constexpr NTSTATUS STATUS_INVALID_DEVICE_STATE = MakeStatus(0xC0000184u);
 constexpr NTSTATUS STATUS_DEVICE_NOT_CONNECTED = MakeStatus(0xC000009Du);
 constexpr NTSTATUS STATUS_DRIVER_UNABLE_TO_LOAD = MakeStatus(0xC000026Cu);
+constexpr NTSTATUS STATUS_OBJECT_NAME_EXISTS = MakeStatus(0x40000000u);
+constexpr NTSTATUS STATUS_WMI_GUID_NOT_FOUND = MakeStatus(0xC0000295u);
+constexpr NTSTATUS STATUS_WMI_INSTANCE_NOT_FOUND = MakeStatus(0xC0000296u);
+constexpr NTSTATUS STATUS_WMI_ITEMID_NOT_FOUND = MakeStatus(0xC0000297u);
+constexpr NTSTATUS STATUS_WMI_TRY_AGAIN = MakeStatus(0xC0000298u);
 
 // ---- IRQL ------------------------------------------------------------------------------------------------
 constexpr KIRQL PASSIVE_LEVEL = 0;
@@ -711,6 +716,20 @@ inline void ExInitializeWorkItem(PWORK_QUEUE_ITEM item, PWORKER_THREAD_ROUTINE r
     item->List.Flink = nullptr;
 }
 
+// ---- Power, plug and play, interfaces and WMI -------------------------------------------------------------------
+using PREQUEST_POWER_COMPLETE = void (*)(PDEVICE_OBJECT deviceObject, UCHAR minorFunction, POWER_STATE powerState,
+                                         PVOID context, PIO_STATUS_BLOCK ioStatus);
+
+// WMI registration actions.
+enum : ULONG { WMIREG_ACTION_REGISTER = 1, WMIREG_ACTION_DEREGISTER = 2, WMIREG_ACTION_REREGISTER = 3,
+               WMIREG_ACTION_UPDATE_GUIDS = 4 };
+
+// An interrupt object (connections are refused here: no device of this system has one).
+struct KINTERRUPT;
+using PKINTERRUPT = KINTERRUPT*;
+using PKSERVICE_ROUTINE = BOOLEAN (*)(PKINTERRUPT interrupt, PVOID context);
+enum KINTERRUPT_MODE { LevelSensitive = 0, Latched = 1 };
+
 // ---- The services --------------------------------------------------------------------------------------------
 extern "C" {
 
@@ -847,5 +866,42 @@ void IoReleaseCancelSpinLock(KIRQL irql);
 // The operating system the machine believes it runs.
 BOOLEAN IoIsWdmVersionAvailable(UCHAR majorVersion, UCHAR minorVersion);
 BOOLEAN PsGetVersion(PULONG majorVersion, PULONG minorVersion, PULONG buildNumber, PUNICODE_STRING csdVersion);
+
+// Power manager. PoRequestPowerIrp sends a device power request (minor IRP_MN_SET_POWER or IRP_MN_QUERY_POWER)
+// to the top of `deviceObject`'s stack (on the calling thread at PASSIVE_LEVEL, on the worker thread when called
+// above it), then calls `completionFunction`. PoSetPowerState records the state and answers the previous one.
+NTSTATUS PoRequestPowerIrp(PDEVICE_OBJECT deviceObject, UCHAR minorFunction, POWER_STATE powerState,
+                           PREQUEST_POWER_COMPLETE completionFunction, PVOID context, PIRP* irp);
+NTSTATUS PoCallDriver(PDEVICE_OBJECT deviceObject, PIRP irp);
+void PoStartNextPowerIrp(PIRP irp);
+POWER_STATE PoSetPowerState(PDEVICE_OBJECT deviceObject, POWER_STATE_TYPE type, POWER_STATE state);
+
+// Device interfaces: the link name "\\?\<bus>#<device>#<instance>#{guid}" of the physical device's ids (the
+// reference string, when given, follows a backslash). The name's buffer is the caller's to free with
+// RtlFreeUnicodeString.
+NTSTATUS IoRegisterDeviceInterface(PDEVICE_OBJECT physicalDeviceObject, const GUID* interfaceClassGuid,
+                                   PUNICODE_STRING referenceString, PUNICODE_STRING symbolicLinkName);
+NTSTATUS IoSetDeviceInterfaceState(PUNICODE_STRING symbolicLinkName, BOOLEAN enable);
+
+// Symbolic links: "\DosDevices\X" to "\Device\Y" (PASSIVE_LEVEL).
+NTSTATUS IoCreateSymbolicLink(PUNICODE_STRING symbolicLinkName, PUNICODE_STRING deviceName);
+NTSTATUS IoDeleteSymbolicLink(PUNICODE_STRING symbolicLinkName);
+
+// Driver object extensions: zeroed memory of the kernel's, one per client id, freed with the driver object.
+NTSTATUS IoAllocateDriverObjectExtension(PDRIVER_OBJECT driverObject, PVOID clientIdentificationAddress,
+                                         ULONG driverObjectExtensionSize, PVOID* driverObjectExtension);
+PVOID IoGetDriverObjectExtension(PDRIVER_OBJECT driverObject, PVOID clientIdentificationAddress);
+
+// WMI: registrations and written events are recorded. IoWMIWriteEvent takes the event record (a WNODE whose
+// first word is its size) and frees it on success.
+NTSTATUS IoWMIRegistrationControl(PDEVICE_OBJECT deviceObject, ULONG action);
+NTSTATUS IoWMIWriteEvent(PVOID wnodeEventItem);
+
+// Interrupts: refused (STATUS_NOT_SUPPORTED).
+NTSTATUS IoConnectInterrupt(PKINTERRUPT* interruptObject, PKSERVICE_ROUTINE serviceRoutine, PVOID serviceContext,
+                            PKSPIN_LOCK spinLock, ULONG vector, KIRQL irql, KIRQL synchronizeIrql,
+                            KINTERRUPT_MODE interruptMode, BOOLEAN shareVector, ULONG processorEnableMask,
+                            BOOLEAN floatingSave);
+void IoDisconnectInterrupt(PKINTERRUPT interruptObject);
 
 }  // extern "C"

@@ -67,9 +67,109 @@ PDRIVER_OBJECT KernCreateDriver(const char* service, PDRIVER_INITIALIZE entry, N
 bool KernLoadDriver(const std::string& path, const std::string& service, PDRIVER_OBJECT* driver,
                     NTSTATUS* entryStatus, std::string* error);
 
+// A symbol a loaded driver exports (null for drivers linked into the process or a missing symbol).
+void* KernGetDriverSymbol(PDRIVER_OBJECT driver, const char* name);
+
 // Unloads a driver that has no device left: calls its unload routine, closes its object and reports the pool
 // that is still held, by tag. False (nothing done) while it still has devices.
 bool KernUnloadDriver(PDRIVER_OBJECT driver, KernPoolReport* report);
 
 // The device of that name ("\Device\X"), or null.
 PDEVICE_OBJECT KernFindDevice(const std::u16string& name);
+
+// True once the device was deleted (its memory may still be held by references).
+bool KernDeviceIsDeleted(PDEVICE_OBJECT device);
+
+// ---- Plug and play manager ----------------------------------------------------------------------------------
+// The ids a bus gives a device it offers: they make its interface link names "\\?\<bus>#<device>#<instance>#...".
+struct KernDeviceIds {
+    std::u16string bus;
+    std::u16string device;
+    std::u16string instance;
+};
+
+// A bus offers a device: the function driver's AddDevice, then START and QUERY_CAPABILITIES to the top of the
+// stack (a failed START is followed by REMOVE). Answers AddDevice's failure or START's status. PASSIVE_LEVEL;
+// the requests are waited for.
+NTSTATUS KernPnpOfferDevice(PDEVICE_OBJECT physicalDevice, const KernDeviceIds& ids, PDRIVER_OBJECT functionDriver);
+// The first step of that alone: the ids recorded and the function driver's AddDevice called.
+NTSTATUS KernPnpAddDevice(PDEVICE_OBJECT physicalDevice, const KernDeviceIds& ids, PDRIVER_OBJECT functionDriver);
+// One plug-and-play request (minor) to the top of the device's stack, waited for; it starts with
+// STATUS_NOT_SUPPORTED, as the manager sends them. `capabilities` goes with QUERY_CAPABILITIES (null: the
+// manager's own).
+NTSTATUS KernPnpRequest(PDEVICE_OBJECT physicalDevice, UCHAR minor, PDEVICE_CAPABILITIES capabilities = nullptr);
+// The device left its bus: SURPRISE_REMOVAL then REMOVE where the machine has WDM 1.10 or later, REMOVE alone
+// otherwise. Answers REMOVE's status.
+NTSTATUS KernPnpDeviceLeft(PDEVICE_OBJECT physicalDevice);
+// The ids the device was offered with (false when it was not offered).
+bool KernPnpGetDeviceIds(PDEVICE_OBJECT physicalDevice, KernDeviceIds* ids);
+
+// ---- Power manager ------------------------------------------------------------------------------------------
+// A system power request (IRP_MN_SET_POWER or IRP_MN_QUERY_POWER) to the top of the device's stack, waited for.
+NTSTATUS KernPoSystemRequest(PDEVICE_OBJECT physicalDevice, UCHAR minor, SYSTEM_POWER_STATE state);
+// A device power request through PoRequestPowerIrp, waited for; answers the status its completion saw.
+NTSTATUS KernPoDeviceRequest(PDEVICE_OBJECT physicalDevice, UCHAR minor, DEVICE_POWER_STATE state);
+// What drivers told the power manager with PoSetPowerState, oldest first.
+struct KernPowerStateRecord {
+    PDEVICE_OBJECT device;
+    POWER_STATE_TYPE type;
+    ULONG state;
+};
+std::vector<KernPowerStateRecord> KernGetPowerStateRecords();
+
+// ---- Device interfaces, symbolic links and WMI ------------------------------------------------------------------
+struct KernDeviceInterface {
+    GUID classGuid;
+    std::u16string link;
+    PDEVICE_OBJECT physicalDevice;  // null once that device was deleted
+    bool enabled;
+};
+// Every registered interface, in the order of registration; or only the enabled ones of a class.
+std::vector<KernDeviceInterface> KernGetDeviceInterfaces();
+std::vector<std::u16string> KernGetEnabledInterfaces(const GUID& classGuid);
+// The device name a "\DosDevices\X" link points to (case-insensitive), or empty.
+std::u16string KernResolveSymbolicLink(const std::u16string& link);
+std::vector<std::u16string> KernGetSymbolicLinks();
+
+struct KernWmiRegistration {
+    PDEVICE_OBJECT device;
+    ULONG action;
+};
+std::vector<KernWmiRegistration> KernGetWmiRegistrations();
+// The event records written with IoWMIWriteEvent, as bytes.
+std::vector<std::vector<uint8_t>> KernGetWmiEvents();
+
+// GUID text as in link names: lower case, "xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx".
+std::string KernGuidText(const GUID& guid);
+
+// ---- Requests the host sends --------------------------------------------------------------------------------
+// A request built by the host for the top of a device's stack (the way the I/O manager sends opens, closes and
+// device-control requests from programs). Send it, then wait for its completion.
+class KernHostRequest {
+public:
+    // `location` is the first stack location (its device and completion fields are set here). `buffer` becomes
+    // the request's system buffer; what the driver writes into it stays readable after completion.
+    KernHostRequest(PDEVICE_OBJECT device, const IO_STACK_LOCATION& location, std::vector<uint8_t> buffer = {});
+    ~KernHostRequest();  // waits for the completion of a request that was sent
+    KernHostRequest(const KernHostRequest&) = delete;
+    KernHostRequest& operator=(const KernHostRequest&) = delete;
+
+    // Calls the top driver on this thread; answers what it returned.
+    NTSTATUS Send();
+    // Waits up to `milliseconds` (0 = no limit) for the completion: false on time-out.
+    bool Wait(unsigned milliseconds = 0);
+    bool Done() const;
+    // Cancels the request (IoCancelIrp) while it is not completed; answers whether a cancel routine ran.
+    bool Cancel();
+    IO_STATUS_BLOCK Status() const;
+    const std::vector<uint8_t>& Buffer() const { return m_Buffer; }
+
+private:
+    static NTSTATUS priCompleted(PDEVICE_OBJECT, PIRP irp, PVOID context);
+    PDEVICE_OBJECT m_Top = nullptr;
+    PIRP m_Irp = nullptr;
+    bool m_Sent = false;
+    KEVENT m_Done;
+    IO_STATUS_BLOCK m_Status{};
+    std::vector<uint8_t> m_Buffer;
+};

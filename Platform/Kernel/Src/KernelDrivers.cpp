@@ -1,7 +1,10 @@
 // Driver objects: drivers linked into the process and drivers loaded from shared objects.
 #include <dlfcn.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <vector>
 #include <string>
 
 #include "KernelPrivate.h"
@@ -17,6 +20,8 @@ struct KernDriver {
     std::u16string service;
     std::u16string registryPath;
     void* library = nullptr;
+    std::mutex lock;
+    std::vector<std::pair<PVOID, void*>> extensions;  // client id, zeroed memory
 };
 
 NTSTATUS InvalidDeviceRequest(PDEVICE_OBJECT, PIRP irp)
@@ -65,6 +70,8 @@ void DestroyDriver(KernDriver* d)
     KernDrainThreads();
     if (d->library)
         dlclose(d->library);
+    for (auto& extension : d->extensions)
+        std::free(extension.second);
     delete d;
 }
 
@@ -164,6 +171,14 @@ bool KernLoadDriver(const std::string& path, const std::string& service, PDRIVER
     return true;
 }
 
+void* KernGetDriverSymbol(PDRIVER_OBJECT driver, const char* name)
+{
+    if (!driver || driver->Type != IO_TYPE_DRIVER || !name)
+        return nullptr;
+    auto* d = static_cast<KernDriver*>(driver->DriverSection);
+    return d->library ? dlsym(d->library, name) : nullptr;
+}
+
 bool KernUnloadDriver(PDRIVER_OBJECT driver, KernPoolReport* report)
 {
     if (!driver || driver->Type != IO_TYPE_DRIVER)
@@ -185,4 +200,36 @@ bool KernUnloadDriver(PDRIVER_OBJECT driver, KernPoolReport* report)
     if (report)
         *report = held;
     return true;
+}
+
+extern "C" NTSTATUS IoAllocateDriverObjectExtension(PDRIVER_OBJECT driverObject, PVOID clientIdentificationAddress,
+                                                    ULONG driverObjectExtensionSize, PVOID* driverObjectExtension)
+{
+    if (driverObjectExtension)
+        *driverObjectExtension = nullptr;
+    if (!driverObject || driverObject->Type != IO_TYPE_DRIVER || !driverObjectExtension)
+        return STATUS_INVALID_PARAMETER;
+    auto* d = static_cast<KernDriver*>(driverObject->DriverSection);
+    std::lock_guard<std::mutex> guard(d->lock);
+    for (auto& extension : d->extensions)
+        if (extension.first == clientIdentificationAddress)
+            return STATUS_OBJECT_NAME_COLLISION;
+    void* memory = std::calloc(1, driverObjectExtensionSize ? driverObjectExtensionSize : 1);
+    if (!memory)
+        return STATUS_INSUFFICIENT_RESOURCES;
+    d->extensions.emplace_back(clientIdentificationAddress, memory);
+    *driverObjectExtension = memory;
+    return STATUS_SUCCESS;
+}
+
+extern "C" PVOID IoGetDriverObjectExtension(PDRIVER_OBJECT driverObject, PVOID clientIdentificationAddress)
+{
+    if (!driverObject || driverObject->Type != IO_TYPE_DRIVER)
+        return nullptr;
+    auto* d = static_cast<KernDriver*>(driverObject->DriverSection);
+    std::lock_guard<std::mutex> guard(d->lock);
+    for (auto& extension : d->extensions)
+        if (extension.first == clientIdentificationAddress)
+            return extension.second;
+    return nullptr;
 }

@@ -144,6 +144,7 @@ extern "C" NTSTATUS IoCreateDevice(PDRIVER_OBJECT driverObject, ULONG deviceExte
 
 extern "C" void IoDeleteDevice(PDEVICE_OBJECT deviceObject)
 {
+    KernPnpForgetDevice(deviceObject);
     IoTables& io = Io();
     bool freeNow;
     {
@@ -207,6 +208,12 @@ extern "C" void IoDetachDevice(PDEVICE_OBJECT targetDevice)
     std::lock_guard<std::mutex> guard(Io().lock);
     if (targetDevice)
         targetDevice->AttachedDevice = nullptr;
+}
+
+bool KernDeviceIsDeleted(PDEVICE_OBJECT device)
+{
+    std::lock_guard<std::mutex> guard(Io().lock);
+    return !Io().devices.count(device) || static_cast<KernDevice*>(device->KernelPrivate)->deletePending;
 }
 
 PDEVICE_OBJECT KernFindDevice(const std::u16string& name)

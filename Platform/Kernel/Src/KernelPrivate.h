@@ -33,3 +33,6 @@ void KernDeviceReleased(PDEVICE_OBJECT device);
 
 // Live-request check used by the I/O manager.
 bool KernIsLiveIrp(PIRP irp);
+
+// Forgets what the plug-and-play manager knew of a device being deleted.
+void KernPnpForgetDevice(PDEVICE_OBJECT device);
