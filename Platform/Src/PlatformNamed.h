@@ -27,6 +27,7 @@ namespace plat {
 enum : uint32_t {
     kNamedMutex = 1,
     kNamedEvent = 2,
+    kNamedSection = 3,
 };
 
 // A mapping of one named object's file; unmapped and closed when the last reference goes.

@@ -19,9 +19,13 @@ struct PlatDeviceInterface {
 // A device-control request on its way to an endpoint. The input is a copy taken when the request was made;
 // the provider fills Output() (at most OutputSize() bytes) and calls Complete exactly once, from any thread,
 // at once or later. A request the caller has given up (its handle closed) ignores its completion.
+//
+// Direct requests (codes whose two low bits are 1 or 2) see the caller's output buffer as a driver sees it:
+// Output() starts as a copy of the caller's bytes, and OutputAddress() is the caller's address of the buffer.
 class PlatDeviceRequest {
 public:
-    PlatDeviceRequest(uint32_t code, const void* input, uint32_t inputSize, uint32_t outputSize);
+    PlatDeviceRequest(uint32_t code, const void* input, uint32_t inputSize, uint32_t outputSize,
+                      const void* callerOutput = nullptr);
     virtual ~PlatDeviceRequest();
     PlatDeviceRequest(const PlatDeviceRequest&) = delete;
     PlatDeviceRequest& operator=(const PlatDeviceRequest&) = delete;
@@ -30,6 +34,8 @@ public:
     const std::vector<uint8_t>& Input() const { return m_Input; }
     uint8_t* Output() { return m_Output.data(); }
     uint32_t OutputSize() const { return static_cast<uint32_t>(m_Output.size()); }
+    uintptr_t OutputAddress() const { return m_OutputAddress; }
+    static bool IsDirect(uint32_t code) { return (code & 3) == 1 || (code & 3) == 2; }
 
     // Ends the request: error 0 for success, `returned` bytes of Output() (capped at OutputSize()) go back.
     // Later calls do nothing. Answers whether this call ended it.
@@ -48,6 +54,7 @@ private:
     uint32_t m_Code;
     std::vector<uint8_t> m_Input;
     std::vector<uint8_t> m_Output;
+    uintptr_t m_OutputAddress = 0;
 };
 
 // An open device of a provider.

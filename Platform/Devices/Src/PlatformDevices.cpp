@@ -100,7 +100,7 @@ class IoRequest : public PlatDeviceRequest {
 public:
     IoRequest(uint32_t code, const void* input, uint32_t inputSize, void* output, uint32_t outputSize,
               PlatOverlapped* overlapped, std::weak_ptr<DeviceHandle> handle, std::string path)
-        : PlatDeviceRequest(code, input, inputSize, outputSize), m_CallerOutput(output),
+        : PlatDeviceRequest(code, input, inputSize, outputSize, output), m_CallerOutput(output),
           m_Overlapped(overlapped), m_Handle(std::move(handle)), m_Path(std::move(path)), m_InputSize(inputSize)
     {
     }
@@ -236,10 +236,16 @@ bool IsDevicePath(const char* path)
 
 // ---- Requests (provider side) ------------------------------------------------------------------------------
 
-PlatDeviceRequest::PlatDeviceRequest(uint32_t code, const void* input, uint32_t inputSize, uint32_t outputSize)
+PlatDeviceRequest::PlatDeviceRequest(uint32_t code, const void* input, uint32_t inputSize, uint32_t outputSize,
+                                     const void* callerOutput)
     : m_Code(code), m_Input(static_cast<const uint8_t*>(input), static_cast<const uint8_t*>(input) + (input ? inputSize : 0)),
       m_Output(outputSize, 0)
 {
+    if (callerOutput && IsDirect(code)) {
+        if (outputSize > 0)
+            memcpy(m_Output.data(), callerOutput, outputSize);
+        m_OutputAddress = reinterpret_cast<uintptr_t>(callerOutput);
+    }
 }
 
 PlatDeviceRequest::~PlatDeviceRequest() = default;

@@ -138,8 +138,9 @@ struct UsbIdentity {
     uint16_t deviceRelease;
     std::vector<uint8_t> deviceDescriptor;         // 18 bytes
     std::vector<uint8_t> configurationDescriptor;  // configuration, interface and two bulk endpoints
-    const char* manufacturer;
-    const char* product;
+    const char* manufacturer;  // UTF-8 (string 1)
+    const char* product;       // UTF-8 (string 2), not all ASCII
+    std::vector<uint16_t> languageIds;
     // The device-interface class the kernel driver publishes for the camera.
     const char* interfaceClass;  // "{3219D400-E372-4B5D-AB0F-D2594CD9084D}"
     uint8_t bulkOutEndpoint;     // pipe 0
@@ -157,6 +158,8 @@ public:
                                      bool hostToDevice, void* data, uint32_t length, uint32_t* transferred) = 0;
     virtual uint32_t BulkTransfer(uint32_t pipe, void* data, uint32_t length, uint32_t* transferred) = 0;
     virtual uint32_t ClearStall(uint32_t pipe) = 0;
+    // The "usb-delay" knob: milliseconds each transaction takes (0 when the camera is gone).
+    virtual uint32_t UsbDelay() = 0;
 };
 
 std::unique_ptr<CameraUsb> OpenCameraUsb(const std::string& id);

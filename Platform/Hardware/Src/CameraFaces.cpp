@@ -159,6 +159,12 @@ public:
         return r;
     }
 
+    uint32_t UsbDelay() override
+    {
+        Session s(m_Id);
+        return s.Ok() ? s.State().knobs.usbDelay : 0;
+    }
+
 private:
     static void Pause(uint32_t milliseconds)
     {
@@ -305,7 +311,8 @@ const UsbIdentity& CameraUsbIdentity()
         {18, 1, 0x10, 0x01, 0xFF, 0, 0, 64, 0x4B, 0x5A, 0x01, 0x01, 0x00, 0x01, 1, 2, 0, 1},
         ConfigurationDescriptor(),
         "Quarel",
-        "Camera",
+        "Caméra KZR™",
+        {0x0409},
         "{3219D400-E372-4B5D-AB0F-D2594CD9084D}",
         0x01,
         0x82,
