@@ -381,12 +381,11 @@ public:
         }
     }
 
-    // A pipe number (0, 1) or the address of its endpoint.
+    // A pipe number (0 bulk OUT, 1 bulk IN), or the bulk IN endpoint's address (0x01, the OUT endpoint's, is pipe
+    // 1 already).
     static uint32_t Pipe(uint8_t value)
     {
-        if (value == Identity().bulkOutEndpoint)
-            return 0;
-        if (value == Identity().bulkInEndpoint)
+        if (value > 1 && value == Identity().bulkInEndpoint)
             return 1;
         return value;
     }
