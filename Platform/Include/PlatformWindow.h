@@ -116,6 +116,7 @@ struct PlatWindowDesc {
     PlatHWND owner = nullptr;
     PlatWndProc procedure = nullptr;
     void* userData = nullptr;      // readable by the procedure from WM_CREATE on
+    const char* className = nullptr; // a window with a class can be found by PlatFindWindow
 };
 
 // Creates a hidden, enabled window and sends it WM_CREATE; null when the backend is not started or the
@@ -196,3 +197,28 @@ void PlatMessageBox(PlatHWND owner, const std::u16string& text, const std::u16st
 // Mouse pointer position on the screen (headless: where the last injected mouse message put it).
 void PlatGetCursorPos(int32_t& x, int32_t& y);
 void PlatSetCursorPos(int32_t x, int32_t y);
+
+// Mouse capture: the window receives the mouse messages wherever the pointer goes (a pointer grab on X11)
+// until released. PlatSetCapture answers the window that had it.
+PlatHWND PlatSetCapture(PlatHWND window);
+bool PlatReleaseCapture();
+PlatHWND PlatGetCapture();
+// The visible window at a point of the screen, null for none of ours.
+PlatHWND PlatWindowFromPoint(int32_t x, int32_t y);
+// Whether a key (virtual-key code) is down now; headless keeps no keyboard and answers false.
+bool PlatIsKeyDown(uint32_t virtualKey);
+// The window's mouse cursor: 32 x 32 AND and XOR masks, 4 bytes a row, the leftmost pixel in a byte's high
+// bit (AND 1 lets the screen through; under AND 0, XOR 1 is white and XOR 0 black); null masks give the arrow.
+bool PlatSetCursor(PlatHWND window, const uint8_t* andMask, const uint8_t* xorMask, int32_t hotX, int32_t hotY);
+// A hidden cursor is blank over the window whatever its shape.
+void PlatShowCursor(PlatHWND window, bool show);
+// 0 the arrow, 1 hidden, 2 a shape from masks (with its hot spot).
+int PlatGetCursorShape(PlatHWND window, int32_t& hotX, int32_t& hotY);
+
+// Finding a window by class and title, in this process or in another process of the same machine. Every
+// window created with a class listens on a Unix socket in the machine folder named after its class and title
+// (bound again when the title changes; a later window of the same class and title takes the name over). A
+// window of another process is answered as a stand-in handle that carries only PlatSendMessage: the message
+// and wParam go over the socket and the call returns once that window's procedure has handled it (0, lParam
+// is not sent). A socket nobody answers (its process ended) counts as no window. Null when none is found.
+PlatHWND PlatFindWindow(const char* className, const std::u16string& title);

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <vector>
 
+#include "PlatformWindowLink.h"
 
 struct PlatWindow {
     std::u16string title;
@@ -24,6 +25,10 @@ struct PlatWindow {
     bool paintPending = false;
     PlatRect paintRect{0, 0, 0, 0};
     std::vector<uint8_t> pixels;  // BGRA, width x 4 a row
+    bool cursorCustom = false;
+    bool cursorShown = true;
+    int32_t cursorHotX = 0, cursorHotY = 0;
+    std::string className;  // empty: not findable
 
     struct Timer {
         uintptr_t id;
@@ -57,11 +62,22 @@ std::string g_StartError;
 std::vector<PlatWindow*> g_Windows;  // creation order
 std::vector<PlatWindow*> g_ZOrder;   // front first
 PlatHWND g_Active = nullptr;
+PlatHWND g_Capture = nullptr;
 
 std::mutex g_QueueLock;
 std::condition_variable g_QueueSignal;
 std::deque<PlatMsg> g_Queue;
 bool g_QuitPosted = false;
+
+// Messages sent from another process, waiting for the UI thread (under g_QueueLock).
+struct SentMessage {
+    PlatHWND window;
+    uint32_t message;
+    uintptr_t wParam;
+    bool done = false;
+};
+std::deque<SentMessage*> g_Sent;
+std::condition_variable g_SentDone;
 
 PlatIdleHook g_IdleHook = nullptr;
 void* g_IdleContext = nullptr;
@@ -193,7 +209,45 @@ uint32_t NextTimerWait(uint32_t now, uint32_t limit)
     return wait;
 }
 
+// Runs the messages other processes sent (UI thread), answering each once its procedure has run.
+void DeliverSent()
+{
+    for (;;) {
+        SentMessage* m = nullptr;
+        {
+            std::lock_guard<std::mutex> lock(g_QueueLock);
+            if (g_Sent.empty())
+                return;
+            m = g_Sent.front();
+            g_Sent.pop_front();
+        }
+        struct Answer {
+            SentMessage* m;
+            ~Answer()
+            {
+                {
+                    std::lock_guard<std::mutex> lock(g_QueueLock);
+                    m->done = true;
+                }
+                g_SentDone.notify_all();
+            }
+        } answer{m};
+        PlatWindow* w = Find(m->window);
+        if (w && !w->destroying)
+            w->procedure(w, m->message, m->wParam, 0);
+    }
+}
+
 }  // namespace
+
+void PlatDeliverFromLink(PlatHWND window, uint32_t message, uintptr_t wParam)
+{
+    SentMessage m{window, message, wParam};
+    std::unique_lock<std::mutex> lock(g_QueueLock);
+    g_Sent.push_back(&m);
+    g_QueueSignal.notify_one();
+    g_SentDone.wait(lock, [&m] { return m.done; });
+}
 
 bool PlatUiStart(std::string& error)
 {
@@ -239,6 +293,7 @@ PlatHWND PlatCreateWindow(const PlatWindowDesc& desc)
     w->owner = Find(desc.owner);
     w->procedure = desc.procedure;
     w->userData = desc.userData;
+    w->className = desc.className ? desc.className : "";
     w->width = 0;
     w->height = 0;
     ResizePixels(w, std::clamp(desc.width, 1, kMaxSide), std::clamp(desc.height, 1, kMaxSide));
@@ -248,6 +303,8 @@ PlatHWND PlatCreateWindow(const PlatWindowDesc& desc)
         PlatDestroyWindow(w);
         return nullptr;
     }
+    if (!w->className.empty())
+        platlink::Listen(w, w->className, w->title);
     return w;
 }
 
@@ -270,6 +327,10 @@ bool PlatDestroyWindow(PlatHWND window)
         g_Active = nullptr;
     w->visible = false;
     w->procedure(w, PLAT_WM_DESTROY, 0, 0);
+    if (g_Capture == w)
+        PlatReleaseCapture();
+    if (!w->className.empty())
+        platlink::Stop(w);
     w->timers.clear();
     {
         std::lock_guard<std::mutex> lock(g_QueueLock);
@@ -391,6 +452,8 @@ bool PlatSetWindowText(PlatHWND window, const std::u16string& title)
     if (!w)
         return false;
     w->title = title;
+    if (!w->className.empty() && !w->destroying)
+        platlink::Listen(w, w->className, w->title);
     return true;
 }
 
@@ -526,6 +589,10 @@ const uint8_t* PlatGetWindowPixels(PlatHWND window, int32_t& width, int32_t& hei
 
 intptr_t PlatSendMessage(PlatHWND window, uint32_t message, uintptr_t wParam, intptr_t lParam)
 {
+    if (window && platlink::IsRemote(window)) {
+        platlink::Send(window, message, wParam);
+        return 0;
+    }
     PlatWindow* w = Find(window);
     if (!w || w->destroying)
         return 0;
@@ -555,6 +622,7 @@ void PlatPostQuitMessage(int code)
 bool PlatGetMessage(PlatMsg& out)
 {
     for (;;) {
+        DeliverSent();
         {
             std::lock_guard<std::mutex> lock(g_QueueLock);
             if (!g_Queue.empty()) {
@@ -585,11 +653,11 @@ bool PlatGetMessage(PlatMsg& out)
                 return false;
             }
             std::lock_guard<std::mutex> lock(g_QueueLock);
-            if (!g_Queue.empty() || g_QuitPosted || g_VirtualClock)
+            if (!g_Queue.empty() || g_QuitPosted || g_VirtualClock || !g_Sent.empty())
                 continue;
         }
         std::unique_lock<std::mutex> lock(g_QueueLock);
-        if (!g_Queue.empty() || g_QuitPosted)
+        if (!g_Queue.empty() || g_QuitPosted || !g_Sent.empty())
             continue;
         if (g_VirtualClock)
             g_QueueSignal.wait(lock);
@@ -711,4 +779,85 @@ void PlatSetCursorPos(int32_t x, int32_t y)
 {
     g_CursorX = x;
     g_CursorY = y;
+}
+
+PlatHWND PlatSetCapture(PlatHWND window)
+{
+    PlatWindow* w = Find(window);
+    if (!w || w->destroying)
+        return nullptr;
+    PlatHWND previous = g_Capture;
+    g_Capture = w;
+    return previous;
+}
+
+bool PlatReleaseCapture()
+{
+    if (!g_Capture)
+        return false;
+    g_Capture = nullptr;
+    return true;
+}
+
+PlatHWND PlatGetCapture()
+{
+    return g_Capture;
+}
+
+PlatHWND PlatWindowFromPoint(int32_t x, int32_t y)
+{
+    for (PlatWindow* w : g_ZOrder)
+        if (w->visible && !w->destroying && x >= w->x && y >= w->y && x < w->x + w->width && y < w->y + w->height)
+            return w;
+    return nullptr;
+}
+
+bool PlatIsKeyDown(uint32_t virtualKey)
+{
+    (void)virtualKey;
+    return false;
+}
+
+bool PlatSetCursor(PlatHWND window, const uint8_t* andMask, const uint8_t* xorMask, int32_t hotX, int32_t hotY)
+{
+    PlatWindow* w = Find(window);
+    if (!w || w->destroying)
+        return false;
+    w->cursorCustom = andMask && xorMask;
+    w->cursorHotX = w->cursorCustom ? hotX : 0;
+    w->cursorHotY = w->cursorCustom ? hotY : 0;
+    return true;
+}
+
+void PlatShowCursor(PlatHWND window, bool show)
+{
+    PlatWindow* w = Find(window);
+    if (!w || w->destroying)
+        return;
+    w->cursorShown = show;
+}
+
+int PlatGetCursorShape(PlatHWND window, int32_t& hotX, int32_t& hotY)
+{
+    PlatWindow* w = Find(window);
+    hotX = hotY = 0;
+    if (!w)
+        return 0;
+    if (!w->cursorShown)
+        return 1;
+    if (!w->cursorCustom)
+        return 0;
+    hotX = w->cursorHotX;
+    hotY = w->cursorHotY;
+    return 2;
+}
+
+PlatHWND PlatFindWindow(const char* className, const std::u16string& title)
+{
+    if (!className || !*className)
+        return nullptr;
+    for (PlatWindow* w : g_Windows)
+        if (!w->destroying && w->className == className && w->title == title)
+            return w;
+    return platlink::Connect(className, title);
 }

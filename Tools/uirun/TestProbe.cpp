@@ -32,7 +32,11 @@ bool ParseColor(const std::string& text, KUiColor& out)
 
 class KTestProbe : public KUiObject {
 public:
-    KTestProbe() { m_pTypeKeyword = "TEST_PROBE"; }
+    KTestProbe()
+    {
+        m_pTypeKeyword = "TEST_PROBE";
+        AddEvent(KWString("ON_PROBE"));
+    }
 
     bool InitUiObject(KIGenericUiApp* application, KIGenericUiWindow* window, KIUiObject* parent,
                       KPropTree* node) override
@@ -53,6 +57,15 @@ public:
         m_VLayout.SetSize(minV);
         m_VLayout.SetStretch(vs);
         m_VLayout.SetFixed(vs == 0);
+        node->GetRect(m_FixedRect, KWString("Rect"), KRect(), &m_HasFixedRect);
+        if (m_HasFixedRect)
+            m_Rect = m_FixedRect;
+        m_LogInput = node->GetBool(KWString("LogInput"), false);
+        m_TakeFocus = node->GetBool(KWString("TakeFocus"), false);
+        m_CopyText = node->GetString(KWString("CopyText"), KWString(), &m_HasCopyText);
+        m_DragPayload = node->GetString(KWString("DragPayload"), KWString(), &m_DragSource);
+        m_AcceptDrop = node->GetBool(KWString("AcceptDrop"), false);
+        m_LogTick = node->GetBool(KWString("LogTick"), false);
         bool found = false;
         const KWString color = node->GetString(KWString("Color"), KWString(), &found);
         m_HasColor = found && ParseColor(WideToUtf8(color), m_Color);
@@ -81,6 +94,8 @@ public:
             text = priFormat(it->second, data);
         std::printf("%s %s%s%s\n", WideToUtf8(m_Path).c_str(), name.c_str(), text.empty() ? "" : " ", text.c_str());
         std::fflush(stdout);
+        if (message == "Post Creation Initialization" && m_TakeFocus && m_pWindow)
+            m_pWindow->SetKeyboardFocus(this, true);
         if (message == "SetColor" && data) {
             KUiColor c;
             if (ParseColor(WideToUtf8(*static_cast<const KWString*>(data)), c)) {
@@ -105,7 +120,131 @@ public:
             surface->FillRect(c, m_Color);
     }
 
+    bool SetRect(int32_t x, int32_t y, int32_t width, int32_t height) override
+    {
+        // A probe placed by "Rect" stays there.
+        if (m_HasFixedRect) {
+            m_Rect = m_FixedRect;
+            return true;
+        }
+        return KUiObject::SetRect(x, y, width, height);
+    }
+
+    KIUiObject* HitTest(int32_t x, int32_t y) override
+    {
+        return (x >= m_Rect.left && x < m_Rect.right && y >= m_Rect.top && y < m_Rect.bottom) ? this : nullptr;
+    }
+
+    void Tick(int32_t elapsedMs) override
+    {
+        if (m_LogTick)
+            priLog("Tick " + std::to_string(elapsedMs));
+    }
+
+    void MouseEnter(int32_t x, int32_t y) override { priLogInput("MouseEnter", x, y); }
+    void MouseLeave(int32_t x, int32_t y) override { priLogInput("MouseLeave", x, y); }
+    void MouseMove(int32_t x, int32_t y) override { priLogInput("MouseMove", x, y); }
+
+    bool MouseDown(int32_t x, int32_t y, bool ctrl, bool shift) override
+    {
+        priLogInput("MouseDown", x, y, ctrl, shift);
+        if (m_TakeFocus && m_pWindow)
+            m_pWindow->SetKeyboardFocus(this, true);
+        return true;
+    }
+
+    void MouseUp(int32_t x, int32_t y, bool ctrl, bool shift) override
+    {
+        priLogInput("MouseUp", x, y, ctrl, shift);
+        // The event may close the probe's window: nothing of the probe is used after it.
+        FindEvent(KWString("ON_PROBE"))->Fire(nullptr);
+    }
+
+    void DoubleClick(int32_t x, int32_t y, bool ctrl, bool shift) override
+    {
+        priLogInput("DoubleClick", x, y, ctrl, shift);
+    }
+
+    void MouseWheel(int32_t x, int32_t y, int32_t a, int32_t b) override
+    {
+        if (m_LogInput)
+            priLog("MouseWheel " + std::to_string(x) + " " + std::to_string(y) + " " + std::to_string(a) + " " +
+                   std::to_string(b));
+    }
+
+    void KeyDown(int code, bool ctrl, bool shift) override
+    {
+        if (m_LogInput)
+            priLog("KeyDown " + std::to_string(code) + " " + (ctrl ? "1" : "0") + " " + (shift ? "1" : "0"));
+    }
+
+    void Copy(KWString& out) override
+    {
+        if (m_LogInput)
+            priLog("Copy");
+        if (m_HasCopyText)
+            out = m_CopyText;
+    }
+
+    void Cut(KWString& out) override
+    {
+        if (m_LogInput)
+            priLog("Cut");
+        if (m_HasCopyText)
+            out = m_CopyText;
+    }
+
+    void Paste(const KWString& text) override
+    {
+        if (m_LogInput)
+            priLog("Paste " + WideToUtf8(text));
+    }
+
+    void LoseFocus() override
+    {
+        if (m_LogInput)
+            priLog("LoseFocus");
+    }
+
+    bool BeginDrag(int32_t x, int32_t y, bool, bool, KWString& payload) override
+    {
+        if (!m_DragSource)
+            return false;
+        if (m_LogInput)
+            priLog("BeginDrag " + std::to_string(x) + " " + std::to_string(y));
+        payload = m_DragPayload;
+        return true;
+    }
+
+    bool CanAcceptDrop(int32_t, int32_t) override { return m_AcceptDrop; }
+
+    bool Drop(int32_t x, int32_t y, bool, bool, const KWString& payload) override
+    {
+        if (m_LogInput)
+            priLog("Drop " + std::to_string(x) + " " + std::to_string(y) + " " + WideToUtf8(payload));
+        return m_AcceptDrop;
+    }
+
 private:
+    void priLog(const std::string& text)
+    {
+        std::printf("%s %s\n", WideToUtf8(m_Path).c_str(), text.c_str());
+        std::fflush(stdout);
+    }
+
+    void priLogInput(const char* what, int32_t x, int32_t y)
+    {
+        if (m_LogInput)
+            priLog(std::string(what) + " " + std::to_string(x) + " " + std::to_string(y));
+    }
+
+    void priLogInput(const char* what, int32_t x, int32_t y, bool ctrl, bool shift)
+    {
+        if (m_LogInput)
+            priLog(std::string(what) + " " + std::to_string(x) + " " + std::to_string(y) + " " + (ctrl ? "1" : "0") +
+                   " " + (shift ? "1" : "0"));
+    }
+
     std::string priFormat(const std::string& kind, void* data)
     {
         char buffer[128];
@@ -141,6 +280,16 @@ private:
         return std::string();
     }
 
+    bool m_HasFixedRect = false;
+    KRect m_FixedRect;
+    bool m_LogInput = false;
+    bool m_TakeFocus = false;
+    bool m_HasCopyText = false;
+    KWString m_CopyText;
+    bool m_DragSource = false;
+    KWString m_DragPayload;
+    bool m_AcceptDrop = false;
+    bool m_LogTick = false;
     bool m_HasColor = false;
     KUiColor m_Color;
     std::map<std::string, std::string> m_Kinds;

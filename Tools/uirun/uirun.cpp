@@ -5,6 +5,7 @@
 //
 // With --events the clock is virtual and moves only by the commands of the file, one a line (see Usage).
 // Exit 0; 2 with the error on stderr for a script error; 3 when the script does not load.
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -26,6 +27,7 @@
 #include "KStorage.h"
 #include "KTextFunctions.h"
 #include "KUiObjectFactory.h"
+#include "KUiWindowClass.h"
 #include "PlatformTime.h"
 #include "PlatformWindow.h"
 #include "TestProbe.h"
@@ -38,7 +40,11 @@ const char kUsage[] =
     "events, one a line: tick [N] | wait MS | relay PATH MESSAGE [DATA] | lang NAME | list |\n"
     "  (a MESSAGE with spaces in double quotes)\n"
     "  dump WINPATH FILE.png | close WINPATH | resize WINPATH W H | move WINPATH X Y\n"
-    "  DATA: s:TEXT ss:A|B b:0|1 i:N ii:X,Y iii:A,B,C d:X ddd:A,B,C o:PATH\n";
+    "  mouse WINPATH X Y | down|up|click|dblclick WINPATH X Y [ctrl] [shift] | wheel WINPATH X Y DELTA |\n"
+    "  leave WINPATH | key WINPATH KEY [ctrl] [shift] [alt] | type WINPATH TEXT | cursor WINPATH | clipboard\n"
+    "  DATA: s:TEXT ss:A|B b:0|1 i:N ii:X,Y iii:A,B,C d:X ddd:A,B,C o:PATH\n"
+    "  X Y in client pixels; KEY a key name (Left, Escape, Return, F5, a, ...) or the program's key code\n"
+    "  (146 is sent as Left, 22 as Ctrl+V); a WINPATH of a window class names its front instance\n";
 
 struct Driver {
     KGenericUiApp* app = nullptr;
@@ -52,9 +58,21 @@ struct Driver {
     bool finished = false;
 };
 
+// The windows of the script, then the instances of each class, front first.
+std::vector<KIGenericUiWindow*> AllWindows(KGenericUiApp* app)
+{
+    std::vector<KIGenericUiWindow*> all;
+    for (KIGenericUiWindow* w = app->GetFirstWindow(); w; w = w->GetNextWindow())
+        all.push_back(w);
+    for (KUiWindowClass* c = app->GetFirstWindowClass(); c; c = c->GetNext())
+        for (KIGenericUiWindow* w = c->GetFrontWindow(); w; w = w->GetNextWindow())
+            all.push_back(w);
+    return all;
+}
+
 KIGenericUiWindow* FindWindowByPath(KGenericUiApp* app, const std::string& path)
 {
-    for (KIGenericUiWindow* w = app->GetFirstWindow(); w; w = w->GetNextWindow()) {
+    for (KIGenericUiWindow* w : AllWindows(app)) {
         KWString p;
         w->GetPath(p);
         if (WideToUtf8(p) == path)
@@ -100,7 +118,8 @@ void DumpAll(Driver& d)
     for (KIGenericUiWindow* w = d.app->GetFirstWindow(); w; w = w->GetNextWindow()) {
         KWString p;
         w->GetPath(p);
-        Dump(w, d.dumpDir + "/" + WideToUtf8(p) + ".png");
+        if (HandleOf(w))
+            Dump(w, d.dumpDir + "/" + WideToUtf8(p) + ".png");
     }
 }
 
@@ -159,7 +178,7 @@ bool Relay(Driver& d, const std::string& path, const std::string& message, const
 
 void List(Driver& d)
 {
-    for (KIGenericUiWindow* w = d.app->GetFirstWindow(); w; w = w->GetNextWindow()) {
+    for (KIGenericUiWindow* w : AllWindows(d.app)) {
         KWString p;
         w->GetPath(p);
         PlatHWND h = HandleOf(w);
@@ -171,6 +190,147 @@ void List(Driver& d)
                     PlatIsWindowEnabled(h) ? 1 : 0);
     }
     std::fflush(stdout);
+}
+
+intptr_t ClientPoint(int32_t x, int32_t y)
+{
+    return static_cast<intptr_t>((static_cast<uint32_t>(static_cast<uint16_t>(y)) << 16) | static_cast<uint16_t>(x));
+}
+
+// The optional modifier words after a command's arguments.
+struct Modifiers {
+    bool ctrl = false, shift = false, alt = false;
+};
+
+Modifiers ReadModifiers(std::istream& in)
+{
+    Modifiers m;
+    for (std::string word; in >> word;) {
+        if (word == "ctrl")
+            m.ctrl = true;
+        else if (word == "shift")
+            m.shift = true;
+        else if (word == "alt")
+            m.alt = true;
+        else
+            std::fprintf(stderr, "uirun: unknown modifier '%s'\n", word.c_str());
+    }
+    return m;
+}
+
+// Keys go as a user's keyboard sends them: modifier presses, the key (WM_KEYDOWN with its virtual-key code),
+// the characters it makes (WM_CHAR), then the releases.
+void PressModifiers(PlatHWND h, const Modifiers& m, bool down)
+{
+    const uint32_t message = down ? PLAT_WM_KEYDOWN : PLAT_WM_KEYUP;
+    const intptr_t flags = down ? 1 : static_cast<intptr_t>(0xC0000001u);
+    if (m.ctrl)
+        PlatPostMessage(h, message, PLAT_VK_CONTROL, flags);
+    if (m.shift)
+        PlatPostMessage(h, message, PLAT_VK_SHIFT, flags);
+    if (m.alt)
+        PlatPostMessage(h, message, PLAT_VK_MENU, flags);
+}
+
+void SendKey(PlatHWND h, uint32_t vk, int character, Modifiers m)
+{
+    PressModifiers(h, m, true);
+    if (vk)
+        PlatPostMessage(h, PLAT_WM_KEYDOWN, vk, 1);
+    if (character >= 0)
+        PlatPostMessage(h, PLAT_WM_CHAR, static_cast<uintptr_t>(character), 1);
+    if (vk)
+        PlatPostMessage(h, PLAT_WM_KEYUP, vk, static_cast<intptr_t>(0xC0000001u));
+    PressModifiers(h, m, false);
+}
+
+// A key name or the program's own key code to (virtual key, character); false when it means nothing.
+bool KeyOf(const std::string& name, Modifiers& m, uint32_t& vk, int& character)
+{
+    static const struct {
+        const char* name;
+        uint32_t vk;
+        int character;
+    } kNamed[] = {
+        {"Left", PLAT_VK_LEFT, -1},     {"Right", PLAT_VK_RIGHT, -1},  {"Up", PLAT_VK_UP, -1},
+        {"Down", PLAT_VK_DOWN, -1},     {"Home", PLAT_VK_HOME, -1},    {"End", PLAT_VK_END, -1},
+        {"PageUp", PLAT_VK_PRIOR, -1},  {"Prior", PLAT_VK_PRIOR, -1},  {"PageDown", PLAT_VK_NEXT, -1},
+        {"Next", PLAT_VK_NEXT, -1},     {"Insert", PLAT_VK_INSERT, -1}, {"Delete", PLAT_VK_DELETE, -1},
+        {"Escape", 0x1B, 27},           {"Return", 0x0D, 13},          {"Enter", 0x0D, 13},
+        {"BackSpace", 0x08, 8},         {"Tab", 0x09, 9},              {"space", 0x20, ' '},
+    };
+    vk = 0;
+    character = -1;
+    for (const auto& k : kNamed)
+        if (name == k.name) {
+            vk = k.vk;
+            character = k.character;
+            return true;
+        }
+    if (name.size() >= 2 && name[0] == 'F' && std::isdigit(static_cast<unsigned char>(name[1]))) {
+        const int n = std::atoi(name.c_str() + 1);
+        if (n < 1 || n > 12)
+            return false;
+        vk = 0x70 + static_cast<uint32_t>(n - 1);
+        return true;
+    }
+    if (name.size() == 1) {
+        const unsigned char c = static_cast<unsigned char>(name[0]);
+        if (std::isalpha(c)) {
+            vk = static_cast<uint32_t>(std::toupper(c));
+            character = m.ctrl ? (std::toupper(c) & 0x1F) : (m.shift ? std::toupper(c) : std::tolower(c));
+        } else if (std::isdigit(c)) {
+            vk = c;
+            character = c;
+        } else if (c == '[' || c == ']' || c == '\\') {
+            vk = c == '[' ? uint32_t(PLAT_VK_OEM_4) : c == ']' ? uint32_t(PLAT_VK_OEM_6) : 0xDCu;
+            character = m.ctrl ? (c & 0x1F) : c;
+        } else {
+            character = c;
+        }
+        return true;
+    }
+    char* end = nullptr;
+    const long code = std::strtol(name.c_str(), &end, 10);
+    if (name.empty() || *end || code < 0 || code > 0xFFFF)
+        return false;
+    // The program's own codes, sent as the key or character that makes them.
+    static const struct {
+        int code;
+        uint32_t vk;
+    } kSpecial[] = {{17, PLAT_VK_PRIOR}, {18, PLAT_VK_NEXT},  {2, PLAT_VK_END},    {20, PLAT_VK_HOME},
+                    {146, PLAT_VK_LEFT}, {14, PLAT_VK_UP},    {145, PLAT_VK_RIGHT}, {19, PLAT_VK_DOWN},
+                    {127, PLAT_VK_DELETE}};
+    for (const auto& k : kSpecial)
+        if (code == k.code) {
+            vk = k.vk;
+            return true;
+        }
+    if (code == 8 || code == 9 || code == 13 || code == 27) {
+        vk = static_cast<uint32_t>(code == 27 ? 0x1B : code);
+        character = static_cast<int>(code);
+        return true;
+    }
+    if (code >= 1 && code <= 26) {
+        m.ctrl = true;
+        vk = static_cast<uint32_t>('A' + code - 1);
+        character = static_cast<int>(code);
+        return true;
+    }
+    if (code >= 28 && code <= 31) {
+        m.ctrl = true;
+        character = static_cast<int>(code);
+        return true;
+    }
+    character = static_cast<int>(code);
+    return true;
+}
+
+void MoveCursorTo(PlatHWND h, int32_t x, int32_t y)
+{
+    PlatRect r{};
+    PlatGetWindowRect(h, r);
+    PlatSetCursorPos(r.left + x, r.top + y);
 }
 
 // Runs one command line; false for a line that could not be understood (reported, then skipped).
@@ -222,6 +382,13 @@ void RunCommand(Driver& d, const std::string& line)
         List(d);
         return;
     }
+    if (verb == "clipboard") {
+        std::u16string text;
+        PlatGetClipboardText(text);
+        std::printf("%s\n", WideToUtf8(KWString(std::u16string_view(text))).c_str());
+        std::fflush(stdout);
+        return;
+    }
     std::string path;
     in >> path;
     KIGenericUiWindow* w = FindWindowByPath(d.app, path);
@@ -248,6 +415,66 @@ void RunCommand(Driver& d, const std::string& line)
         int32_t x = 0, y = 0;
         in >> x >> y;
         PlatSetWindowPos(h, x, y, 0, 0, PLAT_SWP_NOSIZE | PLAT_SWP_NOZORDER);
+    } else if (verb == "mouse") {
+        int32_t x = 0, y = 0;
+        in >> x >> y;
+        MoveCursorTo(h, x, y);
+        PlatPostMessage(h, PLAT_WM_MOUSEMOVE, 0, ClientPoint(x, y));
+    } else if (verb == "down" || verb == "up" || verb == "click" || verb == "dblclick") {
+        int32_t x = 0, y = 0;
+        in >> x >> y;
+        const Modifiers m = ReadModifiers(in);
+        MoveCursorTo(h, x, y);
+        PressModifiers(h, m, true);
+        if (verb != "up")
+            PlatPostMessage(h, PLAT_WM_LBUTTONDOWN, 0, ClientPoint(x, y));
+        if (verb != "down")
+            PlatPostMessage(h, PLAT_WM_LBUTTONUP, 0, ClientPoint(x, y));
+        if (verb == "dblclick") {
+            PlatPostMessage(h, PLAT_WM_LBUTTONDBLCLK, 0, ClientPoint(x, y));
+            PlatPostMessage(h, PLAT_WM_LBUTTONUP, 0, ClientPoint(x, y));
+        }
+        PressModifiers(h, m, false);
+    } else if (verb == "wheel") {
+        int32_t x = 0, y = 0, delta = 0;
+        in >> x >> y >> delta;
+        MoveCursorTo(h, x, y);
+        PlatRect r{};
+        PlatGetWindowRect(h, r);
+        // The wheel message carries screen coordinates.
+        const uintptr_t wParam = static_cast<uintptr_t>(static_cast<uint16_t>(static_cast<int16_t>(delta))) << 16;
+        PlatPostMessage(h, PLAT_WM_MOUSEWHEEL, wParam, ClientPoint(r.left + x, r.top + y));
+    } else if (verb == "leave") {
+        // The pointer goes off every window; the next tick tells the window.
+        PlatSetCursorPos(-(1 << 24) - 1, -(1 << 24) - 1);
+        d.pendingTicks = 1;
+    } else if (verb == "key") {
+        std::string name;
+        in >> name;
+        Modifiers m = ReadModifiers(in);
+        uint32_t vk = 0;
+        int character = -1;
+        if (!KeyOf(name, m, vk, character)) {
+            std::fprintf(stderr, "uirun: unknown key '%s'\n", name.c_str());
+            return;
+        }
+        SendKey(h, vk, character, m);
+    } else if (verb == "type") {
+        std::string text;
+        std::getline(in, text);
+        if (!text.empty() && text[0] == ' ')
+            text.erase(0, 1);
+        const KWString units = Utf8ToWide(text);
+        for (KWChar unit : units.Str())
+            PlatPostMessage(h, PLAT_WM_CHAR, unit, 1);
+    } else if (verb == "cursor") {
+        int32_t hx = 0, hy = 0;
+        const int shape = PlatGetCursorShape(h, hx, hy);
+        if (shape == 2)
+            std::printf("custom %d %d\n", hx, hy);
+        else
+            std::printf("%s\n", shape == 1 ? "hidden" : "default");
+        std::fflush(stdout);
     } else {
         std::fprintf(stderr, "uirun: unknown command '%s'\n", verb.c_str());
     }
@@ -275,7 +502,7 @@ bool Idle(void* context)
     }
     RunCommand(d, d.lines[d.next++]);
     // Windows redraw what the command changed as they handle their next message.
-    for (KIGenericUiWindow* w = d.app->GetFirstWindow(); w; w = w->GetNextWindow())
+    for (KIGenericUiWindow* w : AllWindows(d.app))
         if (PlatHWND h = HandleOf(w))
             PlatPostMessage(h, PLAT_WM_NULL, 0, 0);
     return true;

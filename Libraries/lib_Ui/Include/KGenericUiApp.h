@@ -9,6 +9,7 @@
 
 class KIOsUiApp;
 class KIUiObject;
+class KUiWindowClass;
 
 class KGenericUiApp : public KIGenericUiApp {
 public:
@@ -82,10 +83,13 @@ public:
     KIFile* OpenBundleFile(const KWString& name) { return OpenScriptFolderFile(name); }
 
     KIGenericUiWindow* GetFirstWindow() const { return m_pFirstWindow; }
+    KUiWindowClass* GetFirstWindowClass() const { return m_pFirstClass; }
     KIOsUiApp* GetOsApp() const { return m_pOsApp; }
     const KWString& GetCurrentLanguage() const { return m_CurrentLanguage; }
 
 private:
+    // Every window of the script, then every instance of every class, in that order.
+    std::vector<KIGenericUiWindow*> priAllWindows() const;
     void priFullBroadcast(const KWString& message);
     void priWindowBroadcast(const KWString& message);
     void priApplyLanguage(const KWString& name, bool persist);
@@ -101,6 +105,7 @@ private:
     KPropTree* m_pScript = nullptr;
     KPropTree* m_pState = nullptr;
     KIGenericUiWindow* m_pFirstWindow = nullptr;
+    KUiWindowClass* m_pFirstClass = nullptr;
     KIUiObject* m_pFirstObject = nullptr;
     KWString m_ScriptName;
     KWString m_StateStoreName;

@@ -88,7 +88,7 @@ public:
     void MouseLeftWindow(int32_t x, int32_t y) override;
     void OnActivated() override;
     void OnDeactivated() override;
-    void OnZOrderChanged() override {}
+    void OnZOrderChanged() override;
     KRect* GetRect() override { return &m_WindowRect; }
     void RedrawIfDirty() override;
     KPixmap_Display* GetBackgroundPixels() override;
@@ -124,6 +124,11 @@ private:
     void priRestorePlacement();
     bool priClose(bool internal);
     RelayEvent* priEvent(const KWString& name);
+    KIUiObject* priTopLevelHit(int32_t x, int32_t y);
+    void priSetHover(KIUiObject* object, int32_t x, int32_t y);
+    bool priUpdateDragCursor(KIUiObject* object, int32_t x, int32_t y);
+    void priEndDrag();
+    void priClosePopup();
 
     DirtyNode* m_pDirtyHead = nullptr;
     DirtyNode* m_pDirtyTail = nullptr;
@@ -181,6 +186,11 @@ private:
     bool m_DraggableByBody = false;
     KUiColor m_DisabledColor{0, 0, 0, 128};
     KIUiObject* m_pOverlay = nullptr;
+    bool m_Dragging = false;
+    bool m_DragArmed = false;
+    int32_t m_DragStartX = 0, m_DragStartY = 0;
+    KWString m_DragPayload;
+    int m_KeySequence = 0;
 };
 
 // A new window initialised from node (InitFromNode's verdict is not reported: the window is returned).

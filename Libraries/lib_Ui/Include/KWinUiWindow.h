@@ -71,4 +71,9 @@ private:
     int32_t m_LastScreenX = 0;
     int32_t m_LastScreenY = 0;
     bool m_DraggingWindow = false;
+    // The cursor made from a picture that is in use.
+    bool m_CursorCustom = false;
+    int32_t m_CursorHotX = 0, m_CursorHotY = 0;
+    uint8_t m_CursorAnd[128] = {};
+    uint8_t m_CursorXor[128] = {};
 };

@@ -19,6 +19,7 @@
 #include "KUiObjectFactory.h"
 #include "KGenericUiPixmap.h"
 #include "KUiFont.h"
+#include "KUiWindowClass.h"
 #include "KXMLParser.h"
 #include "PlatformShell.h"
 
@@ -254,6 +255,13 @@ void KGenericUiApp::priDeleteWindowsAndObjects()
         delete w;
         w = next;
     }
+    KUiWindowClass* c = m_pFirstClass;
+    m_pFirstClass = nullptr;
+    while (c) {
+        KUiWindowClass* next = c->GetNext();
+        delete c;
+        c = next;
+    }
     KIUiObject* o = m_pFirstObject;
     m_pFirstObject = nullptr;
     while (o) {
@@ -378,6 +386,18 @@ bool KGenericUiApp::LoadUiScript(KIFolder* folder, const KWString& scriptName, b
     }
     if (m_pFirstWindow)
         m_pFirstWindow->MarkMainWindow();
+    KUiWindowClass* lastClass = nullptr;
+    for (KPropTree* c = root->GetFirstChild(); c; c = c->GetNextSibling()) {
+        if (c->GetName() != "WINDOWCLASS")
+            continue;
+        auto* windowClass = new KUiWindowClass;
+        windowClass->Init(this, c);
+        if (lastClass)
+            lastClass->SetNext(windowClass);
+        else
+            m_pFirstClass = windowClass;
+        lastClass = windowClass;
+    }
     if (!m_pFirstWindow)
         return false;
     PostCreationConnect();
@@ -475,14 +495,55 @@ bool KGenericUiApp::UiRelayMessage(const KWString& message, void* data)
 {
     if (!data)
         return false;
-    if (message == "CreateWindow" || message == "ShowTopOrCreateWindow")
-        return true;  // window classes make the windows these ask for
+    if (message == "CreateWindow") {
+        const auto* names = static_cast<const KWString*>(data);
+        const KWString& className = names[0];
+        const KWString& ownerName = names[1];
+        KIGenericUiWindow* owner = nullptr;
+        if (ownerName != "NoParent") {
+            owner = FindWindow(ownerName);
+            for (KUiWindowClass* c = m_pFirstClass; c && !owner; c = c->GetNext())
+                if (c->IsNamed(ownerName)) {
+                    owner = c->GetFrontWindow();
+                    break;
+                }
+        }
+        for (KUiWindowClass* c = m_pFirstClass; c; c = c->GetNext())
+            if (c->CreateWindow(className, owner))
+                break;
+        return true;
+    }
+    if (message == "ShowTopOrCreateWindow") {
+        const KWString& className = *static_cast<const KWString*>(data);
+        for (KUiWindowClass* c = m_pFirstClass; c; c = c->GetNext()) {
+            if (!c->IsNamed(className))
+                continue;
+            if (KIGenericUiWindow* front = c->GetFrontWindow())
+                front->SetVisible(true);
+            else if (KIGenericUiWindow* w = c->CreateWindow(className, nullptr))
+                w->SetVisible(true);
+            break;
+        }
+        return true;
+    }
     return false;
+}
+
+std::vector<KIGenericUiWindow*> KGenericUiApp::priAllWindows() const
+{
+    std::vector<KIGenericUiWindow*> all;
+    for (KIGenericUiWindow* w = m_pFirstWindow; w; w = w->GetNextWindow())
+        all.push_back(w);
+    for (KUiWindowClass* c = m_pFirstClass; c; c = c->GetNext())
+        for (KIGenericUiWindow* w = c->GetFrontWindow(); w; w = w->GetNextWindow())
+            all.push_back(w);
+    return all;
 }
 
 void KGenericUiApp::priFullBroadcast(const KWString& message)
 {
-    for (KIGenericUiWindow* w = m_pFirstWindow; w; w = w->GetNextWindow()) {
+    // A copy: a receiver may close an instance. Closed instances stay alive until the message is over.
+    for (KIGenericUiWindow* w : priAllWindows()) {
         w->BroadcastRelayMessage(message, nullptr);
         w->UiRelayMessage(message, nullptr);
     }
@@ -490,7 +551,7 @@ void KGenericUiApp::priFullBroadcast(const KWString& message)
 
 void KGenericUiApp::priWindowBroadcast(const KWString& message)
 {
-    for (KIGenericUiWindow* w = m_pFirstWindow; w; w = w->GetNextWindow())
+    for (KIGenericUiWindow* w : priAllWindows())
         w->UiRelayMessage(message, nullptr);
 }
 
@@ -560,11 +621,11 @@ void KGenericUiApp::SetModalWindow(KIGenericUiWindow* window)
         KIGenericUiWindow* top = m_ModalStack.back();
         top->Enable();
         top->Activate();
-        for (KIGenericUiWindow* w = m_pFirstWindow; w; w = w->GetNextWindow())
+        for (KIGenericUiWindow* w : priAllWindows())
             if (w != top)
                 w->Disable();
     } else {
-        for (KIGenericUiWindow* w = m_pFirstWindow; w; w = w->GetNextWindow())
+        for (KIGenericUiWindow* w : priAllWindows())
             w->Enable();
     }
 }
@@ -748,6 +809,8 @@ KIUiRelay* KGenericUiApp::GetUiRelay(const KWString& path)
     if (path.Split(KWString("."), head, tail) && !head.IsEmpty() && !tail.IsEmpty() && head == m_Name) {
         for (KIGenericUiWindow* w = m_pFirstWindow; w && !found; w = w->GetNextWindow())
             found = w->FindObject(tail);
+        for (KUiWindowClass* c = m_pFirstClass; c && !found; c = c->GetNext())
+            found = c->FindRelay(tail);
         for (KIUiObject* o = m_pFirstObject; o && !found; o = o->GetNext())
             found = o->FindObject(tail);
     }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <string>
 #include <thread>
 
@@ -16,6 +17,7 @@
 #include "KUiObjectFactory.h"
 #include "KGenericUiPixmap.h"
 #include "KUiFont.h"
+#include "KUiWindowClass.h"
 
 namespace {
 
@@ -130,10 +132,21 @@ KGenericUiWindow::~KGenericUiWindow()
         o = next;
     }
     m_pPopup = m_pFocus = m_pCapture = m_pHover = nullptr;
+    m_pPressed[0] = m_pPressed[1] = m_pPressed[2] = nullptr;
     DeleteUiPixmap(m_pBgImage);
     DeleteUiPixmap(m_pBackground);
     DeleteUiPixmap(m_pBackBuffer);
+    // The list is taken first: closing an owned instance makes it leave its owner's list.
+    std::vector<KIGenericUiWindow*> owned;
+    owned.swap(m_OwnedWindows);
+    for (KIGenericUiWindow* w : owned) {
+        w->SetOwner(nullptr);
+        w->CloseIfInstance();
+    }
     DeleteOsUiWindow(m_pOsWindow);
+    if (m_pClass && m_pOwner)
+        m_pOwner->RemoveOwnedWindow(this);
+    m_pOwner = nullptr;
     if (m_pApp)
         m_pApp->RemoveLanguageListener(this);
     while (m_pFirstEvent) {
@@ -504,13 +517,26 @@ void KGenericUiWindow::priRestorePlacement()
     bool hasX = false, hasY = false;
     int32_t x = data->GetInt(KWString("X"), 40, &hasX);
     int32_t y = data->GetInt(KWString("Y"), 40, &hasY);
+    // A cascading instance follows the class's front window.
+    KIGenericUiWindow* front = (m_Cascade && m_pClass) ? m_pClass->GetFrontWindow() : nullptr;
+    KRect frontRect;
+    if (front)
+        front->GetWindowRect(frontRect);
     if (hasX && hasY) {
+        if (front) {
+            x = frontRect.left + 15;
+            y = frontRect.top + 15;
+        }
         m_pOsWindow->Move(std::max(1, x), std::max(1, y));
     }
     bool hasW = false, hasH = false;
     int32_t w = data->GetInt(KWString("Dx"), 0, &hasW);
     int32_t h = data->GetInt(KWString("Dy"), 0, &hasH);
     if (hasW && hasH && m_Resizable) {
+        if (front) {
+            w = frontRect.Width();
+            h = frontRect.Height();
+        }
         if (w < 10)
             w = 200;
         if (h < 10)
@@ -816,46 +842,15 @@ void KGenericUiWindow::Destroy()
 void KGenericUiWindow::CloseIfInstance()
 {
     // Window classes own their instances; a window of a "WINDOW" element is not one.
+    if (!m_pClass)
+        return;
+    if (m_Modal)
+        m_pApp->SetModalWindow(nullptr);
+    m_pClass->CloseWindow(this);
 }
 
-bool KGenericUiWindow::SetMouseCapture(KIUiObject* object, bool capture)
-{
-    if (capture) {
-        if (m_pCapture && m_pCapture != object)
-            return false;
-        m_pCapture = object;
-        return true;
-    }
-    if (m_pCapture == object)
-        m_pCapture = nullptr;
-    return true;
-}
 
-bool KGenericUiWindow::SetKeyboardFocus(KIUiObject* object, bool grab)
-{
-    if (grab) {
-        if (m_pFocus && m_pFocus != object)
-            m_pFocus->LoseFocus();
-        m_pFocus = object;
-        return true;
-    }
-    if (m_pFocus == object)
-        m_pFocus = nullptr;
-    return true;
-}
 
-void KGenericUiWindow::SetPopup(KIUiObject* object, bool open)
-{
-    if (open) {
-        m_pPopup = object;
-        if (object)
-            Invalidate(object->GetRect());
-    } else if (m_pPopup == object) {
-        if (object)
-            Invalidate(object->GetRect());
-        m_pPopup = nullptr;
-    }
-}
 
 void KGenericUiWindow::ShowCursor(bool show)
 {
@@ -907,13 +902,14 @@ void KGenericUiWindow::SetChildrenEnabled(bool enabled)
             m_pOverlay->UiRelayMessage(KWString("Play"), nullptr);
         m_pHover = nullptr;
         for (int i = 0; i < 2; ++i)
-            if (m_pPressed[i]) {
-                m_pPressed[i]->MouseUp(0, 0, false, false);
+            if (KIUiObject* pressed = m_pPressed[i]) {
                 m_pPressed[i] = nullptr;
+                pressed->MouseUp(0, 0, false, false);
             }
-        if (m_pPopup) {
-            m_pPopup->PopupClosed();
+        priEndDrag();
+        if (KIUiObject* popup = m_pPopup) {
             m_pPopup = nullptr;
+            popup->PopupClosed();
         }
     }
     InvalidateAndUpdate(nullptr);
@@ -971,11 +967,305 @@ void KGenericUiWindow::Tick(double seconds)
         m_pOverlay->Tick(ms);
 }
 
-// Input routing to the objects: the window keeps the calls' shape; objects get keys through the focus.
+// Input routing: hover, capture, the pressed objects, focus, popup, drag and drop, and the window's own keys.
+
+namespace {
+
+// The program-wide position in the language list of the hidden language mode.
+unsigned g_LanguageCycle = 0;
+
+// The chords of the hidden language mode: Ctrl+Shift+F, U and Y.
+constexpr int kChordF = 6, kChordU = 21, kChordY = 25;
+
+}  // namespace
+
+KIUiObject* KGenericUiWindow::priTopLevelHit(int32_t x, int32_t y)
+{
+    for (KIUiObject* o = m_pFirstObject; o; o = o->GetNext())
+        if (KIUiObject* h = o->HitTest(x, y))
+            return h;
+    return nullptr;
+}
+
+void KGenericUiWindow::priSetHover(KIUiObject* h, int32_t x, int32_t y)
+{
+    m_pHover = h;
+    h->MouseEnter(x, y);
+}
+
+bool KGenericUiWindow::priUpdateDragCursor(KIUiObject* h, int32_t x, int32_t y)
+{
+    int32_t hx = 0, hy = 0;
+    if (!m_pApp->GetDragCursorNo(&hx, &hy) || !m_pPressed[0] || !m_Dragging || !h)
+        return false;
+    if (h->CanAcceptDrop(x, y)) {
+        KIUiPixmap* yes = m_pApp->GetDragCursorYes(&hx, &hy);
+        SetCursor(yes, hx, hy);
+        return true;
+    }
+    KIUiPixmap* no = m_pApp->GetDragCursorNo(&hx, &hy);
+    SetCursor(no, hx, hy);
+    return false;
+}
+
+void KGenericUiWindow::priEndDrag()
+{
+    if (m_Dragging)
+        SetCursor(nullptr, 0, 0);
+    m_Dragging = false;
+    m_DragArmed = false;
+}
+
+void KGenericUiWindow::MouseMove(int32_t x, int32_t y)
+{
+    if (!m_ChildrenEnabled)
+        return;
+    if (m_DragArmed && !m_Dragging && (std::abs(x - m_DragStartX) > 3 || std::abs(y - m_DragStartY) > 3)) {
+        m_Dragging = true;
+        m_DragStartX = x;
+        m_DragStartY = y;
+        int32_t hx = 0, hy = 0;
+        KIUiPixmap* no = m_pApp->GetDragCursorNo(&hx, &hy);
+        SetCursor(no, hx, hy);
+    }
+    if (m_CursorResetPending) {
+        SetCursor(nullptr, 0, 0);
+        m_CursorResetPending = false;
+    }
+    if (m_pCapture)
+        m_pCapture->MouseMove(x, y);
+    if (m_pPopup) {
+        if (KIUiObject* h = m_pPopup->HitTest(x, y)) {
+            if (h == m_pHover)
+                return;
+            if (m_pHover)
+                m_pHover->MouseLeave(x, y);
+            priSetHover(h, x, y);
+            priUpdateDragCursor(h, x, y);
+            return;
+        }
+    }
+    if (m_pHover) {
+        if (m_pHover->HitTest(x, y) == m_pHover)
+            return;
+        KIUiObject* old = m_pHover;
+        m_pHover = nullptr;
+        old->MouseLeave(x, y);
+    }
+    if (m_pPressed[0]) {
+        if (KIUiObject* h = m_pPressed[0]->HitTest(x, y)) {
+            priSetHover(h, x, y);
+            priUpdateDragCursor(h, x, y);
+            return;
+        }
+        // No hover while the button is held elsewhere; the cursor still tells whether a drop is taken.
+        priUpdateDragCursor(priTopLevelHit(x, y), x, y);
+        return;
+    }
+    if (KIUiObject* h = priTopLevelHit(x, y))
+        priSetHover(h, x, y);
+}
+
+bool KGenericUiWindow::MouseDown(int button, int32_t x, int32_t y, bool ctrl, bool shift)
+{
+    if (button < 0 || button > 2)
+        return false;
+    MouseMove(x, y);
+    if (m_pPopup && !m_pPopup->HitTest(x, y)) {
+        KIUiObject* popup = m_pPopup;
+        Invalidate(popup->GetRect());
+        m_pPopup = nullptr;
+        popup->PopupClosed();
+    }
+    if (!m_pHover)
+        return false;
+    m_pPressed[button] = m_pHover;
+    if (button != 0)
+        return false;
+    int32_t hx = 0, hy = 0;
+    if (m_pApp->GetDragCursorNo(&hx, &hy)) {
+        m_DragPayload = "";
+        m_DragArmed = m_pPressed[0]->BeginDrag(x, y, ctrl, shift, m_DragPayload);
+        if (m_DragArmed) {
+            m_Dragging = false;
+            m_DragStartX = x;
+            m_DragStartY = y;
+        }
+    }
+    return m_pPressed[0]->MouseDown(x, y, ctrl, shift);
+}
+
+void KGenericUiWindow::MouseUp(int button, int32_t x, int32_t y, bool ctrl, bool shift)
+{
+    if (button < 0 || button > 2)
+        return;
+    if (m_Dragging) {
+        KIUiObject* h = priTopLevelHit(x, y);
+        if (priUpdateDragCursor(h, x, y)) {
+            // The payload is the drop's to read while it runs; a copy stays valid whatever it does.
+            const KWString payload = m_DragPayload;
+            h->Drop(x, y, ctrl, shift, payload);
+        }
+        SetCursor(nullptr, 0, 0);
+        m_DragArmed = false;
+        m_Dragging = false;
+    } else {
+        m_DragArmed = false;
+    }
+    if (KIUiObject* pressed = m_pPressed[button]) {
+        m_pPressed[button] = nullptr;
+        if (button == 0)
+            pressed->MouseUp(x, y, ctrl, shift);
+    }
+    MouseMove(x, y);
+}
+
+bool KGenericUiWindow::DoubleClick(int button, int32_t x, int32_t y, bool ctrl, bool shift)
+{
+    if (button < 0 || button > 2)
+        return false;
+    if (m_Dragging) {
+        SetCursor(nullptr, 0, 0);
+        m_Dragging = false;
+    }
+    MouseMove(x, y);
+    if (!m_pHover)
+        return false;
+    m_pPressed[button] = m_pHover;
+    if (button == 0)
+        m_pHover->DoubleClick(x, y, ctrl, shift);
+    return true;
+}
+
+void KGenericUiWindow::MouseWheel(int32_t x, int32_t y, int32_t a, int32_t b)
+{
+    MouseMove(x, y);
+    if (m_pCapture)
+        m_pCapture->MouseWheel(x, y, a, b);
+    else if (m_pHover)
+        m_pHover->MouseWheel(x, y, a, b);
+}
+
+void KGenericUiWindow::MouseLeftWindow(int32_t x, int32_t y)
+{
+    m_CursorResetPending = true;
+    if (KIUiObject* old = m_pHover) {
+        m_pHover = nullptr;
+        old->MouseLeave(x, y);
+    }
+}
+
+bool KGenericUiWindow::SetMouseCapture(KIUiObject* object, bool capture)
+{
+    if (!object)
+        return false;
+    if (capture) {
+        if (m_pCapture && m_pCapture != object)
+            return false;
+        m_pCapture = object;
+        return true;
+    }
+    if (m_pCapture != object)
+        return false;
+    m_pCapture = nullptr;
+    return true;
+}
+
+bool KGenericUiWindow::SetKeyboardFocus(KIUiObject* object, bool grab)
+{
+    if (!object)
+        return false;
+    if (grab) {
+        if (m_pFocus)
+            m_pFocus->LoseFocus();
+        m_pFocus = object;
+        return true;
+    }
+    if (m_pFocus != object)
+        return false;
+    m_pFocus = nullptr;
+    object->LoseFocus();
+    return true;
+}
+
+void KGenericUiWindow::priClosePopup()
+{
+    KIUiObject* popup = m_pPopup;
+    Invalidate(popup->GetRect());
+    m_pPopup = nullptr;
+    m_pCapture = nullptr;
+    popup->PopupClosed();
+    if (KIUiObject* old = m_pHover) {
+        m_pHover = nullptr;
+        old->MouseLeave(0, 0);
+    }
+}
+
+void KGenericUiWindow::SetPopup(KIUiObject* object, bool open)
+{
+    if (!object)
+        return;
+    if (open) {
+        if (m_pPopup)
+            priClosePopup();
+        m_pPopup = object;
+        object->PopupOpened();
+        Invalidate(object->GetRect());
+    } else if (m_pPopup == object) {
+        priClosePopup();
+    }
+}
+
 void KGenericUiWindow::KeyDown(int code, bool ctrl, bool shift)
 {
-    if (m_pFocus)
+    switch (m_KeySequence) {
+    case 0:
+        if (code == kChordF && shift)
+            m_KeySequence = 1;
+        break;
+    case 1:
+        m_KeySequence = (code == kChordU && shift) ? 2 : 0;
+        break;
+    case 2:
+        m_KeySequence = (code == kChordY && shift) ? 3 : 0;
+        break;
+    default:
+        if (code == kChordY && shift)
+            m_KeySequence = 0;
+        break;
+    }
+    bool passOn = true;
+    if (code == 27) {
+        UiRelayMessage(KWString("Close"), nullptr);
+        passOn = false;
+    } else if (m_KeySequence == 3 && (code == 'E' || code == 'J' || code == 'K' || code == ' ')) {
+        passOn = false;
+        if (code == 'E') {
+            m_pApp->SetLanguage(KWString("English"));
+        } else if (code == 'J') {
+            m_pApp->SetLanguage(KWString("Japanese"));
+        } else if (code == 'K') {
+            m_pApp->SetLanguage(KWString("Korean"));
+        } else {
+            const std::vector<KWString> languages = m_pApp->GetLanguages();
+            if (!languages.empty()) {
+                if (++g_LanguageCycle >= languages.size())
+                    g_LanguageCycle = 0;
+                m_pApp->SetLanguage(languages[g_LanguageCycle]);
+            }
+        }
+    }
+    if (passOn && m_pFocus)
         m_pFocus->KeyDown(code, ctrl, shift);
+    int data = code;
+    if (code == 9 && ctrl && !shift)
+        priEvent(KWString("ON_CTRL_I"))->Fire(&data);
+    else if (code == 5 && ctrl && !shift)
+        priEvent(KWString("ON_CTRL_E"))->Fire(&data);
+    else if (code == 146 && !ctrl && !shift)
+        priEvent(KWString("ON_LEFT_ARROW"))->Fire(&data);
+    else if (code == 145 && !ctrl && !shift)
+        priEvent(KWString("ON_RIGHT_ARROW"))->Fire(&data);
 }
 
 void KGenericUiWindow::Copy(KWString& out)
@@ -996,34 +1286,15 @@ void KGenericUiWindow::Paste(const KWString& text)
         m_pFocus->Paste(text);
 }
 
-bool KGenericUiWindow::DoubleClick(int, int32_t, int32_t, bool, bool)
-{
-    return false;
-}
-
-bool KGenericUiWindow::MouseDown(int, int32_t, int32_t, bool, bool)
-{
-    return false;
-}
-
-void KGenericUiWindow::MouseUp(int, int32_t, int32_t, bool, bool) {}
-
-void KGenericUiWindow::MouseMove(int32_t, int32_t) {}
-
-void KGenericUiWindow::MouseWheel(int32_t, int32_t, int32_t, int32_t) {}
-
 void KGenericUiWindow::OnCloseRequest()
 {
     UiRelayMessage(KWString("InternalClose"), nullptr);
 }
 
-void KGenericUiWindow::MouseLeftWindow(int32_t, int32_t)
-{
-    m_CursorResetPending = true;
-}
-
 void KGenericUiWindow::OnActivated()
 {
+    if (m_pClass)
+        m_pClass->BringToFront(this);
     priEvent(KWString("ON_ACTIVATE"))->Fire(nullptr);
 }
 
@@ -1050,4 +1321,10 @@ void KGenericUiWindow::OnMoved(int32_t x, int32_t y)
     m_WindowRect = KRect(x, y, x + w, y + h);
     int32_t xy[2] = {x, y};
     priEvent(KWString("ON_MOVE"))->Fire(xy);
+}
+
+void KGenericUiWindow::OnZOrderChanged()
+{
+    if (m_pClass)
+        m_pClass->BringToFront(this);
 }

@@ -6,6 +6,7 @@
 #include "KException.h"
 #include "KIGenericUiApp.h"
 #include "KUiFont.h"
+#include "KUiWindowClass.h"
 #include "KWinUiWindow.h"
 #include "PlatformError.h"
 #include "PlatformOS.h"
@@ -17,15 +18,10 @@ namespace {
 // The title of the window a second instance looks for.
 constexpr const KWChar* kRunningWindowTitle = u"PELTA Lumo Desk";
 
+// The running instance's window, in this process or another one of the machine.
 PlatHWND FindRunningWindow()
 {
-    PlatHWND windows[256];
-    int count = 0;
-    PlatListWindows(windows, count, 256);
-    for (int i = 0; i < count; ++i)
-        if (PlatGetWindowText(windows[i]) == std::u16string(kRunningWindowTitle))
-            return windows[i];
-    return nullptr;
+    return PlatFindWindow("KOsUiWindow", kRunningWindowTitle);
 }
 
 }  // namespace
@@ -93,8 +89,10 @@ bool KWinUiApp::Run(bool handOver)
     }
     try {
         PlatMsg msg{};
-        while (PlatGetMessage(msg))
+        while (PlatGetMessage(msg)) {
             PlatDispatchMessage(msg);
+            DeleteClosedUiWindows();
+        }
     } catch (const KException& e) {
         DebugTrace("Caught unhandled KException: %s (%s)\n", e.GetDescription(), e.GetMessage());
         KWString text("E: ");

@@ -1,5 +1,6 @@
 #include "KWinUiWindow.h"
 
+#include <cstring>
 #include <new>
 
 #include "KIGenericUiApp.h"
@@ -7,19 +8,45 @@
 #include "KIUiPixmap.h"
 #include "KPixmapDisplay.h"
 #include "KRelayEvent.h"
+#include "KUiWindowClass.h"
 
 namespace {
 
 // Program-wide state of the window procedure, touched only on the UI thread.
 KWinUiWindow* g_WindowInProcedure = nullptr;
 bool g_DeletedDuringMessage = false;
-KWString* g_HandOverBuffer = nullptr;
+
+// The hand-over buffer, and the most units it keeps (a longer text is cut there).
+constexpr size_t kMaxHandOverUnits = 32768;
 
 KWString& HandOverBuffer()
 {
     static KWString buffer;
-    g_HandOverBuffer = &buffer;
     return buffer;
+}
+
+// The class name every window of the program registers, by which a second instance finds the first.
+constexpr const char* kOsWindowClass = "KOsUiWindow";
+
+// The 32 x 32 cursor masks of a 16 x 16 picture: the AND mask starts all ones and an opaque pixel (alpha
+// above 128) clears its bit; the XOR mask starts all zeros and an opaque light pixel (green above 128) sets
+// its bit. The picture fills the top-left corner; the leftmost pixel is a byte's high bit.
+void MakeCursorMasks(KPixmap_Display* view, uint8_t andMask[128], uint8_t xorMask[128])
+{
+    std::memset(andMask, 0xFF, 128);
+    std::memset(xorMask, 0, 128);
+    const auto* data = static_cast<const uint8_t*>(view->GetData());
+    for (int32_t y = 0; y < 16; ++y)
+        for (int32_t x = 0; x < 16; ++x) {
+            const uint8_t* p = data + static_cast<ptrdiff_t>(y) * view->GetRowBytes() + x * 4;
+            const uint8_t bit = static_cast<uint8_t>(0x80 >> (x & 7));
+            const int index = y * 4 + x / 8;
+            if (p[3] > 128) {
+                andMask[index] &= static_cast<uint8_t>(~bit);
+                if (p[1] > 128)
+                    xorMask[index] |= bit;
+            }
+        }
 }
 
 int32_t LowSigned(intptr_t l)
@@ -54,7 +81,7 @@ KWinUiWindow::~KWinUiWindow()
 {
     if (g_WindowInProcedure == this)
         g_DeletedDuringMessage = true;
-    if (m_Handle && PlatIsWindow(m_Handle)) {
+    if (m_Handle && !m_IsDestroyed && PlatIsWindow(m_Handle)) {
         // Detach first: the window's last messages must not reach a half-destroyed object.
         PlatSetWindowUserData(m_Handle, nullptr);
         PlatDestroyWindow(m_Handle);
@@ -196,6 +223,7 @@ bool KWinUiWindow::Create(KIGenericUiWindow* owner)
     }
     desc.owner = ownerHandle;
     desc.procedure = &KWinUiWindow::WindowProcedure;
+    desc.className = kOsWindowClass;
     desc.userData = this;
     m_Owner = ownerHandle;
     m_Handle = PlatCreateWindow(desc);
@@ -207,7 +235,11 @@ bool KWinUiWindow::Create(KIGenericUiWindow* owner)
 
 void KWinUiWindow::ShowCursor(bool show)
 {
+    if (show == m_CursorShown)
+        return;
     m_CursorShown = show;
+    if (m_Handle)
+        PlatShowCursor(m_Handle, show);
 }
 
 bool KWinUiWindow::AddMenu(KIGenericUiApp*, void*, KPropTree*)
@@ -258,11 +290,31 @@ void KWinUiWindow::SetTitle(const KWString& title)
         PlatSetWindowText(m_Handle, title.Str());
 }
 
-bool KWinUiWindow::SetCursorFromPixmap(KIUiPixmap* pixmap, int32_t, int32_t)
+bool KWinUiWindow::SetCursorFromPixmap(KIUiPixmap* pixmap, int32_t hotX, int32_t hotY)
 {
-    if (!pixmap)
+    if (!pixmap) {
+        m_CursorCustom = false;
+        if (m_Handle)
+            PlatSetCursor(m_Handle, nullptr, nullptr, 0, 0);
         return true;
-    return pixmap->Width() == 16 && pixmap->Height() == 16;
+    }
+    KPixmap_Display* view = pixmap->GetPixmap();
+    if (pixmap->Width() != 16 || pixmap->Height() != 16 || !view || !view->GetData())
+        return false;
+    uint8_t andMask[128], xorMask[128];
+    MakeCursorMasks(view, andMask, xorMask);
+    // The cursor in use is kept: a drag asks for the same one on every mouse move.
+    if (m_CursorCustom && m_CursorHotX == hotX && m_CursorHotY == hotY &&
+        std::memcmp(andMask, m_CursorAnd, sizeof andMask) == 0 && std::memcmp(xorMask, m_CursorXor, sizeof xorMask) == 0)
+        return true;
+    if (!m_Handle || !PlatSetCursor(m_Handle, andMask, xorMask, hotX, hotY))
+        return false;
+    m_CursorCustom = true;
+    m_CursorHotX = hotX;
+    m_CursorHotY = hotY;
+    std::memcpy(m_CursorAnd, andMask, sizeof andMask);
+    std::memcpy(m_CursorXor, xorMask, sizeof xorMask);
+    return true;
 }
 
 intptr_t KWinUiWindow::WindowProcedure(PlatHWND handle, uint32_t message, uintptr_t wParam, intptr_t lParam)
@@ -295,6 +347,8 @@ intptr_t KWinUiWindow::WindowProcedure(PlatHWND handle, uint32_t message, uintpt
     if (outermost) {
         g_WindowInProcedure = nullptr;
         g_DeletedDuringMessage = false;
+        // Windows closed by this message go now that nothing of theirs is in use.
+        DeleteClosedUiWindows();
     }
     return result;
 }
@@ -324,10 +378,16 @@ intptr_t KWinUiWindow::priHandle(uint32_t message, uintptr_t wParam, intptr_t lP
         PlatSetWindowUserData(m_Handle, nullptr);
         if (m_QuitOnDestroy)
             PlatPostQuitMessage(0);
+        // The handle dies with the window.
+        m_Handle = nullptr;
+        m_MouseCaptured = false;
         return 0;
     }
     case PLAT_WM_ACTIVATE:
         if (wParam) {
+            m_AltDown = PlatIsKeyDown(PLAT_VK_MENU);
+            m_CtrlDown = PlatIsKeyDown(PLAT_VK_CONTROL);
+            m_ShiftDown = PlatIsKeyDown(PLAT_VK_SHIFT);
             w->OnActivated();
         } else {
             m_AltDown = m_CtrlDown = m_ShiftDown = false;
@@ -428,6 +488,7 @@ intptr_t KWinUiWindow::priHandle(uint32_t message, uintptr_t wParam, intptr_t lP
                 return 0;
             if (w->IsDraggableByBody())
                 m_DraggingWindow = !handled;
+            PlatSetCapture(m_Handle);
             m_MouseCaptured = true;
         }
         if (message == PLAT_WM_LBUTTONDBLCLK)
@@ -436,7 +497,10 @@ intptr_t KWinUiWindow::priHandle(uint32_t message, uintptr_t wParam, intptr_t lP
     }
     case PLAT_WM_LBUTTONUP:
         m_DraggingWindow = false;
-        m_MouseCaptured = false;
+        if (m_MouseCaptured) {
+            PlatReleaseCapture();
+            m_MouseCaptured = false;
+        }
         w->MouseUp(0, LowSigned(lParam), HighSigned(lParam), m_CtrlDown, m_ShiftDown);
         return 0;
     case PLAT_WM_MOUSEMOVE: {
@@ -469,11 +533,19 @@ intptr_t KWinUiWindow::priHandle(uint32_t message, uintptr_t wParam, intptr_t lP
         HandOverBuffer() = "";
         return 0;
     case KHANDOVER_UNIT:
-        HandOverBuffer().AppendChar(static_cast<KWChar>(wParam));
+        if (HandOverBuffer().GetLength() < kMaxHandOverUnits)
+            HandOverBuffer().AppendChar(static_cast<KWChar>(wParam));
         return 0;
-    case KHANDOVER_END:
-        w->GetApp()->FireOpenPath(&HandOverBuffer());
+    case KHANDOVER_END: {
+        // The buffer keeps the closing zero unit as sent; the path ends before it.
+        const KWString& buffer = HandOverBuffer();
+        size_t length = 0;
+        while (length < buffer.GetLength() && buffer[length] != 0)
+            ++length;
+        KWString path(std::u16string_view(buffer.Str()).substr(0, length));
+        w->GetApp()->FireOpenPath(&path);
         return 0;
+    }
     case KHANDOVER_SHOW:
         PlatShowWindow(m_Handle, true);
         return 0;
@@ -493,6 +565,11 @@ void KWinUiWindow::priTick()
         if (g_DeletedDuringMessage)
             return;
     }
+    if (PlatWindowFromPoint(cx, cy) != m_Handle) {
+        m_pWindow->MouseLeftWindow(cx, cy);
+        if (g_DeletedDuringMessage)
+            return;
+    }
     const uint32_t now = PlatGetTickCount();
     const uint32_t elapsed = now - m_LastTick;
     m_LastTick = now;
@@ -506,7 +583,10 @@ void KWinUiWindow::priChar(uint32_t c)
         c = '[';
     else if (c >= 28 && c <= 31)
         c = "\\]^_"[c - 28];
-    if (c < 32 && c != 8 && c != 9 && c != 13 && c != 27 && c != 3 && c != 5 && c != 22 && c != 24)
+    // Kept below 32: Backspace, Tab, Return, Escape, Ctrl+C, E, V, X and the hidden language chords Ctrl+Shift+F,
+    // U and Y.
+    if (c < 32 && c != 8 && c != 9 && c != 13 && c != 27 && c != 3 && c != 5 && c != 22 && c != 24 && c != 6 &&
+        c != 21 && c != 25)
         return;
     KWString text;
     switch (c) {
