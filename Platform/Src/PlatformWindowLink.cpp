@@ -26,7 +26,7 @@ struct Record {
 };
 static_assert(sizeof(Record) == 16);
 
-// How long a sender waits for one answer, and a listener for the next record of a connection.
+// How long a sender waits for one answer.
 constexpr int kAnswerWaitSeconds = 5;
 
 std::string Utf8(const std::u16string& text)
@@ -159,7 +159,6 @@ void Wake(State& s)
 // Serves one connection: every record goes to the window's procedure and is answered once it has run.
 void Serve(int connection, PlatHWND window)
 {
-    SetReceiveTimeout(connection, kAnswerWaitSeconds);
     Record r{};
     while (ReadAll(connection, &r, sizeof r)) {
         PlatDeliverFromLink(window, r.message, static_cast<uintptr_t>(r.wParam));
@@ -212,8 +211,15 @@ void ThreadMain()
             int connection = accept4(fds[i].fd, nullptr, nullptr, SOCK_CLOEXEC);
             if (connection < 0)
                 continue;
-            Serve(connection, windows[i]);
-            close(connection);
+            // Each connection is served on its own, so that a sender that keeps one open blocks no other.
+            try {
+                std::thread([connection, window = windows[i]] {
+                    Serve(connection, window);
+                    close(connection);
+                }).detach();
+            } catch (...) {
+                close(connection);
+            }
         }
     }
 }

@@ -44,6 +44,7 @@ const char kUsage[] =
     "  leave WINPATH | key WINPATH KEY [ctrl] [shift] [alt] | type WINPATH TEXT | cursor WINPATH | clipboard\n"
     "  DATA: s:TEXT ss:A|B b:0|1 i:N ii:X,Y iii:A,B,C d:X ddd:A,B,C o:PATH\n"
     "  X Y in client pixels; KEY a key name (Left, Escape, Return, F5, a, ...) or the program's key code\n"
+    "  (digits only; a digit key is its character code, 48 to 57)\n"
     "  (146 is sent as Left, 22 as Ctrl+V); a WINPATH of a window class names its front instance\n";
 
 struct Driver {
@@ -274,7 +275,8 @@ bool KeyOf(const std::string& name, Modifiers& m, uint32_t& vk, int& character)
         vk = 0x70 + static_cast<uint32_t>(n - 1);
         return true;
     }
-    if (name.size() == 1) {
+    const bool number = !name.empty() && name.find_first_not_of("0123456789") == std::string::npos;
+    if (name.size() == 1 && !number) {
         const unsigned char c = static_cast<unsigned char>(name[0]);
         if (std::isalpha(c)) {
             vk = static_cast<uint32_t>(std::toupper(c));
@@ -290,9 +292,10 @@ bool KeyOf(const std::string& name, Modifiers& m, uint32_t& vk, int& character)
         }
         return true;
     }
-    char* end = nullptr;
-    const long code = std::strtol(name.c_str(), &end, 10);
-    if (name.empty() || *end || code < 0 || code > 0xFFFF)
+    if (!number || name.size() > 5)
+        return false;
+    const long code = std::strtol(name.c_str(), nullptr, 10);
+    if (code > 0xFFFF)
         return false;
     // The program's own codes, sent as the key or character that makes them.
     static const struct {

@@ -3,11 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <chrono>
 #include <filesystem>
+#include <thread>
+#include <vector>
 #include <memory>
 #include <string>
 
 #include "KPNGLoader.h"
+#include "KPNGWriter.h"
+#include "KPixmapDisplay.h"
 #include "KStorage.h"
 #include "LumoStorageFixture.h"
 #include "LumoTestSupport.h"
@@ -220,4 +225,251 @@ TEST_F(Uirun, CaptionIsDrawnIntoTheDefaultLook)
             dark += Rgb(*png, x, y)[0] < 100;
     EXPECT_GT(dark, 20);
     EXPECT_EQ(Rgb(*png, 10, 10), (std::array<int, 3>{245, 245, 245}));
+}
+
+namespace {
+
+// A 16 x 16 picture of one colour, as a cursor file of the script folder.
+void WriteCursor(const fs::path& path, uint8_t r, uint8_t g, uint8_t b, uint8_t a)
+{
+    std::vector<uint8_t> pixels(16 * 16 * 4);
+    for (size_t i = 0; i < pixels.size(); i += 4) {
+        pixels[i] = b;
+        pixels[i + 1] = g;
+        pixels[i + 2] = r;
+        pixels[i + 3] = a;
+    }
+    KPixmap_Display view(pixels.data(), 16, 16, 16 * 4);
+    KWString url;
+    ASSERT_TRUE(PosixFileToURL(path.string(), url));
+    SavePNGPixmap(view, url);
+}
+
+size_t Count(const std::string& text, const std::string& part)
+{
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++n;
+    return n;
+}
+
+}  // namespace
+
+TEST_F(Uirun, DragStartsAfterThreePixelsAndDropsOnceWhereAccepted)
+{
+    fs::create_directories(Root() / "t");
+    WriteCursor(Root() / "t/no.png", 255, 0, 0, 255);
+    WriteCursor(Root() / "t/yes.png", 255, 255, 255, 255);
+    const std::string script = R"(<APP Name="T" File_DragAndDropCursorNo="no.png" DragAndDropCursorNo_X="3"
+        DragAndDropCursorNo_Y="4" File_DragAndDropCursorYes="yes.png" DragAndDropCursorYes_X="7"
+        DragAndDropCursorYes_Y="8">
+      <WINDOW Name="Main" BgColor="#000000">
+        <TEST_PROBE Name="Src" Rect="0, 0, 49, 49" MinHSize="200" MinVSize="100" DragPayload="/a/b.kzr" LogInput="1"/>
+        <TEST_PROBE Name="Off" Rect="50, 0, 99, 49" LogInput="1"/>
+        <TEST_PROBE Name="Dst" Rect="100, 0, 149, 49" AcceptDrop="1" LogInput="1"/>
+      </WINDOW></APP>)";
+    RunResult r = Script(script, "down T.Main 10 10\nmouse T.Main 13 13\ncursor T.Main\nmouse T.Main 14 10\n"
+                                 "cursor T.Main\nmouse T.Main 60 10\ncursor T.Main\nmouse T.Main 120 10\n"
+                                 "cursor T.Main\nup T.Main 120 10\ncursor T.Main\n");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("T.Main.Src MouseDown 10 10 0 0\ndefault\ncustom 3 4\nT.Main.Src MouseLeave 60 10\n"
+                         "custom 3 4\ncustom 7 8\nT.Main.Dst Drop 120 10 /a/b.kzr\nT.Main.Src MouseUp 120 10 0 0\n"
+                         "T.Main.Dst MouseEnter 120 10\ndefault\n"),
+              std::string::npos)
+        << r.out;
+    // While the button is held on Src, neither Off nor Dst becomes the hover.
+    EXPECT_EQ(r.out.find("T.Main.Off MouseEnter"), std::string::npos) << r.out;
+    EXPECT_EQ(Count(r.out, "Drop "), 1u) << r.out;
+
+    // Released over an object that refuses: no drop, the default cursor comes back.
+    r = Script(script, "down T.Main 10 10\nmouse T.Main 60 10\nup T.Main 60 10\ncursor T.Main\n");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.find("Drop "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("T.Main.Off MouseEnter 60 10\ndefault\n"), std::string::npos) << r.out;
+
+    // A press without moving more than 3 pixels never drags.
+    r = Script(script, "down T.Main 10 10\nmouse T.Main 7 7\nup T.Main 7 7\ncursor T.Main\n");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.find("Drop "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("T.Main.Src MouseUp 7 7 0 0\ndefault\n"), std::string::npos) << r.out;
+}
+
+TEST_F(Uirun, EscapeClosesTheWindow)
+{
+    RunResult r = Script(R"(<APP Name="T"><WINDOW Name="Main" _HideOnClose="1" BgColor="#000000">
+        <TEST_PROBE Name="P" TakeFocus="1" LogInput="1"/>
+        <ON_BEEN_HIDDEN Relay="T.Main.P" Message="Hidden"/></WINDOW></APP>)",
+                         "key T.Main Escape\nlist\n");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("T.Main.P Hidden\nT.Main \"Window\" 0 0 5 5 0 1\n"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("KeyDown"), std::string::npos) << r.out;
+
+    r = Script(R"(<APP Name="T"><WINDOW Name="Main"/></APP>)", "key T.Main Escape\nlist\n");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "");  // the run ended with the window, before "list"
+}
+
+TEST_F(Uirun, WindowClassInstancesAreMadeAddressedAndClosed)
+{
+    const std::string script = R"(<APP Name="T"><WINDOW Name="Main" BgColor="#000000"/>
+      <WINDOWCLASS Name="Dlg" BgColor="#000000">
+        <TEST_PROBE Name="Q" Rect="0, 0, 49, 49" MinHSize="60" MinVSize="60" LogInput="1">
+          <ON_PROBE LocalRelay="" Message="InternalClose"/>
+        </TEST_PROBE>
+      </WINDOWCLASS></APP>)";
+    RunResult r = Script(script, "relay T.Dlg.Top Show\n"
+                                 "relay T CreateWindow ss:Dlg|NoParent\nrelay T CreateWindow ss:Dlg|Main\n"
+                                 "relay T CreateWindow ss:Nope|NoParent\nlist\n"
+                                 "relay T.Dlg.Top.OK X\nrelay T.Dlg.All.Q Ping\n");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("relay -> false\n"), std::string::npos) << r.out;  // no instance yet
+    EXPECT_NE(r.out.find("T.Main \"Window\" 0 0 200 100 1 1\nT.Dlg \"Window\" 0 0 60 60 1 1\n"
+                         "T.Dlg \"Window\" 0 0 60 60 1 1\nrelay -> true\nT.Dlg.Q Ping\nT.Dlg.Q Ping\nrelay -> true\n"),
+              std::string::npos)
+        << r.out;
+
+    // A probe whose release closes its own instance: the instance goes after the message, cleanly.
+    r = Script(script, "relay T CreateWindow ss:Dlg|Main\nrelay T CreateWindow ss:Dlg|NoParent\n"
+                       "click T.Dlg 10 10\nlist\nclick T.Dlg 10 10\nlist\nrelay T.Dlg.Top Show\n");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("T.Dlg.Q MouseUp 10 10 0 0\nT.Dlg.Q we're goin' bye-bye\n"
+                         "T.Main \"Window\" 0 0 200 100 1 1\nT.Dlg \"Window\" 0 0 60 60 1 1\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("T.Main \"Window\" 0 0 200 100 1 1\nrelay -> false\n"), std::string::npos) << r.out;
+    EXPECT_EQ(r.err.find("ERROR"), std::string::npos) << r.err;
+
+    // The main window's end closes the instance it owns.
+    r = Script(script, "relay T CreateWindow ss:Dlg|Main\nclose T.Main\n");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("T.Dlg.Q we're goin' bye-bye"), std::string::npos) << r.out;
+}
+
+class UiWindowProc : public Uirun {
+protected:
+    RunResult Probe(const std::string& events)
+    {
+        return Script(R"(<APP Name="T"><WINDOW Name="Main" BgColor="#000000">
+            <TEST_PROBE Name="P" MinHSize="100" MinVSize="100" TakeFocus="1" LogInput="1" CopyText="copied"
+                        LogTick="1"/>
+            <ON_LEFT_ARROW Relay="T.Main.P" Message="Left" Kinds="Left:i"/>
+            <ON_CTRL_I Relay="T.Main.P" Message="CtrlI"/>
+          </WINDOW></APP>)",
+                      events);
+    }
+};
+
+TEST_F(UiWindowProc, KeysAndCharactersBecomeTheProgramsCodes)
+{
+    RunResult r = Probe("key T.Main Left\nkey T.Main Right\nkey T.Main Delete\nkey T.Main [ ctrl\n"
+                        "key T.Main Escape ctrl\nkey T.Main a\nkey T.Main a shift\nkey T.Main 146\n"
+                        "key T.Main 9 ctrl\nkey T.Main F5\nkey T.Main Return\ntype T.Main h\xC3\xA9\n");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("T.Main.P KeyDown 146 0 0\nT.Main.P Left\nT.Main.P KeyDown 145 0 0\n"
+                         "T.Main.P KeyDown 127 0 0\nT.Main.P KeyDown 91 1 0\nT.Main.P KeyDown 91 1 0\n"
+                         "T.Main.P KeyDown 97 0 0\nT.Main.P KeyDown 65 0 1\nT.Main.P KeyDown 146 0 0\nT.Main.P Left\n"
+                         "T.Main.P KeyDown 9 1 0\nT.Main.P CtrlI\nT.Main.P KeyDown 13 0 0\n"
+                         "T.Main.P KeyDown 104 0 0\nT.Main.P KeyDown 233 0 0\n"),
+              std::string::npos)
+        << r.out;
+}
+
+TEST_F(UiWindowProc, ClipboardKeysGoThroughTheFocus)
+{
+    RunResult r = Probe("key T.Main c ctrl\nclipboard\nkey T.Main 22\nkey T.Main x ctrl\n");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("T.Main.P Copy\ncopied\nT.Main.P Paste copied\nT.Main.P Cut\n"), std::string::npos)
+        << r.out;
+    // Nothing to copy: the key itself goes on.
+    r = Script(R"(<APP Name="T"><WINDOW Name="Main"><TEST_PROBE Name="P" TakeFocus="1" LogInput="1"/></WINDOW>
+        </APP>)", "key T.Main c ctrl\nkey T.Main v ctrl\n");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("T.Main.P Copy\nT.Main.P KeyDown 3 1 0\nT.Main.P KeyDown 22 1 0\n"), std::string::npos)
+        << r.out;
+}
+
+TEST_F(UiWindowProc, WheelNotchesAndTicks)
+{
+    RunResult r = Probe("wheel T.Main 10 10 -120\nwheel T.Main 10 10 60\nwheel T.Main 10 10 240\nwait 30\n");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("T.Main.P MouseWheel 10 10 0 -1\nT.Main.P MouseWheel 10 10 0 0\n"
+                         "T.Main.P MouseWheel 10 10 0 2\nT.Main.P Tick 30\nT.Main.P we're"),
+              std::string::npos)
+        << r.out;
+}
+
+TEST_F(UiWindowProc, LeavingTheWindowAndRightButtons)
+{
+    RunResult r = Probe("mouse T.Main 10 10\nleave T.Main\nmouse T.Main 20 20\n");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("T.Main.P MouseEnter 10 10\nT.Main.P MouseLeave -16777217 -16777217\n"
+                         "T.Main.P Tick 10\nT.Main.P MouseEnter 20 20\n"),
+              std::string::npos)
+        << r.out;
+}
+
+TEST_F(UiWindowProc, HiddenLanguageMode)
+{
+    const std::string script = R"(<APP Name="L">
+      <LANGUAGES><LANGUAGE Name="A" Default="1"/><LANGUAGE Name="B"/><LANGUAGE Name="C"/></LANGUAGES>
+      <FONTS><APPFONT Name="Plain"><MSWFONT><A Fontname="DejaVu Sans"/><B Fontname="DejaVu Sans"/>
+        <C Fontname="DejaVu Sans"/></MSWFONT></APPFONT></FONTS>
+      <DISPLAY_STRING Name="Title" AppFont="Plain"><A Text="a"/><B Text="b"/><C Text="c"/></DISPLAY_STRING>
+      <WINDOW Name="Main" DisplayString="Title"><TEST_PROBE Name="P" TakeFocus="1" LogInput="1"/></WINDOW></APP>)";
+    // Ctrl+Shift+F, U, Y, then space three times cycles B, C, A; a fourth chord Y leaves the mode.
+    RunResult r = Script(script, "key L.Main f ctrl shift\nkey L.Main u ctrl shift\nkey L.Main y ctrl shift\n"
+                                 "key L.Main space\nlist\nkey L.Main space\nlist\nkey L.Main space\nlist\n"
+                                 "key L.Main y ctrl shift\nkey L.Main space\nlist\n");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("L.Main.P KeyDown 25 1 1\nL.Main \"b\" 0 0 200 100 1 1\nL.Main \"c\" 0 0 200 100 1 1\n"
+                         "L.Main \"a\" 0 0 200 100 1 1\nL.Main.P KeyDown 25 1 1\nL.Main.P KeyDown 32 0 0\n"
+                         "L.Main \"a\""),
+              std::string::npos)
+        << r.out;
+    // A broken chord starts again: F, then another key.
+    r = Script(script, "key L.Main f ctrl shift\nkey L.Main a\nkey L.Main u ctrl shift\nkey L.Main y ctrl shift\n"
+                       "key L.Main space\nlist\n");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("L.Main.P KeyDown 32 0 0\nL.Main \"a\""), std::string::npos) << r.out;
+}
+
+TEST_F(Uirun, SecondInstanceHandsItsArgumentToTheFirst)
+{
+    fs::create_directories(Root() / "single");
+    lumotest::WriteText(Root() / "single/ui.xml", R"(<APP Name="S" _SingleInstApp="1" _DeclareAppName="LumoTest">
+      <ON_OPEN_PATH_EVENT Relay="S.Main.P" Message="ON_OPEN_PATH_EVENT"/>
+      <WINDOW Name="Main" WindowTitle="PELTA Lumo Desk">
+        <TEST_PROBE Name="P" Kinds="ON_OPEN_PATH_EVENT:s"/></WINDOW></APP>)");
+    const std::string folder = (Root() / "single").string();
+    const fs::path firstOut = Root() / "first.out";
+    const std::string first = "LUMO_UI=headless " + kUirun + " --headless --folder " + folder + " --timeout 20 >" +
+                              firstOut.string() + " 2>&1 & echo $!";
+    std::string pid = lumotest::CommandOutput(first);
+    pid.erase(pid.find_last_not_of(" \n") + 1);
+    ASSERT_FALSE(pid.empty());
+    // Ready once its probe is made.
+    for (int i = 0; i < 200 && lumotest::ReadText(firstOut).find("Post Creation") == std::string::npos; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const auto start = std::chrono::steady_clock::now();
+    RunResult second = Command("--headless --folder " + folder + " /x/y.kzr");
+    const auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_EQ(second.status, 0) << second.err;
+    EXPECT_LT(seconds, 2.0);
+    std::string out;
+    for (int i = 0; i < 100; ++i) {
+        out = lumotest::ReadText(firstOut);
+        if (out.find("/x/y.kzr") != std::string::npos)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_EQ(Count(out, "S.Main.P ON_OPEN_PATH_EVENT /x/y.kzr\n"), 1u) << out;
+    EXPECT_EQ(out.find('\0'), std::string::npos);
+    lumotest::RunCommand("kill -9 " + pid);
+    lumotest::RunCommand("while kill -0 " + pid + " 2>/dev/null; do sleep 0.05; done");
+
+    // After the first one was killed, a new first instance starts normally.
+    lumotest::WriteText(Root() / "e", "list\n");
+    RunResult again = Command("--folder " + folder + " --events " + (Root() / "e").string());
+    EXPECT_EQ(again.status, 0) << again.err;
+    EXPECT_NE(again.out.find("S.Main \"PELTA Lumo Desk\""), std::string::npos) << again.out;
 }
