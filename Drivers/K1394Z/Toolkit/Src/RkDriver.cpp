@@ -131,11 +131,11 @@ void RkDevUninitialize(RK_DEVICE_INFORMATION* info)
     }
 }
 
-NTSTATUS RkDevCreateSymbolicLink(RK_DEVICE_INFORMATION* info, PCWSTR linkName)
+NTSTATUS RkDevCreateSymbolicLink(RK_DEVICE_INFORMATION* pInformation, PCWSTR linkName)
 {
     RK_ASSERT(KeGetCurrentIrql() == PASSIVE_LEVEL);
-    RK_ASSERT(info->DeviceName.Length != 0);
-    if (info->DeviceName.Length == 0 || !linkName)
+    RK_ASSERT(pInformation->DeviceName.Length != 0);
+    if (pInformation->DeviceName.Length == 0 || !linkName)
         return STATUS_INVALID_PARAMETER;
     UNICODE_STRING link;
     UNICODE_STRING device;
@@ -151,7 +151,7 @@ NTSTATUS RkDevCreateSymbolicLink(RK_DEVICE_INFORMATION* info, PCWSTR linkName)
         FreeString(&link);
         return status;
     }
-    status = RkStrAppend(&device, &info->DeviceName);
+    status = RkStrAppend(&device, &pInformation->DeviceName);
     if (NT_SUCCESS(status))
         status = IoCreateSymbolicLink(&link, &device);
     FreeString(&device);
@@ -159,8 +159,8 @@ NTSTATUS RkDevCreateSymbolicLink(RK_DEVICE_INFORMATION* info, PCWSTR linkName)
         FreeString(&link);
         return status;
     }
-    RkDevDeleteSymbolicLink(info);
-    info->SymbolicLink = link;
+    RkDevDeleteSymbolicLink(pInformation);
+    pInformation->SymbolicLink = link;
     return STATUS_SUCCESS;
 }
 
