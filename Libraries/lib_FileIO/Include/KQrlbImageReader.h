@@ -20,6 +20,7 @@
 
 class KIFile;
 class KQrlbImageReaderImpl;
+class KQrlbImageRows;
 
 struct KQrlbSize {
     KInt32 columns = 0;
@@ -84,6 +85,10 @@ public:
     // Decodes the image into the pixmap (at least the image's size, of its pixel type); false when cancelled.
     bool GetImage(int index, KPixmap* pixmap, double* progress, KUInt8* cancel);
 
+    // The rows of an image on demand (below); the reader must outlive the object. Throws as GetImage does for
+    // an image it cannot read.
+    std::unique_ptr<KQrlbImageRows> OpenImageRows(int index);
+
     // For tools: the directory as listed (nested directories expanded, DIRP entries left out) and the
     // header of an image section.
     const std::vector<KQrlbDirEntry>& GetDirectory();
@@ -91,4 +96,20 @@ public:
 
 private:
     std::unique_ptr<KQrlbImageReaderImpl> m_pImpl;
+};
+
+// Rows of one image decoded on demand, by any number of threads at once: the image's tables are read when it
+// is opened; each ReadRows reads only the bytes of its rows (under a lock on the reader's file) and decodes
+// them outside the lock, so bands of rows can be decoded where they are used instead of the whole image first.
+// Rows come out exactly as GetImage writes them.
+class KQrlbImageRows {
+public:
+    virtual ~KQrlbImageRows() = default;
+    virtual KInt32 GetWidth() const = 0;
+    virtual KInt32 GetHeight() const = 0;
+    virtual int GetPixelType() const = 0;
+    // Decodes rows first .. first + count - 1 into rows 0 .. count - 1 of pixmap (of the image's pixel type and
+    // at least its width and count rows). Rows outside the image and pixmaps that do not fit throw
+    // KExceptionQrlbReader; damaged rows throw as GetImage does.
+    virtual void ReadRows(KInt32 first, KInt32 count, KPixmap* pixmap) = 0;
 };

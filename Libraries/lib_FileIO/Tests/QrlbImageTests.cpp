@@ -1,5 +1,7 @@
 // Decoding of raw container images: every data format against the generator's exact decode, the edge cases
 // of the row layouts, progress and cancel, and damaged image data.
+#include <thread>
+
 #include "KHuffmanDecoder.h"
 #include "KPixmapExceptions.h"
 #include "KQrlbFormat.h"
@@ -240,6 +242,53 @@ TEST_F(RawTest, TallImagesDecodeTheSameInBands)
         EXPECT_FALSE(reader.GetImage(0, p.pixmap, nullptr, &cancel)) << format;
         KRowBands::SetThreadCount(0);
     }
+}
+
+TEST_F(RawTest, RowsOnDemandComeOutAsTheWholeDecode)
+{
+    // Rows read in uneven pieces, from several threads at once, equal the whole image's decode.
+    for (uint32_t format : {kFormatPacked12, kFormatDelta10, kFormat48, kFormat24, kFormatHuffman10, kFormatHuffman8}) {
+        const kzrsynth::BuiltFile f = BuildFile(OneImage(format, Content(format, 21, 103, 5)));
+        KQrlbImageReader reader(Mem(f.bytes));
+        const std::unique_ptr<KQrlbImageRows> rows = reader.OpenImageRows(0);
+        ASSERT_EQ(rows->GetWidth(), 21);
+        ASSERT_EQ(rows->GetHeight(), 103);
+        const int type = rows->GetPixelType();
+        ASSERT_EQ(type, MapQrlbPixelFormatToKPixmapType(format));
+        const std::vector<uint8_t>& expected = f.images[0].expected.pixels;
+        const size_t rowBytes = expected.size() / 103;
+        std::vector<uint8_t> got(expected.size());
+        std::vector<std::thread> threads;
+        for (int t = 0; t < 3; ++t)
+            threads.emplace_back([&, t] {
+                for (int first = t * 7; first < 103; first += 21) {
+                    const int count = std::min(7, 103 - first);
+                    OwnedPixmap p(type, 21, count, 0xA5);
+                    rows->ReadRows(first, count, p.pixmap);
+                    const std::vector<uint8_t> tight = p.Tight();
+                    std::copy(tight.begin(), tight.end(), got.begin() + static_cast<long>(first * rowBytes));
+                }
+            });
+        for (std::thread& t : threads)
+            t.join();
+        EXPECT_EQ(got, expected) << format;
+
+        OwnedPixmap p(type, 21, 4);
+        EXPECT_THROW(rows->ReadRows(100, 4, p.pixmap), KExceptionQrlbReader) << format;
+        EXPECT_THROW(rows->ReadRows(-1, 2, p.pixmap), KExceptionQrlbReader) << format;
+        OwnedPixmap narrow(type, 20, 4);
+        EXPECT_THROW(rows->ReadRows(0, 4, narrow.pixmap), KExceptionQrlbReader) << format;
+        rows->ReadRows(103, 0, p.pixmap);  // no rows: nothing read
+    }
+    // Formats that the whole decode refuses are refused when opened.
+    kzrsynth::NegativeCase two;
+    two.kind = kzrsynth::Negative::Format2;
+    KQrlbImageReader reader(Mem(kzrsynth::BuildNegative(OneImage(kFormat48, Content(0, 8, 3, 1)), two).bytes));
+    EXPECT_THROW(reader.OpenImageRows(0), KExceptionQrlbReader);
+    kzrsynth::BuiltFile f = BuildFile(OneImage(kFormat48, Content(0, 8, 3, 1)));
+    WriteLE32(f.bytes.data() + f.FindSection(kTypeImag)->offset + 24, 0);
+    KQrlbImageReader variable(Mem(f.bytes));
+    EXPECT_THROW(variable.OpenImageRows(0), KExceptionQrlbReader);
 }
 
 TEST_F(RawTest, CancelWhileRowThreeIsReadStopsAfterIt)

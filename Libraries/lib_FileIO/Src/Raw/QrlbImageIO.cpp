@@ -470,6 +470,13 @@ bool KQrlbImageReader::GetImage(int index, KPixmap* pixmap, double* progress, KU
     return ReadImageVariableLineLength(m_pImpl->m_File, pixmap, h, dataSize, progress, cancel);
 }
 
+std::unique_ptr<KQrlbImageRows> KQrlbImageReader::OpenImageRows(int index)
+{
+    const KQrlbDirEntry& e = m_pImpl->Entry(m_pImpl->FindImage(index));
+    const KQrlbImageSection h = m_pImpl->ReadImageHeader(e);
+    return OpenQrlbImageRows(m_pImpl->m_File, h, e.offset + kImageHeaderSize, e.length - kImageHeaderSize);
+}
+
 const std::vector<KQrlbDirEntry>& KQrlbImageReader::GetDirectory()
 {
     m_pImpl->LoadDirectory();

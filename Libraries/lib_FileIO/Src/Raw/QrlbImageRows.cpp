@@ -351,3 +351,201 @@ bool ReadImageVariableLineLength(KQrlbFile& file, KPixmap* pixmap, const KQrlbIm
     file.Seek(codedStart + offsets[h.rows]);
     return true;
 }
+
+// ---------------------------------------------------------------------------------------------------------
+// Rows on demand
+
+namespace {
+
+class KQrlbRowsImpl final : public KQrlbImageRows {
+public:
+    KQrlbRowsImpl(KQrlbFile& file, const KQrlbImageSection& h, KUInt64 start, KUInt64 dataSize)
+        : m_File(file), m_Section(h), m_PixelType(MapQrlbPixelFormatToKPixmapType(h.dataFormat))
+    {
+        if (h.rowSize != 0)
+            priOpenFixed(start);
+        else
+            priOpenVariable(start, dataSize);
+    }
+
+    KInt32 GetWidth() const override { return static_cast<KInt32>(m_Section.columns); }
+    KInt32 GetHeight() const override { return static_cast<KInt32>(m_Section.rows); }
+    int GetPixelType() const override { return m_PixelType; }
+
+    void ReadRows(KInt32 first, KInt32 count, KPixmap* pixmap) override
+    {
+        if (first < 0 || count < 0 || KUInt64(first) + KUInt64(count) > m_Section.rows)
+            throw KExceptionQrlbReader("ReadRows() : rows outside the image");
+        if (!pixmap || pixmap->GetPixelType() != m_PixelType || pixmap->GetWidth() < GetWidth() ||
+            pixmap->GetHeight() < count)
+            throw KExceptionQrlbReader("ReadRows() : pixmap does not fit the rows");
+        if (count == 0)
+            return;
+        if (m_Section.rowSize != 0)
+            priReadFixed(static_cast<KUInt32>(first), static_cast<KUInt32>(count), pixmap);
+        else
+            priReadVariable(static_cast<KUInt32>(first), static_cast<KUInt32>(count), pixmap);
+    }
+
+private:
+    void priOpenFixed(KUInt64 start)
+    {
+        const KUInt32 format = m_Section.dataFormat;
+        m_Buffered = format == kFormat30x10 || format == kFormatPacked12 || format == kFormatDelta10;
+        m_MinRowBytes = m_Buffered ? KUInt64(m_Section.columns) * 6 : m_Section.rowSize;
+        if (format == kFormat30x10 && m_Section.rows > 0)
+            throw KExceptionQrlbReader("ReadImageFixedLineLength() : resampling RGB32_10_2bpp pixels not supported yet.");
+        m_DataStart = start;
+        if (format == kFormatDelta10) {
+            KUInt8 raw[kDeltaTableEntries * 2];
+            std::lock_guard<std::mutex> lock(m_Lock);
+            m_File.ReadAt(start, raw, sizeof raw);
+            m_Deltas.resize(kDeltaTableEntries);
+            for (size_t i = 0; i < kDeltaTableEntries; ++i)
+                m_Deltas[i] = static_cast<KInt16>(ReadLE16(raw + 2 * i));
+            m_DataStart += sizeof raw;
+        }
+    }
+
+    void priOpenVariable(KUInt64 start, KUInt64 dataSize)
+    {
+        const KUInt32 format = m_Section.dataFormat;
+        if (format != kFormatHuffman10 && format != kFormatHuffman8)
+            throw KExceptionQrlbReader("ReadImageVariableLineLength: variable line length image type is not HUFFMAN!");
+        const bool ten = format == kFormatHuffman10;
+        m_Bits = ten ? kHuffmanBits10 : kHuffmanBits8;
+        m_MinRowBytes = KUInt64(m_Section.columns) * (ten ? 6 : 3);
+        const KUInt32 symbols = KUInt32(1) << m_Bits;
+        const KUInt64 tables = HuffmanTableBytes(format) + KUInt64(m_Section.rows) * 4;
+        if (tables > dataSize)
+            m_File.Fail("image data too small for its tables");
+        const KUInt64 coded = dataSize - tables;
+        QRLB_ASSERT((coded & 3) == 0, "(uiSizeHuffData&3) == 0");
+        std::lock_guard<std::mutex> lock(m_Lock);
+        m_Offsets.resize(size_t(m_Section.rows) + 1);
+        {
+            std::vector<KUInt8> raw(size_t(m_Section.rows) * 4);
+            m_File.ReadAt(start + dataSize - raw.size(), raw.data(), raw.size());
+            for (KUInt32 r = 0; r < m_Section.rows; ++r)
+                m_Offsets[r] = ReadLE32(raw.data() + size_t(r) * 4);
+            m_Offsets[m_Section.rows] = static_cast<KUInt32>(coded);
+        }
+        for (KUInt32 r = 0; r < m_Section.rows; ++r) {
+            if (m_Offsets[r] > coded)
+                m_File.Fail(KNarrowString("row offset %u of row %u lies beyond the %llu coded bytes", m_Offsets[r],
+                                          r, static_cast<unsigned long long>(coded))
+                                .CStr());
+            if (m_Offsets[r + 1] < m_Offsets[r] || (m_Offsets[r + 1] == m_Offsets[r] && m_Section.columns > 0))
+                m_File.Fail(KNarrowString("row offsets do not increase: row %u starts at %u, row %u at %u", r,
+                                          m_Offsets[r], r + 1, m_Offsets[r + 1])
+                                .CStr());
+        }
+        std::vector<KUInt8> raw(KUInt64(symbols) * 4);
+        KUInt64 at = start;
+        if (ten) {
+            m_File.ReadAt(at, raw.data(), kDeltaTableEntries * 2);
+            m_Deltas.resize(kDeltaTableEntries);
+            for (size_t i = 0; i < kDeltaTableEntries; ++i)
+                m_Deltas[i] = static_cast<KInt16>(ReadLE16(raw.data() + 2 * i));
+            at += kDeltaTableEntries * 2;
+        }
+        m_File.ReadAt(at, raw.data(), raw.size());
+        m_CodeTable.resize(symbols);
+        for (KUInt32 s = 0; s < symbols; ++s)
+            m_CodeTable[s] = ReadLE32(raw.data() + size_t(s) * 4);
+        m_DataStart = at + raw.size();
+    }
+
+    void priCheckRows(const KPixmap* pixmap) const
+    {
+        if (pixmap->GetRowBytes() < 0 || KUInt64(pixmap->GetRowBytes()) < m_MinRowBytes)
+            throw KExceptionQrlbReader("ReadRows() : pixmap's rows are too small for the image's rows");
+    }
+
+    void priReadFixed(KUInt32 first, KUInt32 count, KPixmap* pixmap)
+    {
+        priCheckRows(pixmap);
+        const KUInt32 rowSize = m_Section.rowSize;
+        const KUInt64 at = m_DataStart + KUInt64(first) * rowSize;
+        if (!m_Buffered) {
+            std::lock_guard<std::mutex> lock(m_Lock);
+            for (KUInt32 i = 0; i < count; ++i)
+                m_File.ReadAt(at + KUInt64(i) * rowSize, pixmap->GetRow(static_cast<KInt32>(i)), rowSize);
+            return;
+        }
+        thread_local std::vector<KUInt8> chunk;
+        chunk.resize(size_t(count) * rowSize);
+        {
+            std::lock_guard<std::mutex> lock(m_Lock);
+            m_File.ReadAt(at, chunk.data(), chunk.size());
+        }
+        for (KUInt32 i = 0; i < count; ++i) {
+            const KUInt8* in = chunk.data() + size_t(i) * rowSize;
+            KUInt8* dest = pixmap->GetRow(static_cast<KInt32>(i));
+            if (m_Section.dataFormat == kFormatPacked12)
+                UnpackTwelveRow(in, m_Section.columns, reinterpret_cast<KUInt16*>(dest));
+            else
+                DeltaCodeRow(in, m_Section.columns, m_Deltas.data(), reinterpret_cast<KInt16*>(dest));
+        }
+    }
+
+    void priReadVariable(KUInt32 first, KUInt32 count, KPixmap* pixmap)
+    {
+        priCheckRows(pixmap);
+        const KUInt32 from = m_Offsets[first], to = m_Offsets[size_t(first) + count];
+        thread_local std::vector<KUInt8> chunk;
+        chunk.resize(to - from);
+        {
+            std::lock_guard<std::mutex> lock(m_Lock);
+            m_File.ReadAt(m_DataStart + from, chunk.data(), chunk.size());
+        }
+        const KUInt32 wanted = m_Section.columns * 3;
+        KHuffmanDecoder decoder(static_cast<int>(m_Bits));
+        decoder.BeginDecode();
+        decoder.SetTable(m_CodeTable.data(), static_cast<KUInt32>(m_CodeTable.size()));
+        thread_local std::vector<KUInt16> symbols;
+        symbols.resize(wanted);
+        for (KUInt32 i = 0; i < count; ++i) {
+            const KUInt32 row = first + i;
+            const KUInt32 length = m_Offsets[row + 1] - m_Offsets[row];
+            QRLB_ASSERT((length & 3) == 0, "(uiReadSize&3) == 0");
+            if (wanted > 0) {
+                KUInt32 position = 0, produced = 0, more = 0;
+                decoder.Decode(chunk.data() + (m_Offsets[row] - from), length, position, symbols.data(), wanted,
+                               produced);
+                if (produced < wanted) {
+                    decoder.Decode(nullptr, 0, position, symbols.data() + produced, wanted - produced, more);
+                    produced += more;
+                }
+                QRLB_ASSERT(produced == wanted, "oused==uiSizeDPCM");
+                decoder.DecodeFlush();
+            }
+            KUInt8* dest = pixmap->GetRow(static_cast<KInt32>(i));
+            if (m_Bits == kHuffmanBits10)
+                DeltaSymbolRow(symbols.data(), m_Section.columns, m_Deltas.data(), reinterpret_cast<KInt16*>(dest));
+            else
+                SumSymbolRow(symbols.data(), m_Section.columns, dest);
+        }
+    }
+
+    KQrlbFile& m_File;
+    const KQrlbImageSection m_Section;
+    const int m_PixelType;
+    std::mutex m_Lock;  // the file's position belongs to one read at a time
+    bool m_Buffered = false;
+    KUInt64 m_MinRowBytes = 0;
+    KUInt64 m_DataStart = 0;  // first row (fixed) or first coded byte (variable)
+    KUInt32 m_Bits = 0;
+    std::vector<KInt16> m_Deltas;
+    std::vector<KUInt32> m_Offsets;
+    std::vector<KUInt32> m_CodeTable;
+};
+
+}  // namespace
+
+std::unique_ptr<KQrlbImageRows> OpenQrlbImageRows(KQrlbFile& file, const KQrlbImageSection& h, KUInt64 start,
+                                                  KUInt64 dataSize)
+{
+    CheckImageSection(file, h, dataSize);
+    return std::make_unique<KQrlbRowsImpl>(file, h, start, dataSize);
+}

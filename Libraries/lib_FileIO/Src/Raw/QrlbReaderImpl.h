@@ -1,5 +1,6 @@
 #pragma once
 // The reader's implementation and the image row decoders it calls.
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -98,6 +99,10 @@ bool ReadImageFixedLineLength(KQrlbFile& file, KPixmap* pixmap, const KQrlbImage
                               double* progress, KUInt8* cancel);
 bool ReadImageVariableLineLength(KQrlbFile& file, KPixmap* pixmap, const KQrlbImageSection& h, KUInt64 dataSize,
                                  double* progress, KUInt8* cancel);
+
+// The rows of an image on demand; the file belongs to the reader, which must outlive the result.
+std::unique_ptr<KQrlbImageRows> OpenQrlbImageRows(KQrlbFile& file, const KQrlbImageSection& h, KUInt64 start,
+                                                  KUInt64 dataSize);
 
 // Checks that an image section's header fits its data and its sizes are sane, before anything is allocated.
 void CheckImageSection(const KQrlbFile& file, const KQrlbImageSection& h, KUInt64 dataSize);
