@@ -37,6 +37,8 @@ struct KTiffLineWriter::State {
 
 namespace {
 
+constexpr tmsize_t kTiffWriteBufferBytes = 256 * 1024;  // rows gathered before they go to the file
+
 struct FileLayout {
     int pixelType;
     uint16_t samples;
@@ -406,8 +408,13 @@ void KTiffLineWriter::WriteLine(const void* row, int pixelType)
         KNarrowString message("TIFFWriteScanline failed at row %d", s.nextRow);
         throw KExceptionFileWrite(message.CStr());
     }
-    if (s.convertBuffer.empty())
+    if (s.convertBuffer.empty()) {
         s.convertBuffer.resize(static_cast<size_t>(s.rowBytes));
+        // The library's own buffer would hold the whole strip, which is the whole image: rows go to the file
+        // whenever this much has gathered instead, one after another in the same strip.
+        if (!TIFFWriteBufferSetup(s.tiff, nullptr, kTiffWriteBufferBytes))
+            throw KExceptionFileWrite("TIFFWriteScanline failed at row 0");
+    }
     // The library gets a row of its own: it may work on the buffer it is given.
     if (pixelType == s.pixelType)
         std::memcpy(s.convertBuffer.data(), row, s.convertBuffer.size());
