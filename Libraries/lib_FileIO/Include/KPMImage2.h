@@ -29,6 +29,8 @@ public:
     void Release() override;
 
     int32_t GetRefCount() const { return m_RefCount.load(); }
+    // The cache block that holds the pixels (locked while the handle lives).
+    KICacheObject* GetCacheObject() const { return m_pCacheObject; }
 
     // Unlocks the cache object; deletes the properties and the histogram.
     ~KPMImage2() override;

@@ -129,7 +129,8 @@ private:
     KInt32 priCaptureInt(const char16_t* key, KInt32 defaultValue) const;
 
     // Retriever calls.
-    void priStartRetriever(const KWString& fileName, KUInt32 kind, KUInt32 subKind, KUInt32 index, KPropTree* tree);
+    void priStartRetriever(const KWString& fileName, KUInt32 kind, KUInt32 subKind, KUInt32 index, KPropTree* tree,
+                           bool rowsOnDemand = false);
     // Starts a request and polls the retriever until it is done; whether it ended with state 2.
     bool priRunRetriever(const KWString& fileName, KUInt32 kind, KUInt32 subKind, KUInt32 index, KPropTree* tree);
     bool priRetrieverBusy() const;

@@ -35,6 +35,11 @@ public:
     virtual void* GetCamfileData() const = 0;
     // Kind 1: which calibration the bytes are (1 camera file, 2 calibration block), else 0.
     virtual KUInt32 GetCamfileExtra() const = 0;
+    // Kind 0: rows first .. first + count - 1 of the image into rows 0 .. count - 1 of `into` (of the image's
+    // pixel type, at least its width). May be called by several threads at once. This one copies them from the
+    // pixmap; an image decoded on demand has no pixmap and decodes them. Throws KException for rows outside
+    // the image or a pixmap that does not fit.
+    virtual void ReadImageRows(KInt32 first, KInt32 count, KPixmap& into) const;
 
 protected:
     virtual ~KIDataObject() = default;

@@ -26,6 +26,7 @@
 #include "KWString.h"
 
 class KDataObject;
+class KIDataObject;
 class KICache;
 class KICacheObject;
 class KILoader;
@@ -67,6 +68,9 @@ struct KDataRetrieverRequest {
     KPropTree* m_pTree = nullptr;      // modify: the changes; info 4 and 5: the tree to fill
     KUInt32 m_Index = 0;               // image index of info 1 and data 0
     KFileIdentity m_Identity;          // when known: the file must be this one, unchanged, for every read
+    // Data 0 of a raw file: the frame's rows are decoded on demand (ReadImageRows) instead of loaded whole;
+    // the answer is m_pRows, not cached. Other files are loaded as usual.
+    bool m_bRowsOnDemand = false;
 
     // Results, valid once the state is 2.
     KUInt32 m_Value = 0;
@@ -77,6 +81,8 @@ struct KDataRetrieverRequest {
     // Data requests: one reference that the caller owns once the state is 2 (the retriever releases it when
     // the request fails or is cancelled).
     KDataObject* m_pData = nullptr;
+    // The same for a frame decoded on demand: one reference that the caller owns once the state is 2.
+    KIDataObject* m_pRows = nullptr;
 };
 
 class KIDataRetriever {
@@ -121,6 +127,8 @@ private:
     void HandleInfoRequest(KDataRetrieverRequest& request);
     void HandleDataRequest(KDataRetrieverRequest& request);
     void priHandleModifyRequest(KDataRetrieverRequest& request);
+    // A raw frame decoded on demand: answered at once.
+    void priHandleRowsRequest(KDataRetrieverRequest& request);
 
     // The loader for the file's extension, made at its first use; null when none handles it.
     KILoader* priFindLoader(const KWString& fileName);

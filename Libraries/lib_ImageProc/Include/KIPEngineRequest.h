@@ -8,6 +8,7 @@
 #include "KWString.h"
 
 class KCamdata;
+class KIDataObject;
 class KIDataMatrix;
 class KPixmap;
 
@@ -27,6 +28,7 @@ enum KIPEngineParamType : KUInt32 {
     kParamCamdata = 2,  // KCamdata
     kParamMatrix = 3,   // KIDataMatrix, owned by the list
     kParamText = 4,     // the wide characters of a string, not owned
+    kParamRows = 5,     // KIDataObject whose image rows are read with ReadImageRows, not owned
 };
 
 // First words of the resume block that mark how far a stage got.
@@ -53,6 +55,7 @@ struct KIPEngineRequest {
     void AddCamdata(const KWString& name, KCamdata* camdata);
     void AddMatrix(const KWString& name, KIDataMatrix* matrix);
     void AddText(const KWString& name, const KWChar* text);
+    void AddRows(const KWString& name, KIDataObject* rows);
     // Deletes the nodes and the matrices they hold.
     void FreeParams();
 
@@ -63,6 +66,7 @@ struct KIPEngineRequest {
     KCamdata* GetCamdataParam(const KWString& name) const;
     KIDataMatrix* GetMatrixParam(const KWString& name) const;
     const KWChar* GetTextParam(const KWString& name) const;
+    KIDataObject* GetRowsParam(const KWString& name) const;
 
     KInt32 m_Kind = kEngineStage1;
     KIpMgrAsync m_Async;

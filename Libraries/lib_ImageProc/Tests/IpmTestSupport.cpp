@@ -1,10 +1,12 @@
 #include "IpmTestSupport.h"
 
 #include <cstring>
+#include <vector>
 
 #include "KCache.h"
 #include "KConvertColorPixmap.h"
 #include "KDataMatrix.h"
+#include "KDataObject.h"
 #include "KException.h"
 #include "KNarrowString.h"
 #include "KPerfTimer.h"
@@ -346,14 +348,24 @@ KEngineOutcome FakeStage(KIPEngineRequest& request)
     }
     switch (kind) {
     case kEngineStage1: {
-        KPixmap& raw = PixmapParam(request, u"RAWIMAGE");
-        KPixmap& dark = PixmapParam(request, u"DARKIMAGE");
         KPixmap& out = PixmapParam(request, u"OUTIMAGE");
         if (!request.GetCamdataParam(KWString(u"CAMBDATA")))
             throw KException("FakeStage: no calibration");
+        // Frames come whole, or as sources of rows (read here a row at a time).
+        const size_t values = size_t(out.GetWidth()) * 3;
+        std::vector<uint16_t> rawRow(values), darkRow(values);
+        auto row = [&](const char16_t* pixmapName, const char16_t* rowsName, int y, std::vector<uint16_t>& buffer) {
+            if (KIDataObject* rows = request.GetRowsParam(KWString(rowsName))) {
+                KPixmapTemplate<KPixelClass48RGB> into(buffer.data(), out.GetWidth(), 1,
+                                                       static_cast<int32_t>(values * 2));
+                rows->ReadImageRows(y, 1, into);
+                return static_cast<const uint16_t*>(buffer.data());
+            }
+            return reinterpret_cast<const uint16_t*>(PixmapParam(request, pixmapName).GetRow(y));
+        };
         for (int y = 0; y < out.GetHeight(); ++y) {
-            auto* r = reinterpret_cast<const uint16_t*>(raw.GetRow(y));
-            auto* d = reinterpret_cast<const uint16_t*>(dark.GetRow(y));
+            auto* r = row(u"RAWIMAGE", u"RAWROWS", y, rawRow);
+            auto* d = row(u"DARKIMAGE", u"DARKROWS", y, darkRow);
             auto* o = reinterpret_cast<int16_t*>(out.GetRow(y));
             for (int i = 0; i < 3 * out.GetWidth(); ++i)
                 o[i] = static_cast<int16_t>(r[i] - d[i]);

@@ -6,7 +6,9 @@
 #include "KCache.h"
 #include "KDataObject.h"
 #include "KDebug.h"
+#include "KException.h"
 #include "KJPEGImageReader.h"
+#include "KPixmap.h"
 #include "KzrFileBuilder.h"
 #include "KzrStandard.h"
 #include "LoaderTestSupport.h"
@@ -407,6 +409,48 @@ TEST_F(RetrieverTest, RawFramesAreLoadedLikeAnyOther)
     for (int y = 0; y < expected.height; ++y)
         ASSERT_EQ(0, std::memcmp(pixmap->GetRow(y), expected.pixels.data() + y * rowBytes, rowBytes)) << y;
     Release(frame);
+}
+
+TEST_F(RetrieverTest, RawFramesOnDemandAreReadByRowsAndNotCached)
+{
+    const kzrsynth::BuiltFile built = WriteCameraFile(Path("a.kzr"), {});
+    const kzrsynth::ExpectedImage& expected = built.ReaderImage(0)->expected;
+    KDataRetrieverRequest frame;
+    frame.m_bRowsOnDemand = true;
+    Run(frame, kRetrieveData, kDataFrame, "a.kzr", 0);
+    ASSERT_EQ(frame.m_Async.GetState(), kDone) << Narrow(frame.m_Async.m_Message);
+    EXPECT_EQ(frame.m_pData, nullptr);
+    ASSERT_NE(frame.m_pRows, nullptr);
+    EXPECT_EQ(frame.m_pRows->GetImagePixmapPtr(), nullptr);
+    KInt32 width = 0, height = 0;
+    int type = 0;
+    ASSERT_TRUE(frame.m_pRows->GetImageProperties(width, height, type));
+    ASSERT_EQ(width, expected.width);
+    ASSERT_EQ(height, expected.height);
+    ASSERT_EQ(type, expected.pixmapType);
+    // Rows from the middle, as a band of stage 1 reads them.
+    const size_t rowBytes = expected.pixels.size() / size_t(expected.height);
+    const KInt32 first = height / 3, count = height / 2;
+    std::vector<uint8_t> rows(rowBytes * size_t(count));
+    KPixmapTemplate<KPixelClass48RGB> into(rows.data(), width, count, static_cast<KInt32>(rowBytes));
+    ASSERT_EQ(type, kPixelType48RGB);
+    frame.m_pRows->ReadImageRows(first, count, into);
+    EXPECT_EQ(0, std::memcmp(rows.data(), expected.pixels.data() + size_t(first) * rowBytes, rows.size()));
+    EXPECT_THROW(frame.m_pRows->ReadImageRows(height - 1, 2, into), KException);
+    frame.m_pRows->Release();
+    EXPECT_TRUE(m_Cache.List().empty());
+
+    // A file that is not there, or an image the file does not have, fails as the loader's load does.
+    KDataRetrieverRequest missing;
+    missing.m_bRowsOnDemand = true;
+    Run(missing, kRetrieveData, kDataFrame, "gone.kzr", 0);
+    EXPECT_EQ(missing.m_Async.GetState(), kFailed);
+    EXPECT_EQ(missing.m_pRows, nullptr);
+    KDataRetrieverRequest beyond;
+    beyond.m_bRowsOnDemand = true;
+    Run(beyond, kRetrieveData, kDataFrame, "a.kzr", 9);
+    EXPECT_EQ(beyond.m_Async.GetState(), kFailed);
+    EXPECT_EQ(beyond.m_pRows, nullptr);
 }
 
 TEST_F(RetrieverTest, TiffFramesComeFromTheTiffLoader)

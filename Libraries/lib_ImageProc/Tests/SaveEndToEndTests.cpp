@@ -15,7 +15,13 @@
 #include "KPropTree.h"
 #include "KTextFunctions.h"
 #include "KTiffImageReader.h"
+#include "EngineStageSupport.h"
 #include "IpmTestSupport.h"
+#include "KCamdata.h"
+#include "KIPEngine2.h"
+#include "KQrlbImageReader.h"
+#include "KRowBands.h"
+#include "Retriever/KFrameRows.h"
 #include "KzrNegative.h"
 #include "KzrStandard.h"
 #include "SaveTestSupport.h"
@@ -47,11 +53,14 @@ protected:
     }
 
     // A generator file of the size with the default calibration, in the files folder.
-    KWString Generate(const std::string& name, int width, int height, int rotation = 0)
+    KWString Generate(const std::string& name, int width, int height, int rotation = 0, int rawFormat = -1,
+                      int darkFormat = 4)
     {
         kzrsynth::StandardOptions o;
         o.width = width;
         o.height = height;
+        o.rawFormat = rawFormat;
+        o.darkFormat = darkFormat;
         o.defaultCalibration.on = true;
         kzrsynth::FileLayout layout = kzrsynth::StandardLayout(o);
         layout.rotation = static_cast<uint32_t>(rotation);
@@ -197,4 +206,87 @@ TEST_F(SaveEndToEnd, FailuresOfTheFileReachTheRecord)
     EXPECT_NE(save.m_Async.GetError(), kIpErrNone);
     EXPECT_FALSE(save.m_Async.m_Message.IsEmpty());
     EXPECT_TRUE(Files().empty());
+}
+
+TEST_F(SaveEndToEnd, FramesDecodedByBandsDevelopAsFramesLoadedWhole)
+{
+    // Stage 1 reads the raw and dark frames by bands of rows from the file: the same result as from the frames
+    // decoded whole, for both stored layouts and any number of threads.
+    for (const auto& [rawFormat, darkFormat] : {std::pair{4, 4}, std::pair{0, 4}, std::pair{4, 0}}) {
+        const KWString url = Generate("bands.kzr", 203, 151, 0, rawFormat, darkFormat);
+        KQrlbImageReader reader(url);
+        int raw = -1, dark = -1;
+        for (int i = 0; i < reader.GetNumImages(); ++i) {
+            KQrlbSize size;
+            int type = 0;
+            KUInt32 imageType = 0;
+            reader.GetImageInfo(i, size, type, imageType);
+            (imageType == 1 ? raw : imageType == 0 ? dark : type) = i;
+        }
+        ASSERT_GE(raw, 0);
+        ASSERT_GE(dark, 0);
+        KUInt32 size = 0, calibrationType = 0;
+        reader.GetCamFileInfo(0, size, calibrationType);
+        std::vector<uint8_t> bytes(size);
+        ASSERT_EQ(reader.GetCamFile(0, bytes.data(), size, nullptr, nullptr), size);
+        KCamdata camdata(bytes.data(), bytes.size());
+        enginetest::Frame rawWhole(203, 151), darkWhole(203, 151);
+        ASSERT_TRUE(reader.GetImage(raw, rawWhole.Get(), nullptr, nullptr));
+        ASSERT_TRUE(reader.GetImage(dark, darkWhole.Get(), nullptr, nullptr));
+
+        auto develop = [&](bool bands, int threads) {
+            KRowBands::SetThreadCount(threads);
+            enginetest::Image out(203, 151);
+            KIPEngineRequest request;
+            request.m_Kind = kEngineStage1;
+            KFrameRows* rawRows = bands ? new KFrameRows(url, raw) : nullptr;
+            KFrameRows* darkRows = bands ? new KFrameRows(url, dark) : nullptr;
+            if (bands) {
+                request.AddRows(KWString(u"RAWROWS"), rawRows);
+                request.AddRows(KWString(u"DARKROWS"), darkRows);
+            } else {
+                request.AddPixmap(KWString(u"RAWIMAGE"), rawWhole.Get());
+                request.AddPixmap(KWString(u"DARKIMAGE"), darkWhole.Get());
+            }
+            request.AddCamdata(KWString(u"CAMBDATA"), &camdata);
+            request.AddPixmap(KWString(u"OUTIMAGE"), out.Get());
+            KIPEngine2::Dispatch(request);
+            EXPECT_EQ(request.m_Async.GetState(), kDone) << WideToUtf8(request.m_Async.m_Message);
+            if (bands) {
+                rawRows->Release();
+                darkRows->Release();
+            }
+            KRowBands::SetThreadCount(0);
+            return out;
+        };
+        const enginetest::Image whole = develop(false, 1);
+        for (int threads : {1, 2, 4, 8})
+            EXPECT_TRUE(develop(true, threads) == whole) << rawFormat << " " << darkFormat << " " << threads;
+    }
+}
+
+TEST_F(SaveEndToEnd, ASaveKeepsNoFrameWholeAndNoWrittenStrip)
+{
+    // What a save leaves in the cache: the stage-2 result and the stage-3 strips that a save with another
+    // exposure uses again, but neither the frames (read by bands) nor the output strips already written.
+    const KWString raw = Generate("kept.kzr", 240, 330);
+    KInt32 cols = 0, rows = 0;
+    Size(raw, cols, rows);
+    KIpMgrReq save;
+    MakeSave(save, cols, rows, "kept.jpg", kSaveJPEG, kOutput24RGB);
+    save.m_FileName = raw;
+    Run(save);
+    ASSERT_EQ(save.m_Async.GetState(), kDone) << WideToUtf8(save.m_Async.m_Message);
+    int stage2 = 0, stage3 = 0, stage4 = 0, frames = 0;
+    for (const KWString& label : GetGlobalCache()->List()) {
+        const std::string text = WideToUtf8(label);
+        stage2 += text.find("-Stage2Out-") != std::string::npos;
+        stage3 += text.find("-Stage3-") != std::string::npos;
+        stage4 += text.find("-Stage4-") != std::string::npos && text.find(",160x160,") == std::string::npos;
+        frames += text.find("-FileImage-") != std::string::npos;
+    }
+    EXPECT_EQ(stage2, 1);
+    EXPECT_EQ(stage3, 5);  // four strips of 100 rows or fewer and the thumbnail
+    EXPECT_EQ(stage4, 0);
+    EXPECT_EQ(frames, 0);
 }

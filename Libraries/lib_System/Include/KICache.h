@@ -16,7 +16,8 @@ public:
     virtual ~KICacheObject() = default;
     // One more holder; a locked block is never evicted.
     virtual void Lock() = 0;
-    // One holder less; the count left, or at 0 whether the cache is within its maximum size (1) or not (0).
+    // One holder less; the count left, or at 0 whether the cache is within its maximum size (1) or not (0). A
+    // block whose label is empty when its last holder lets go is freed then: nobody can find it again.
     virtual KUInt32 Unlock() = 0;
     virtual void* GetData() const = 0;
     virtual KUInt32 GetSize() const = 0;

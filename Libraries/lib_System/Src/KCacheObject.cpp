@@ -55,8 +55,9 @@ KUInt32 KCacheObject::Unlock()
             --m_LockCount;
         if (m_LockCount > 0)
             return m_LockCount;
-        // Taken out under the same lock as the count reached 0, so that nobody locks it again meanwhile.
-        if (m_pAllocator->IsMovable())
+        // Taken out under the same lock as the count reached 0, so that nobody locks it again meanwhile. A block
+        // without a label can never be found again: its bytes go back at once instead of waiting for a trim.
+        if (m_pAllocator->IsMovable() || m_Label.IsEmpty())
             removed = cache->priRemove(this);
     }
     if (removed)

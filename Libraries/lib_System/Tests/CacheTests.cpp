@@ -292,6 +292,24 @@ TEST_F(CacheTest, MovableBlocksGoAtTheirLastUnlock)
     EXPECT_EQ(allocator.blocks, 0);
 }
 
+TEST_F(CacheTest, BlocksWithoutALabelGoAtTheirLastUnlock)
+{
+    // A block that nobody can find again is not kept until a trim: its bytes go with its last holder.
+    KCache cache;
+    KICacheObject* kept = cache.Allocate(u"kept", 16);
+    KICacheObject* o = cache.Allocate(u"strip", 16);
+    ASSERT_TRUE(kept && o);
+    o->SetFreeCallback(RecordFree);
+    o->Lock();
+    o->SetLabel(u"");
+    EXPECT_EQ(o->Unlock(), 1u);
+    EXPECT_TRUE(Freed().empty());
+    EXPECT_EQ(o->Unlock(), 1u);
+    EXPECT_EQ(Freed(), (std::vector<std::u16string>{u""}));
+    kept->Unlock();
+    EXPECT_EQ(cache.List(), (std::vector<KWString>{KWString(u"kept")}));
+}
+
 namespace {
 KICache* g_Reentered = nullptr;
 void ListFromCallback(KICacheObject* object)

@@ -16,6 +16,11 @@ void KIPEngineRequest::AddPixmap(const KWString& name, KPixmap* pixmap)
     priAppend(name, kParamPixmap, pixmap);
 }
 
+void KIPEngineRequest::AddRows(const KWString& name, KIDataObject* rows)
+{
+    priAppend(name, kParamRows, rows);
+}
+
 void KIPEngineRequest::AddCamdata(const KWString& name, KCamdata* camdata)
 {
     priAppend(name, kParamCamdata, camdata);
@@ -80,4 +85,9 @@ KIDataMatrix* KIPEngineRequest::GetMatrixParam(const KWString& name) const
 const KWChar* KIPEngineRequest::GetTextParam(const KWString& name) const
 {
     return static_cast<const KWChar*>(priTyped(name, kParamText));
+}
+
+KIDataObject* KIPEngineRequest::GetRowsParam(const KWString& name) const
+{
+    return static_cast<KIDataObject*>(priTyped(name, kParamRows));
 }

@@ -224,7 +224,7 @@ KWString IPManager2::priBase() const
 // --- Retriever calls ---------------------------------------------------------------------------------------
 
 void IPManager2::priStartRetriever(const KWString& fileName, KUInt32 kind, KUInt32 subKind, KUInt32 index,
-                                   KPropTree* tree)
+                                   KPropTree* tree, bool rowsOnDemand)
 {
     KDataRetrieverRequest& r = m_RetrieverRequest;
     r.m_FileName = fileName;
@@ -235,6 +235,8 @@ void IPManager2::priStartRetriever(const KWString& fileName, KUInt32 kind, KUInt
     r.m_Identity = m_Identity;
     r.m_Value = r.m_Width = r.m_Height = r.m_ImageKind = 0;
     r.m_pData = nullptr;
+    r.m_bRowsOnDemand = rowsOnDemand;
+    r.m_pRows = nullptr;
     r.m_Async.Clear();
     m_pRetriever->Request(r);
 }
@@ -363,8 +365,10 @@ void IPManager2::priCleanup()
     else if (!m_pHeld)
         m_EngineRequest.FreeParams();
     priUnlockBlockMutex();
-    if (!priRetrieverBusy())
+    if (!priRetrieverBusy()) {
         ReleaseData(m_RetrieverRequest.m_pData);  // a finished load nobody took
+        ReleaseData(m_RetrieverRequest.m_pRows);
+    }
     m_pCamdata.reset();
     ReleaseData(m_pRawData);
     ReleaseData(m_pDarkData);

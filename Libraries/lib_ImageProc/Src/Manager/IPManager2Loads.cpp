@@ -100,7 +100,9 @@ void IPManager2::priStartLoad(KIpMgrReq& request, const char* busyText, KUInt32 
         request.m_Async.Fail(kIpErrInternal, KWString(busyText));
         return;
     }
-    priStartRetriever(request.m_FileName, kRetrieveData, subKind, static_cast<KUInt32>(index), nullptr);
+    // Frames are decoded where stage 1 uses them (raw files; the others load whole), never held whole.
+    priStartRetriever(request.m_FileName, kRetrieveData, subKind, static_cast<KUInt32>(index), nullptr,
+                      subKind == kDataFrame);
     m_State = waitState;
 }
 
@@ -118,8 +120,12 @@ void IPManager2::priWaitLoad(KIpMgrReq& request, KIDataObject*& into, KUInt32 ne
             request.m_Async.SetError(kIpErrFileIO);
         return;
     }
-    into = load.m_pData;
+    if (load.m_pData)
+        into = load.m_pData;
+    else
+        into = load.m_pRows;
     load.m_pData = nullptr;
+    load.m_pRows = nullptr;
     if (!into)
         throw KException("IPManager2: the data retriever answered a load without data.");
     m_State = next;

@@ -1,5 +1,6 @@
 // The pipeline's stage steps: each finds or makes its output block, takes the block's mutex, and hands the
 // engine a request unless the block is complete already; the wait step finishes the block.
+#include <algorithm>
 #include <cstring>
 
 #include "IPManager2.h"
@@ -13,6 +14,7 @@
 #include "KIIPEngine2.h"
 #include "KMutex.h"
 #include "KPixelTypes.h"
+#include "KRowBands.h"
 #include "KPropTree.h"
 #include "Manager/KIpmGeometry.h"
 #include "Manager/KStageBlocks.h"
@@ -42,6 +44,20 @@ void DropIfNotOf(KICacheObject*& block, int pixelType, KInt32 width, KInt32 heig
         ForgetBlock(block);
         block = nullptr;
     }
+}
+
+// The rows of a 48-bit signed RGB frame into a pixmap of its size, in bands over the processors.
+void CopyFrameRows(const KIDataObject& frame, KPixmap& into, KInt32 rows)
+{
+    constexpr KInt32 kChunkRows = 16;
+    const KRowBands bands(0, rows, 4 * kChunkRows);
+    bands.Run([&](int, KInt32 begin, KInt32 end) {
+        for (KInt32 row = begin; row < end; row += kChunkRows) {
+            const KInt32 count = std::min(kChunkRows, end - row);
+            KPixmapTemplate<KPixelClass48SRGB> part(into.GetRow(row), into.GetWidth(), count, into.GetRowBytes());
+            frame.ReadImageRows(row, count, part);
+        }
+    });
 }
 
 void StoreWords(KCachedPixmapRecord& record, const KRect& crop, KInt32 fittedWidth, KInt32 fittedHeight)
@@ -79,13 +95,13 @@ void IPManager2::priStage1Process(KIpMgrReq& request)
 {
     if (!priMayStartStage(request, "KIPManager::priStage1Process: IP engine is busy!"))
         return;
-    KPixmap* frame = m_pRawData ? m_pRawData->GetImagePixmapPtr() : nullptr;
-    if (!frame)
+    KInt32 width = 0, height = 0;
+    int frameType = 0;
+    if (!m_pRawData || !m_pRawData->GetImageProperties(width, height, frameType))
         throw KException("IPManager2::priStage1Process: no frame loaded.");
-    DropIfNotOf(m_pStage1Block, kPixelType48SRGB, frame->GetWidth(), frame->GetHeight());
+    DropIfNotOf(m_pStage1Block, kPixelType48SRGB, width, height);
     if (!m_pStage1Block)
-        m_pStage1Block = FindOrMakePixmapBlock(*m_pCache, m_Labels[kResultStage1], kPixelType48SRGB,
-                                               frame->GetWidth(), frame->GetHeight());
+        m_pStage1Block = FindOrMakePixmapBlock(*m_pCache, m_Labels[kResultStage1], kPixelType48SRGB, width, height);
     if (!m_pStage1Block) {
         request.m_Async.Fail(kIpErrOutOfMemory, KWString(u"IPManager2::priStage1Process:Cache allocation failed."));
         return;
@@ -100,13 +116,16 @@ void IPManager2::priStage1Process(KIpMgrReq& request)
     }
     if (!m_pDarkData) {
         // A dark-subtracted frame is the stage-1 result as it stands.
-        if (frame->GetPixelType() != kPixelType48SRGB) {
+        if (frameType != kPixelType48SRGB) {
             priUnlockBlockMutex();
             throw KException("IPManager2::priStage1Process: the dark-subtracted frame is not 48-bit signed RGB.");
         }
-        const size_t rowBytes = static_cast<size_t>(frame->GetWidth()) * 6;
-        for (KInt32 y = 0; y < frame->GetHeight(); ++y)
-            std::memcpy(record.m_pPixmap->GetRow(y), frame->GetRow(y), rowBytes);
+        try {
+            CopyFrameRows(*m_pRawData, *record.m_pPixmap, height);
+        } catch (...) {
+            priUnlockBlockMutex();
+            throw;
+        }
         m_pRawData->Release();
         m_pRawData = nullptr;
         record.m_Complete = 1;
@@ -116,8 +135,15 @@ void IPManager2::priStage1Process(KIpMgrReq& request)
     }
     m_pStage1Block->SetPriority(5);
     m_EngineRequest.FreeParams();
-    m_EngineRequest.AddPixmap(KWString(u"RAWIMAGE"), frame);
-    m_EngineRequest.AddPixmap(KWString(u"DARKIMAGE"), m_pDarkData->GetImagePixmapPtr());
+    // Frames loaded whole go as pixmaps; frames decoded on demand as row sources that stage 1 reads by bands.
+    if (KPixmap* raw = m_pRawData->GetImagePixmapPtr())
+        m_EngineRequest.AddPixmap(KWString(u"RAWIMAGE"), raw);
+    else
+        m_EngineRequest.AddRows(KWString(u"RAWROWS"), m_pRawData);
+    if (KPixmap* dark = m_pDarkData->GetImagePixmapPtr())
+        m_EngineRequest.AddPixmap(KWString(u"DARKIMAGE"), dark);
+    else
+        m_EngineRequest.AddRows(KWString(u"DARKROWS"), m_pDarkData);
     m_EngineRequest.AddCamdata(KWString(u"CAMBDATA"), m_pCamdata.get());
     m_EngineRequest.AddPixmap(KWString(u"OUTIMAGE"), record.m_pPixmap);
     m_Running = {};
@@ -377,6 +403,11 @@ void IPManager2::priWaitStage(KIpMgrReq& request)
             m_pDarkData->Release();
             m_pDarkData = nullptr;
         }
+        break;
+    case kStateWaitStage2:
+        // The scratch rows of stage 2's filters are not needed once it is done; stage 3 asks for a few rows.
+        if (done && m_pStage2Block)
+            FreeBlockTemporary(PixmapRecord(m_pStage2Block));
         break;
     case kStateWaitStage3:
         if (m_pStage2Block) {

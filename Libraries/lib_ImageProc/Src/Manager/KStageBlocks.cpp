@@ -166,6 +166,11 @@ KPixmap* GetBlockTemporary(KCachedPixmapRecord& record, int32_t width, int32_t r
     return record.m_pTemporary;
 }
 
+void FreeBlockTemporary(KCachedPixmapRecord& record)
+{
+    FreeTemporary(record);
+}
+
 KICacheObject* MakePropertiesBlock(KICache& cache, const KWString& label, KPropTree* tree)
 {
     KICacheObject* block = AllocateNew(cache, label, sizeof(KPropTree*));

@@ -46,6 +46,8 @@ inline KCachedLUTRecord& LUTRecord(KICacheObject* block)
 // The block's scratch 48-bit signed RGB pixmap, made on first use with this size (owned by the block, freed
 // with it). An existing one smaller than asked is made again.
 KPixmap* GetBlockTemporary(KCachedPixmapRecord& record, int32_t width, int32_t rows);
+// Frees the block's scratch pixmap (none is fine).
+void FreeBlockTemporary(KCachedPixmapRecord& record);
 
 // Capture-properties objects: a pointer-sized cache block holding a KPropTree that the block owns.
 // Make: a new block under label holding tree (taken over; deleted with the block). Null when the cache has no

@@ -1,8 +1,24 @@
 #include "KDataObject.h"
 
+#include <cstring>
+
 #include "KDataBlocks.h"
+#include "KException.h"
 #include "KICache.h"
 #include "KPixmap.h"
+
+void KIDataObject::ReadImageRows(KInt32 first, KInt32 count, KPixmap& into) const
+{
+    const KPixmap* image = GetImagePixmapPtr();
+    if (!image)
+        throw KException("KIDataObject::ReadImageRows: no image");
+    if (first < 0 || count < 0 || first > image->GetHeight() - count || into.GetHeight() < count ||
+        into.GetPixelType() != image->GetPixelType() || into.GetWidth() < image->GetWidth())
+        throw KException("KIDataObject::ReadImageRows: rows outside the image or a pixmap that does not fit");
+    const size_t bytes = size_t(image->GetWidth()) * KPixelTypeBytes(image->GetPixelType());
+    for (KInt32 i = 0; i < count; ++i)
+        std::memcpy(into.GetRow(i), image->GetRow(first + i), bytes);
+}
 
 KDataObject::KDataObject(KICacheObject* block, KUInt32 kind) : m_pBlock(block), m_Kind(kind) {}
 

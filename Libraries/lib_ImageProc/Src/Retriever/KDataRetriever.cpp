@@ -5,6 +5,9 @@
 #include "KCache.h"
 #include "KDataBlocks.h"
 #include "KDataObject.h"
+#include "KFrameRows.h"
+#include "KQrlbExceptions.h"
+#include "Loaders/KLoaderOutcome.h"
 #include "KDebug.h"
 #include "KException.h"
 #include "KILoader.h"
@@ -175,6 +178,11 @@ void KDataRetriever::HandleDataRequest(KDataRetrieverRequest& request)
     KILoader* loader = priLoaderFor(request, "File type not supported.");
     if (!loader)
         return;
+    request.m_pRows = nullptr;
+    if (request.m_SubKind == kDataFrame && request.m_bRowsOnDemand && loader == m_Loaders[0].m_pLoader) {
+        priHandleRowsRequest(request);
+        return;
+    }
     KNarrowString suffix;
     switch (request.m_SubKind) {
     case kDataFrame:
@@ -202,6 +210,28 @@ void KDataRetriever::HandleDataRequest(KDataRetrieverRequest& request)
     priGetCacheDataImage(*loader, request, label);
     if (m_pCurrent)
         Idle();
+}
+
+void KDataRetriever::priHandleRowsRequest(KDataRetrieverRequest& request)
+{
+    // Only the file's tables are read here; the rows are read by whoever uses them.
+    KLoaderRequest load;
+    load.m_URL = request.m_FileName;
+    load.m_Identity = request.m_Identity;
+    KIDataObject* rows = nullptr;
+    const KLoaderOutcome outcome = KRunLoaderBody<KExceptionQrlbReader>(load, "QRLbLoader", [&] {
+        rows = new KFrameRows(request.m_FileName, static_cast<KInt32>(request.m_Index));
+        return KLoaderOutcome::Done();
+    });
+    if (outcome.m_Status != kDone) {
+        if (rows)
+            rows->Release();
+        request.m_Async.End(outcome.m_Status, outcome.m_Error, outcome.m_Message);
+        return;
+    }
+    request.m_pRows = rows;
+    request.m_Async.SetProgress(1.0);
+    request.m_Async.End(kDone, kIpErrNone, KWString());
 }
 
 void KDataRetriever::priHandleModifyRequest(KDataRetrieverRequest& request)

@@ -8,6 +8,7 @@
 #include "KICCProfiles.h"
 #include "KJPEGLineWriter.h"
 #include "KNarrowString.h"
+#include "KICache.h"
 #include "KPMImage2.h"
 #include "KPerfTimer.h"
 #include "KPixelTypes.h"
@@ -42,6 +43,12 @@ public:
     KResultImage(const KResultImage&) = delete;
     KResultImage& operator=(const KResultImage&) = delete;
     KPixmap* Pixmap() const { return m_pImage ? m_pImage->GetPixmap() : nullptr; }
+    // The image's cache block loses its label: nobody finds it again, and it is freed with its last holder.
+    void Forget() const
+    {
+        if (m_pImage && m_pImage->GetCacheObject())
+            m_pImage->GetCacheObject()->SetLabel(u"");
+    }
 
 private:
     KPMImage2* m_pImage;
@@ -357,6 +364,9 @@ void IPSaveManager::priWriteStrip(KIpMgrReq& request)
     }
     for (KInt32 row = 0; row < m_StripRowCount; ++row)
         m_pWriter->WriteLine(pixmap->GetRow(m_TopPadding + row), m_PixelType);
+    // A written strip's output is not asked for again: its block goes as soon as it is let go, so that a save
+    // holds one strip of output at a time. The strips before it (stage 3) stay cached for the next save.
+    strip.Forget();
     m_RowsWritten += m_StripRowCount;
     request.m_Async.SetProgress(static_cast<double>(m_RowsWritten) / m_RowsTotal * 0.48 + 0.5);
     m_State = m_RowsWritten < m_RowsTotal ? kStateRequestStrip : kStateFinish;
