@@ -269,11 +269,18 @@ void LogRequest(BusSession& s, const std::string& node, const IRB& irb, uint32_t
         }
     }
     char line[256];
-    std::snprintf(line, sizeof line,
-                  "%ld\tnode %s\t%s %u\tgeneration %u\t%s\tlength %u\tblock %u\tstatus 0x%08X", long(getpid()),
-                  node.c_str(), BusFunctionName(irb.FunctionNumber), unsigned(irb.FunctionNumber),
-                  unsigned(requestGeneration), Hex48(address).c_str(), unsigned(length), unsigned(block),
-                  unsigned(status));
+    int n = std::snprintf(line, sizeof line,
+                          "%ld\tnode %s\t%s %u\tgeneration %u\t%s\tlength %u\tblock %u\tstatus 0x%08X", long(getpid()),
+                          node.c_str(), BusFunctionName(irb.FunctionNumber), unsigned(irb.FunctionNumber),
+                          unsigned(requestGeneration), Hex48(address).c_str(), unsigned(length), unsigned(block),
+                          unsigned(status));
+    // A quadlet written: its value as the bus carries it, most significant byte first.
+    const auto& t = irb.u.AsyncTransfer;
+    if (irb.FunctionNumber == REQUEST_ASYNC_WRITE && length == 4 && t.Mdl && n > 0 && size_t(n) < sizeof line &&
+        MmGetMdlByteCount(t.Mdl) >= 4) {
+        if (auto* q = static_cast<const uint8_t*>(MmGetSystemAddressForMdlSafe(t.Mdl, HighPagePriority)))
+            std::snprintf(line + n, sizeof line - size_t(n), "\tvalue 0x%02X%02X%02X%02X", q[0], q[1], q[2], q[3]);
+    }
     s.Log(line);
 }
 
