@@ -182,7 +182,7 @@ extern volatile ULONG g_K1394WriteBlockSize;
 bool K1394IsDeviceUsable(PK1394_DEVICE_EXTENSION device);
 
 // ---- Bus-request layer ------------------------------------------------------------------------------------------------
-NTSTATUS Rk1394Initialize(PVOID driverExtension, PDEVICE_OBJECT deviceObject, PUNICODE_STRING deviceName,
+NTSTATUS Rk1394Initialize(RK_DRIVER_EXTENSION* driverExtension, PDEVICE_OBJECT deviceObject, PUNICODE_STRING deviceName,
                           PDEVICE_OBJECT physicalDevice);
 void Rk1394Uninitialize(PK1394_DEVICE_EXTENSION device);
 PIRB_CONTEXT Rk1394AllocateIrbContext(PK1394_DEVICE_EXTENSION device);

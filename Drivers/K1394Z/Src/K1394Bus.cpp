@@ -58,23 +58,12 @@ bool IsStaleGeneration(NTSTATUS status)
 
 bool K1394IsDeviceUsable(PK1394_DEVICE_EXTENSION device)
 {
-    if (!device || !device->Information.LowerDevice || device->IrbPoolFault)
-        return false;
-    switch (device->Information.PnpState) {
-    case RkPnpStopPending:
-    case RkPnpStopped:
-    case RkPnpRemovePending:
-    case RkPnpRemoved:
-    case RkPnpSurpriseRemoved:
-        return false;
-    default:
-        return !device->Information.PoweredDown;
-    }
+    return device && !InterlockedCompareExchange(&device->IrbPoolFault, 0, 0) && RkDevIsUsable(&device->Information);
 }
 
 // ---- Initialisation and the IRB context pool ------------------------------------------------------------------
 
-NTSTATUS Rk1394Initialize(PVOID driverExtension, PDEVICE_OBJECT deviceObject, PUNICODE_STRING deviceName,
+NTSTATUS Rk1394Initialize(RK_DRIVER_EXTENSION* driverExtension, PDEVICE_OBJECT deviceObject, PUNICODE_STRING deviceName,
                           PDEVICE_OBJECT physicalDevice)
 {
     auto* device = static_cast<PK1394_DEVICE_EXTENSION>(deviceObject->DeviceExtension);

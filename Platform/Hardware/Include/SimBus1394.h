@@ -78,6 +78,12 @@ PDEVICE_OBJECT Bus1394NodeDevice(const std::string& id);
 // The camera whose node this device object is, or empty.
 std::string Bus1394NodeId(PDEVICE_OBJECT device);
 
+// The function driver of the nodes: each node on the bus, and each that joins, is offered to the plug-and-play
+// manager for it (AddDevice, START; ids: bus "1394", device "LUMO&CAMERA", instance the camera id); a node that
+// leaves, or every node when the bus stops, leaves through the manager (surprise removal and removal). Null
+// stops the offers.
+void SetBus1394FunctionDriver(PDRIVER_OBJECT driver);
+
 // Called on the bus's watcher thread (PASSIVE_LEVEL) when a node's device appears (after it was made) or
 // leaves (before it is deleted, once nothing is attached to it any more: the handler detaches what it put
 // there). One handler per process; null clears it.

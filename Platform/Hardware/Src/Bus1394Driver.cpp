@@ -132,6 +132,7 @@ struct Bus {
     std::map<std::string, PDEVICE_OBJECT> nodes;
     uint32_t generation = 0;
     NodeHandler handler;
+    PDRIVER_OBJECT function = nullptr;  // the driver the plug-and-play manager is offered each node for
     std::mutex hostLock;  // ranges and reset routines; held while one of their routines runs
     std::map<Range*, std::unique_ptr<Range>> ranges;
     uint64_t nextRange = 0;
@@ -622,6 +623,40 @@ void SendBusReset(PDEVICE_OBJECT node, uint32_t generation)
     ObDereferenceObject(top);
 }
 
+KernDeviceIds NodeIds(const std::string& id)
+{
+    KernDeviceIds ids;
+    ids.bus = u"1394";
+    ids.device = u"LUMO&CAMERA";
+    for (char c : id)
+        ids.instance += char16_t(c);
+    return ids;
+}
+
+// Nodes not yet offered go to the plug-and-play manager for the function driver, if there is one.
+void OfferNodes()
+{
+    Bus& bus = TheBus();
+    std::vector<std::pair<PDEVICE_OBJECT, std::string>> offer;
+    PDRIVER_OBJECT function;
+    {
+        std::lock_guard<std::mutex> guard(bus.lock);
+        function = bus.function;
+        if (!function)
+            return;
+        for (auto& entry : bus.nodes) {
+            KernDeviceIds ids;
+            if (!KernPnpGetDeviceIds(entry.second, &ids))
+                offer.push_back({entry.second, entry.first});
+        }
+    }
+    for (auto& entry : offer) {
+        NTSTATUS status = KernPnpOfferDevice(entry.first, NodeIds(entry.second), function);
+        if (!NT_SUCCESS(status))
+            DbgPrint("Bus1394: node %s was not started: 0x%08X\n", entry.second.c_str(), unsigned(status));
+    }
+}
+
 // One pass of following the shared bus: nodes made and deleted, resets announced.
 void FollowPass()
 {
@@ -661,6 +696,9 @@ void FollowPass()
         handler = bus.handler;
     }
     for (auto& [device, id] : left) {
+        KernDeviceIds ids;
+        if (KernPnpGetDeviceIds(device, &ids))
+            KernPnpDeviceLeft(device);
         if (handler)
             handler(device, id, false);
         if (!device->AttachedDevice)
@@ -683,12 +721,14 @@ void FollowPass()
         std::vector<PDEVICE_OBJECT> nodes;
         {
             std::lock_guard<std::mutex> guard(bus.lock);
-            for (auto& [id, device] : bus.nodes)
+            for (auto& entry : bus.nodes) {
+                PDEVICE_OBJECT device = entry.second;
                 if (std::find_if(arrived.begin(), arrived.end(), [&](auto& a) { return a.first == device; }) ==
                     arrived.end()) {
                     ObReferenceObject(device);
                     nodes.push_back(device);
                 }
+            }
         }
         for (PDEVICE_OBJECT device : nodes) {
             SendBusReset(device, view.generation);
@@ -698,6 +738,7 @@ void FollowPass()
     for (auto& [device, id] : arrived)
         if (handler)
             handler(device, id, true);
+    OfferNodes();
 }
 
 void Watch()
@@ -763,10 +804,22 @@ void StopBus1394()
     bus.thread.Drain();
     bus.thread.Stop();
     std::lock_guard<std::mutex> pass(bus.pass);
+    std::map<std::string, PDEVICE_OBJECT> nodes;
+    {
+        std::lock_guard<std::mutex> guard(bus.lock);
+        nodes.swap(bus.nodes);
+    }
+    // The bus goes away: each node leaves as if unplugged.
+    for (auto& entry : nodes) {
+        KernDeviceIds ids;
+        if (KernPnpGetDeviceIds(entry.second, &ids))
+            KernPnpDeviceLeft(entry.second);
+        if (!entry.second->AttachedDevice)
+            IoDeleteDevice(entry.second);
+        else
+            DbgPrint("Bus1394: node %s still has a device attached; kept\n", entry.first.c_str());
+    }
     std::lock_guard<std::mutex> guard(bus.lock);
-    for (auto& [id, device] : bus.nodes)
-        IoDeleteDevice(device);
-    bus.nodes.clear();
     {
         std::lock_guard<std::mutex> host(bus.hostLock);
         bus.ranges.clear();
@@ -775,6 +828,7 @@ void StopBus1394()
     KernUnloadDriver(bus.driver, nullptr);
     bus.driver = nullptr;
     bus.handler = nullptr;
+    bus.function = nullptr;
     bus.running = false;
 }
 
@@ -798,6 +852,16 @@ std::string Bus1394NodeId(PDEVICE_OBJECT device)
 {
     NodeExtension* ext = NodeOf(device);
     return ext ? std::string(ext->id) : std::string();
+}
+
+void SetBus1394FunctionDriver(PDRIVER_OBJECT driver)
+{
+    {
+        Bus& bus = TheBus();
+        std::lock_guard<std::mutex> guard(bus.lock);
+        bus.function = driver;
+    }
+    OfferNodes();
 }
 
 void SetBus1394NodeHandler(NodeHandler handler)

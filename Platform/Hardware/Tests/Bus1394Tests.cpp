@@ -1,5 +1,7 @@
 // The simulated 1394 bus: its shared state, and its bus driver answering IRB requests in this process.
 #include <atomic>
+#include <cstdio>
+#include <mutex>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -535,6 +537,93 @@ TEST_F(Bus1394, AResetCallsRegisteredRoutinesAndTellsEachStack)
     IoDetachDevice(node);
     IoDeleteDevice(device);
     EXPECT_TRUE(KernUnloadDriver(upper, nullptr));
+}
+
+}  // namespace
+
+namespace {
+
+// A function driver of the tests: attaches to each node it is given and follows its plug-and-play requests.
+std::vector<std::string> g_Function;
+std::mutex g_FunctionLock;
+
+NTSTATUS FunctionPnp(PDEVICE_OBJECT device, PIRP irp)
+{
+    UCHAR minor = IoGetCurrentIrpStackLocation(irp)->MinorFunction;
+    PDEVICE_OBJECT lower = *static_cast<PDEVICE_OBJECT*>(device->DeviceExtension);
+    {
+        std::lock_guard<std::mutex> guard(g_FunctionLock);
+        char text[16];
+        std::snprintf(text, sizeof text, "pnp 0x%02X", minor);
+        g_Function.push_back(text);
+    }
+    if (minor == IRP_MN_START_DEVICE || minor == IRP_MN_SURPRISE_REMOVAL || minor == IRP_MN_REMOVE_DEVICE)
+        irp->IoStatus.Status = STATUS_SUCCESS;
+    IoSkipCurrentIrpStackLocation(irp);
+    NTSTATUS status = IoCallDriver(lower, irp);
+    if (minor == IRP_MN_REMOVE_DEVICE) {
+        IoDetachDevice(lower);
+        IoDeleteDevice(device);
+    }
+    return status;
+}
+
+NTSTATUS FunctionAdd(PDRIVER_OBJECT driver, PDEVICE_OBJECT node)
+{
+    PDEVICE_OBJECT device = nullptr;
+    NTSTATUS status = IoCreateDevice(driver, sizeof(PDEVICE_OBJECT), nullptr, 0x22, 0, FALSE, &device);
+    if (!NT_SUCCESS(status))
+        return status;
+    *static_cast<PDEVICE_OBJECT*>(device->DeviceExtension) = IoAttachDeviceToDeviceStack(device, node);
+    device->Flags &= ~ULONG(DO_DEVICE_INITIALIZING);
+    std::lock_guard<std::mutex> guard(g_FunctionLock);
+    g_Function.push_back("add " + simbus::Bus1394NodeId(node));
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS FunctionEntry(PDRIVER_OBJECT driver, PUNICODE_STRING)
+{
+    driver->MajorFunction[IRP_MJ_PNP] = FunctionPnp;
+    driver->DriverExtension->AddDevice = FunctionAdd;
+    return STATUS_SUCCESS;
+}
+
+TEST_F(Bus1394, NodesAreOfferedToTheFunctionDriverAndLeaveThroughThePnpManager)
+{
+    g_Function.clear();
+    Camera("c1");
+    ASSERT_NE(StartWith("c1"), nullptr);
+    PDRIVER_OBJECT function = KernCreateDriver("FunctionTest", FunctionEntry, nullptr);
+    ASSERT_NE(function, nullptr);
+    simbus::SetBus1394FunctionDriver(function);
+    {
+        std::lock_guard<std::mutex> guard(g_FunctionLock);
+        ASSERT_GE(g_Function.size(), 2u);
+        EXPECT_EQ(g_Function[0], "add c1");
+        EXPECT_EQ(g_Function[1], "pnp 0x00");
+    }
+    KernDeviceIds ids;
+    ASSERT_TRUE(KernPnpGetDeviceIds(simbus::Bus1394NodeDevice("c1"), &ids));
+    EXPECT_EQ(ids.bus, u"1394");
+    EXPECT_EQ(ids.instance, u"c1");
+
+    // A camera that joins is offered; one that leaves is removed and its node deleted.
+    Camera("c2");
+    simbus::PollBus1394();
+    ASSERT_TRUE(simcam::PlugCamera("c1", simcam::Plug::None, nullptr));
+    simbus::PollBus1394();
+    EXPECT_EQ(simbus::Bus1394NodeDevice("c1"), nullptr);
+    {
+        std::lock_guard<std::mutex> guard(g_FunctionLock);
+        std::string all;
+        for (const std::string& s : g_Function)
+            all += s + ";";
+        EXPECT_NE(all.find("add c2;"), std::string::npos) << all;
+        EXPECT_NE(all.find("pnp 0x02;"), std::string::npos) << all;  // the removal of c1's stack
+    }
+    // The bus stops: c2 leaves too, and the function driver has no device left.
+    simbus::StopBus1394();
+    EXPECT_TRUE(KernUnloadDriver(function, nullptr));
 }
 
 }  // namespace
