@@ -14,6 +14,8 @@ PACKAGES=(
   libicu-dev
   # fonts and glyphs for the user interface
   libfreetype-dev libfontconfig-dev fonts-dejavu-core fonts-ipafont-gothic
+  # the X11 window backend, and the X server and clients its tests start and drive
+  libx11-dev xvfb xdotool xclip x11-utils
   # tools the tests use to look at what we write
   libimage-exiftool-perl imagemagick libtiff-tools libjpeg-turbo-progs libxml2-utils
 )

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "PlatformWindowLink.h"
+#include "PlatformWindowX11.h"
 
 struct PlatWindow {
     std::u16string title;
@@ -134,6 +135,12 @@ PlatWindow* Find(PlatHWND window)
 
 void ResizePixels(PlatWindow* w, int32_t width, int32_t height)
 {
+    if (g_Backend == Backend::X11) {
+        // The server keeps the pixels.
+        w->width = width;
+        w->height = height;
+        return;
+    }
     std::vector<uint8_t> pixels(static_cast<size_t>(width) * static_cast<size_t>(height) * 4, 0);
     for (int32_t row = 0; row < std::min(height, w->height) && !w->pixels.empty(); ++row)
         std::memcpy(&pixels[static_cast<size_t>(row) * width * 4], &w->pixels[static_cast<size_t>(row) * w->width * 4],
@@ -246,6 +253,8 @@ void PlatDeliverFromLink(PlatHWND window, uint32_t message, uintptr_t wParam)
     std::unique_lock<std::mutex> lock(g_QueueLock);
     g_Sent.push_back(&m);
     g_QueueSignal.notify_one();
+    if (g_Backend == Backend::X11)
+        platx11::Wake();
     g_SentDone.wait(lock, [&m] { return m.done; });
 }
 
@@ -263,7 +272,9 @@ bool PlatUiStart(std::string& error)
             g_Backend = Backend::Headless;
             g_StartResult = true;
         } else if (choice == "x11") {
-            g_StartError = "the X11 window backend is not available in this build; run with LUMO_UI=headless";
+            g_StartResult = platx11::Start(g_StartError);
+            if (g_StartResult)
+                g_Backend = Backend::X11;
         } else {
             g_StartError = "LUMO_UI must be \"headless\" or \"x11\", not \"" + choice + "\"";
         }
@@ -283,7 +294,7 @@ const char* PlatUiBackend()
 
 PlatHWND PlatCreateWindow(const PlatWindowDesc& desc)
 {
-    if (g_Backend != Backend::Headless || !desc.procedure)
+    if (g_Backend == Backend::None || !desc.procedure)
         return nullptr;
     auto* w = new PlatWindow;
     w->title = desc.title;
@@ -297,6 +308,18 @@ PlatHWND PlatCreateWindow(const PlatWindowDesc& desc)
     w->width = 0;
     w->height = 0;
     ResizePixels(w, std::clamp(desc.width, 1, kMaxSide), std::clamp(desc.height, 1, kMaxSide));
+    if (g_Backend == Backend::X11) {
+        PlatWindowDesc native = desc;
+        native.x = w->x;
+        native.y = w->y;
+        native.width = w->width;
+        native.height = w->height;
+        native.owner = w->owner;
+        if (!platx11::CreateWindow(w, native)) {
+            delete w;
+            return nullptr;
+        }
+    }
     g_Windows.push_back(w);
     g_ZOrder.push_back(w);
     if (w->procedure(w, PLAT_WM_CREATE, 0, 0) == -1) {
@@ -321,6 +344,7 @@ bool PlatDestroyWindow(PlatHWND window)
             owned.push_back(o);
     for (PlatWindow* o : owned)
         PlatDestroyWindow(o);
+    const bool wasVisible = w->visible;
     if (w->visible)
         ActivateNextVisible(w);
     if (g_Active == w)
@@ -331,6 +355,12 @@ bool PlatDestroyWindow(PlatHWND window)
         PlatReleaseCapture();
     if (!w->className.empty())
         platlink::Stop(w);
+    if (g_Backend == Backend::X11) {
+        platx11::DestroyWindow(w);
+        // The keyboard follows the window that became active.
+        if (wasVisible && g_Active)
+            platx11::Focus(g_Active);
+    }
     w->timers.clear();
     {
         std::lock_guard<std::mutex> lock(g_QueueLock);
@@ -386,6 +416,11 @@ bool PlatSetWindowPos(PlatHWND window, int32_t x, int32_t y, int32_t width, int3
     }
     if (!(flags & PLAT_SWP_NOZORDER))
         Raise(w);
+    if (g_Backend == Backend::X11) {
+        platx11::Configure(w, w->x, w->y, w->width, w->height, flags);
+        if (!(flags & PLAT_SWP_NOZORDER))
+            platx11::Raise(w);
+    }
     PlatWindowPos pos{w->x, w->y, w->width, w->height, flags};
     w->procedure(w, PLAT_WM_WINDOWPOSCHANGED, 0, reinterpret_cast<intptr_t>(&pos));
     return true;
@@ -400,12 +435,20 @@ bool PlatShowWindow(PlatHWND window, bool show)
     if (show) {
         w->visible = true;
         Raise(w);
+        if (g_Backend == Backend::X11) {
+            platx11::Show(w, true);
+            platx11::Focus(w);
+        }
         if (!was)
             PlatInvalidateRect(w, nullptr);
         Activate(w);
     } else if (was) {
         w->visible = false;
+        if (g_Backend == Backend::X11)
+            platx11::Show(w, false);
         ActivateNextVisible(w);
+        if (g_Backend == Backend::X11 && g_Active)
+            platx11::Focus(g_Active);
     }
     return was;
 }
@@ -437,6 +480,8 @@ bool PlatSetActiveWindow(PlatHWND window)
     PlatWindow* w = Find(window);
     if (!w || w->destroying)
         return false;
+    if (g_Backend == Backend::X11 && w->visible)
+        platx11::Focus(w);
     Activate(w);
     return true;
 }
@@ -454,6 +499,8 @@ bool PlatSetWindowText(PlatHWND window, const std::u16string& title)
     w->title = title;
     if (!w->className.empty() && !w->destroying)
         platlink::Listen(w, w->className, w->title);
+    if (g_Backend == Backend::X11)
+        platx11::SetTitle(w, title);
     return true;
 }
 
@@ -476,6 +523,8 @@ void PlatGetScreenSize(int32_t& width, int32_t& height)
 {
     width = kScreenWidth;
     height = kScreenHeight;
+    if (g_Backend == Backend::X11)
+        platx11::ScreenSize(width, height);
 }
 
 void PlatListWindows(PlatHWND* out, int& count, int capacity)
@@ -537,6 +586,10 @@ void PlatBlit(PlatHWND window, int32_t x, int32_t y, int32_t width, int32_t heig
     PlatWindow* w = Find(window);
     if (!w || !source || width <= 0 || height <= 0)
         return;
+    if (g_Backend == Backend::X11) {
+        platx11::Blit(w, x, y, width, height, source, sourceRowBytes, sourceX, sourceY);
+        return;
+    }
     // Clip against the window; the source is trusted to hold the rectangle asked for.
     if (x < 0) {
         sourceX -= x;
@@ -563,6 +616,10 @@ void PlatFillRect(PlatHWND window, const PlatRect& rect, uint8_t r, uint8_t g, u
     PlatWindow* w = Find(window);
     if (!w)
         return;
+    if (g_Backend == Backend::X11) {
+        platx11::Fill(w, rect, r, g, b);
+        return;
+    }
     int32_t left = std::max(0, rect.left), top = std::max(0, rect.top);
     int32_t right = std::min(w->width, rect.right), bottom = std::min(w->height, rect.bottom);
     for (int32_t row = top; row < bottom; ++row)
@@ -584,6 +641,14 @@ const uint8_t* PlatGetWindowPixels(PlatHWND window, int32_t& width, int32_t& hei
     }
     width = w->width;
     height = w->height;
+    if (g_Backend == Backend::X11) {
+        // The screen's own pixels, read back.
+        w->pixels.assign(static_cast<size_t>(width) * static_cast<size_t>(height) * 4, 0);
+        if (!platx11::ReadPixels(w, width, height, w->pixels.data())) {
+            width = height = 0;
+            return nullptr;
+        }
+    }
     return w->pixels.data();
 }
 
@@ -606,6 +671,8 @@ bool PlatPostMessage(PlatHWND window, uint32_t message, uintptr_t wParam, intptr
         g_Queue.push_back(PlatMsg{window, message, wParam, lParam});
     }
     g_QueueSignal.notify_one();
+    if (g_Backend == Backend::X11)
+        platx11::Wake();
     return true;
 }
 
@@ -617,12 +684,16 @@ void PlatPostQuitMessage(int code)
         g_QuitPosted = true;
     }
     g_QueueSignal.notify_one();
+    if (g_Backend == Backend::X11)
+        platx11::Wake();
 }
 
 bool PlatGetMessage(PlatMsg& out)
 {
     for (;;) {
         DeliverSent();
+        if (g_Backend == Backend::X11)
+            platx11::Pump();
         {
             std::lock_guard<std::mutex> lock(g_QueueLock);
             if (!g_Queue.empty()) {
@@ -655,6 +726,15 @@ bool PlatGetMessage(PlatMsg& out)
             std::lock_guard<std::mutex> lock(g_QueueLock);
             if (!g_Queue.empty() || g_QuitPosted || g_VirtualClock || !g_Sent.empty())
                 continue;
+        }
+        if (g_Backend == Backend::X11) {
+            {
+                std::lock_guard<std::mutex> lock(g_QueueLock);
+                if (!g_Queue.empty() || g_QuitPosted || !g_Sent.empty())
+                    continue;
+            }
+            platx11::Wait(static_cast<int>(NextTimerWait(RealNow(), 1000)));
+            continue;
         }
         std::unique_lock<std::mutex> lock(g_QueueLock);
         if (!g_Queue.empty() || g_QuitPosted || !g_Sent.empty())
@@ -749,6 +829,8 @@ void PlatAdvanceClock(uint32_t ms)
 
 bool PlatSetClipboardText(const std::u16string& text)
 {
+    if (g_Backend == Backend::X11)
+        return platx11::SetClipboardText(text);
     g_Clipboard = text;
     g_ClipboardHasText = true;
     return true;
@@ -756,6 +838,8 @@ bool PlatSetClipboardText(const std::u16string& text)
 
 bool PlatGetClipboardText(std::u16string& out)
 {
+    if (g_Backend == Backend::X11)
+        return platx11::GetClipboardText(out);
     if (!g_ClipboardHasText)
         return false;
     out = g_Clipboard;
@@ -764,13 +848,18 @@ bool PlatGetClipboardText(std::u16string& out)
 
 void PlatMessageBox(PlatHWND owner, const std::u16string& text, const std::u16string& caption)
 {
-    (void)owner;
     std::fprintf(stderr, "%s: %s\n", ToUtf8(caption).c_str(), ToUtf8(text).c_str());
     std::fflush(stderr);
+    if (g_Backend == Backend::X11)
+        platx11::MessageBox(Find(owner), text, caption);
 }
 
 void PlatGetCursorPos(int32_t& x, int32_t& y)
 {
+    if (g_Backend == Backend::X11) {
+        platx11::GetCursorPos(x, y);
+        return;
+    }
     x = g_CursorX;
     y = g_CursorY;
 }
@@ -779,6 +868,8 @@ void PlatSetCursorPos(int32_t x, int32_t y)
 {
     g_CursorX = x;
     g_CursorY = y;
+    if (g_Backend == Backend::X11)
+        platx11::SetCursorPos(x, y);
 }
 
 PlatHWND PlatSetCapture(PlatHWND window)
@@ -788,6 +879,8 @@ PlatHWND PlatSetCapture(PlatHWND window)
         return nullptr;
     PlatHWND previous = g_Capture;
     g_Capture = w;
+    if (g_Backend == Backend::X11)
+        platx11::SetCapture(w);
     return previous;
 }
 
@@ -796,6 +889,8 @@ bool PlatReleaseCapture()
     if (!g_Capture)
         return false;
     g_Capture = nullptr;
+    if (g_Backend == Backend::X11)
+        platx11::ReleaseCapture();
     return true;
 }
 
@@ -806,6 +901,8 @@ PlatHWND PlatGetCapture()
 
 PlatHWND PlatWindowFromPoint(int32_t x, int32_t y)
 {
+    if (g_Backend == Backend::X11)
+        return platx11::WindowFromPoint(x, y);
     for (PlatWindow* w : g_ZOrder)
         if (w->visible && !w->destroying && x >= w->x && y >= w->y && x < w->x + w->width && y < w->y + w->height)
             return w;
@@ -814,8 +911,47 @@ PlatHWND PlatWindowFromPoint(int32_t x, int32_t y)
 
 bool PlatIsKeyDown(uint32_t virtualKey)
 {
-    (void)virtualKey;
-    return false;
+    return g_Backend == Backend::X11 && platx11::KeyDown(virtualKey);
+}
+
+void PlatBackendConfigured(PlatHWND window, int32_t x, int32_t y, int32_t width, int32_t height)
+{
+    PlatWindow* w = Find(window);
+    if (!w || w->destroying)
+        return;
+    x = ClampPosition(x);
+    y = ClampPosition(y);
+    width = std::clamp(width, 1, kMaxSide);
+    height = std::clamp(height, 1, kMaxSide);
+    uint32_t flags = PLAT_SWP_NOZORDER | PLAT_SWP_NOACTIVATE;
+    if (x == w->x && y == w->y)
+        flags |= PLAT_SWP_NOMOVE;
+    if (width == w->width && height == w->height)
+        flags |= PLAT_SWP_NOSIZE;
+    if ((flags & PLAT_SWP_NOMOVE) && (flags & PLAT_SWP_NOSIZE))
+        return;
+    w->x = x;
+    w->y = y;
+    if (!(flags & PLAT_SWP_NOSIZE)) {
+        ResizePixels(w, width, height);
+        PlatInvalidateRect(w, nullptr);
+    }
+    PlatWindowPos pos{w->x, w->y, w->width, w->height, flags};
+    w->procedure(w, PLAT_WM_WINDOWPOSCHANGED, 0, reinterpret_cast<intptr_t>(&pos));
+}
+
+void PlatBackendFocus(PlatHWND window, bool in)
+{
+    PlatWindow* w = Find(window);
+    if (!w || w->destroying)
+        return;
+    if (in) {
+        Raise(w);
+        Activate(w);
+    } else if (g_Active == w) {
+        g_Active = nullptr;
+        w->procedure(w, PLAT_WM_ACTIVATE, 0, 0);
+    }
 }
 
 bool PlatSetCursor(PlatHWND window, const uint8_t* andMask, const uint8_t* xorMask, int32_t hotX, int32_t hotY)
@@ -826,6 +962,8 @@ bool PlatSetCursor(PlatHWND window, const uint8_t* andMask, const uint8_t* xorMa
     w->cursorCustom = andMask && xorMask;
     w->cursorHotX = w->cursorCustom ? hotX : 0;
     w->cursorHotY = w->cursorCustom ? hotY : 0;
+    if (g_Backend == Backend::X11)
+        platx11::SetCursor(w, w->cursorCustom ? andMask : nullptr, w->cursorCustom ? xorMask : nullptr, hotX, hotY);
     return true;
 }
 
@@ -835,6 +973,8 @@ void PlatShowCursor(PlatHWND window, bool show)
     if (!w || w->destroying)
         return;
     w->cursorShown = show;
+    if (g_Backend == Backend::X11)
+        platx11::ShowCursor(w, show);
 }
 
 int PlatGetCursorShape(PlatHWND window, int32_t& hotX, int32_t& hotY)
