@@ -256,8 +256,12 @@ TEST_F(KzrConvert, RawReplacedOrRewrittenDuringTheConversionGivesOneFilesPicture
             } else {
                 ++failed;
                 EXPECT_EQ(rc, "1\n");
-                changed += log.find("replaced or rewritten") != std::string::npos;
-                EXPECT_NE(log.find("replaced or rewritten"), std::string::npos);
+                const bool named = log.find("replaced or rewritten") != std::string::npos;
+                changed += named;
+                // On a slow machine the rewrite in place may have begun before the converter first opened the
+                // file: it then finds a file cut short, and says so.
+                const bool cutShort = how != "REPLACE" && log.find("End-of-file") != std::string::npos;
+                EXPECT_TRUE(named || cutShort);
             }
         }
     }
