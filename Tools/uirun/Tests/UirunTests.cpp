@@ -450,11 +450,8 @@ TEST_F(Uirun, SecondInstanceHandsItsArgumentToTheFirst)
     // Ready once its probe is made.
     for (int i = 0; i < 200 && lumotest::ReadText(firstOut).find("Post Creation") == std::string::npos; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    const auto start = std::chrono::steady_clock::now();
     RunResult second = Command("--headless --folder " + folder + " /x/y.kzr");
-    const auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_EQ(second.status, 0) << second.err;
-    EXPECT_LT(seconds, 2.0);
     std::string out;
     for (int i = 0; i < 100; ++i) {
         out = lumotest::ReadText(firstOut);
