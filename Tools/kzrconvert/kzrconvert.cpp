@@ -231,6 +231,12 @@ int main(int argc, char** argv)
                 ok = false;
             }
             std::fflush(stdout);
+            // Each file is developed once: what the cache holds of it goes before the next, so that a folder
+            // of files needs no more memory than its largest file.
+            KCache* cache = GetGlobalCache();
+            const KUInt32 budget = cache->GetMaxSize();
+            cache->SetMaxSize(0);
+            cache->SetMaxSize(budget);
         }
     }
     ShutdownStorageClasses();
