@@ -1,12 +1,6 @@
 #pragma once
 // The 32-bit display pixmap of the user interface: bytes blue, green, red, alpha per pixel, rows top-down, over
-// memory that its creator owns (a drawing surface's pixels).
+// memory that its creator owns (a drawing surface's pixels, a loaded PNG image).
 #include "KPixmap.h"
 
-class KPixmap_Display : public KPixmapTemplate<KPixelClass32BGRA> {
-public:
-    KPixmap_Display(void* buffer, int32_t width, int32_t height, int32_t rowBytes)
-        : KPixmapTemplate<KPixelClass32BGRA>(buffer, width, height, rowBytes)
-    {
-    }
-};
+using KPixmap_Display = KPixmapTemplate<KPixelClass32BGRA>;

@@ -5,6 +5,7 @@
 
 #include "KIOsObject.h"
 #include "KIUiRelay.h"
+#include "KPixmapDisplay.h"
 #include "KRect.h"
 #include "KWString.h"
 
@@ -13,7 +14,6 @@ class KIGenericUiWindow;
 class KIUiObject;
 class KIUiObjectFactory;
 class KIUiPixmap;
-class KPixmap_Display;
 class KPropTree;
 
 class KIUiWindow : public KIOsObject, public KIUiRelay {

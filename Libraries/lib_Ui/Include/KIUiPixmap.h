@@ -4,10 +4,9 @@
 #include <cstdint>
 
 #include "KIOsObject.h"
+#include "KPixmapDisplay.h"
 #include "KRect.h"
 #include "KUiColor.h"
-
-class KPixmap_Display;
 
 class KIUiPixmap : public KIOsObject {
 public:

@@ -154,6 +154,23 @@ TEST(UiSurface, EnlargingInterpolatesInFixedPoint)
     EXPECT_EQ(Text(Get(tall.get(), 0, 1)), "127,127,127,127");
     EXPECT_EQ(Text(Get(tall.get(), 0, 2)), "255,255,255,255");
 
+    // One pixel of 255 enlarged: across, the fraction stays 0 and every pixel is 254; down, rows are copied
+    // exactly; both, the row made across is then copied down.
+    Surface dot = Make(1, 1);
+    Set(dot.get(), 0, 0, KUiColor(255, 255, 255, 255));
+    struct Case {
+        int32_t width, height;
+        const char* expected;
+    } dotCases[] = {{4, 1, "254,254,254,254"}, {1, 4, "255,255,255,255"}, {3, 3, "254,254,254,254"}};
+    for (const Case& c : dotCases) {
+        Surface target = Make(c.width, c.height);
+        dot->CopyTo(target.get(), KRect(0, 0, c.width, c.height), KRect(0, 0, 1, 1));
+        for (int32_t y = 0; y < c.height; ++y)
+            for (int32_t x = 0; x < c.width; ++x)
+                EXPECT_EQ(Text(Get(target.get(), x, y)), c.expected) << c.width << " x " << c.height << " at " << x
+                                                                      << "," << y;
+    }
+
     // Both axes: across first into the top rows, then down.
     Surface square = Make(2, 2);
     square->FillRect(KRect(0, 0, 2, 2), KUiColor(0, 0, 0, 0));
