@@ -84,6 +84,8 @@ public:
 
     KIGenericUiWindow* GetFirstWindow() const { return m_pFirstWindow; }
     KUiWindowClass* GetFirstWindowClass() const { return m_pFirstClass; }
+    // Takes a window that is going away off the modal stack.
+    void ForgetWindow(KIGenericUiWindow* window);
     KIOsUiApp* GetOsApp() const { return m_pOsApp; }
     const KWString& GetCurrentLanguage() const { return m_CurrentLanguage; }
 

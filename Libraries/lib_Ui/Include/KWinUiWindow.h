@@ -16,6 +16,13 @@ enum : uint32_t {
     KHANDOVER_SHOW = 0x1094,
 };
 
+class KPixmap_Display;
+
+// The 32 x 32 cursor masks (4 bytes a row) of a 16 x 16 picture: the AND mask starts all ones and an opaque
+// pixel (alpha above 128) clears its bit; the XOR mask starts all zeros and an opaque light pixel (green above
+// 128 too) sets its bit. The picture fills the top-left corner; the leftmost pixel is a byte's high bit.
+void MakeCursorMasks(KPixmap_Display* view, uint8_t andMask[128], uint8_t xorMask[128]);
+
 class KWinUiWindow : public KIOsUiWindow {
 public:
     explicit KWinUiWindow(KIGenericUiWindow* window);

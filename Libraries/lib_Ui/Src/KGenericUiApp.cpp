@@ -630,6 +630,11 @@ void KGenericUiApp::SetModalWindow(KIGenericUiWindow* window)
     }
 }
 
+void KGenericUiApp::ForgetWindow(KIGenericUiWindow* window)
+{
+    m_ModalStack.erase(std::remove(m_ModalStack.begin(), m_ModalStack.end(), window), m_ModalStack.end());
+}
+
 KIGenericUiWindow* KGenericUiApp::FindWindow(const KWString& name)
 {
     for (KIGenericUiWindow* w = m_pFirstWindow; w; w = w->GetNextWindow())

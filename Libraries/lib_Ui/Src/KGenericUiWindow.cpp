@@ -8,6 +8,7 @@
 
 #include "KDebug.h"
 #include "KExceptionUiScript.h"
+#include "KGenericUiApp.h"
 #include "KIGenericUiApp.h"
 #include "KIOsUiWindow.h"
 #include "KIUiObject.h"
@@ -147,6 +148,9 @@ KGenericUiWindow::~KGenericUiWindow()
     if (m_pClass && m_pOwner)
         m_pOwner->RemoveOwnedWindow(this);
     m_pOwner = nullptr;
+    // A modal instance below the top of the modal stack must not stay on it.
+    if (auto* app = dynamic_cast<KGenericUiApp*>(m_pApp))
+        app->ForgetWindow(this);
     if (m_pApp)
         m_pApp->RemoveLanguageListener(this);
     while (m_pFirstEvent) {

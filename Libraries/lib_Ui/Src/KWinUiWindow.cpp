@@ -28,9 +28,8 @@ KWString& HandOverBuffer()
 // The class name every window of the program registers, by which a second instance finds the first.
 constexpr const char* kOsWindowClass = "KOsUiWindow";
 
-// The 32 x 32 cursor masks of a 16 x 16 picture: the AND mask starts all ones and an opaque pixel (alpha
-// above 128) clears its bit; the XOR mask starts all zeros and an opaque light pixel (green above 128) sets
-// its bit. The picture fills the top-left corner; the leftmost pixel is a byte's high bit.
+}  // namespace
+
 void MakeCursorMasks(KPixmap_Display* view, uint8_t andMask[128], uint8_t xorMask[128])
 {
     std::memset(andMask, 0xFF, 128);
@@ -48,6 +47,8 @@ void MakeCursorMasks(KPixmap_Display* view, uint8_t andMask[128], uint8_t xorMas
             }
         }
 }
+
+namespace {
 
 int32_t LowSigned(intptr_t l)
 {

@@ -408,6 +408,17 @@ TEST_F(UiWindowProc, LeavingTheWindowAndRightButtons)
         << r.out;
 }
 
+TEST_F(UiWindowProc, AWindowDraggedByItsBodyFollowsAnUntakenPress)
+{
+    RunResult r = Script(R"(<APP Name="T"><WINDOW Name="Main" _BagTheTitleBar="1" X="100" Y="100"/></APP>)",
+                         "down T.Main 10 10\nmouse T.Main 30 40\nup T.Main 10 10\nlist\n"
+                         "mouse T.Main 50 50\nlist\n");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("T.Main \"Window\" 120 130 200 100 1 1\nT.Main \"Window\" 120 130 200 100 1 1\n"),
+              std::string::npos)
+        << r.out;
+}
+
 TEST_F(UiWindowProc, HiddenLanguageMode)
 {
     const std::string script = R"(<APP Name="L">
