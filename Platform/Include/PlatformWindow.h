@@ -220,5 +220,6 @@ int PlatGetCursorShape(PlatHWND window, int32_t& hotX, int32_t& hotY);
 // (bound again when the title changes; a later window of the same class and title takes the name over). A
 // window of another process is answered as a stand-in handle that carries only PlatSendMessage: the message
 // and wParam go over the socket and the call returns once that window's procedure has handled it (0, lParam
-// is not sent). A socket nobody answers (its process ended) counts as no window. Null when none is found.
+// is not sent; a message below PLAT_WM_USER is answered without reaching the procedure). A socket nobody
+// answers (its process ended) counts as no window. Null when none is found.
 PlatHWND PlatFindWindow(const char* className, const std::u16string& title);

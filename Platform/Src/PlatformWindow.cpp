@@ -239,8 +239,9 @@ void DeliverSent()
                 g_SentDone.notify_all();
             }
         } answer{m};
+        // Only the program's own messages come from outside: system messages may carry pointers.
         PlatWindow* w = Find(m->window);
-        if (w && !w->destroying)
+        if (w && !w->destroying && m->message >= PLAT_WM_USER)
             w->procedure(w, m->message, m->wParam, 0);
     }
 }

@@ -447,7 +447,7 @@ TEST_F(UiWindowProc, HiddenLanguageMode)
 TEST_F(Uirun, SecondInstanceHandsItsArgumentToTheFirst)
 {
     fs::create_directories(Root() / "single");
-    lumotest::WriteText(Root() / "single/ui.xml", R"(<APP Name="S" _SingleInstApp="1" _DeclareAppName="LumoTest">
+    lumotest::WriteText(Root() / "single/ui.xml", R"(<APP Name="S" _SingleInstApp="1" _DeclareAppName="LumoDesk">
       <ON_OPEN_PATH_EVENT Relay="S.Main.P" Message="ON_OPEN_PATH_EVENT"/>
       <WINDOW Name="Main" WindowTitle="PELTA Lumo Desk">
         <TEST_PROBE Name="P" Kinds="ON_OPEN_PATH_EVENT:s"/></WINDOW></APP>)");
@@ -472,6 +472,25 @@ TEST_F(Uirun, SecondInstanceHandsItsArgumentToTheFirst)
     }
     EXPECT_EQ(Count(out, "S.Main.P ON_OPEN_PATH_EVENT /x/y.kzr\n"), 1u) << out;
     EXPECT_EQ(out.find('\0'), std::string::npos);
+
+    // A program of the family that also creates the older program's mutex tells the user an older one runs,
+    // then hands over too.
+    fs::create_directories(Root() / "newer");
+    lumotest::WriteText(Root() / "newer/ui.xml", R"(<APP Name="N" _SingleInstApp="1" _DeclareAppName="LumoNext"
+        _CreateOldMutex="1">
+      <LANGUAGES><LANGUAGE Name="English" Default="1"/></LANGUAGES>
+      <FONTS><APPFONT Name="Plain"><MSWFONT><English Fontname="DejaVu Sans"/></MSWFONT></APPFONT></FONTS>
+      <DISPLAY_STRING Name="QuarelOtherAppWinTitle" AppFont="Plain"><English Text="Older"/></DISPLAY_STRING>
+      <DISPLAY_STRING Name="QuarelOtherAppWinText" AppFont="Plain"><English Text="An older one runs."/>
+      </DISPLAY_STRING>
+      <WINDOW Name="Main"/></APP>)");
+    RunResult third = Command("--headless --folder " + (Root() / "newer").string() + " /x/z.kzr");
+    EXPECT_EQ(third.status, 0) << third.err;
+    EXPECT_NE(third.err.find("Older: An older one runs."), std::string::npos) << third.err;
+    for (int i = 0; i < 100 && lumotest::ReadText(firstOut).find("/x/z.kzr") == std::string::npos; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_NE(lumotest::ReadText(firstOut).find("S.Main.P ON_OPEN_PATH_EVENT /x/z.kzr\n"), std::string::npos);
+
     lumotest::RunCommand("kill -9 " + pid);
     lumotest::RunCommand("while kill -0 " + pid + " 2>/dev/null; do sleep 0.05; done");
 
