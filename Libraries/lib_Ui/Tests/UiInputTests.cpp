@@ -47,6 +47,11 @@ public:
     }
     bool UiRelayMessage(const KWString& message, void* data) override
     {
+        if (message == "Open" && data) {
+            const auto* path = static_cast<const KWString*>(data);
+            Log("Open " + std::to_string(path->GetLength()) + " " + WideToUtf8(KWString(std::u16string_view(path->Str()).substr(0, 3))));
+            return true;
+        }
         // The window the message reached, for telling instances apart.
         Log(WideToUtf8(message) + "@" + std::to_string(reinterpret_cast<uintptr_t>(m_pWindow)));
         return true;
@@ -287,4 +292,24 @@ TEST(UiCursor, MasksOfA16By16Picture)
             EXPECT_EQ(andMask[i], 0xFF) << i;
             EXPECT_EQ(xorMask[i], 0) << i;
         }
+}
+
+TEST_F(UiInput, HandedOverTextEndsAtItsZeroUnitAndIsBounded)
+{
+    Load(R"(<APP Name="T"><ON_OPEN_PATH_EVENT Relay="T.Main.R" Message="Open"/>
+        <WINDOW Name="Main"><REC Name="R"/></WINDOW></APP>)");
+    PlatHWND h = *static_cast<PlatHWND*>(Window()->GetAttribute(1));
+    auto send = [h](const std::u16string& units) {
+        PlatSendMessage(h, KHANDOVER_START, 0, 0);
+        for (char16_t u : units)
+            PlatSendMessage(h, KHANDOVER_UNIT, u, 0);
+        PlatSendMessage(h, KHANDOVER_END, 0, 0);
+    };
+    send(std::u16string(u"abc") + char16_t(0));
+    send(std::u16string(40000, u'x') + char16_t(0));
+    // A second start clears what an unfinished hand-over left.
+    PlatSendMessage(h, KHANDOVER_START, 0, 0);
+    PlatSendMessage(h, KHANDOVER_UNIT, u'q', 0);
+    send(u"de");
+    EXPECT_EQ(g_Log, (std::vector<std::string>{"R Open 3 abc", "R Open 32768 xxx", "R Open 2 de"}));
 }
