@@ -52,11 +52,11 @@ protected:
         return Command("--folder " + (Root() / "t").string() + " --events " + (Root() / "e").string() + " " +
                        options);
     }
-    RunResult Command(const std::string& args)
+    RunResult Command(const std::string& args, const std::string& environment = "")
     {
         RunResult r;
         const std::string out = (Root() / "stdout").string(), err = (Root() / "stderr").string();
-        r.status = lumotest::RunCommand("LUMO_UI=headless timeout 60 " + kUirun + " " + args + " >" + out +
+        r.status = lumotest::RunCommand(environment + "LUMO_UI=headless timeout 60 " + kUirun + " " + args + " >" + out +
                                         " 2>" + err);
         r.out = lumotest::ReadText(out);
         r.err = lumotest::ReadText(err);
