@@ -37,26 +37,35 @@ protected:
         m_Env = m_Server.Env() + "LUMO_MACHINE=" + (m_Dir / "machine").string() + " ";
     }
     void TearDown() override { Stop(); }
-    // Starts uirun --x11 in the background on the folder (at most timeout seconds).
+    // Starts uirun --x11 in the background on the folder (at most timeout seconds); its exit status is kept.
     void Start(const std::string& folder, int timeout = 60)
     {
         Stop();
-        const std::string pid = (m_Dir / "pid").string();
-        ASSERT_EQ(lumotest::RunCommand(m_Env + kUirun + " --x11 --folder " + folder + " --timeout " +
-                                       std::to_string(timeout) + " >" + Out() + " 2>" + Err() + " & echo $! >" + pid),
+        const std::string pid = (m_Dir / "pid").string(), status = (m_Dir / "status").string();
+        fs::remove(pid);
+        fs::remove(status);
+        ASSERT_EQ(lumotest::RunCommand("export " + m_Env + "; ( " + kUirun + " --x11 --folder " + folder +
+                                       " --timeout " + std::to_string(timeout) + " >" + Out() + " 2>" + Err() +
+                                       " & echo $! >" + pid + "; wait $!; echo $? >" + status +
+                                       " ) >/dev/null 2>&1 &"),
                   0);
-        m_Pid = std::atoi(lumotest::ReadText(pid).c_str());
+        auto text = [&pid] { return fs::exists(pid) ? lumotest::ReadText(pid) : std::string(); };
+        for (int i = 0; i < 500 && (text().empty() || text().back() != '\n'); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        m_Pid = std::atoi(text().c_str());
     }
     // Waits for the end of the run; its exit status, -1 when it did not end within ms.
     int Wait(int ms)
     {
         if (m_Pid <= 0)
             return -1;
+        const fs::path status = m_Dir / "status";
         const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
         while (std::chrono::steady_clock::now() < end) {
-            if (lumotest::RunCommand("kill -0 " + std::to_string(m_Pid) + " 2>/dev/null") != 0) {
+            const std::string text = fs::exists(status) ? lumotest::ReadText(status) : std::string();
+            if (!text.empty() && text.back() == '\n') {
                 m_Pid = -1;
-                return 0;
+                return std::atoi(text.c_str());
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
@@ -75,8 +84,11 @@ protected:
     {
         return Trim(Shell("timeout 30 xdotool search --sync --onlyvisible --name '^" + title + "$' | head -1"));
     }
-    std::string Shell(const std::string& command) { return lumotest::CommandOutput(m_Env + command); }
-    int Run(const std::string& command) { return lumotest::RunCommand(m_Env + command); }
+    std::string Shell(const std::string& command)
+    {
+        return lumotest::CommandOutput("export " + m_Env + "; " + command);
+    }
+    int Run(const std::string& command) { return lumotest::RunCommand("export " + m_Env + "; " + command); }
     std::string Out() const { return (m_Dir / "out").string(); }
     std::string Err() const { return (m_Dir / "err").string(); }
     // Waits until uirun has printed the text.
@@ -142,6 +154,9 @@ TEST_F(UirunX11, DemoOnTheScreenIsTheHeadlessDump)
     EXPECT_EQ(Trim(differ), "0");
     // Text is part of it: the caption's many shades.
     EXPECT_GT(std::atoi(lumotest::CommandOutput("convert " + crop + " -format %k info:").c_str()), 20);
+    // Escape in the focused window ends the run.
+    ASSERT_EQ(Run("xdotool key Escape"), 0);
+    EXPECT_EQ(Wait(2000), 0) << lumotest::ReadText(Err());
 }
 
 TEST_F(UirunX11, StylesAreOnTheServerAndTheMinimumSizeIsKept)
@@ -184,6 +199,66 @@ TEST_F(UirunX11, StylesAreOnTheServerAndTheMinimumSizeIsKept)
     ASSERT_EQ(Run("xdotool windowsize " + main + " 30 20"), 0);
     EXPECT_TRUE(Printed("T.Main.P ON_RESIZE 120,70")) << lumotest::ReadText(Out());
     EXPECT_NE(Shell("xwininfo -id " + main).find("Width: 120\n"), std::string::npos);
+}
+
+TEST_F(UirunX11, InputAndClipboardFromOtherClientsReachTheProbe)
+{
+    const fs::path folder = Script(R"(<APP Name="I">
+        <WINDOW Name="Main" WindowTitle="PELTA Lumo Desk" X="0" Y="0" BgColor="#000000">
+          <TEST_PROBE Name="P" MinHSize="200" MinVSize="100" Color="#00FF00" LogInput="1" TakeFocus="1"
+                      CopyText="world"/>
+        </WINDOW>
+      </APP>)");
+    Start(folder.string());
+    ASSERT_FALSE(Window("PELTA Lumo Desk").empty()) << lumotest::ReadText(Err());
+    ASSERT_TRUE(Printed("I.Main.P Post Creation Initialization"));
+
+    ASSERT_EQ(Run("xdotool mousemove 50 40 click 1"), 0);
+    EXPECT_TRUE(Printed("I.Main.P MouseDown 50 40 0 0\n")) << lumotest::ReadText(Out());
+    EXPECT_TRUE(Printed("I.Main.P MouseUp 50 40 0 0\n")) << lumotest::ReadText(Out());
+    ASSERT_EQ(Run("xdotool sleep 0.6 click --repeat 2 --delay 100 1"), 0);
+    EXPECT_TRUE(Printed("I.Main.P DoubleClick 50 40 0 0\n")) << lumotest::ReadText(Out());
+    ASSERT_EQ(Run("xdotool key ctrl+bracketleft"), 0);
+    EXPECT_TRUE(Printed("I.Main.P KeyDown 91 1 0\n")) << lumotest::ReadText(Out());
+
+    // Another client's text pasted; the probe's text copied for another client.
+    ASSERT_EQ(Run("printf hello | xclip -selection clipboard -i"), 0);
+    ASSERT_EQ(Run("for i in $(seq 100); do [ \"$(xclip -o -selection clipboard)\" = hello ] && break; sleep 0.1; "
+                  "done"),
+              0);
+    ASSERT_EQ(Run("xdotool key ctrl+v"), 0);
+    EXPECT_TRUE(Printed("I.Main.P Paste hello\n")) << lumotest::ReadText(Out());
+    ASSERT_EQ(Run("xdotool key ctrl+c"), 0);
+    std::string copied;
+    for (int i = 0; i < 100 && copied != "world"; ++i) {
+        copied = Shell("xclip -o -selection clipboard");
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_EQ(copied, "world");
+
+    // Escape on the main window ends the run.
+    ASSERT_EQ(Run("xdotool key Escape"), 0);
+    EXPECT_EQ(Wait(2000), 0);
+}
+
+TEST_F(UirunX11, SecondInstanceHandsItsArgumentToTheFirst)
+{
+    const fs::path folder = Script(R"(<APP Name="S" _SingleInstApp="1" _DeclareAppName="LumoX11Test">
+      <ON_OPEN_PATH_EVENT Relay="S.Main.P" Message="ON_OPEN_PATH_EVENT"/>
+      <WINDOW Name="Main" WindowTitle="PELTA Lumo Desk">
+        <TEST_PROBE Name="P" Kinds="ON_OPEN_PATH_EVENT:s"/></WINDOW></APP>)");
+    Start(folder.string(), 30);
+    ASSERT_FALSE(Window("PELTA Lumo Desk").empty()) << lumotest::ReadText(Err());
+    ASSERT_TRUE(Printed("S.Main.P Post Creation Initialization"));
+    const auto start = std::chrono::steady_clock::now();
+    const std::string secondErr = (m_Dir / "second.err").string();
+    EXPECT_EQ(Run(kUirun + " --x11 --folder " + folder.string() + " /x/y.kzr 2>" + secondErr), 0)
+        << lumotest::ReadText(secondErr);
+    // Within 2 seconds on a quiet machine; the bound leaves room for a loaded sanitizer build.
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 5.0);
+    EXPECT_TRUE(Printed("S.Main.P ON_OPEN_PATH_EVENT /x/y.kzr\n")) << lumotest::ReadText(Out());
+    const std::string out = lumotest::ReadText(Out());
+    EXPECT_EQ(out.find("ON_OPEN_PATH_EVENT"), out.rfind("ON_OPEN_PATH_EVENT"));
 }
 
 }  // namespace
