@@ -41,6 +41,10 @@ struct KColorRGBA {
     uint8_t r, g, b, a;
 };
 
+// A colour written "#RRGGBB" (alpha 255) or "#RRGGBBAA", upper-case hexadecimal digits only; false, out
+// untouched, for anything else.
+bool ParseColorText(const KWString& text, KColorRGBA& out);
+
 class KPropTree {
 public:
     KPropTree(KPropTree* parent, const KWString& name);

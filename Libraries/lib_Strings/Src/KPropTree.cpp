@@ -386,6 +386,22 @@ double KPropTree::GetDouble(const KWString& key, double defaultValue, bool* foun
     return std::atof(text.c_str());
 }
 
+bool ParseColorText(const KWString& v, KColorRGBA& out)
+{
+    if ((v.GetLength() != 7 && v.GetLength() != 9) || v[0] != u'#')
+        return false;
+    uint8_t bytes[4] = {0, 0, 0, 255};
+    for (size_t i = 0; i < (v.GetLength() - 1) / 2; ++i) {
+        int hi = HexDigit(v[1 + 2 * i]);
+        int lo = HexDigit(v[2 + 2 * i]);
+        if (hi < 0 || lo < 0)
+            return false;
+        bytes[i] = static_cast<uint8_t>(hi * 16 + lo);
+    }
+    out = KColorRGBA{bytes[0], bytes[1], bytes[2], bytes[3]};
+    return true;
+}
+
 void KPropTree::GetColor(KColorRGBA& out, const KWString& key, const KColorRGBA& defaultValue, bool* found) const
 {
     SetFound(found, false);
@@ -393,18 +409,10 @@ void KPropTree::GetColor(KColorRGBA& out, const KWString& key, const KColorRGBA&
     KPropPair* p = FindPair(key);
     if (!p)
         return;
-    const KWString& v = p->m_Value;
-    if ((v.GetLength() != 7 && v.GetLength() != 9) || v[0] != u'#')
+    KColorRGBA c{};
+    if (!ParseColorText(p->m_Value, c))
         return;
-    uint8_t bytes[4] = {0, 0, 0, 255};
-    for (size_t i = 0; i < (v.GetLength() - 1) / 2; ++i) {
-        int hi = HexDigit(v[1 + 2 * i]);
-        int lo = HexDigit(v[2 + 2 * i]);
-        if (hi < 0 || lo < 0)
-            return;
-        bytes[i] = static_cast<uint8_t>(hi * 16 + lo);
-    }
-    out = KColorRGBA{bytes[0], bytes[1], bytes[2], bytes[3]};
+    out = c;
     SetFound(found, true);
 }
 

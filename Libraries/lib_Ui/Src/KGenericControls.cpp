@@ -1,8 +1,22 @@
+#include "KUiFrame.h"
+#include "KUiHVBox.h"
+#include "KUiHVLine.h"
 #include "KUiObjectFactory.h"
+#include "KUiRect.h"
+#include "KUiSpacer.h"
 
 bool RegisterGenericControls(KIUiObjectFactory* factory)
 {
+    // The one order of the generic controls; each class takes its place in it.
     bool ok = true;
-    // The control groups register here, in their fixed order.
+    ok = KUiHVBox::RegisterCreator(factory) && ok;    // HBOX, VBOX
+    ok = KUiSpacer::RegisterCreator(factory) && ok;   // SPACER
+    // IMAGE, RESIZED_IMAGE, TEXT, BUTTON, TEXTLIST, BLINK, TOGGLE
+    ok = KUiFrame::RegisterCreator(factory) && ok;    // FRAME
+    ok = KUiRect::RegisterCreator(factory) && ok;     // RECT
+    // EDIT_BOX, SLIDER, PROGRESSBAR, CLOCK, DIRTREE, SCROLLBAR/HSCROLLBAR/VSCROLLBAR, SCROLLLIST,
+    // CHECKBOX/RADIO_BUTTON, TEXT_BOX/DYNA_TEXT, FILMSTRIP, SCROLLED_FRAME, TIMER
+    ok = KUiHVLine::RegisterCreator(factory) && ok;   // HLINE, VLINE
+    // IMAGE_FRAME, PULLDOWN, TEXTARRAY, REPLY_REQUEST, DYNA_STRING, MULTITEXT
     return ok;
 }

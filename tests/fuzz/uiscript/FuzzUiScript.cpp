@@ -1,6 +1,7 @@
 // UI scripts are hand-written and may arrive broken in a bundle: the application must load any bytes as a
-// script (or refuse them with a script or XML error), draw what it built and shut down cleanly. No storage
-// class is registered, so nothing is read from or written to disk beside the script.
+// script (or refuse them with a script or XML error) with every generic control registered, lay out and
+// draw what it built, take the broadcasts, the common commands and a few clicks, and shut down cleanly. No
+// storage class is registered, so nothing is read from or written to disk beside the script.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -11,7 +12,51 @@
 #include "KGenericUiApp.h"
 #include "KIGenericUiWindow.h"
 #include "KMemoryStorage.h"
+#include "KRelayEvent.h"
 #include "PlatformWindow.h"
+
+namespace {
+
+// Sends the system's broadcasts and the commands the generic controls share, each with the data its name
+// fixes, then clicks and drags across the window, and draws.
+void Exercise(KIGenericUiWindow* w)
+{
+    w->LayoutRoot();
+    w->Invalidate(nullptr);
+    w->RedrawIfDirty();
+    w->Tick(0.01);
+    KWString language(u"Japanese"), colour(u"#20408080"), badColour(u"#zz");
+    bool no = false, yes = true;
+    const struct {
+        const char16_t* message;
+        void* data;
+    } commands[] = {
+        {kUiMsgSetLanguage, &language}, {u"HideChildren", nullptr}, {u"ToggleChildren", nullptr},
+        {u"Visibility", &no},           {u"Visibility", nullptr},   {u"Visibility", &yes},
+        {u"ShowChildren", nullptr},     {u"SetColor", &colour},     {u"SetColor", &badColour},
+        {u"SetColor", nullptr},         {u"Hide", nullptr},         {u"Show", nullptr},
+        {kUiMsgDisableWindowDisplay, nullptr}, {kUiMsgEnableWindowDisplay, nullptr},
+    };
+    for (const auto& c : commands)
+        w->BroadcastRelayMessage(KWString(c.message), c.data);
+    KRect r;
+    w->GetWindowRect(r);
+    const int32_t width = r.Width(), height = r.Height();
+    for (int i = 1; i < 4; ++i) {
+        const int32_t x = width * i / 4, y = height * i / 4;
+        w->MouseMove(x, y);
+        w->MouseDown(0, x, y, false, false);
+        w->MouseMove(x + 7, y + 5);
+        w->MouseMove(x - 20, y - 20);
+        w->MouseUp(0, x - 20, y - 20, false, false);
+    }
+    w->ShrinkBy(0, 0);
+    w->Invalidate(nullptr);
+    w->RedrawIfDirty();
+    w->Tick(0.01);
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -28,11 +73,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     try {
         bool running = false;
         if (app->LoadUiScript(folder, KWString(u"ui.xml"), running)) {
-            for (KIGenericUiWindow* w = app->GetFirstWindow(); w; w = w->GetNextWindow()) {
-                w->Invalidate(nullptr);
-                w->RedrawIfDirty();
-                w->Tick(0.01);
-            }
+            for (KIGenericUiWindow* w = app->GetFirstWindow(); w; w = w->GetNextWindow())
+                Exercise(w);
         }
     } catch (const KException&) {
         // Refused with a script or XML error.
