@@ -17,7 +17,7 @@ PACKAGES=(
   # the X11 window backend, and the X server and clients its tests start and drive
   libx11-dev xvfb xdotool xclip x11-utils
   # tools the tests use to look at what we write
-  libimage-exiftool-perl imagemagick libtiff-tools libjpeg-turbo-progs libxml2-utils
+  libimage-exiftool-perl imagemagick libtiff-tools libjpeg-turbo-progs libxml2-utils pngcheck
 )
 
 missing=()

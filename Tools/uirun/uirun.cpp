@@ -18,6 +18,7 @@
 #include "KException.h"
 #include "KExceptionUiScript.h"
 #include "KGenericUiApp.h"
+#include "KGenericUiWindow.h"
 #include "KIGenericUiWindow.h"
 #include "KIOsUiApp.h"
 #include "KIUiObject.h"
@@ -26,6 +27,7 @@
 #include "KSCDiskWin.h"
 #include "KStorage.h"
 #include "KTextFunctions.h"
+#include "KUiObject.h"
 #include "KUiObjectFactory.h"
 #include "KUiWindowClass.h"
 #include "PlatformTime.h"
@@ -39,7 +41,8 @@ const char kUsage[] =
     "             [--dump-dir DIR] [--timeout S] [ARGUMENT]\n"
     "events, one a line: tick [N] | wait MS | relay PATH MESSAGE [DATA] | lang NAME | list |\n"
     "  (a MESSAGE with spaces in double quotes)\n"
-    "  dump WINPATH FILE.png | close WINPATH | resize WINPATH W H | move WINPATH X Y\n"
+    "  dump WINPATH FILE.png | close WINPATH | resize WINPATH W H | move WINPATH X Y |\n"
+    "  layout WINPATH (each object: TYPE PATH LEFT TOP WIDTH HEIGHT, indented by depth)\n"
     "  mouse WINPATH X Y | down|up|click|dblclick WINPATH X Y [ctrl] [shift] | wheel WINPATH X Y DELTA |\n"
     "  leave WINPATH | key WINPATH KEY [ctrl] [shift] [alt] | type WINPATH TEXT | cursor WINPATH | clipboard\n"
     "  DATA: s:TEXT ss:A|B b:0|1 i:N ii:X,Y iii:A,B,C d:X ddd:A,B,C o:PATH\n"
@@ -336,6 +339,20 @@ void MoveCursorTo(PlatHWND h, int32_t x, int32_t y)
     PlatSetCursorPos(r.left + x, r.top + y);
 }
 
+void PrintLayout(KIUiObject* object, int depth)
+{
+    for (; object; object = object->GetNext()) {
+        auto* o = dynamic_cast<KUiObject*>(object);
+        const char* type = o && o->GetTypeKeyword() ? o->GetTypeKeyword() : "?";
+        KWString path;
+        object->GetPath(path);
+        const KRect& r = *object->GetRect();
+        std::printf("%*s%s %s %d %d %d %d\n", depth * 2, "", type, path.IsEmpty() ? "-" : WideToUtf8(path).c_str(),
+                    r.left, r.top, r.Width(), r.Height());
+        PrintLayout(object->GetFirstChild(), depth + 1);
+    }
+}
+
 // Runs one command line; false for a line that could not be understood (reported, then skipped).
 void RunCommand(Driver& d, const std::string& line)
 {
@@ -404,6 +421,10 @@ void RunCommand(Driver& d, const std::string& line)
         std::string file;
         in >> file;
         Dump(w, file);
+    } else if (verb == "layout") {
+        if (auto* g = dynamic_cast<KGenericUiWindow*>(w))
+            PrintLayout(g->GetFirstObject(), 0);
+        std::fflush(stdout);
     } else if (verb == "close") {
         PlatPostMessage(h, PLAT_WM_CLOSE, 0, 0);
     } else if (verb == "resize") {

@@ -104,6 +104,8 @@ public:
 
     KIOsUiWindow* GetOsWindow() const { return m_pOsWindow; }
     KIUiPixmap* GetBackBuffer() const { return m_pBackBuffer; }
+    // The first object of the window's tree (for tests and tools).
+    KIUiObject* GetFirstObject() const { return m_pFirstObject; }
     // The dirty rectangles, in list order (for tests and tools).
     std::vector<KRect> GetDirtyRects() const;
     void SetChildrenEnabled(bool enabled);
