@@ -132,3 +132,59 @@ TEST_F(UirunControls, HostileNumbersLoadWithoutComplaint)
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.err.find("User Interface Script Error"), std::string::npos) << r.err;
 }
+
+TEST_F(UirunControls, DraggingADividerMovesRoomBetweenThePanesAndShowsItsCursor)
+{
+    fs::create_directories(Root() / "t");
+    fs::copy_file(LUMO_BINARY_DIR "/skins/cursor_divider.png", Root() / "t/divider.png",
+                  fs::copy_options::overwrite_existing);
+    // 334 and 666 per mille of 300 pixels: panes of 100 and 200 on either side of a 4-pixel divider.
+    const std::string script = R"(<APP Name="T"><WINDOW Name="Main" BgColor="#102030"><HBOX Name="Row">
+      <RECT Name="L" MinHSize="0" MinVSize="20" HStretch="334" VStretch="1" Color="#FF0000"/>
+      <SPACER Name="D" _SlidingDivider="1" MinSize="4" Stretch="0" File_Cursor="divider.png" CursorX="8" CursorY="7"/>
+      <RECT Name="R" MinHSize="0" MinVSize="20" HStretch="666" VStretch="1" Color="#0000FF"/>
+      </HBOX></WINDOW></APP>)";
+    RunResult r = Script(script, "resize T.Main 304 20\nlayout T.Main\nmouse T.Main 102 5\ncursor T.Main\n"
+                                 "down T.Main 102 5\nmouse T.Main 110 5\nmouse T.Main 117 5\nup T.Main 117 5\n"
+                                 "layout T.Main\ndump T.Main " + (Root() / "drag.png").string() +
+                                 "\nmouse T.Main 150 5\ncursor T.Main\n"
+                                 "down T.Main 114 5\nmouse T.Main 400 5\nmouse T.Main 450 5\nup T.Main 450 5\n"
+                                 "layout T.Main\n");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string before = "  RECT T.Main.Row.L 0 0 100 20\n  SPACER T.Main.Row.D 100 0 4 20\n"
+                               "  RECT T.Main.Row.R 104 0 200 20\n";
+    // After 15 pixels: stretches 115 and 185, which are 383 and 616 per mille: 114 and 186 pixels.
+    const std::string after = "  RECT T.Main.Row.L 0 0 114 20\n  SPACER T.Main.Row.D 114 0 4 20\n"
+                              "  RECT T.Main.Row.R 118 0 186 20\n";
+    // Dragged past the right pane: its stretch stops at 0 and the left one takes all the room.
+    const std::string end = "  RECT T.Main.Row.L 0 0 300 20\n  SPACER T.Main.Row.D 300 0 4 20\n"
+                            "  RECT T.Main.Row.R 304 0 0 20\n";
+    const size_t a = r.out.find(before), b = r.out.find(after), c = r.out.find(end);
+    EXPECT_NE(a, std::string::npos) << r.out;
+    EXPECT_NE(b, std::string::npos) << r.out;
+    EXPECT_NE(c, std::string::npos) << r.out;
+    EXPECT_TRUE(a < b && b < c) << r.out;
+    // The divider's cursor over it, the default one after leaving it.
+    const size_t custom = r.out.find("custom 8 7\n"), plain = r.out.find("default\n");
+    EXPECT_TRUE(custom != std::string::npos && plain != std::string::npos && custom < plain) << r.out;
+    auto png = Png(Root() / "drag.png");
+    ASSERT_TRUE(png);
+    EXPECT_EQ(At(*png, 113, 5), kRed);
+    EXPECT_EQ(At(*png, 114, 5), kBackground);
+    EXPECT_EQ(At(*png, 118, 5), kBlue);
+}
+
+TEST_F(UirunControls, FrameWithOnePressRelayPrintsOneLinePerClick)
+{
+    RunResult r = Script(R"(<APP Name="T"><WINDOW Name="Main" BgColor="#FFFFFF"><VBOX>
+        <FRAME Name="F" MinHSize="40" MinVSize="30" HStretch="0" VStretch="0" FrameColor="#000000"
+               FrameThickness="2" _Clickable="1"><ON_PRESS Relay="T.Main.P" Message="Pressed"/></FRAME>
+        <TEST_PROBE Name="P" MinHSize="10" MinVSize="10"/>
+        </VBOX></WINDOW></APP>)",
+                         "click T.Main 10 10\nclick T.Main 20 20\nclick T.Main 10 35\n");
+    ASSERT_EQ(r.status, 0) << r.err;
+    size_t count = 0;
+    for (size_t at = r.out.find("T.Main.P Pressed"); at != std::string::npos; at = r.out.find("T.Main.P Pressed", at + 1))
+        ++count;
+    EXPECT_EQ(count, 2u) << r.out;
+}
