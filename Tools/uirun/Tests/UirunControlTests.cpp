@@ -1,16 +1,21 @@
-// The layout and drawing controls end to end through uirun on the headless backend: the layout listing, the
-// dumped pixels, and scripts with hostile numbers.
+// The layout and drawing controls end to end through uirun: the layout listing, the dumped pixels, dragging
+// a divider and clicking a frame on the headless backend, scripts with hostile numbers, and the box script on
+// the X11 backend under an Xvfb of the test's own.
 #include <gtest/gtest.h>
 
 #include <array>
+#include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "KPNGLoader.h"
 #include "KStorage.h"
 #include "LumoStorageFixture.h"
 #include "LumoTestSupport.h"
+#include "LumoXvfb.h"
 #include "PlatformShell.h"
 
 namespace fs = std::filesystem;
@@ -187,4 +192,61 @@ TEST_F(UirunControls, FrameWithOnePressRelayPrintsOneLinePerClick)
     for (size_t at = r.out.find("T.Main.P Pressed"); at != std::string::npos; at = r.out.find("T.Main.P Pressed", at + 1))
         ++count;
     EXPECT_EQ(count, 2u) << r.out;
+}
+
+// The box script on the X11 backend under an Xvfb of the test's own shows the headless dump's pixels.
+TEST(UirunControlsX11, BoxScriptOnTheScreenIsTheHeadlessDump)
+{
+    lumotest::Xvfb server;
+    if (!server.Running())
+        GTEST_SKIP() << server.Error();
+    lumotest::TempDir dir;
+    const std::string env = server.Env() + "LUMO_MACHINE=" + (dir / "machine").string() + " ";
+    fs::create_directories(dir / "t");
+    std::string script = kBoxScript;
+    script.replace(script.find("BgColor"), 0, "WindowTitle=\"Boxes\" X=\"30\" Y=\"40\" ");
+    lumotest::WriteText(dir / "t/ui.xml", script);
+    lumotest::WriteText(dir / "events", "tick\n");
+    ASSERT_EQ(lumotest::RunCommand("LUMO_UI=headless LUMO_MACHINE=" + (dir / "machine").string() + " " + kUirun +
+                                   " --headless --folder " + (dir / "t").string() + " --events " +
+                                   (dir / "events").string() + " --dump-dir " + dir.Path().string()),
+              0);
+    const std::string dump = (dir / "T.Main.png").string();
+    ASSERT_TRUE(fs::exists(dump));
+
+    const std::string pidFile = (dir / "pid").string();
+    ASSERT_EQ(lumotest::RunCommand(env + kUirun + " --x11 --folder " + (dir / "t").string() +
+                                   " --timeout 60 >/dev/null 2>&1 & echo $! >" + pidFile),
+              0);
+    const std::string pid = std::to_string(std::atoi(lumotest::ReadText(pidFile).c_str()));
+    auto trim = [](std::string s) {
+        while (!s.empty() && (s.back() == '\n' || s.back() == ' '))
+            s.pop_back();
+        return s;
+    };
+    const std::string id =
+        trim(lumotest::CommandOutput(env + "timeout 30 xdotool search --sync --onlyvisible --name '^Boxes$' | head -1"));
+    std::string differ = "no window";
+    if (!id.empty()) {
+        const std::string info = lumotest::CommandOutput(env + "xwininfo -id " + id);
+        auto field = [&info](const std::string& name) {
+            const size_t at = info.find(name);
+            return at == std::string::npos ? -1 : std::atoi(info.c_str() + at + name.size());
+        };
+        const std::string geometry = std::to_string(field("Width:")) + "x" + std::to_string(field("Height:")) + "+" +
+                                     std::to_string(field("Absolute upper-left X:")) + "+" +
+                                     std::to_string(field("Absolute upper-left Y:"));
+        const std::string shot = (dir / "shot.png").string(), crop = (dir / "crop.png").string();
+        // Until the window has been painted, then not a pixel apart.
+        for (int attempt = 0; attempt < 50; ++attempt) {
+            ASSERT_EQ(lumotest::RunCommand(env + "import -window root " + shot), 0);
+            ASSERT_EQ(lumotest::RunCommand("convert " + shot + " -crop " + geometry + " +repage " + crop), 0);
+            differ = trim(lumotest::CommandOutput("compare -metric AE " + crop + " " + dump + " null: 2>&1"));
+            if (differ == "0")
+                break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    }
+    lumotest::RunCommand("kill " + pid + " 2>/dev/null");
+    EXPECT_EQ(differ, "0");
 }
