@@ -109,7 +109,7 @@ bool KernPnpGetDeviceIds(PDEVICE_OBJECT physicalDevice, KernDeviceIds* ids);
 NTSTATUS KernPoSystemRequest(PDEVICE_OBJECT physicalDevice, UCHAR minor, SYSTEM_POWER_STATE state);
 // A device power request through PoRequestPowerIrp, waited for; answers the status its completion saw.
 NTSTATUS KernPoDeviceRequest(PDEVICE_OBJECT physicalDevice, UCHAR minor, DEVICE_POWER_STATE state);
-// What drivers told the power manager with PoSetPowerState, oldest first.
+// What drivers told the power manager with PoSetPowerState, oldest first (the latest 1024).
 struct KernPowerStateRecord {
     PDEVICE_OBJECT device;
     POWER_STATE_TYPE type;
@@ -136,7 +136,7 @@ struct KernWmiRegistration {
     ULONG action;
 };
 std::vector<KernWmiRegistration> KernGetWmiRegistrations();
-// The event records written with IoWMIWriteEvent, as bytes.
+// The event records written with IoWMIWriteEvent, as bytes (the latest 1024; registrations likewise).
 std::vector<std::vector<uint8_t>> KernGetWmiEvents();
 
 // GUID text as in link names: lower case, "xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx".

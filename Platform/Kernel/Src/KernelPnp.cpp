@@ -21,6 +21,16 @@ struct PnpTables {
     std::vector<std::vector<uint8_t>> wmiEvents;
 };
 
+// The records keep the latest entries only.
+constexpr size_t kMostRecords = 1024;
+
+template <class T>
+void Keep(std::vector<T>& records)
+{
+    if (records.size() > kMostRecords)
+        records.erase(records.begin(), records.begin() + static_cast<std::ptrdiff_t>(records.size() - kMostRecords));
+}
+
 PnpTables& Pnp()
 {
     static PnpTables* tables = new PnpTables;
@@ -290,6 +300,7 @@ extern "C" POWER_STATE PoSetPowerState(PDEVICE_OBJECT deviceObject, POWER_STATE_
         }
     Pnp().power.push_back(KernPowerStateRecord{
         deviceObject, type, type == DevicePowerState ? ULONG(state.DeviceState) : ULONG(state.SystemState)});
+    Keep(Pnp().power);
     return previous;
 }
 
@@ -458,6 +469,7 @@ extern "C" NTSTATUS IoWMIRegistrationControl(PDEVICE_OBJECT deviceObject, ULONG 
         return STATUS_INVALID_PARAMETER;
     std::lock_guard<std::mutex> guard(Pnp().lock);
     Pnp().wmi.push_back(KernWmiRegistration{deviceObject, action});
+    Keep(Pnp().wmi);
     return STATUS_SUCCESS;
 }
 
@@ -473,6 +485,7 @@ extern "C" NTSTATUS IoWMIWriteEvent(PVOID wnodeEventItem)
     {
         std::lock_guard<std::mutex> guard(Pnp().lock);
         Pnp().wmiEvents.emplace_back(bytes, bytes + size);
+        Keep(Pnp().wmiEvents);
     }
     ExFreePool(wnodeEventItem);
     return STATUS_SUCCESS;

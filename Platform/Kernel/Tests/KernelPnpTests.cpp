@@ -185,6 +185,10 @@ TEST_F(KernelPnp, PowerManagerRequestsAndRecords)
     ASSERT_GE(records.size(), 2u);
     EXPECT_EQ(records.back().device, m_Pdo);
     EXPECT_EQ(records.back().state, ULONG(PowerDeviceD1));
+    // The records keep the latest 1024.
+    for (int i = 0; i < 1100; ++i)
+        PoSetPowerState(m_Pdo, DevicePowerState, state);
+    EXPECT_EQ(KernGetPowerStateRecords().size(), 1024u);
 }
 
 TEST_F(KernelPnp, DeviceInterfaces)
