@@ -9,6 +9,7 @@
 // past the camera's own table (which scratch memory backs), as many as there are bytes for.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -143,7 +144,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const uint32_t busy = in.U8() % 24;
     const uint32_t status = in.U32();
     const uint32_t packet = in.U16();
-    const uint32_t readSize = in.U16() % 12289;
+    const uint32_t sizeWord = in.U16();
     const uint32_t readLow = in.U32();
 
     simcam::SetCameraKnob(id, "scratch", "on", nullptr);
@@ -180,6 +181,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // A camera-driven read, where the transfer area is the camera's engine (a register block in scratch memory
     // would only ever time out).
     if ((flags & 8) && device->CdtArea.Valid && device->CdtArea.RegisterBase == 0x100600000000ull) {
+        // A read goes in chunks of at most four packets: small packets make thousands of register accesses, each
+        // through the camera's files, so the read is kept to at most eight chunks.
+        const uint32_t effective = packet ? packet : device->ConfigArea.CdtPacketSize;
+        const uint32_t chunkMax = 4 * std::max<uint32_t>(effective & ~3u, 4);
+        const uint32_t readSize = sizeWord % std::min<uint32_t>(12289, 8 * chunkMax + 1);
         std::vector<uint8_t> buffer(84 + readSize + 16);
         auto* header = reinterpret_cast<K1394_REQUEST_HEADER*>(buffer.data());
         header->Magic = K1394_HEADER_MAGIC;
