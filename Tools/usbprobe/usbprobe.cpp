@@ -338,11 +338,11 @@ int main(int argc, char** argv)
     if (at < argc && !std::strcmp(argv[at], "--open")) {
         if (at + 1 >= argc)
             return Usage();
-        const std::string spec = argv[at + 1];
-        const size_t comma = spec.rfind(',');
-        if (comma == std::string::npos || !ParseNumber(spec.c_str() + comma + 1, 0xFFFFFFFFu, &target.index))
+        const std::string opening = argv[at + 1];
+        const size_t comma = opening.rfind(',');
+        if (comma == std::string::npos || !ParseNumber(opening.c_str() + comma + 1, 0xFFFFFFFFu, &target.index))
             return Usage();
-        const std::string what = spec.substr(0, comma);
+        const std::string what = opening.substr(0, comma);
         if (what.rfind("guid:", 0) == 0) {
             if (!ParseGuid(what.substr(5), &target.guid))
                 return Usage();
