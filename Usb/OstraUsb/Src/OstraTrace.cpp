@@ -297,13 +297,29 @@ OSTRA_EXPORT uint32_t WaitForTrace(int32_t slot, uint32_t reserved, uint32_t mil
     if (!event)
         return OSTRA_E_ACCESSDENIED;
     lock.Release();
-    const uint32_t waited = PlatWaitForSingleObject(event, milliseconds);
-    if (waited == PLAT_WAIT_TIMEOUT)
-        return OSTRA_WAIT_TIMEOUT;
-    if (waited == PLAT_WAIT_ABANDONED)
-        return OSTRA_WAIT_ABANDONED;
-    if (waited != PLAT_WAIT_OBJECT_0)
-        return PlatGetLastError();
+    // Waited in slices, looking at the key and the cleared flag between them: a wake-up that another reader
+    // took back at once (reset the event) must not leave this reader asleep with a lost key.
+    constexpr uint32_t kSlice = 50;
+    uint32_t left = milliseconds;
+    for (;;) {
+        const uint32_t slice = left < kSlice ? left : kSlice;
+        const uint32_t waited = PlatWaitForSingleObject(event, slice);
+        if (waited == PLAT_WAIT_ABANDONED)
+            return OSTRA_WAIT_ABANDONED;
+        if (waited != PLAT_WAIT_OBJECT_0 && waited != PLAT_WAIT_TIMEOUT)
+            return PlatGetLastError();
+        if (waited == PLAT_WAIT_TIMEOUT && milliseconds != PLAT_INFINITE)
+            left -= slice;
+        if (waited == PLAT_WAIT_OBJECT_0)
+            break;
+        Locked between;
+        if (ownerKey != s.ownerKey)
+            return OSTRA_ERROR_BADKEY;
+        if (s.cleared)
+            return clearedAnswer();
+        if (left == 0)
+            return OSTRA_WAIT_TIMEOUT;
+    }
     Locked again;
     if (ownerKey != s.ownerKey)
         return OSTRA_ERROR_BADKEY;

@@ -64,7 +64,7 @@ TEST_F(OstraTools, OstratraceFollowsAndLosesItsKeyToAForcedReader)
     o.Unload();
     const std::string dir = m_Dir.Path().string();
     const std::string script =
-        "cd '" + dir + "' || exit 1; (" + kTrace + " --key 7 --enable --follow --timeout 3000 > t.txt 2>err1; "
+        "cd '" + dir + "' || exit 1; (" + kTrace + " --key 7 --enable --follow --timeout 60000 > t.txt 2>err1; "
         "echo $? > first) & "
         // The reader traces once it has the buffer and tracing is on: the driver version read shows it.
         "i=0; until grep -q MajorVersion t.txt 2>/dev/null; do i=$((i+1)); [ $i -gt 300 ] && break; " +
