@@ -16,7 +16,7 @@ enum : uint32_t {
     KHANDOVER_SHOW = 0x1094,
 };
 
-class KPixmap_Display;
+#include "KPixmapDisplay.h"
 
 // The 32 x 32 cursor masks (4 bytes a row) of a 16 x 16 picture: the AND mask starts all ones and an opaque
 // pixel (alpha above 128) clears its bit; the XOR mask starts all zeros and an opaque light pixel (green above
