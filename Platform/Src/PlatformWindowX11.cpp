@@ -130,34 +130,6 @@ int16_t Coordinate(int32_t v)
     return static_cast<int16_t>(std::clamp<int32_t>(v, INT16_MIN, INT16_MAX));
 }
 
-std::string ToUtf8(const std::u16string& text)
-{
-    std::string out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        uint32_t c = text[i];
-        if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000)
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
-        else if (c >= 0xD800 && c < 0xE000)
-            c = 0xFFFD;
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
 
 // UTF-8 from another client: every malformed sequence becomes U+FFFD.
 std::u16string FromUtf8(const unsigned char* s, size_t n)
@@ -254,7 +226,7 @@ void SetProperty32(Window xid, Atom property, Atom type, const long* values, int
 
 void SetTitleOf(Window xid, const std::u16string& title)
 {
-    const std::string utf8 = ToUtf8(title);
+    const std::string utf8 = PlatWindowUtf8(title);
     XChangeProperty(g.display, xid, A(A_NET_WM_NAME), A(A_UTF8_STRING), 8, PropModeReplace,
                     reinterpret_cast<const unsigned char*>(utf8.data()), static_cast<int>(utf8.size()));
     // WM_NAME in Latin-1, as older tools read it.
@@ -1167,7 +1139,7 @@ bool KeyDown(uint32_t virtualKey)
 
 bool SetClipboardText(const std::u16string& text)
 {
-    g.clipboard = ToUtf8(text);
+    g.clipboard = PlatWindowUtf8(text);
     XSetSelectionOwner(g.display, A(A_CLIPBOARD), g.helper, g.lastTime);
     g.ownClipboard = XGetSelectionOwner(g.display, A(A_CLIPBOARD)) == g.helper;
     return g.ownClipboard;

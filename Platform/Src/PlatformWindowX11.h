@@ -57,3 +57,6 @@ void MessageBox(PlatHWND owner, const std::u16string& text, const std::u16string
 // gave or took the keyboard focus.
 void PlatBackendConfigured(PlatHWND window, int32_t x, int32_t y, int32_t width, int32_t height);
 void PlatBackendFocus(PlatHWND window, bool in);
+
+// UTF-16 text as UTF-8; an unpaired surrogate becomes U+FFFD.
+std::string PlatWindowUtf8(const std::u16string& text);
