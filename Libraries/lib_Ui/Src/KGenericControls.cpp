@@ -3,6 +3,7 @@
 #include "KUiHVLine.h"
 #include "KUiObjectFactory.h"
 #include "KUiRect.h"
+#include "KUiScrollbar.h"
 #include "KUiSpacer.h"
 
 bool RegisterGenericControls(KIUiObjectFactory* factory)
@@ -14,8 +15,9 @@ bool RegisterGenericControls(KIUiObjectFactory* factory)
     // IMAGE, RESIZED_IMAGE, TEXT, BUTTON, TEXTLIST, BLINK, TOGGLE
     ok = KUiFrame::RegisterCreator(factory) && ok;    // FRAME
     ok = KUiRect::RegisterCreator(factory) && ok;     // RECT
-    // EDIT_BOX, SLIDER, PROGRESSBAR, CLOCK, DIRTREE, SCROLLBAR/HSCROLLBAR/VSCROLLBAR, SCROLLLIST,
-    // CHECKBOX/RADIO_BUTTON, TEXT_BOX/DYNA_TEXT, FILMSTRIP, SCROLLED_FRAME, TIMER
+    // EDIT_BOX, SLIDER, PROGRESSBAR, CLOCK, DIRTREE
+    ok = KUiScrollbar::RegisterCreator(factory) && ok;    // SCROLLBAR, HSCROLLBAR, VSCROLLBAR
+    // SCROLLLIST, CHECKBOX/RADIO_BUTTON, TEXT_BOX/DYNA_TEXT, FILMSTRIP, SCROLLED_FRAME, TIMER
     ok = KUiHVLine::RegisterCreator(factory) && ok;   // HLINE, VLINE
     // IMAGE_FRAME, PULLDOWN, TEXTARRAY, REPLY_REQUEST, DYNA_STRING, MULTITEXT
     return ok;
