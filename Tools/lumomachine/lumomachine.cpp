@@ -3,10 +3,15 @@
 //   lumomachine os [NAME]   sets the operating system (Windows95, Windows95_OSR2, Windows98, Windows98_SE,
 //                           WindowsME, WindowsNT, Windows2K, WindowsXP) or prints it
 //   lumomachine show        os=NAME platform=P version=MAJOR.MINOR build=B wdm=X.Y (wdm=none)
+//   lumomachine driver1394 [FILE|default]   sets the 1394 driver the kernel loads (default: by the system) or
+//                           prints the setting
 #include <cstdio>
 #include <cstring>
 
+#include <string>
+
 #include "PlatformError.h"
+#include "PlatformKernelHost.h"
 #include "PlatformMachine.h"
 #include "PlatformOS.h"
 
@@ -17,6 +22,7 @@ int Usage()
     std::fprintf(stderr,
                  "usage: lumomachine os [NAME]   set or print the operating system\n"
                  "       lumomachine show        print the machine's identity\n"
+                 "       lumomachine driver1394 [FILE|default]   set or print the 1394 driver the kernel loads\n"
                  "names: Windows95 Windows95_OSR2 Windows98 Windows98_SE WindowsME WindowsNT Windows2K "
                  "WindowsXP\n");
     return 2;
@@ -60,6 +66,18 @@ int main(int argc, char** argv)
         if (!PlatSetOsName(argv[2])) {
             std::fprintf(stderr, "lumomachine: cannot write the setting in %s (error %u)\n",
                          PlatGetMachineFolder().c_str(), PlatGetLastError());
+            return 1;
+        }
+        return 0;
+    }
+    if (std::strcmp(argv[1], "driver1394") == 0 && argc <= 3) {
+        if (argc == 2) {
+            std::printf("%s\n", KernGet1394DriverSetting().c_str());
+            return 0;
+        }
+        std::string error;
+        if (!KernSet1394DriverSetting(argv[2], &error)) {
+            std::fprintf(stderr, "lumomachine: %s\n", error.c_str());
             return 1;
         }
         return 0;

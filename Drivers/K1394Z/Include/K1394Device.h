@@ -167,11 +167,13 @@ struct K1394_DEVICE_EXTENSION {
     ULONG CdtExpected;
     ULONG CdtReceived;
 
+    RK_WMI_INFORMATION Wmi;  // registered with no data blocks
     ULONG DeviceNumber;
     volatile LONG ConfigReread;
     volatile LONG BusResetFlag;
     K1394_CONFIGURATION_AREA ConfigArea;
     K1394_CDT_AREA CdtArea;
+    volatile LONG RemoveHoldsLock;  // the remove hook holds the device lock until the toolkit's removal runs
 };
 
 // The driver-wide block sizes: last used by an asynchronous read and write (every transfer takes its own).

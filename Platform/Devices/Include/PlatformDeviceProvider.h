@@ -77,6 +77,13 @@ public:
     virtual std::vector<PlatDeviceInterface> Interfaces() = 0;
     // An endpoint for a path of one of its present interfaces (any form the provider accepts), else null.
     virtual std::shared_ptr<PlatDeviceEndpoint> Open(const std::string& path) = 0;
+    // Like Open; a provider whose device refuses the open answers null with the error in *error (0 when the
+    // path is not the provider's, and the next provider is asked).
+    virtual std::shared_ptr<PlatDeviceEndpoint> OpenOrRefuse(const std::string& path, uint32_t* error)
+    {
+        *error = 0;
+        return Open(path);
+    }
 };
 
 // Adds a provider; enumeration and opens ask the providers in the order they were added.

@@ -399,7 +399,12 @@ PlatHandle PlatCreateDeviceFile(const char* path, uint32_t access, uint32_t shar
     }
     try {
         for (const auto& provider : CurrentProviders()) {
-            std::shared_ptr<PlatDeviceEndpoint> endpoint = provider->Open(path);
+            uint32_t refused = 0;
+            std::shared_ptr<PlatDeviceEndpoint> endpoint = provider->OpenOrRefuse(path, &refused);
+            if (!endpoint && refused) {
+                PlatSetLastError(refused);
+                return PLAT_INVALID_HANDLE_VALUE;
+            }
             if (!endpoint)
                 continue;
             PlatHandle handle = plat::NewHandle(

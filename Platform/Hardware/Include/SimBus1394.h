@@ -79,7 +79,7 @@ PDEVICE_OBJECT Bus1394NodeDevice(const std::string& id);
 std::string Bus1394NodeId(PDEVICE_OBJECT device);
 
 // The function driver of the nodes: each node on the bus, and each that joins, is offered to the plug-and-play
-// manager for it (AddDevice, START; ids: bus "1394", device "LUMO&CAMERA", instance the camera id); a node that
+// manager for it (AddDevice, START; ids: bus "1394", device the camera id, instance its node number); a node that
 // leaves, or every node when the bus stops, leaves through the manager (surprise removal and removal). Null
 // stops the offers.
 void SetBus1394FunctionDriver(PDRIVER_OBJECT driver);

@@ -130,6 +130,7 @@ struct Bus {
     std::mutex pass;  // one pass of following the nodes at a time
     PDRIVER_OBJECT driver = nullptr;
     std::map<std::string, PDEVICE_OBJECT> nodes;
+    std::map<std::string, uint32_t> numbers;  // each node's number on the bus when it was last seen
     uint32_t generation = 0;
     NodeHandler handler;
     PDRIVER_OBJECT function = nullptr;  // the driver the plug-and-play manager is offered each node for
@@ -623,12 +624,13 @@ void SendBusReset(PDEVICE_OBJECT node, uint32_t generation)
     ObDereferenceObject(top);
 }
 
-KernDeviceIds NodeIds(const std::string& id)
+KernDeviceIds NodeIds(const std::string& id, uint32_t number)
 {
     KernDeviceIds ids;
     ids.bus = u"1394";
-    ids.device = u"LUMO&CAMERA";
     for (char c : id)
+        ids.device += char16_t(c);
+    for (char c : std::to_string(number))
         ids.instance += char16_t(c);
     return ids;
 }
@@ -638,6 +640,7 @@ void OfferNodes()
 {
     Bus& bus = TheBus();
     std::vector<std::pair<PDEVICE_OBJECT, std::string>> offer;
+    std::vector<uint32_t> numbers;
     PDRIVER_OBJECT function;
     {
         std::lock_guard<std::mutex> guard(bus.lock);
@@ -646,12 +649,15 @@ void OfferNodes()
             return;
         for (auto& entry : bus.nodes) {
             KernDeviceIds ids;
-            if (!KernPnpGetDeviceIds(entry.second, &ids))
+            if (!KernPnpGetDeviceIds(entry.second, &ids)) {
                 offer.push_back({entry.second, entry.first});
+                numbers.push_back(bus.numbers[entry.first]);
+            }
         }
     }
-    for (auto& entry : offer) {
-        NTSTATUS status = KernPnpOfferDevice(entry.first, NodeIds(entry.second), function);
+    for (size_t i = 0; i < offer.size(); ++i) {
+        auto& entry = offer[i];
+        NTSTATUS status = KernPnpOfferDevice(entry.first, NodeIds(entry.second, numbers[i]), function);
         if (!NT_SUCCESS(status))
             DbgPrint("Bus1394: node %s was not started: 0x%08X\n", entry.second.c_str(), unsigned(status));
     }
@@ -685,6 +691,8 @@ void FollowPass()
                 ++it;
             }
         }
+        for (const BusNode& n : view.nodes)
+            bus.numbers[n.id] = n.node;
         for (const BusNode& n : view.nodes)
             if (!bus.nodes.count(n.id)) {
                 PDEVICE_OBJECT device = MakeNode(n.id);
@@ -777,9 +785,11 @@ bool StartBus1394(std::string* error)
         bus.generation = view.generation;
         bus.running = true;
         bus.quit = false;
-        for (const BusNode& n : view.nodes)
+        for (const BusNode& n : view.nodes) {
+            bus.numbers[n.id] = n.node;
             if (PDEVICE_OBJECT device = MakeNode(n.id))
                 bus.nodes[n.id] = device;
+        }
     }
     bus.thread.Start();
     bus.watcher = std::thread(Watch);
@@ -856,6 +866,8 @@ std::string Bus1394NodeId(PDEVICE_OBJECT device)
 
 void SetBus1394FunctionDriver(PDRIVER_OBJECT driver)
 {
+    // One offer of a node at a time: the watcher's passes offer too.
+    std::lock_guard<std::mutex> pass(TheBus().pass);
     {
         Bus& bus = TheBus();
         std::lock_guard<std::mutex> guard(bus.lock);
@@ -872,3 +884,24 @@ void SetBus1394NodeHandler(NodeHandler handler)
 }
 
 }  // namespace simbus
+
+// For the kernel stand-in, which loads this library at run time to bring the machine's bus up.
+extern "C" bool SimBus1394Start(char* error, size_t size)
+{
+    std::string why;
+    if (simbus::StartBus1394(&why))
+        return true;
+    if (error && size)
+        std::snprintf(error, size, "%s", why.c_str());
+    return false;
+}
+
+extern "C" void SimBus1394SetFunctionDriver(PDRIVER_OBJECT driver)
+{
+    simbus::SetBus1394FunctionDriver(driver);
+}
+
+extern "C" void SimBus1394Stop()
+{
+    simbus::StopBus1394();
+}

@@ -605,7 +605,8 @@ TEST_F(Bus1394, NodesAreOfferedToTheFunctionDriverAndLeaveThroughThePnpManager)
     KernDeviceIds ids;
     ASSERT_TRUE(KernPnpGetDeviceIds(simbus::Bus1394NodeDevice("c1"), &ids));
     EXPECT_EQ(ids.bus, u"1394");
-    EXPECT_EQ(ids.instance, u"c1");
+    EXPECT_EQ(ids.device, u"c1");
+    EXPECT_EQ(ids.instance, u"0");
 
     // A camera that joins is offered; one that leaves is removed and its node deleted.
     Camera("c2");

@@ -61,7 +61,8 @@ private:
 PDRIVER_OBJECT KernCreateDriver(const char* service, PDRIVER_INITIALIZE entry, NTSTATUS* entryStatus);
 
 // Loads a driver: a shared object exporting DriverEntry, opened by run-time loading and entered with its driver
-// object and registry path. `service` empty takes the file's name without "lib" and ".so". False with *error
+// object and registry path. A file named without a folder is looked for beside the executable, then beside the
+// kernel's library, then on the library search path. `service` empty takes the file's name without "lib" and ".so". False with *error
 // when it cannot be loaded (no such file, no DriverEntry, a machine without the driver model); when the entry
 // fails, false with its status in *entryStatus and the object unloaded (no unload routine called).
 bool KernLoadDriver(const std::string& path, const std::string& service, PDRIVER_OBJECT* driver,
@@ -173,3 +174,34 @@ private:
     IO_STATUS_BLOCK m_Status{};
     std::vector<uint8_t> m_Buffer;
 };
+
+// ---- The machine's 1394 driver and the device services ---------------------------------------------------------
+// The kernel stand-in is a provider of the device services (PlatformDeviceProvider.h): loaded as
+// "PlatformKernel.dll" on their first use in a process, it starts the simulated 1394 bus and loads the machine's
+// 1394 driver, whose function driver then gets a device for each camera on the bus (added and started, and
+// followed as cameras come and go). It lists the kernel's enabled device interfaces; an open of an interface
+// path or of "\\.\NAME" (a "\DosDevices\NAME" link) sends IRP_MJ_CREATE to the top of the device's stack, and a
+// close CLEANUP then CLOSE. A device-control request goes down as a request of its code's method; its status
+// becomes an error: 0xC000000D 87, 0xC0000002 1, 0xC0000056 5, 0xC0000120 995, 0xC000009A 8, any other
+// failure 31. Requests of all processes to one camera are serialised: a process holds the camera's lock (a file
+// lock in the machine folder) while any of its requests to it runs.
+
+// The setting "driver1394" of the machine: "default" or a driver file.
+std::string KernGet1394DriverSetting();
+// "default" (or empty) goes back to the default. False with a message when it cannot be written.
+bool KernSet1394DriverSetting(const std::string& setting, std::string* error);
+// The driver file the machine loads: the setting's file, else by the identity: "libK139498.so" on the 95/98/ME
+// family, "libK13942k.so" on 2000 and XP; empty on a machine without the driver model.
+std::string KernMachine1394DriverFile();
+
+// Starts the bus and loads the machine's driver in this process (once; what the provider does on first use).
+// False with a message when the bus cannot start; a driver that does not load is traced and leaves no devices.
+bool KernStart1394(std::string* error);
+
+// The devices of the machine's 1394 driver in this process, by device name.
+struct Kern1394Device {
+    std::u16string name;    // "\Device\K13940"
+    std::string cameraId;   // the camera on the node below it
+    std::string driverFile; // the loaded file's name ("libK13942k.so")
+};
+std::vector<Kern1394Device> KernGet1394Devices();

@@ -1,5 +1,8 @@
 // Driver objects: drivers linked into the process and drivers loaded from shared objects.
 #include <dlfcn.h>
+#include <unistd.h>
+
+#include <climits>
 
 #include <cstdlib>
 #include <cstring>
@@ -99,6 +102,32 @@ NTSTATUS Enter(KernDriver* d, PDRIVER_INITIALIZE entry)
     return status;
 }
 
+std::string FolderOf(const std::string& path)
+{
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+// A driver file named without a folder: beside the executable, then beside the kernel's own library, else as
+// named (the library search path).
+std::string ResolveDriver(const std::string& file)
+{
+    if (file.find('/') != std::string::npos)
+        return file;
+    std::vector<std::string> folders;
+    char self[PATH_MAX] = {};
+    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n > 0)
+        folders.push_back(FolderOf(std::string(self, size_t(n))));
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<const void*>(&ResolveDriver), &info) && info.dli_fname)
+        folders.push_back(FolderOf(info.dli_fname));
+    for (const std::string& folder : folders)
+        if (!folder.empty() && access((folder + "/" + file).c_str(), F_OK) == 0)
+            return folder + "/" + file;
+    return file;
+}
+
 }  // namespace
 
 PDRIVER_OBJECT KernCreateDriver(const char* service, PDRIVER_INITIALIZE entry, NTSTATUS* entryStatus)
@@ -137,7 +166,7 @@ bool KernLoadDriver(const std::string& path, const std::string& service, PDRIVER
         if (dot != std::string::npos)
             name = name.substr(0, dot);
     }
-    void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    void* library = dlopen(ResolveDriver(path).c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!library) {
         if (error) {
             const char* why = dlerror();

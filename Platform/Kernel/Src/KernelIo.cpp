@@ -216,6 +216,25 @@ bool KernDeviceIsDeleted(PDEVICE_OBJECT device)
     return !Io().devices.count(device) || static_cast<KernDevice*>(device->KernelPrivate)->deletePending;
 }
 
+PDEVICE_OBJECT KernReferenceDeviceByName(const std::u16string& name)
+{
+    std::lock_guard<std::mutex> guard(Io().lock);
+    auto it = Io().names.find(name);
+    if (it == Io().names.end())
+        return nullptr;
+    InterlockedIncrement(&it->second->ReferenceCount);
+    return it->second;
+}
+
+std::u16string KernDeviceName(PDEVICE_OBJECT device)
+{
+    std::lock_guard<std::mutex> guard(Io().lock);
+    if (!device || !Io().devices.count(device))
+        return std::u16string();
+    auto* record = static_cast<KernDevice*>(device->KernelPrivate);
+    return record->deletePending ? std::u16string() : record->name;
+}
+
 PDEVICE_OBJECT KernFindDevice(const std::u16string& name)
 {
     std::lock_guard<std::mutex> guard(Io().lock);

@@ -194,6 +194,30 @@ bool KernPnpGetDeviceIds(PDEVICE_OBJECT physicalDevice, KernDeviceIds* ids)
     return true;
 }
 
+std::vector<std::pair<PDEVICE_OBJECT, KernDeviceIds>> KernPnpReferenceOfferedDevices()
+{
+    // A device is forgotten under this lock before it is deleted: one still here may be referenced.
+    std::vector<std::pair<PDEVICE_OBJECT, KernDeviceIds>> out;
+    std::lock_guard<std::mutex> guard(Pnp().lock);
+    for (const auto& [device, ids] : Pnp().ids) {
+        ObReferenceObject(device);
+        out.emplace_back(device, ids);
+    }
+    return out;
+}
+
+PDEVICE_OBJECT KernPnpReferenceInterfaceDevice(const std::u16string& link)
+{
+    const std::u16string key = Upper(link);
+    std::lock_guard<std::mutex> guard(Pnp().lock);
+    for (const KernDeviceInterface& i : Pnp().interfaces)
+        if (i.enabled && i.physicalDevice && Upper(i.link) == key) {
+            ObReferenceObject(i.physicalDevice);
+            return i.physicalDevice;
+        }
+    return nullptr;
+}
+
 void KernPnpForgetDevice(PDEVICE_OBJECT device)
 {
     std::lock_guard<std::mutex> guard(Pnp().lock);

@@ -3,8 +3,11 @@
 #include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
 
-#include "PlatformKernel.h"
+#include "PlatformKernelHost.h"
 
 // Prints "bug check: <what>" to stderr and aborts.
 [[noreturn]] void KernBugCheck(const char* what);
@@ -36,3 +39,13 @@ bool KernIsLiveIrp(PIRP irp);
 
 // Forgets what the plug-and-play manager knew of a device being deleted.
 void KernPnpForgetDevice(PDEVICE_OBJECT device);
+
+// The devices the plug-and-play manager was offered, each with a reference taken (the caller drops it).
+std::vector<std::pair<PDEVICE_OBJECT, KernDeviceIds>> KernPnpReferenceOfferedDevices();
+// The physical device of an enabled interface (link compared without regard to case), referenced; or null.
+PDEVICE_OBJECT KernPnpReferenceInterfaceDevice(const std::u16string& link);
+
+// A live device by name, referenced; or null.
+PDEVICE_OBJECT KernReferenceDeviceByName(const std::u16string& name);
+// The name a device was created with (empty for none or a deleted device).
+std::u16string KernDeviceName(PDEVICE_OBJECT device);
