@@ -1,3 +1,4 @@
+#include <cstdlib>
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -472,6 +473,12 @@ TEST_F(TiffWriter, ExifSubDirectoryHoldsTheEntriesOfTheExifBlock)
     const auto block = BuildExifIfdBlock(*Props(), 4, 2, 2, KWString("Demo"), kVersion, size);
     KPropTree alone(nullptr, "b");
     EXPECT_TRUE(ParseExifIfd(block.data(), block.data(), size, false, alone));
+    // Both blocks date themselves when built, which may fall a second apart.
+    const KWString digitized("EXIF_DATETIME_DIGITIZED");
+    EXPECT_LE(std::abs(inFile.GetInt(digitized, 0) - alone.GetInt(digitized, 0)), 2);
+    for (KPropTree* t : {&inFile, &alone})
+        if (KPropPair* p = t->FindPair(digitized))
+            t->RemovePair(p);
     EXPECT_EQ(Pairs(inFile), Pairs(alone));
     EXPECT_NE(Pairs(inFile).find("CAMSERIAL=SN42;"), std::string::npos);  // from the maker note
 }

@@ -88,7 +88,10 @@ public:
     bool RemovePair(KPropPair*& pair);
     KPropPair* FindPair(const KWString& key) const;
 
+    // The pair's value, or the default. A temporary default is returned by value, so a reference bound to the
+    // result never outlives it.
     const KWString& GetString(const KWString& key, const KWString& defaultValue, bool* found = nullptr) const;
+    KWString GetString(const KWString& key, KWString&& defaultValue, bool* found = nullptr) const;
     int GetInt(const KWString& key, int defaultValue, bool* found = nullptr) const;
     double GetDouble(const KWString& key, double defaultValue, bool* found = nullptr) const;
     void GetColor(KColorRGBA& out, const KWString& key, const KColorRGBA& defaultValue, bool* found = nullptr) const;

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "KDebug.h"
@@ -361,6 +362,12 @@ const KWString& KPropTree::GetString(const KWString& key, const KWString& defaul
         return p->m_Value;
     }
     return defaultValue;
+}
+
+KWString KPropTree::GetString(const KWString& key, KWString&& defaultValue, bool* found) const
+{
+    const KWString& value = GetString(key, static_cast<const KWString&>(defaultValue), found);
+    return &value == &defaultValue ? std::move(defaultValue) : value;
 }
 
 int KPropTree::GetInt(const KWString& key, int defaultValue, bool* found) const

@@ -180,6 +180,14 @@ TEST(KPropTree, SettersAndDuplicateKeys)
     EXPECT_EQ(t.GetString(KWString("d"), KWString()), KWString("1.5000"));
     EXPECT_EQ(t.GetString(KWString("b"), KWString()), KWString("F"));
     EXPECT_EQ(t.GetString(KWString("big"), KWString()), KWString("-100000000000000000000.0000"));
+
+    // A reference bound to the result of a missing key with a temporary default stays valid.
+    bool found = true;
+    const KWString& missing = t.GetString(KWString("missing"), KWString("fallback"), &found);
+    EXPECT_FALSE(found);
+    EXPECT_EQ(missing, KWString("fallback"));
+    const KWString kept("kept");
+    EXPECT_EQ(&t.GetString(KWString("missing"), kept), &kept);
 }
 
 TEST(KPropTree, PairRemovalAndInsertion)
