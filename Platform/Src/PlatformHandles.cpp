@@ -103,9 +103,14 @@ uint32_t EventWord::Wait(std::atomic<uint32_t>* word, bool manual, bool shared, 
 {
     const int64_t deadline = milliseconds == PLAT_INFINITE ? 0 : DeadlineAfter(milliseconds);
     const int op = FUTEX_WAIT_BITSET | (shared ? 0 : FUTEX_PRIVATE_FLAG);
+    // A manual-reset wait is satisfied by the set itself: a set seen as a new generation releases the waiter even
+    // when another thread reset the event before the waiter ran.
+    const uint32_t started = word->load(std::memory_order_acquire);
     for (;;) {
+        uint32_t expected = 0;
         if (manual) {
-            if (word->load(std::memory_order_acquire) == 1)
+            expected = word->load(std::memory_order_acquire);
+            if ((expected & kSignalled) != 0 || (expected >> 1) != (started >> 1))
                 return PLAT_WAIT_OBJECT_0;
         } else {
             uint32_t signalled = 1;
@@ -119,8 +124,8 @@ uint32_t EventWord::Wait(std::atomic<uint32_t>* word, bool manual, bool shared, 
             at.tv_sec = deadline / 1000000000;
             at.tv_nsec = deadline % 1000000000;
         }
-        // Sleeps only while the word is still 0; FUTEX_WAIT_BITSET takes an absolute CLOCK_MONOTONIC time.
-        long rc = syscall(SYS_futex, reinterpret_cast<uint32_t*>(word), op, 0u,
+        // Sleeps only while the word is unchanged; FUTEX_WAIT_BITSET takes an absolute CLOCK_MONOTONIC time.
+        long rc = syscall(SYS_futex, reinterpret_cast<uint32_t*>(word), op, expected,
                           milliseconds == PLAT_INFINITE ? nullptr : &at, nullptr, FUTEX_BITSET_MATCH_ANY);
         if (rc != 0 && errno != EAGAIN && errno != EINTR && errno != ETIMEDOUT) {
             PlatSetLastError(PlatErrorFromErrno(errno));
@@ -131,14 +136,22 @@ uint32_t EventWord::Wait(std::atomic<uint32_t>* word, bool manual, bool shared, 
 
 void EventWord::Set(std::atomic<uint32_t>* word, bool manual, bool shared)
 {
-    word->store(1, std::memory_order_release);
+    if (manual) {
+        // Signalled, and the generation (the bits above) moves on.
+        uint32_t w = word->load(std::memory_order_relaxed);
+        while (!word->compare_exchange_weak(w, (w + 2) | kSignalled, std::memory_order_release,
+                                            std::memory_order_relaxed)) {
+        }
+    } else {
+        word->store(kSignalled, std::memory_order_release);
+    }
     syscall(SYS_futex, reinterpret_cast<uint32_t*>(word), FUTEX_WAKE | (shared ? 0 : FUTEX_PRIVATE_FLAG),
             manual ? INT_MAX : 1, nullptr, nullptr, 0);
 }
 
 void EventWord::Reset(std::atomic<uint32_t>* word)
 {
-    word->store(0, std::memory_order_release);
+    word->fetch_and(~kSignalled, std::memory_order_release);
 }
 
 }  // namespace plat

@@ -41,9 +41,11 @@ int64_t DeadlineAfter(uint32_t milliseconds);
 uint32_t CurrentThreadId();
 
 // A 32-bit word waited on with futexes; `shared` when it lives in memory shared between processes.
-// Signalled = 1. Manual-reset waits leave it signalled; auto-reset waits consume it.
+// Bit 0 is the signalled state. Manual-reset waits leave it signalled; auto-reset waits consume it. A manual-reset
+// word counts its sets in the bits above, so a waiter released by a set is not put back to sleep by a reset.
 class EventWord {
 public:
+    static constexpr uint32_t kSignalled = 1;
     static uint32_t Wait(std::atomic<uint32_t>* word, bool manual, bool shared, uint32_t milliseconds);
     static void Set(std::atomic<uint32_t>* word, bool manual, bool shared);
     static void Reset(std::atomic<uint32_t>* word);

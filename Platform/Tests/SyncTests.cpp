@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <atomic>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -15,6 +18,16 @@ using plattest::MillisecondsSince;
 using plattest::OnOtherThread;
 
 namespace {
+
+// The scheduler state letter of one of this process's threads ('S' while it sleeps in a wait).
+char ThreadState(int tid)
+{
+    std::ifstream in("/proc/self/task/" + std::to_string(tid) + "/stat");
+    std::string line;
+    std::getline(in, line);
+    const size_t close = line.rfind(')');
+    return close != std::string::npos && close + 2 < line.size() ? line[close + 2] : '?';
+}
 
 // The mutex's owner ended holding it: the next wait takes it over, and from then on it is an ordinary mutex.
 void ExpectTakenOverThenFree(PlatHandle m)
@@ -180,6 +193,34 @@ TEST(PlatEvent, SetWakesOneWaiterOfAnAutoEventAndAllOfAManualOne)
         EXPECT_EQ(woken.load(), 3);
         PlatCloseHandle(e);
     }
+}
+
+// A set followed at once by a reset still releases the thread that was waiting.
+TEST(PlatEvent, ManualSetThenResetReleasesTheWaitersAlreadyWaiting)
+{
+    PlatHandle e = PlatCreateEvent(true, false, nullptr);
+    std::atomic<int> tid{0};
+    std::atomic<uint32_t> result{0xFFFFFFFFu};
+    std::thread waiter([&] {
+        tid = static_cast<int>(gettid());
+        result = PlatWaitForSingleObject(e, 5000);
+    });
+    // Wait until the waiter sleeps in the kernel.
+    for (int i = 0; i < 20000; ++i) {
+        if (tid != 0 && ThreadState(tid) == 'S')
+            break;
+        PlatSleep(1);
+    }
+    PlatSetEvent(e);
+    PlatResetEvent(e);
+    waiter.join();
+    EXPECT_EQ(result.load(), PLAT_WAIT_OBJECT_0);
+    // The event is reset: a new wait times out, a new set releases it and stays.
+    EXPECT_EQ(PlatWaitForSingleObject(e, 0), PLAT_WAIT_TIMEOUT);
+    PlatSetEvent(e);
+    EXPECT_EQ(PlatWaitForSingleObject(e, 0), PLAT_WAIT_OBJECT_0);
+    EXPECT_EQ(PlatWaitForSingleObject(e, 0), PLAT_WAIT_OBJECT_0);
+    PlatCloseHandle(e);
 }
 
 class PlatNamed : public ::testing::Test {
