@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "KArray.h"
 #include "KBundleFolder.h"
 #include "KException.h"
 #include "KExceptionUiScript.h"
@@ -45,7 +46,7 @@ const char kUsage[] =
     "  layout WINPATH (each object: TYPE PATH LEFT TOP WIDTH HEIGHT, indented by depth)\n"
     "  mouse WINPATH X Y | down|up|click|dblclick WINPATH X Y [ctrl] [shift] | wheel WINPATH X Y DELTA |\n"
     "  leave WINPATH | key WINPATH KEY [ctrl] [shift] [alt] | type WINPATH TEXT | cursor WINPATH | clipboard\n"
-    "  DATA: s:TEXT ss:A|B b:0|1 i:N ii:X,Y iii:A,B,C d:X ddd:A,B,C o:PATH\n"
+    "  DATA: s:TEXT ss:A|B b:0|1 i:N ii:X,Y iii:A,B,C d:X ddd:A,B,C o:PATH a:A|B|... (an array of texts)\n"
     "  X Y in client pixels; KEY a key name (Left, Escape, Return, F5, a, ...) or the program's key code\n"
     "  (digits only; a digit key is its character code, 48 to 57)\n"
     "  (146 is sent as Left, 22 as Ctrl+V); a WINPATH of a window class names its front instance\n";
@@ -149,8 +150,14 @@ bool Relay(Driver& d, const std::string& path, const std::string& message, const
     bool flag = false;
     std::vector<int32_t> ints;
     double doubles[3] = {0, 0, 0};
+    KArray<KWString> array;
     void* data = nullptr;
-    if (kind == "s") {
+    if (kind == "a") {
+        std::stringstream in(value);
+        for (std::string part; std::getline(in, part, '|');)
+            array.Add(Utf8ToWide(part));
+        data = &array;
+    } else if (kind == "s") {
         strings[0] = Utf8ToWide(value);
         data = strings;
     } else if (kind == "ss") {

@@ -114,3 +114,10 @@ class KUiScrollbarCreator : public KIUiObjectCreator {
 public:
     KIUiObject* Create() override;
 };
+
+// The first "SCROLLBAR" child element of node, or null.
+KPropTree* FindScrollbarElement(KPropTree* node);
+// The scroll bar of an owner (scroll list, scrolled frame, multi-line text): made from element through the
+// application's factory and initialised with parent; null when there is no element or the bar cannot be made.
+KUiScrollbar* CreateOwnedScrollbar(KIGenericUiApp* application, KIGenericUiWindow* window, KIUiObject* parent,
+                                   KPropTree* element);

@@ -1,9 +1,12 @@
 #include "KUiFrame.h"
 #include "KUiHVBox.h"
 #include "KUiHVLine.h"
+#include "KUiMultiText.h"
 #include "KUiObjectFactory.h"
 #include "KUiRect.h"
+#include "KUiScrollList.h"
 #include "KUiScrollbar.h"
+#include "KUiScrolledFrame.h"
 #include "KUiSpacer.h"
 
 bool RegisterGenericControls(KIUiObjectFactory* factory)
@@ -17,8 +20,12 @@ bool RegisterGenericControls(KIUiObjectFactory* factory)
     ok = KUiRect::RegisterCreator(factory) && ok;     // RECT
     // EDIT_BOX, SLIDER, PROGRESSBAR, CLOCK, DIRTREE
     ok = KUiScrollbar::RegisterCreator(factory) && ok;    // SCROLLBAR, HSCROLLBAR, VSCROLLBAR
-    // SCROLLLIST, CHECKBOX/RADIO_BUTTON, TEXT_BOX/DYNA_TEXT, FILMSTRIP, SCROLLED_FRAME, TIMER
+    ok = KUiScrollList::RegisterCreator(factory) && ok;   // SCROLLLIST
+    // CHECKBOX/RADIO_BUTTON, TEXT_BOX/DYNA_TEXT, FILMSTRIP
+    ok = KUiScrolledFrame::RegisterCreator(factory) && ok;    // SCROLLED_FRAME
+    // TIMER
     ok = KUiHVLine::RegisterCreator(factory) && ok;   // HLINE, VLINE
-    // IMAGE_FRAME, PULLDOWN, TEXTARRAY, REPLY_REQUEST, DYNA_STRING, MULTITEXT
+    // IMAGE_FRAME, PULLDOWN, TEXTARRAY, REPLY_REQUEST, DYNA_STRING
+    ok = KUiMultiText::RegisterCreator(factory) && ok;    // MULTITEXT
     return ok;
 }

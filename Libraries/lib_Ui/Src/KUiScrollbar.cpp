@@ -513,3 +513,26 @@ KIUiObject* KUiScrollbarCreator::Create()
 {
     return new (std::nothrow) KUiScrollbar;
 }
+
+KPropTree* FindScrollbarElement(KPropTree* node)
+{
+    for (KPropTree* element = node ? node->GetFirstChild() : nullptr; element; element = element->GetNextSibling())
+        if (element->GetName() == u"SCROLLBAR")
+            return element;
+    return nullptr;
+}
+
+KUiScrollbar* CreateOwnedScrollbar(KIGenericUiApp* application, KIGenericUiWindow* window, KIUiObject* parent,
+                                   KPropTree* element)
+{
+    KIUiObjectFactory* factory = application ? application->GetFactory() : nullptr;
+    if (!factory || !element)
+        return nullptr;
+    KIUiObject* object = factory->Create(&element->GetName());
+    auto* bar = dynamic_cast<KUiScrollbar*>(object);
+    if (!bar || !bar->InitUiObject(application, window, parent, element)) {
+        delete object;
+        return nullptr;
+    }
+    return bar;
+}

@@ -247,3 +247,214 @@ TEST_F(UiScrollbar, DraggingTheThumbToTheButtonsGivesTheEndsOfTheRange)
     EXPECT_EQ(At(*png, 20, 13), (Rgb{90, 90, 110}));
     EXPECT_EQ(At(*png, 21, 7), (Rgb{224, 224, 224}));
 }
+
+namespace {
+
+// A font configuration of the DejaVu and IPA Gothic fonts only, so that text measures the same everywhere.
+std::string PinnedFonts(const fs::path& folder)
+{
+    fs::create_directories(folder / "fontcache");
+    lumotest::WriteText(folder / "fonts.conf",
+                        "<?xml version=\"1.0\"?>\n<!DOCTYPE fontconfig SYSTEM \"fonts.dtd\">\n<fontconfig>\n"
+                        "<dir>/usr/share/fonts/truetype/dejavu</dir>\n<dir>/usr/share/fonts/opentype/ipafont-gothic</dir>\n"
+                        "<cachedir>" + (folder / "fontcache").string() + "</cachedir>\n</fontconfig>\n");
+    return "FONTCONFIG_FILE=" + (folder / "fonts.conf").string() + " ";
+}
+
+// A list of 12-pixel rows (DejaVu Sans 12) in 120 pixels whose events reach the probe P, with a vertical bar.
+std::string ListScript(const std::string& listKeys = "")
+{
+    return R"(<APP Name="T" HasPersistantDataStore="1"><WINDOW Name="Main" BgColor="#FFFFFF" _SaveState="1">
+      <VBOX Name="Col"><SCROLLLIST Name="List" Font="DejaVu Sans" FontSize="12" FontColor="#000000"
+        MinHSize="100" MinVSize="120" HStretch="0" VStretch="0" SelectedFontColor="#FFFFFF"
+        DisabledFontColor="#808080" _SelectedFontBgColor="#0000FF" )" + listKeys + ">" +
+           BarElement("SCROLLBAR", "Bar", "v", "_Horizontal=\"0\" Stretch=\"1\"", "") +
+           R"(<ON_SELECT Relay="T.Main.Col.P" Message="Selected"/><ON_SELECT_ID Relay="T.Main.Col.P" Message="Id"/>
+        <ON_ADD_ITEM Relay="T.Main.Col.P" Message="AddItem"/><ON_SET_PULLDOWN Relay="T.Main.Col.P" Message="Pulldown"/>
+      </SCROLLLIST>
+      <TEST_PROBE Name="P" MinHSize="5" MinVSize="5" Kinds="Selected:s,Id:s"/></VBOX></WINDOW></APP>)";
+}
+
+// Items named i0, i1, ... as one "NewList".
+std::string Items(int count)
+{
+    std::string out = "a:";
+    for (int i = 0; i < count; ++i)
+        out += (i ? "|i" : "i") + std::to_string(i);
+    return out;
+}
+
+}  // namespace
+
+// ---- Scroll list ----
+
+class UiScrollList : public UirunScroll {};
+
+TEST_F(UiScrollList, PostCreationAsksForItemsAndAClickSelectsTextThenId)
+{
+    RunResult r = Script(ListScript(), "relay T.Main.Col.List NewListWithIDs a:a|b|x|y\nclick T.Main 10 6\n"
+                                       "click T.Main 10 18\nclick T.Main 10 60\nlayout T.Main\n",
+                         PinnedFonts(Root()));
+    ASSERT_EQ(r.status, 0) << r.err;
+    // At post-creation "ON_ADD_ITEM" then "ON_SET_PULLDOWN"; each click "ON_SELECT" then "ON_SELECT_ID"; a click
+    // below the last item nothing.
+    const std::string expected = "T.Main.Col.P AddItem\nT.Main.Col.P Pulldown\n";
+    EXPECT_NE(r.out.find(expected), std::string::npos) << r.out;
+    EXPECT_EQ(LinesStartingWith(r.out, "T.Main.Col.P S").size() + LinesStartingWith(r.out, "T.Main.Col.P I").size(), 4u);
+    const std::string clicks = "T.Main.Col.P Selected a\nT.Main.Col.P Id x\nT.Main.Col.P Selected b\nT.Main.Col.P Id y\n";
+    EXPECT_NE(r.out.find(clicks), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("  SCROLLLIST T.Main.Col.List 0 0 101 120\n"), std::string::npos) << r.out;
+}
+
+TEST_F(UiScrollList, TwentyFiveRowsScrollToShowTheLastTen)
+{
+    RunResult r = Script(ListScript(), "relay T.Main.Col.List NewList " + Items(25) + "\n"
+                                       "click T.Main 10 6\n"
+                                       "wheel T.Main 10 60 -2400\n"
+                                       "dump T.Main " + (Root() / "end.png").string() + "\n"
+                                       "click T.Main 10 6\nclick T.Main 10 114\nclick T.Main 10 60\n",
+                         PinnedFonts(Root()));
+    ASSERT_EQ(r.status, 0) << r.err;
+    // Rows 0 and 9 at the end of the range show items 15 and 24; the selection follows the click.
+    EXPECT_EQ(LinesStartingWith(r.out, "T.Main.Col.P Selected"),
+              (std::vector<std::string>{"T.Main.Col.P Selected i0", "T.Main.Col.P Selected i15",
+                                        "T.Main.Col.P Selected i24", "T.Main.Col.P Selected i20"}))
+        << r.out;
+    // Scrolled to the end, item 0 (selected, its row filled blue) is out of sight: no row shows blue, the bar
+    // column left of the bar is black.
+    auto png = Png(Root() / "end.png");
+    ASSERT_TRUE(png);
+    for (int y = 1; y < 120; y += 12)
+        EXPECT_NE(At(*png, 50, y), (Rgb{0, 0, 255})) << y;
+    EXPECT_EQ(At(*png, 86, 60), (Rgb{0, 0, 0}));
+}
+
+TEST_F(UiScrollList, OddNumberOfStringsPairsTheFirstHalf)
+{
+    RunResult r = Script(ListScript(), "relay T.Main.Col.List NewListWithIDs a:a|b|c|x|y\n"
+                                       "click T.Main 10 6\nclick T.Main 10 18\nclick T.Main 10 30\n",
+                         PinnedFonts(Root()));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("relay -> true\n"), std::string::npos) << r.out;
+    EXPECT_EQ(LinesStartingWith(r.out, "T.Main.Col.P Selected"),
+              (std::vector<std::string>{"T.Main.Col.P Selected a", "T.Main.Col.P Selected b"}))
+        << r.out;
+    EXPECT_EQ(LinesStartingWith(r.out, "T.Main.Col.P Id"),
+              (std::vector<std::string>{"T.Main.Col.P Id x", "T.Main.Col.P Id y"}))
+        << r.out;
+}
+
+TEST_F(UiScrollList, ItemsAreKeptUnderTheirIdsAndBadOnesDoNotSpoilTheStateFile)
+{
+    const std::string script = ListScript();
+    RunResult r = Script(script, "relay T.Main Move ii:50,60\n"
+                                 "relay T.Main.Col.List AddToListWithID ss:Alpha|first\n"
+                                 "relay T.Main.Col.List AddToListWithID ss:Spaced|a b\n"
+                                 "relay T.Main.Col.List AddToListWithID ss:say \"hi\"|quoted\n"
+                                 "relay T.Main.Col.List AddToListWithID ss:Beta|second\n"
+                                 "relay T.Main.Col.List AddToList s:no id\n",
+                         PinnedFonts(Root()));
+    ASSERT_EQ(r.status, 0) << r.err;
+    const fs::path state = fs::path(m_AppData) / "T.state.xml";
+    ASSERT_TRUE(fs::exists(state));
+    EXPECT_EQ(lumotest::RunCommand("iconv -f UTF-16 -t UTF-8 " + state.string() + " | xmllint --noout -"), 0);
+    const std::string text = lumotest::CommandOutput("iconv -f UTF-16 -t UTF-8 " + state.string());
+    EXPECT_NE(text.find(R"(first="Alpha")"), std::string::npos) << text;
+    EXPECT_NE(text.find(R"(second="Beta")"), std::string::npos) << text;
+    EXPECT_EQ(text.find("Spaced"), std::string::npos) << text;
+    EXPECT_EQ(text.find("quoted"), std::string::npos) << text;
+    EXPECT_EQ(text.find("no id"), std::string::npos) << text;
+    // The next run finds the window where the first left it.
+    r = Script(script, "list\n", PinnedFonts(Root()));
+    EXPECT_NE(r.out.find("T.Main \"Window\" 50 60"), std::string::npos) << r.out;
+}
+
+TEST_F(UiScrollList, HoverSelectsWithoutEventsAndEmptyListAsksForItems)
+{
+    RunResult r = Script(ListScript("_MouseOver=\"1\" _SaveState=\"0\""),
+                         "relay T.Main.Col.List NewListWithIDs a:i0|i1|i2|i3|i4|k0|k1|k2|k3|k4\n"
+                         "mouse T.Main 10 30\nmouse T.Main 10 31\n"
+                         "dump T.Main " + (Root() / "hover.png").string() + "\n"
+                         "relay T.Main.Col.List EmptyList\n",
+                         PinnedFonts(Root()));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(LinesStartingWith(r.out, "T.Main.Col.P Selected").empty()) << r.out;
+    EXPECT_EQ(LinesStartingWith(r.out, "T.Main.Col.P AddItem").size(), 2u) << r.out;
+    // Row 2 (item i2) is selected: its text's row is filled with the selected background.
+    auto png = Png(Root() / "hover.png");
+    ASSERT_TRUE(png);
+    EXPECT_EQ(At(*png, 60, 30), (Rgb{0, 0, 255}));
+    EXPECT_NE(At(*png, 60, 18), (Rgb{0, 0, 255}));
+    const std::string text = lumotest::CommandOutput("iconv -f UTF-16 -t UTF-8 " +
+                                                     (fs::path(m_AppData) / "T.state.xml").string());
+    EXPECT_EQ(text.find("k2"), std::string::npos) << text;
+}
+
+// ---- Scrolled frame ----
+
+namespace {
+
+// A frame of thickness 2 around a 100-pixel view of a 250-pixel column: two clickable 24-pixel frames over a
+// 202-pixel rectangle; lines of 10 + 2 pixels. "SIZECHANGED" and the frames' presses reach the probe.
+std::string FrameScript(int fillerHeight)
+{
+    return R"(<APP Name="T"><WINDOW Name="Main" BgColor="#FFFFFF"><VBOX Name="Col">
+      <SCROLLED_FRAME Name="F" MinHSize="60" MinVSize="104" HStretch="0" VStretch="0" FrameColor="#000080"
+        FrameThickness="2" LineSize="10" SpacerSize="2" _FillColor="#E0E0E0">
+        <SIZECHANGED Relay="T.Main.Col.P" Message="Size"/>)" +
+           BarElement("SCROLLBAR", "Bar", "v", "_Horizontal=\"0\" Stretch=\"1\"", "") +
+           R"(<VBOX Name="C">
+          <FRAME Name="B0" MinHSize="40" MinVSize="24" HStretch="0" VStretch="0" FrameColor="#FF0000"
+            FrameThickness="1" _FillColor="#FF0000" _Clickable="1"><ON_PRESS Relay="T.Main.Col.P" Message="Pressed0"/></FRAME>
+          <FRAME Name="B1" MinHSize="40" MinVSize="24" HStretch="0" VStretch="0" FrameColor="#00FF00"
+            FrameThickness="1" _FillColor="#00FF00" _Clickable="1"><ON_PRESS Relay="T.Main.Col.P" Message="Pressed1"/></FRAME>
+          <RECT MinHSize="40" MinVSize=")" + std::to_string(fillerHeight) +
+           R"(" HStretch="0" VStretch="0" Color="#0000FF"/>
+        </VBOX>
+      </SCROLLED_FRAME>
+      <TEST_PROBE Name="P" MinHSize="5" MinVSize="5" Kinds="Size:ddd"/></VBOX></WINDOW></APP>)";
+}
+
+}  // namespace
+
+class UiScrolledFrame : public UirunScroll {};
+
+TEST_F(UiScrolledFrame, ScrolledContentIsClickedWhereItShowsAndCutAtTheView)
+{
+    RunResult r = Script(FrameScript(202), "wheel T.Main 20 50 -240\nlayout T.Main\n"
+                                           "dump T.Main " + (Root() / "scrolled.png").string() + "\n"
+                                           "click T.Main 20 5\nclick T.Main 20 1\n"
+                                           "relay T.Main.Col.F Visibility b:0\n"
+                                           "dump T.Main " + (Root() / "hidden.png").string() + "\n"
+                                           "click T.Main 20 5\n");
+    ASSERT_EQ(r.status, 0) << r.err;
+    // 250 pixels are 252 in whole lines of 12: 21 lines, 8 of them in the 100-pixel view.
+    EXPECT_NE(r.out.find("T.Main.Col.P Size 21,8,0\n"), std::string::npos) << r.out;
+    // Two lines down the second frame sits at the view's top, the first above it.
+    EXPECT_NE(r.out.find("  SCROLLED_FRAME T.Main.Col.F 0 0 60 104\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("      FRAME T.Main.Col.F.C.B0 2 -22 40 24\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("      FRAME T.Main.Col.F.C.B1 2 2 40 24\n"), std::string::npos) << r.out;
+    EXPECT_EQ(LinesStartingWith(r.out, "T.Main.Col.P Pressed"), (std::vector<std::string>{"T.Main.Col.P Pressed1"}))
+        << r.out;
+    auto png = Png(Root() / "scrolled.png");
+    ASSERT_TRUE(png);
+    EXPECT_EQ(At(*png, 20, 1), (Rgb{0, 0, 0x80}));
+    EXPECT_EQ(At(*png, 20, 2), (Rgb{0, 255, 0}));
+    EXPECT_EQ(At(*png, 20, 101), (Rgb{0, 0, 255}));
+    EXPECT_EQ(At(*png, 20, 102), (Rgb{0, 0, 0x80}));
+    // Hidden content: border and fill stay, the content neither shows nor takes clicks.
+    png = Png(Root() / "hidden.png");
+    ASSERT_TRUE(png);
+    EXPECT_EQ(At(*png, 20, 5), (Rgb{0xE0, 0xE0, 0xE0}));
+    EXPECT_EQ(At(*png, 20, 1), (Rgb{0, 0, 0x80}));
+}
+
+TEST_F(UiScrolledFrame, ContentThatFitsPublishesTheViewInLines)
+{
+    RunResult r = Script(FrameScript(40), "wheel T.Main 20 50 -240\nlayout T.Main\n");
+    ASSERT_EQ(r.status, 0) << r.err;
+    // 88 pixels fit the view: 8 lines of 8 from line 0, and the wheel has nowhere to go.
+    EXPECT_NE(r.out.find("T.Main.Col.P Size 8,8,0\n"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("T.Main.Col.P Size 21"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("      FRAME T.Main.Col.F.C.B0 2 2 40 24\n"), std::string::npos) << r.out;
+}
