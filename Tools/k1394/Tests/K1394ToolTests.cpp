@@ -174,3 +174,28 @@ TEST(K1394Tool, FollowSeesACameraLeaveAndAnotherCome)
     follow.join();
     EXPECT_EQ(out, "removed \\Device\\K13940\nadded \\Device\\K13942 c3\n");
 }
+
+TEST(K1394Tool, RequestsOfTwoProcessesToOneCameraTakeTurns)
+{
+    // Each process has a kernel and a device of its own; both drive the one camera's transfer engine. Were the
+    // requests not serialised across processes, one engine run would overwrite the other's registers.
+    Machine m;
+    m.Camera("c1");
+    ASSERT_EQ(m.Status("camsim/camsim knob c1 scratch on"), 0);
+    const std::vector<uint8_t> a = Random(2048), b = Random(4096);
+    const std::string fa = m.Path("a.bin").string(), fb = m.Path("b.bin").string();
+    lumotest::WriteBytes(fa, a);
+    lumotest::WriteBytes(fb, std::vector<uint8_t>(b.begin() + 2048, b.end()));
+    ASSERT_EQ(m.Status("k1394/k1394 write 0x2000 0 '" + fa + "' >/dev/null"), 0);
+    ASSERT_EQ(m.Status("k1394/k1394 write 0x2000 0x10000 '" + fb + "' >/dev/null"), 0);
+    const std::string ra = m.Path("ra.bin").string(), rb = m.Path("rb.bin").string();
+    std::string outA, outB;
+    std::thread first([&] { outA = m.Run("k1394/k1394 cdt 0x2000 0 2048 --out '" + ra + "'"); });
+    std::thread second([&] { outB = m.Run("k1394/k1394 cdt 0x2000 0x10000 2048 --out '" + rb + "'"); });
+    first.join();
+    second.join();
+    EXPECT_EQ(outA, "status=0x00000000 success=1 out=2048 gen=1 returned=2132\n");
+    EXPECT_EQ(outB, "status=0x00000000 success=1 out=2048 gen=1 returned=2132\n");
+    EXPECT_EQ(lumotest::ReadBytes(ra), a);
+    EXPECT_EQ(lumotest::ReadBytes(rb), std::vector<uint8_t>(b.begin() + 2048, b.end()));
+}
