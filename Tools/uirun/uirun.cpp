@@ -41,6 +41,7 @@ const char kUsage[] =
     "usage: uirun [--headless|--x11] (--folder DIR | --bundle FILE) [--script NAME] [--events FILE]\n"
     "             [--dump-dir DIR] [--timeout S] [ARGUMENT]\n"
     "events, one a line: tick [N] | wait MS | relay PATH MESSAGE [DATA] | lang NAME | list |\n"
+    "  sh COMMAND (through /bin/sh, for tests that change files between events) |\n"
     "  (a MESSAGE with spaces in double quotes)\n"
     "  dump WINPATH FILE.png | close WINPATH | resize WINPATH W H | move WINPATH X Y |\n"
     "  layout WINPATH (each object: TYPE PATH LEFT TOP WIDTH HEIGHT, indented by depth)\n"
@@ -397,6 +398,15 @@ void RunCommand(Driver& d, const std::string& line)
         const bool ok = Relay(d, path, message, data);
         std::printf("relay -> %s\n", ok ? "true" : "false");
         std::fflush(stdout);
+        return;
+    }
+    if (verb == "sh") {
+        std::string command;
+        std::getline(in, command);
+        std::fflush(stdout);
+        const int status = std::system(command.c_str());
+        if (status != 0)
+            std::fprintf(stderr, "uirun: sh exited with %d: %s\n", status, command.c_str());
         return;
     }
     if (verb == "lang") {

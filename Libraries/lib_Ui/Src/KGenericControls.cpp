@@ -8,6 +8,7 @@
 #include "KUiScrollbar.h"
 #include "KUiScrolledFrame.h"
 #include "KUiSpacer.h"
+#include "KUiTree.h"
 
 bool RegisterGenericControls(KIUiObjectFactory* factory)
 {
@@ -18,7 +19,8 @@ bool RegisterGenericControls(KIUiObjectFactory* factory)
     // IMAGE, RESIZED_IMAGE, TEXT, BUTTON, TEXTLIST, BLINK, TOGGLE
     ok = KUiFrame::RegisterCreator(factory) && ok;    // FRAME
     ok = KUiRect::RegisterCreator(factory) && ok;     // RECT
-    // EDIT_BOX, SLIDER, PROGRESSBAR, CLOCK, DIRTREE
+    // EDIT_BOX, SLIDER, PROGRESSBAR, CLOCK
+    ok = KUiTree::RegisterCreator(factory) && ok;     // DIRTREE
     ok = KUiScrollbar::RegisterCreator(factory) && ok;    // SCROLLBAR, HSCROLLBAR, VSCROLLBAR
     ok = KUiScrollList::RegisterCreator(factory) && ok;   // SCROLLLIST
     // CHECKBOX/RADIO_BUTTON, TEXT_BOX/DYNA_TEXT, FILMSTRIP
