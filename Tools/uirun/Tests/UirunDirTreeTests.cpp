@@ -78,7 +78,9 @@ std::vector<std::string> Only(const std::vector<std::string>& lines, const std::
 struct TreeOptions {
     int height = 100;
     bool hbar = false;
-    std::string appKeys;    // on the APP element
+    std::string appKeys;      // on the APP element
+    std::string appChildren;  // first in the APP element
+    std::string treeKeys;     // on the DIRTREE element
     std::string probeKeys;  // on the probe
 };
 
@@ -120,8 +122,9 @@ protected:
                               "File_ButtonBNormal=\"hscroll_b_normal.png\" File_ButtonBPressed=\"hscroll_b_pressed.png\" "
                               "File_Slider=\"hscroll_thumb.png\" File_SliderKnurls=\"hscroll_knurls.png\" "
                               "SliderResizeRect=\"4, 4, 15, 8\"/>";
-        return "<APP Name=\"T\" " + o.appKeys + "><WINDOW Name=\"Main\" BgColor=\"#FFFFFF\"><VBOX Name=\"Col\">"
-               "<DIRTREE Name=\"Tree\" MinHSize=\"150\" MinVSize=\"" + std::to_string(o.height) +
+        return "<APP Name=\"T\" " + o.appKeys + ">" + o.appChildren +
+               "<WINDOW Name=\"Main\" BgColor=\"#FFFFFF\"><VBOX Name=\"Col\">"
+               "<DIRTREE Name=\"Tree\" " + o.treeKeys + " MinHSize=\"150\" MinVSize=\"" + std::to_string(o.height) +
                "\" HStretch=\"0\" VStretch=\"0\" Font=\"DejaVu Sans\" FontSize=\"12\" FontColor=\"#000000\" "
                "SelectedFontColor=\"#FFFFFF\" SelectedBgColor=\"#2040C0\" DisabledFontColor=\"#A0A0A0\" "
                "LowerLeftColor=\"#00FF00\" File_DiskIcon=\"tree_disk.png\" File_RemovableDiskIcon=\"tree_removable.png\" "
@@ -195,11 +198,11 @@ protected:
     }
     // Whether the dark pixels of a row's label are the text as uitext renders it: inked where the text is
     // mostly opaque, blank where it is mostly clear.
-    bool LabelIs(const KPNGPixmap& dump, int row, int depth, const std::string& text)
+    bool LabelIs(const KPNGPixmap& dump, int row, int depth, const std::string& text, bool bold = false)
     {
         const std::string file = (Root() / "label.png").string();
-        if (lumotest::RunCommand(kUitext + " render --font 'DejaVu Sans' --height 12 --color '#000000' '" + text +
-                                 "' " + file + " >/dev/null") != 0)
+        if (lumotest::RunCommand(kUitext + " render --font 'DejaVu Sans' --height 12 --color '#000000' " +
+                                 (bold ? "--bold '" : "'") + text + "' " + file + " >/dev/null") != 0)
             return false;
         auto label = Png("label.png");
         if (!label)
@@ -481,4 +484,105 @@ TEST_F(UiDirTree, CreatedNewDirReadsTheFolderAgain)
     EXPECT_EQ(Only(ProbeLines(r.out), "Dir"),
               (std::vector<std::string>{"Dir disk://C/a/old/", "Dir", "Dir disk://C/a/new/", "Dir disk://G/"}))
         << r.out;
+}
+
+TEST_F(UiDirTree, AFolderThatIsGoneWhenOpenedOrSelectedListsAsEmpty)
+{
+    Folders({"a/b/c/d", "a/e"});
+    RunResult r = Run({}, "relay T.Main.Col.Tree SelectDir s:disk://C/a/b\nmouse T.Main 60 5\nsh rm -r c/a/b\n"
+                          "key T.Main 13\nkey T.Main 13\nclick T.Main 80 40\nkey T.Main 19\nkey T.Main 14\n"
+                          "relay T.Main.Col.Tree Refresh\n");
+    ASSERT_EQ(r.status, 0) << r.err;
+    // b still shows until the refresh; opening it finds nothing (it keeps no children, so 13 cannot close it
+    // again); the click and the keys move between b and e; the refresh takes b and the selection away.
+    EXPECT_EQ(ProbeLines(r.out), (std::vector<std::string>{"Dir disk://C/a/b/", "Size 8,6,0", "Size 8,6,0",
+                                                           "Dir disk://C/a/b/", "Dir disk://C/a/b/",
+                                                           "Dir disk://C/a/e/", "Size 8,6,0", "Dir disk://C/a/b/",
+                                                           "Size 8,6,0", "Dir", "Size 7,6,0"}))
+        << r.out;
+}
+
+TEST_F(UiDirTree, ScriptsWithoutARequiredKeyOrPictureOrVerticalBarMakeNoTree)
+{
+    // Each tree of the script drops one requirement; only the complete one is made.
+    const std::string full = Script({});
+    const size_t start = full.find("<DIRTREE"), end = full.find("</DIRTREE>") + 10;
+    const std::string tree = full.substr(start, end - start);
+    const struct {
+        const char* name;
+        std::string from, to;
+    } cases[] = {
+        {"Whole", "", ""},
+        {"NoSelectedColour", "SelectedFontColor=\"#FFFFFF\"", ""},
+        {"NoCorner", "LowerLeftColor=\"#00FF00\"", ""},
+        {"NoMinimum", "MinVSize=\"100\"", ""},
+        {"NoPicture", "tree_cdrom.png", "nothing.png"},
+        {"NoIcon", "File_IsOpenIcon", "File_IsOpen"},
+        {"NoVerticalBar", "<VSCROLLBAR", "<XSCROLLBAR"},
+        {"BrokenVerticalBar", "File_Slider=\"vscroll_thumb.png\"", ""},
+    };
+    std::string trees;
+    for (const auto& c : cases) {
+        std::string t = tree;
+        t.replace(t.find("Name=\"Tree\""), 11, "Name=\"" + std::string(c.name) + "\"");
+        if (!c.from.empty())
+            t.replace(t.find(c.from), c.from.size(), c.to);
+        trees += t;
+    }
+    std::string script = full;
+    script.replace(start, end - start, trees);
+    lumotest::WriteText(Root() / "t/ui.xml", script);
+    lumotest::WriteText(Root() / "e", "layout T.Main\n");
+    const std::string out = (Root() / "stdout").string();
+    ASSERT_EQ(lumotest::RunCommand("LUMO_UI=headless timeout 300 " + kUirun + " --folder " + (Root() / "t").string() +
+                                   " --events " + (Root() / "e").string() + " >" + out + " 2>/dev/null"),
+              0);
+    const std::string layout = lumotest::ReadText(out);
+    for (const auto& c : cases)
+        EXPECT_EQ(layout.find("DIRTREE T.Main.Col." + std::string(c.name) + " ") != std::string::npos,
+                  std::string(c.name) == "Whole")
+            << c.name << "\n" << layout;
+}
+
+TEST_F(UiDirTree, LabelsOfAnApplicationFontFollowTheLanguage)
+{
+    TreeOptions o;
+    o.appChildren = "<LANGUAGES><LANGUAGE Name=\"English\" Default=\"1\"/><LANGUAGE Name=\"German\"/></LANGUAGES>"
+                    "<FONTS><APPFONT Name=\"Plain\" Height=\"12\" Color=\"#000000\"><MSWFONT>"
+                    "<English Fontname=\"DejaVu Sans\"/><German Fontname=\"DejaVu Sans\" Bold=\"1\"/>"
+                    "</MSWFONT></APPFONT></FONTS>";
+    o.treeKeys = "AppFont=\"Plain\"";
+    RunResult r = Run(o, Dump("english.png") + "lang German\n" + Dump("german.png") + "relay T.Main.Col.Tree Other\n");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("relay -> false\n"), std::string::npos) << r.out;
+    auto english = Png("english.png"), german = Png("german.png");
+    ASSERT_TRUE(english && german);
+    EXPECT_TRUE(LabelIs(*english, 0, 1, "C"));
+    EXPECT_FALSE(LabelIs(*english, 0, 1, "C", true));
+    EXPECT_TRUE(LabelIs(*german, 0, 1, "C", true));
+    EXPECT_TRUE(LabelIs(*german, 4, 1, "Z", true));
+    // Slow volumes keep the disabled colour.
+    EXPECT_EQ(DarkText(*german, 1, 42), 0);
+    EXPECT_GT(GreyText(*german, 1, 42), 0);
+}
+
+TEST_F(UiDirTree, ALabelBackgroundStaysUnderTheTextInEveryState)
+{
+    Folders({"a"});
+    TreeOptions o;
+    o.treeKeys = "_FontBgColor=\"#FFFF00\"";
+    RunResult r = Run(o, "relay T.Main.Col.Tree SelectDir s:disk://C/a\n" + Dump("bg.png"));
+    ASSERT_EQ(r.status, 0) << r.err;
+    auto png = Png("bg.png");
+    ASSERT_TRUE(png);
+    const Rgb yellow{255, 255, 0};
+    // Rows C (normal), a (selected), E (disabled): each label on yellow, with text of its colour on it:
+    // black, white (which lifts the blue) and grey.
+    EXPECT_GT(CountInRow(*png, 0, 42, yellow), 5);
+    EXPECT_GT(CountInRow(*png, 1, 62, yellow), 5);
+    EXPECT_GT(CountInRow(*png, 2, 42, yellow), 5);
+    EXPECT_GT(CountInRow(*png, 0, 42, [](const Rgb& c) { return c[0] < 128 && c[0] == c[1] && c[2] == 0; }), 0);
+    EXPECT_GT(CountInRow(*png, 1, 62, [](const Rgb& c) { return c[0] == 255 && c[1] == 255 && c[2] > 100; }), 0);
+    EXPECT_GT(CountInRow(*png, 2, 42, [](const Rgb& c) { return c[0] < 250 && c[0] == c[1] && c[2] > 60; }), 0);
+    EXPECT_EQ(At(*png, 130, kRow + 8), kSelectedBg);
 }
