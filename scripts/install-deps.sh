@@ -12,6 +12,8 @@ PACKAGES=(
   libjpeg62-turbo-dev libtiff-dev libpng-dev zlib1g-dev liblcms2-dev
   # text
   libicu-dev
+  # the registry's store
+  libsqlite3-dev
   # fonts and glyphs for the user interface
   libfreetype-dev libfontconfig-dev fonts-dejavu-core fonts-ipafont-gothic
   # the X11 window backend, and the X server and clients its tests start and drive
