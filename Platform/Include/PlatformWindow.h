@@ -6,7 +6,13 @@
 // Two backends, chosen once by PlatUiStart: "headless" (windows are records with a BGRA screen of their client
 // size in memory, messages are injected, the clock can be driven) and "x11". LUMO_UI=headless or LUMO_UI=x11
 // forces one; otherwise x11 when DISPLAY is set, else headless. Every call is made on the one UI thread, except
-// PlatPostMessage, which any thread may call.
+// PlatPostMessage and PlatSendMessage, which any thread may call, and message-only windows (below).
+//
+// Threads: a window belongs to the thread that created it. A message sent from another thread runs on the
+// window's thread, while that thread is in PlatGetMessage, PlatMsgWaitForSingleObject or a PlatSendMessage of
+// its own to another thread; the sender waits for the result (and meanwhile runs the messages sent to its own
+// windows). A message-only window (PlatWindowDesc::messageOnly) is hidden for good, needs no backend (no
+// PlatUiStart) and may be created on any thread: it only receives messages.
 //
 // Headless model: the screen is 1280 x 1024; windows have no frame, so a window's rectangle is its client
 // area; showing a window activates it at once; a window's pixels are what was blitted or filled into it.
@@ -117,6 +123,7 @@ struct PlatWindowDesc {
     PlatWndProc procedure = nullptr;
     void* userData = nullptr;      // readable by the procedure from WM_CREATE on
     const char* className = nullptr; // a window with a class can be found by PlatFindWindow
+    bool messageOnly = false;        // never shown, no backend needed: see above
 };
 
 // Creates a hidden, enabled window and sends it WM_CREATE; null when the backend is not started or the
@@ -162,8 +169,12 @@ void PlatFillRect(PlatHWND window, const PlatRect& rect, uint8_t r, uint8_t g, u
 // The window's screen pixels (BGRA, width x 4 bytes a row) and size; null when the backend keeps none.
 const uint8_t* PlatGetWindowPixels(PlatHWND window, int32_t& width, int32_t& height);
 
-// Queue. Sent messages go to the procedure at once; posted ones wait in the queue.
+// Queue. Sent messages go to the procedure at once (from another thread: see Threads above); posted ones wait
+// in the queue. A message sent to a window that goes before it has run answers 0.
 intptr_t PlatSendMessage(PlatHWND window, uint32_t message, uintptr_t wParam, intptr_t lParam);
+// Waits for a waitable object (PlatformSync.h; null: only for the time) like PlatWaitForSingleObject, running the
+// messages other threads and processes send to the calling thread's windows meanwhile.
+uint32_t PlatMsgWaitForSingleObject(void* object, uint32_t milliseconds);
 bool PlatPostMessage(PlatHWND window, uint32_t message, uintptr_t wParam, intptr_t lParam);
 void PlatPostQuitMessage(int code);
 // Waits for the next message (timers and paints come when the queue is otherwise empty); false for WM_QUIT.

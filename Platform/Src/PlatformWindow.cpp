@@ -7,8 +7,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <map>
 #include <mutex>
+#include <thread>
 #include <vector>
+
+#include "PlatformSync.h"
 
 #include "PlatformWindowLink.h"
 #include "PlatformWindowX11.h"
@@ -30,6 +34,7 @@ struct PlatWindow {
     bool cursorShown = true;
     int32_t cursorHotX = 0, cursorHotY = 0;
     std::string className;  // empty: not findable
+    bool messageOnly = false;
 
     struct Timer {
         uintptr_t id;
@@ -70,15 +75,29 @@ std::condition_variable g_QueueSignal;
 std::deque<PlatMsg> g_Queue;
 bool g_QuitPosted = false;
 
-// Messages sent from another process, waiting for the UI thread (under g_QueueLock).
+// Messages sent from another process or thread, waiting for the window's thread (under g_QueueLock). From
+// another process only the program's own messages, without lParam, reach the procedure (see DeliverSent).
 struct SentMessage {
     PlatHWND window;
     uint32_t message;
     uintptr_t wParam;
+    intptr_t lParam = 0;
+    bool local = false;        // from a thread of this process
+    bool anyUiThread = false;  // for the thread that runs PlatGetMessage (a window of unknown thread)
+    std::thread::id thread;    // the window's thread
+    intptr_t result = 0;
     bool done = false;
 };
 std::deque<SentMessage*> g_Sent;
 std::condition_variable g_SentDone;
+
+// Every window's thread, and the message-only windows (which live outside the UI thread's lists).
+struct Owner {
+    std::thread::id thread;
+    bool messageOnly;
+};
+std::mutex g_OwnersLock;
+std::map<PlatWindow*, Owner> g_Owners;
 
 PlatIdleHook g_IdleHook = nullptr;
 void* g_IdleContext = nullptr;
@@ -104,6 +123,49 @@ PlatWindow* Find(PlatHWND window)
         return nullptr;
     auto it = std::find(g_Windows.begin(), g_Windows.end(), window);
     return it == g_Windows.end() ? nullptr : *it;
+}
+
+// A window of the UI thread's lists or a message-only window.
+PlatWindow* FindAny(PlatHWND window)
+{
+    if (PlatWindow* w = Find(window))
+        return w;
+    if (!window)
+        return nullptr;
+    std::lock_guard<std::mutex> lock(g_OwnersLock);
+    auto it = g_Owners.find(window);
+    return it != g_Owners.end() && it->second.messageOnly ? it->first : nullptr;
+}
+
+void WakeWaiters()
+{
+    g_QueueSignal.notify_all();
+    if (g_Backend == Backend::X11)
+        platx11::Wake();
+}
+
+// Whether a sent message waits for this thread (under g_QueueLock).
+bool SentForMe(bool uiLoop)
+{
+    const std::thread::id me = std::this_thread::get_id();
+    for (const SentMessage* m : g_Sent)
+        if (m->thread == me || (uiLoop && m->anyUiThread))
+            return true;
+    return false;
+}
+
+// Answers the messages still waiting for a window that goes (under g_QueueLock).
+void AnswerSentFor(PlatWindow* w)
+{
+    for (auto it = g_Sent.begin(); it != g_Sent.end();) {
+        if ((*it)->window == w) {
+            (*it)->done = true;
+            it = g_Sent.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    g_SentDone.notify_all();
 }
 
 void ResizePixels(PlatWindow* w, int32_t width, int32_t height)
@@ -189,17 +251,23 @@ uint32_t NextTimerWait(uint32_t now, uint32_t limit)
     return wait;
 }
 
-// Runs the messages other processes sent (UI thread), answering each once its procedure has run.
-void DeliverSent()
+// Runs the messages sent to this thread's windows (uiLoop: also those for the thread of PlatGetMessage),
+// answering each once its procedure has run.
+void DeliverSent(bool uiLoop)
 {
+    const std::thread::id me = std::this_thread::get_id();
     for (;;) {
         SentMessage* m = nullptr;
         {
             std::lock_guard<std::mutex> lock(g_QueueLock);
-            if (g_Sent.empty())
+            for (auto it = g_Sent.begin(); it != g_Sent.end(); ++it)
+                if ((*it)->thread == me || (uiLoop && (*it)->anyUiThread)) {
+                    m = *it;
+                    g_Sent.erase(it);
+                    break;
+                }
+            if (!m)
                 return;
-            m = g_Sent.front();
-            g_Sent.pop_front();
         }
         struct Answer {
             SentMessage* m;
@@ -213,10 +281,25 @@ void DeliverSent()
             }
         } answer{m};
         // Only the program's own messages come from outside: system messages may carry pointers.
-        PlatWindow* w = Find(m->window);
-        if (w && !w->destroying && m->message >= PLAT_WM_USER)
+        PlatWindow* w = FindAny(m->window);
+        if (w && !w->destroying && m->local)
+            m->result = w->procedure(w, m->message, m->wParam, m->lParam);
+        else if (w && !w->destroying && m->message >= PLAT_WM_USER)
             w->procedure(w, m->message, m->wParam, 0);
     }
+}
+
+// The thread of a window, when it has one.
+bool WindowThread(PlatHWND window, std::thread::id* thread, bool* messageOnly)
+{
+    std::lock_guard<std::mutex> lock(g_OwnersLock);
+    auto it = g_Owners.find(window);
+    if (it == g_Owners.end())
+        return false;
+    *thread = it->second.thread;
+    if (messageOnly)
+        *messageOnly = it->second.messageOnly;
+    return true;
 }
 
 }  // namespace
@@ -224,11 +307,10 @@ void DeliverSent()
 void PlatDeliverFromLink(PlatHWND window, uint32_t message, uintptr_t wParam)
 {
     SentMessage m{window, message, wParam};
+    m.anyUiThread = !WindowThread(window, &m.thread, nullptr);
     std::unique_lock<std::mutex> lock(g_QueueLock);
     g_Sent.push_back(&m);
-    g_QueueSignal.notify_one();
-    if (g_Backend == Backend::X11)
-        platx11::Wake();
+    WakeWaiters();
     g_SentDone.wait(lock, [&m] { return m.done; });
 }
 
@@ -266,8 +348,35 @@ const char* PlatUiBackend()
     }
 }
 
+namespace {
+
+PlatHWND CreateMessageWindow(const PlatWindowDesc& desc)
+{
+    auto* w = new PlatWindow;
+    w->title = desc.title;
+    w->procedure = desc.procedure;
+    w->userData = desc.userData;
+    w->className = desc.className ? desc.className : "";
+    w->messageOnly = true;
+    {
+        std::lock_guard<std::mutex> lock(g_OwnersLock);
+        g_Owners[w] = Owner{std::this_thread::get_id(), true};
+    }
+    if (w->procedure(w, PLAT_WM_CREATE, 0, 0) == -1) {
+        PlatDestroyWindow(w);
+        return nullptr;
+    }
+    if (!w->className.empty())
+        platlink::Listen(w, w->className, w->title);
+    return w;
+}
+
+}  // namespace
+
 PlatHWND PlatCreateWindow(const PlatWindowDesc& desc)
 {
+    if (desc.messageOnly && desc.procedure)
+        return CreateMessageWindow(desc);
     if (g_Backend == Backend::None || !desc.procedure)
         return nullptr;
     auto* w = new PlatWindow;
@@ -296,6 +405,10 @@ PlatHWND PlatCreateWindow(const PlatWindowDesc& desc)
     }
     g_Windows.push_back(w);
     g_ZOrder.push_back(w);
+    {
+        std::lock_guard<std::mutex> lock(g_OwnersLock);
+        g_Owners[w] = Owner{std::this_thread::get_id(), false};
+    }
     if (w->procedure(w, PLAT_WM_CREATE, 0, 0) == -1) {
         PlatDestroyWindow(w);
         return nullptr;
@@ -305,12 +418,35 @@ PlatHWND PlatCreateWindow(const PlatWindowDesc& desc)
     return w;
 }
 
+namespace {
+
+// The window leaves the list of owners; what was sent to it is answered.
+void Forget(PlatWindow* w)
+{
+    std::lock_guard<std::mutex> lock(g_QueueLock);
+    {
+        std::lock_guard<std::mutex> owners(g_OwnersLock);
+        g_Owners.erase(w);
+    }
+    AnswerSentFor(w);
+}
+
+}  // namespace
+
 bool PlatDestroyWindow(PlatHWND window)
 {
-    PlatWindow* w = Find(window);
+    PlatWindow* w = FindAny(window);
     if (!w || w->destroying)
         return false;
     w->destroying = true;
+    if (w->messageOnly) {
+        w->procedure(w, PLAT_WM_DESTROY, 0, 0);
+        if (!w->className.empty())
+            platlink::Stop(w);
+        Forget(w);
+        delete w;
+        return true;
+    }
     // Owned windows go first, as they cannot outlive their owner.
     std::vector<PlatWindow*> owned;
     for (PlatWindow* o : g_Windows)
@@ -343,25 +479,26 @@ bool PlatDestroyWindow(PlatHWND window)
     }
     g_Windows.erase(std::remove(g_Windows.begin(), g_Windows.end(), w), g_Windows.end());
     g_ZOrder.erase(std::remove(g_ZOrder.begin(), g_ZOrder.end(), w), g_ZOrder.end());
+    Forget(w);
     delete w;
     return true;
 }
 
 bool PlatIsWindow(PlatHWND window)
 {
-    PlatWindow* w = Find(window);
+    PlatWindow* w = FindAny(window);
     return w && !w->destroying;
 }
 
 void* PlatGetWindowUserData(PlatHWND window)
 {
-    PlatWindow* w = Find(window);
+    PlatWindow* w = FindAny(window);
     return w ? w->userData : nullptr;
 }
 
 void PlatSetWindowUserData(PlatHWND window, void* data)
 {
-    if (PlatWindow* w = Find(window))
+    if (PlatWindow* w = FindAny(window))
         w->userData = data;
 }
 
@@ -632,10 +769,53 @@ intptr_t PlatSendMessage(PlatHWND window, uint32_t message, uintptr_t wParam, in
         platlink::Send(window, message, wParam);
         return 0;
     }
-    PlatWindow* w = Find(window);
+    std::thread::id thread;
+    std::unique_lock<std::mutex> lock(g_QueueLock);
+    // Looked up under the queue's lock, which a window that goes takes to answer what waits for it.
+    if (window && WindowThread(window, &thread, nullptr) && thread != std::this_thread::get_id()) {
+        // Runs on the window's thread; meanwhile this thread runs what is sent to its own windows, so that two
+        // threads sending to each other do not wait for ever.
+        SentMessage m{window, message, wParam, lParam, true, false, thread};
+        g_Sent.push_back(&m);
+        WakeWaiters();
+        while (!m.done) {
+            if (SentForMe(false)) {
+                lock.unlock();
+                DeliverSent(false);
+                lock.lock();
+                continue;
+            }
+            g_SentDone.wait_for(lock, std::chrono::milliseconds(20));
+        }
+        return m.result;
+    }
+    lock.unlock();
+    PlatWindow* w = FindAny(window);
     if (!w || w->destroying)
         return 0;
     return w->procedure(w, message, wParam, lParam);
+}
+
+uint32_t PlatMsgWaitForSingleObject(void* object, uint32_t milliseconds)
+{
+    const uint32_t start = RealNow();
+    for (;;) {
+        DeliverSent(false);
+        if (object) {
+            const uint32_t r = PlatWaitForSingleObject(object, 0);
+            if (r != PLAT_WAIT_TIMEOUT)
+                return r;
+        }
+        const uint32_t spent = RealNow() - start;
+        if (milliseconds != PLAT_INFINITE && spent >= milliseconds)
+            return PLAT_WAIT_TIMEOUT;
+        uint32_t slice = 10;
+        if (milliseconds != PLAT_INFINITE)
+            slice = std::min(slice, milliseconds - spent);
+        std::unique_lock<std::mutex> lock(g_QueueLock);
+        if (!SentForMe(false))
+            g_QueueSignal.wait_for(lock, std::chrono::milliseconds(slice));
+    }
 }
 
 bool PlatPostMessage(PlatHWND window, uint32_t message, uintptr_t wParam, intptr_t lParam)
@@ -644,9 +824,7 @@ bool PlatPostMessage(PlatHWND window, uint32_t message, uintptr_t wParam, intptr
         std::lock_guard<std::mutex> lock(g_QueueLock);
         g_Queue.push_back(PlatMsg{window, message, wParam, lParam});
     }
-    g_QueueSignal.notify_one();
-    if (g_Backend == Backend::X11)
-        platx11::Wake();
+    WakeWaiters();
     return true;
 }
 
@@ -657,15 +835,13 @@ void PlatPostQuitMessage(int code)
         std::lock_guard<std::mutex> lock(g_QueueLock);
         g_QuitPosted = true;
     }
-    g_QueueSignal.notify_one();
-    if (g_Backend == Backend::X11)
-        platx11::Wake();
+    WakeWaiters();
 }
 
 bool PlatGetMessage(PlatMsg& out)
 {
     for (;;) {
-        DeliverSent();
+        DeliverSent(true);
         if (g_Backend == Backend::X11)
             platx11::Pump();
         {
@@ -698,20 +874,20 @@ bool PlatGetMessage(PlatMsg& out)
                 return false;
             }
             std::lock_guard<std::mutex> lock(g_QueueLock);
-            if (!g_Queue.empty() || g_QuitPosted || g_VirtualClock || !g_Sent.empty())
+            if (!g_Queue.empty() || g_QuitPosted || g_VirtualClock || SentForMe(true))
                 continue;
         }
         if (g_Backend == Backend::X11) {
             {
                 std::lock_guard<std::mutex> lock(g_QueueLock);
-                if (!g_Queue.empty() || g_QuitPosted || !g_Sent.empty())
+                if (!g_Queue.empty() || g_QuitPosted || SentForMe(true))
                     continue;
             }
             platx11::Wait(static_cast<int>(NextTimerWait(RealNow(), 1000)));
             continue;
         }
         std::unique_lock<std::mutex> lock(g_QueueLock);
-        if (!g_Queue.empty() || g_QuitPosted || !g_Sent.empty())
+        if (!g_Queue.empty() || g_QuitPosted || SentForMe(true))
             continue;
         if (g_VirtualClock)
             g_QueueSignal.wait(lock);
