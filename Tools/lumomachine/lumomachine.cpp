@@ -14,6 +14,7 @@
 #include "PlatformKernelHost.h"
 #include "PlatformMachine.h"
 #include "PlatformOS.h"
+#include "SimCamera.h"
 
 namespace {
 
@@ -68,6 +69,8 @@ int main(int argc, char** argv)
                          PlatGetMachineFolder().c_str(), PlatGetLastError());
             return 1;
         }
+        // The USB kernel driver's values follow the system.
+        simcam::SyncUsbNotificationValues();
         return 0;
     }
     if (std::strcmp(argv[1], "driver1394") == 0 && argc <= 3) {

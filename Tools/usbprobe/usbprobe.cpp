@@ -11,6 +11,8 @@
 
 #include "OstraReplies.h"
 #include "OstraUsb.h"
+#include "PlatformUser32.h"
+#include "PlatformWindow.h"
 
 namespace {
 
@@ -24,6 +26,7 @@ const char kUsage[] =
     "  bulk-in PIPE LENGTH       bulk-out PIPE HEX       clear-stall PIPE\n"
     "  iso ENDPOINT PACKETS SIZE [--length N] [--record N]\n"
     "  async-bulk-in PIPE LENGTH start, an immediate check, the final result\n"
+    "  watch SECONDS             WM_DEVICECHANGE 0x8000|0x8004 PATH for each device of the class that comes or goes\n"
     "The default device is the camera class {3219D400-E372-4B5D-AB0F-D2594CD9084D}, member 0.\n";
 
 constexpr const char* kCameraClass = "{3219D400-E372-4B5D-AB0F-D2594CD9084D}";
@@ -328,6 +331,46 @@ uint32_t Run(PlatHandle h, int argc, char** argv, int at)
     return Usage();
 }
 
+intptr_t WatchWindow(PlatHWND, uint32_t message, uintptr_t wParam, intptr_t lParam)
+{
+    if (message != PLAT_WM_DEVICECHANGE || !lParam)
+        return 0;
+    const auto* r = reinterpret_cast<const PlatDevBroadcastDeviceInterface*>(lParam);
+    if (r->size < PLAT_DEV_BROADCAST_FIXED + 1)
+        return 0;
+    const size_t room = r->size - PLAT_DEV_BROADCAST_FIXED;
+    std::printf("WM_DEVICECHANGE 0x%04X %.*s\n", static_cast<unsigned>(wParam), static_cast<int>(strnlen(r->name, room)),
+                r->name);
+    std::fflush(stdout);
+    return 0;
+}
+
+// A hidden window registered for the class, for the given time.
+int Watch(const PlatGuid& guid, uint32_t seconds)
+{
+    PlatWindowDesc desc;
+    desc.messageOnly = true;
+    desc.procedure = WatchWindow;
+    PlatHWND window = PlatCreateWindow(desc);
+    PlatDevBroadcastDeviceInterface filter{};
+    filter.size = sizeof filter;
+    filter.deviceType = PLAT_DBT_DEVTYP_DEVICEINTERFACE;
+    filter.classGuid = guid;
+    void* notification = window ? OstraRegisterDeviceNotification(window, &filter, PLAT_DEVICE_NOTIFY_WINDOW_HANDLE)
+                                : nullptr;
+    if (!notification) {
+        std::printf("register failed (error %u)\n", PlatGetLastError());
+        if (window)
+            PlatDestroyWindow(window);
+        return 1;
+    }
+    std::fflush(stdout);
+    PlatMsgWaitForSingleObject(nullptr, seconds * 1000);
+    OstraUnregisterDeviceNotification(notification);
+    PlatDestroyWindow(window);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -358,6 +401,12 @@ int main(int argc, char** argv)
         return Usage();
     if (!std::strcmp(argv[at], "list") && at + 1 == argc)
         return List(target) == 0 ? 0 : 1;
+    if (!std::strcmp(argv[at], "watch")) {
+        uint32_t seconds = 0;
+        if (at + 2 != argc || !ParseNumber(argv[at + 1], 86400, &seconds))
+            return Usage();
+        return Watch(target.guid, seconds);
+    }
     PlatHandle h = Open(target);
     if (h == PLAT_INVALID_HANDLE_VALUE) {
         std::printf("invalid handle\n");

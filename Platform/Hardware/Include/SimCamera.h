@@ -92,6 +92,14 @@ bool ReadCameraLog(const std::string& id, std::string* text, std::string* error)
 bool GetCamera(const std::string& id, CameraSummary* out);
 // Every camera of the machine, sorted by id.
 std::vector<CameraSummary> ListCameras();
+// The number of cameras plugged into USB now.
+size_t UsbCameraCount();
+// On a Windows NT 4 machine the USB kernel driver keeps one value per camera plugged into USB in
+// HKLM\System\CurrentControlSet\Control\Rokit\DeviceNotification, named after the interface class and the link
+// name ("{3219D400-E372-4B5D-AB0F-D2594CD9084D}#KUSB<n>"): makes the values of the cameras on USB now, and
+// removes those of the link numbers from the count now up to `before` (the count before a change). Other values
+// are left alone. Plugging and unplugging do this; so does the driver when it starts.
+void SyncUsbNotificationValues(size_t before = 0);
 
 // CRC-16, polynomial 0x1021, initial value 0, most significant bit first, no final XOR.
 uint16_t Crc16(const uint8_t* data, size_t length, uint16_t crc = 0);

@@ -84,7 +84,18 @@ bool NewCamera(const std::string& id, ByteOrder order, std::string* error)
     return true;
 }
 
+static bool PlugState(const std::string& id, Plug plug, std::string* error);
+
 bool PlugCamera(const std::string& id, Plug plug, std::string* error)
+{
+    const size_t before = UsbCameraCount();
+    if (!PlugState(id, plug, error))
+        return false;
+    SyncUsbNotificationValues(before);
+    return true;
+}
+
+static bool PlugState(const std::string& id, Plug plug, std::string* error)
 {
     Session s(id);
     if (!s.Ok())

@@ -2,7 +2,8 @@
 // library's requests (device type 0x8000, functions 0x800 to 0x814) from the camera's USB face and identity.
 //
 // Device path: \\?\usb#vid_VVVV&pid_PPPP#<camera id>#{interface class in lower case}; link name "KUSB" + the
-// camera's place among the cameras on USB (sorted by id), opened as \\.\KUSB<n>. Version 1.0.
+// camera's place among the cameras on USB (sorted by id), opened as \\.\KUSB<n> (on Windows NT 4 also as
+// \\.\{interface class}#KUSB<n>, the name of its value in the notification key). Version 1.0.
 //
 // Requests: pipe block byte 0 is the pipe (0 bulk OUT, 1 bulk IN); the setup block's function code picks a
 // vendor request (to the camera), a standard one (answered from the identity) or a class one (stalls);
@@ -587,7 +588,11 @@ private:
     {
         const std::vector<std::string> ids = UsbCameras();
         const std::string lower = Lower(path);
-        const std::string link = "\\\\.\\kusb";
+        // \\.\KUSB<n>, or on Windows NT 4 the name of the value in the notification key: \\.\{class}#KUSB<n>.
+        std::string link = "\\\\.\\kusb";
+        const std::string nt4 = "\\\\.\\" + Lower(Identity().interfaceClass) + "#kusb";
+        if (lower.compare(0, nt4.size(), nt4) == 0)
+            link = nt4;
         if (lower.compare(0, link.size(), link) == 0) {
             const std::string digits = path.substr(link.size());
             if (digits.empty() || digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos)
@@ -611,4 +616,5 @@ private:
 extern "C" __attribute__((visibility("default"))) void PlatDeviceProviderEntry()
 {
     PlatRegisterDeviceProvider(std::make_shared<UsbProvider>());
+    simcam::SyncUsbNotificationValues();
 }

@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "OstraErrors.h"
+#include "OstraNames.h"
+#include "OstraNotify.h"
 #include "OstraReplies.h"
 #include "OstraTrace.h"
 #include "OstraUsb.h"
@@ -389,7 +391,22 @@ OSTRA_EXPORT PlatHandle OstraOpenGuidHandle(const PlatGuid* interfaceClass, uint
         return PLAT_INVALID_HANDLE_VALUE;
     }
     std::string path;
-    {
+    if (IsWindowsNT4()) {
+        // No device-setup functions: the devices are the values of the notification key, in its order.
+        const std::vector<std::string> paths = Nt4DevicePaths(*interfaceClass);
+        if (memberIndex >= paths.size()) {
+            Trace("OstraOpenGuidHandle failed to get device interface: %d\r\n", static_cast<int>(PLAT_ERROR_NO_MORE_ITEMS));
+            PlatSetLastError(PLAT_ERROR_NO_MORE_ITEMS);
+            return PLAT_INVALID_HANDLE_VALUE;
+        }
+        path = paths[memberIndex];
+        if (path.size() > kMaxDevicePath) {
+            Trace("OstraOpenGuidHandle failed to get device interface detail: %d\r\n",
+                  static_cast<int>(PLAT_ERROR_INSUFFICIENT_BUFFER));
+            PlatSetLastError(PLAT_ERROR_INSUFFICIENT_BUFFER);
+            return PLAT_INVALID_HANDLE_VALUE;
+        }
+    } else {
         DeviceList list(interfaceClass, PLAT_DIGCF_PRESENT | PLAT_DIGCF_DEVICEINTERFACE);
         if (!list.Ok()) {
             Trace("OstraOpenGuidHandle failed to get device list: %d\r\n", static_cast<int>(PlatGetLastError()));
