@@ -149,11 +149,11 @@ protected:
         PlatCoFreeUnusedLibraries();
         OstraTest::TearDown();
     }
-    // Runs what is sent to this thread's windows until done() holds (or 10 s went).
+    // Runs what is sent to this thread's windows until done() holds (or 30 s went).
     template <class F>
     bool PumpUntil(F done)
     {
-        for (int i = 0; i < 1000 && !done(); ++i)
+        for (int i = 0; i < 3000 && !done(); ++i)
             PlatMsgWaitForSingleObject(nullptr, 10);
         return done();
     }

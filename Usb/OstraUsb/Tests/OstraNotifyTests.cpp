@@ -74,10 +74,10 @@ protected:
         filter.classGuid = CameraClass();
         return reg(window, &filter, 0);
     }
-    // Runs what is sent to the window until count messages came (or 10 s went).
+    // Runs what is sent to the window until count messages came (or 30 s went).
     bool WaitFor(size_t count)
     {
-        for (int i = 0; i < 1000 && g_Seen.size() < count; ++i)
+        for (int i = 0; i < 3000 && g_Seen.size() < count; ++i)
             PlatMsgWaitForSingleObject(nullptr, 10);
         return g_Seen.size() >= count;
     }
