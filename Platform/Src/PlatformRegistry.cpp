@@ -747,7 +747,14 @@ int32_t PlatRegNotifyChangeKeyValue(PlatHKEY key, bool watchSubtree, uint32_t fi
                 PlatCloseHandle(own);
             return rc;
         }
-        s.watches.push_back(w);
+        // A request still pending for the same key, event and kinds stands: asking again adds none, so that a
+        // caller renewing its request on every look does not pile requests up.
+        bool pending = false;
+        for (const Watch& p : s.watches)
+            pending = pending || (p.handle == w.handle && p.event == event && p.subtree == watchSubtree &&
+                                  p.filter == filter && p.epoch == w.epoch);
+        if (!pending)
+            s.watches.push_back(w);
         if (!s.watcherRunning) {
             s.watcherRunning = true;
             std::thread(Watcher).detach();

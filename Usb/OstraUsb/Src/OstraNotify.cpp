@@ -91,14 +91,11 @@ void Send(const Message& m)
 std::vector<Message> Pass(Watcher& w)
 {
     std::vector<Message> messages;
-    bool first = false;
-    if (!w.key) {
-        if (PlatRegCreateKeyEx(PLAT_HKEY_LOCAL_MACHINE, kNotificationKey, 0, PLAT_KEY_READ | PLAT_KEY_NOTIFY, &w.key,
-                               nullptr) != 0) {
-            w.key = nullptr;
-            return messages;
-        }
-        first = true;
+    if (!w.key &&
+        PlatRegCreateKeyEx(PLAT_HKEY_LOCAL_MACHINE, kNotificationKey, 0, PLAT_KEY_READ | PLAT_KEY_NOTIFY, &w.key,
+                           nullptr) != 0) {
+        w.key = nullptr;
+        return messages;
     }
     // Asked before reading, so that no change between the two is lost.
     PlatRegNotifyChangeKeyValue(w.key, true, PLAT_REG_NOTIFY_CHANGE_LAST_SET, w.change, true);
@@ -117,9 +114,10 @@ std::vector<Message> Pass(Watcher& w)
                 }
             if (known)
                 continue;
+            // Each registration knows the devices present when it was made (see Nt4Register), so whatever is new
+            // here came since, even in the watcher's first pass.
             r.names.push_back({name, true});
-            if (!first)
-                messages.push_back({r.number, r.window, PLAT_DBT_DEVICEARRIVAL, r.guid, name});
+            messages.push_back({r.number, r.window, PLAT_DBT_DEVICEARRIVAL, r.guid, name});
         }
     }
     for (Registration& r : w.registrations) {
