@@ -62,8 +62,9 @@ struct KUiOwnFont {
     void Read(const KPropTree* node);
     // The text on a new surface (the caller owns it): rendered in the colour, then, when a background colour
     // was given, composed onto a surface of the same size filled with it. Null for an empty text, a font that
-    // cannot be made or no memory.
-    KIUiPixmap* Render(const KWString& text) const;
+    // cannot be made or no memory. prefixWidths (when not null) receives the width of each prefix, one per
+    // UTF-16 unit.
+    KIUiPixmap* Render(const KWString& text, int32_t* prefixWidths = nullptr) const;
     // Cell height and average character width; false when the font cannot be made.
     bool GetMetrics(int32_t* height, int32_t* averageCharWidth) const;
 };

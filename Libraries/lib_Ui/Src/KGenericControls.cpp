@@ -1,13 +1,20 @@
+#include "KUiClock.h"
+#include "KUiDynaString.h"
+#include "KUiEdit.h"
 #include "KUiFrame.h"
 #include "KUiHVBox.h"
 #include "KUiHVLine.h"
 #include "KUiMultiText.h"
 #include "KUiObjectFactory.h"
+#include "KUiReplyRequest.h"
 #include "KUiRect.h"
 #include "KUiScrollList.h"
 #include "KUiScrollbar.h"
 #include "KUiScrolledFrame.h"
 #include "KUiSpacer.h"
+#include "KUiTextArray.h"
+#include "KUiTextBox.h"
+#include "KUiTextList.h"
 #include "KUiTree.h"
 
 bool RegisterGenericControls(KIUiObjectFactory* factory)
@@ -16,18 +23,27 @@ bool RegisterGenericControls(KIUiObjectFactory* factory)
     bool ok = true;
     ok = KUiHVBox::RegisterCreator(factory) && ok;    // HBOX, VBOX
     ok = KUiSpacer::RegisterCreator(factory) && ok;   // SPACER
-    // IMAGE, RESIZED_IMAGE, TEXT, BUTTON, TEXTLIST, BLINK, TOGGLE
+    // IMAGE, RESIZED_IMAGE, TEXT, BUTTON
+    ok = KUiTextList::RegisterCreator(factory) && ok;  // TEXTLIST
+    // BLINK, TOGGLE
     ok = KUiFrame::RegisterCreator(factory) && ok;    // FRAME
     ok = KUiRect::RegisterCreator(factory) && ok;     // RECT
-    // EDIT_BOX, SLIDER, PROGRESSBAR, CLOCK
+    ok = KUiEdit::RegisterCreator(factory) && ok;     // EDIT_BOX
+    // SLIDER, PROGRESSBAR
+    ok = KUiClock::RegisterCreator(factory) && ok;    // CLOCK
     ok = KUiTree::RegisterCreator(factory) && ok;     // DIRTREE
     ok = KUiScrollbar::RegisterCreator(factory) && ok;    // SCROLLBAR, HSCROLLBAR, VSCROLLBAR
     ok = KUiScrollList::RegisterCreator(factory) && ok;   // SCROLLLIST
-    // CHECKBOX/RADIO_BUTTON, TEXT_BOX/DYNA_TEXT, FILMSTRIP
+    // CHECKBOX/RADIO_BUTTON
+    ok = KUiTextBox::RegisterCreator(factory) && ok;  // TEXT_BOX, DYNA_TEXT
+    // FILMSTRIP
     ok = KUiScrolledFrame::RegisterCreator(factory) && ok;    // SCROLLED_FRAME
     // TIMER
     ok = KUiHVLine::RegisterCreator(factory) && ok;   // HLINE, VLINE
-    // IMAGE_FRAME, PULLDOWN, TEXTARRAY, REPLY_REQUEST, DYNA_STRING
+    // IMAGE_FRAME, PULLDOWN
+    ok = KUiTextArray::RegisterCreator(factory) && ok;     // TEXTARRAY
+    ok = KUiReplyRequest::RegisterCreator(factory) && ok;  // REPLY_REQUEST
+    ok = KUiDynaString::RegisterCreator(factory) && ok;    // DYNA_STRING
     ok = KUiMultiText::RegisterCreator(factory) && ok;    // MULTITEXT
     return ok;
 }

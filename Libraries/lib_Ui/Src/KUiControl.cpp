@@ -82,11 +82,11 @@ void KUiOwnFont::Read(const KPropTree* node)
     underline = node->GetBool(KWString("_Underline"), false);
 }
 
-KIUiPixmap* KUiOwnFont::Render(const KWString& text) const
+KIUiPixmap* KUiOwnFont::Render(const KWString& text, int32_t* prefixWidths) const
 {
     if (text.IsEmpty())
         return nullptr;
-    KIUiPixmap* image = CreateTextUiPixmap(text, name, size, bold, italic, underline, colour, nullptr, false);
+    KIUiPixmap* image = CreateTextUiPixmap(text, name, size, bold, italic, underline, colour, prefixWidths, false);
     if (!image || !hasBgColour)
         return image;
     KIUiPixmap* filled = CreateUiPixmap(image->Width(), image->Height(), false);
