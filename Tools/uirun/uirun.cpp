@@ -31,6 +31,8 @@
 #include "KUiObject.h"
 #include "KUiObjectFactory.h"
 #include "KUiWindowClass.h"
+#include "KWinUiMenu.h"
+#include "KWinUiWindow.h"
 #include "PlatformTime.h"
 #include "PlatformWindow.h"
 #include "TestProbe.h"
@@ -47,6 +49,8 @@ const char kUsage[] =
     "  layout WINPATH (each object: TYPE PATH LEFT TOP WIDTH HEIGHT, indented by depth)\n"
     "  mouse WINPATH X Y | down|up|click|dblclick WINPATH X Y [ctrl] [shift] | wheel WINPATH X Y DELTA |\n"
     "  leave WINPATH | key WINPATH KEY [ctrl] [shift] [alt] | type WINPATH TEXT | cursor WINPATH | clipboard\n"
+    "  menus WINPATH (each menu title, then each entry: INDEX \"TEXT\" enabled|disabled [checked], or\n"
+    "  INDEX separator)\n"
     "  DATA: s:TEXT ss:A|B b:0|1 i:N ii:X,Y iii:A,B,C d:X ddd:A,B,C o:PATH a:A|B|... (an array of texts)\n"
     "  X Y in client pixels; KEY a key name (Left, Escape, Return, F5, a, ...) or the program's key code\n"
     "  (digits only; a digit key is its character code, 48 to 57)\n"
@@ -347,6 +351,32 @@ void MoveCursorTo(PlatHWND h, int32_t x, int32_t y)
     PlatSetCursorPos(r.left + x, r.top + y);
 }
 
+KWinUiWindow* OsWindowOf(KIGenericUiWindow* w)
+{
+    auto* g = dynamic_cast<KGenericUiWindow*>(w);
+    return g ? dynamic_cast<KWinUiWindow*>(g->GetOsWindow()) : nullptr;
+}
+
+void PrintMenus(KIGenericUiWindow* w)
+{
+    KWinUiWindow* os = OsWindowOf(w);
+    for (KWinUiMenu* m = os ? os->GetFirstMenu() : nullptr; m; m = m->GetNext()) {
+        if (!m->InBar())
+            continue;
+        std::printf("%s\n", WideToUtf8(m->GetTitle()).c_str());
+        int index = 0;
+        for (const KWinUiMenu::Entry& e : m->GetEntries()) {
+            if (e.separator)
+                std::printf("  %d separator\n", index++);
+            else
+                std::printf("  %d \"%s\" %s%s\n", index++, WideToUtf8(e.text).c_str(),
+                            (e.state & KWinUiMenu::kDisabled) ? "disabled" : "enabled",
+                            (e.state & KWinUiMenu::kChecked) ? " checked" : "");
+        }
+    }
+    std::fflush(stdout);
+}
+
 void PrintLayout(KIUiObject* object, int depth)
 {
     for (; object; object = object->GetNext()) {
@@ -438,6 +468,8 @@ void RunCommand(Driver& d, const std::string& line)
         std::string file;
         in >> file;
         Dump(w, file);
+    } else if (verb == "menus") {
+        PrintMenus(w);
     } else if (verb == "layout") {
         if (auto* g = dynamic_cast<KGenericUiWindow*>(w))
             PrintLayout(g->GetFirstObject(), 0);

@@ -8,6 +8,7 @@
 #include "KUiColor.h"
 
 class KIOsUiWindow;
+class KUiMenu;
 class KUiMultiLangString;
 class KUiWindowClass;
 
@@ -106,6 +107,8 @@ public:
     KIUiPixmap* GetBackBuffer() const { return m_pBackBuffer; }
     // The first object of the window's tree (for tests and tools).
     KIUiObject* GetFirstObject() const { return m_pFirstObject; }
+    // The first of the window's menus (for tests and tools).
+    KUiMenu* GetFirstMenu() const { return m_pFirstMenu; }
     // The dirty rectangles, in list order (for tests and tools).
     std::vector<KRect> GetDirtyRects() const;
     void SetChildrenEnabled(bool enabled);
@@ -131,6 +134,7 @@ private:
     bool priUpdateDragCursor(KIUiObject* object, int32_t x, int32_t y);
     void priEndDrag();
     void priClosePopup();
+    void priAddMenus(KPropTree* menuNode);
 
     DirtyNode* m_pDirtyHead = nullptr;
     DirtyNode* m_pDirtyTail = nullptr;
@@ -150,6 +154,7 @@ private:
     KIGenericUiWindow* m_pPrevious = nullptr;
     KIGenericUiWindow* m_pNext = nullptr;
     KIGenericUiWindow* m_pOwner = nullptr;
+    KUiMenu* m_pFirstMenu = nullptr;
     bool m_Visible = true;
     bool m_DisplaySuppressed = false;
     bool m_HasGrowIcon = false;

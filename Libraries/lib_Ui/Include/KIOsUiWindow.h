@@ -9,6 +9,7 @@
 #include "KWString.h"
 
 class KIGenericUiApp;
+class KIGenericUiMenu;
 class KIGenericUiWindow;
 class KIUiPixmap;
 class KPropTree;
@@ -29,8 +30,9 @@ public:
     virtual void Fill(KUiColor color) = 0;
     virtual bool Create(KIGenericUiWindow* owner) = 0;
     virtual void ShowCursor(bool show) = 0;
-    // Attaches the OS menu of a script "MENU" child (menu: the window's menu object).
-    virtual bool AddMenu(KIGenericUiApp* application, void* menu, KPropTree* node) = 0;
+    // Makes the OS menu of one menu of the script's "MENU" child (node: the menu's element) and gives it to
+    // menu; only before Create. False when nothing was made.
+    virtual bool AddMenu(KIGenericUiApp* application, KIGenericUiMenu* menu, KPropTree* node) = 0;
     virtual void Enable() = 0;
     virtual void Disable() = 0;
     // Destroying the window then no longer ends the message loop.

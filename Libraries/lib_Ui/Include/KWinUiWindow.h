@@ -2,6 +2,7 @@
 // The OS window over the window seam (PlatformWindow.h), with the window procedure that turns the seam's
 // messages into calls on the generic window.
 #include "KIOsUiWindow.h"
+#include "KWinUiMenu.h"
 #include "PlatformWindow.h"
 
 // Id of the UI tick timer and its period.
@@ -40,7 +41,7 @@ public:
     void Fill(KUiColor color) override;
     bool Create(KIGenericUiWindow* owner) override;
     void ShowCursor(bool show) override;
-    bool AddMenu(KIGenericUiApp* application, void* menu, KPropTree* node) override;
+    bool AddMenu(KIGenericUiApp* application, KIGenericUiMenu* menu, KPropTree* node) override;
     void Enable() override;
     void Disable() override;
     void KeepRunningOnDestroy() override { m_QuitOnDestroy = false; }
@@ -51,6 +52,11 @@ public:
     bool SetCursorFromPixmap(KIUiPixmap* pixmap, int32_t hotX, int32_t hotY) override;
 
     PlatHWND GetHandle() const { return m_Handle; }
+    // The window's menus in bar order (for tools and tests), and their count.
+    KWinUiMenu* GetFirstMenu() const { return m_pFirstMenu; }
+    int32_t GetMenuCount() const { return m_MenuCount; }
+    // A menu's entries, state or title changed: what shows them is drawn again.
+    void MenuChanged(KWinUiMenu* menu);
     KIGenericUiWindow* GetGenericWindow() const { return m_pWindow; }
 
     static intptr_t WindowProcedure(PlatHWND handle, uint32_t message, uintptr_t wParam, intptr_t lParam);
@@ -59,6 +65,10 @@ private:
     intptr_t priHandle(uint32_t message, uintptr_t wParam, intptr_t lParam);
     void priTick();
     void priChar(uint32_t c);
+    // Selects the item of the first menu whose shortcut is code with the current modifiers; true when one
+    // fired.
+    bool priMenuShortcut(uint16_t code);
+    void priMenuCommand(uint16_t id);
 
     KIGenericUiApp* m_pApp;
     KIGenericUiWindow* m_pWindow;
@@ -68,6 +78,8 @@ private:
     bool m_IsDestroyed = false;
     bool m_DestroyCalled = false;
     KRect m_SavedPlacement;
+    KWinUiMenu* m_pFirstMenu = nullptr;
+    int32_t m_MenuCount = 0;
     bool m_ShiftDown = false;
     bool m_CtrlDown = false;
     bool m_AltDown = false;

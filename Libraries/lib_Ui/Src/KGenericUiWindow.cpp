@@ -18,7 +18,9 @@
 #include "KUiObjectFactory.h"
 #include "KGenericUiPixmap.h"
 #include "KUiFont.h"
+#include "KUiMenu.h"
 #include "KUiWindowClass.h"
+#include "KWinUiMenu.h"
 
 namespace {
 
@@ -123,6 +125,11 @@ KGenericUiWindow::~KGenericUiWindow()
 {
     if (m_pOsWindow)
         m_pOsWindow->Destroy();
+    while (m_pFirstMenu) {
+        KUiMenu* next = m_pFirstMenu->GetNext();
+        delete m_pFirstMenu;
+        m_pFirstMenu = next;
+    }
     delete m_pOverlay;
     m_pOverlay = nullptr;
     KIUiObject* o = m_pFirstObject;
@@ -197,6 +204,8 @@ bool KGenericUiWindow::PostCreationConnect()
     bool ok = true;
     for (RelayEvent* e = m_pFirstEvent; e; e = e->GetNext())
         ok = e->Connect(static_cast<KIGenericUiWindow*>(this)) && ok;
+    for (KUiMenu* m = m_pFirstMenu; m; m = m->GetNext())
+        m->PostCreationConnect();
     for (KIUiObject* o = m_pFirstObject; o; o = o->GetNext())
         ok = o->PostCreationConnect() && ok;
     return ok;
@@ -211,6 +220,9 @@ KIUiRelay* KGenericUiWindow::FindObject(const KWString& name)
         return nullptr;
     for (KIUiObject* o = m_pFirstObject; o; o = o->GetNext())
         if (KIUiRelay* r = o->FindObject(tail))
+            return r;
+    for (KUiMenu* m = m_pFirstMenu; m; m = m->GetNext())
+        if (KIUiRelay* r = m->FindObject(tail))
             return r;
     return nullptr;
 }
@@ -469,7 +481,6 @@ bool KGenericUiWindow::InitFromNode(KPropTree* node, KIGenericUiWindow* owner)
         }
         last = o;
     }
-    (void)menu;
 
     if (!m_DefaultLook) {
         int32_t w = 200, h = 100;
@@ -487,6 +498,8 @@ bool KGenericUiWindow::InitFromNode(KPropTree* node, KIGenericUiWindow* owner)
         return false;
     if (!quitOnDestroy)
         m_pOsWindow->KeepRunningOnDestroy();
+    if (menu)
+        priAddMenus(menu);
     KIGenericUiWindow* o = owner;
     if (!o && m_ParentGiven)
         o = m_pApp->FindWindow(m_ParentName);
@@ -498,6 +511,28 @@ bool KGenericUiWindow::InitFromNode(KPropTree* node, KIGenericUiWindow* owner)
     Invalidate(nullptr);
     SetVisible(m_Visible);
     return true;
+}
+
+void KGenericUiWindow::priAddMenus(KPropTree* menuNode)
+{
+    KUiMenu* last = nullptr;
+    int32_t count = 0;
+    for (KPropTree* child = menuNode->GetFirstChild(); child; child = child->GetNextSibling()) {
+        if (count >= kMaxWindowMenus) {
+            DebugTrace("window %s: more than %d menus, the rest are left out\n", WideToUtf8(m_Path).c_str(),
+                       static_cast<int>(kMaxWindowMenus));
+            break;
+        }
+        auto* m = new KUiMenu(m_pApp, this);
+        if (last)
+            last->SetNext(m);
+        else
+            m_pFirstMenu = m;
+        last = m;
+        ++count;
+        m->InitFromNode(child);
+        m_pOsWindow->AddMenu(m_pApp, m, child);
+    }
 }
 
 void KGenericUiWindow::priSavePlacement()

@@ -5,6 +5,7 @@
 
 #include "KIGenericUiApp.h"
 #include "KIGenericUiWindow.h"
+#include "KDebug.h"
 #include "KIUiPixmap.h"
 #include "KPixmapDisplay.h"
 #include "KRelayEvent.h"
@@ -82,6 +83,11 @@ KWinUiWindow::~KWinUiWindow()
 {
     if (g_WindowInProcedure == this)
         g_DeletedDuringMessage = true;
+    while (m_pFirstMenu) {
+        KWinUiMenu* next = m_pFirstMenu->GetNext();
+        delete m_pFirstMenu;
+        m_pFirstMenu = next;
+    }
     if (m_Handle && !m_IsDestroyed && PlatIsWindow(m_Handle)) {
         // Detach first: the window's last messages must not reach a half-destroyed object.
         PlatSetWindowUserData(m_Handle, nullptr);
@@ -243,9 +249,53 @@ void KWinUiWindow::ShowCursor(bool show)
         PlatShowCursor(m_Handle, show);
 }
 
-bool KWinUiWindow::AddMenu(KIGenericUiApp*, void*, KPropTree*)
+bool KWinUiWindow::AddMenu(KIGenericUiApp* application, KIGenericUiMenu* menu, KPropTree* node)
 {
+    if (m_Handle || !menu || !node)
+        return false;
+    if (m_MenuCount >= kMaxWindowMenus) {
+        DebugTrace("window: more than %d menus, the rest are left out\n", static_cast<int>(kMaxWindowMenus));
+        return false;
+    }
+    auto* osMenu = new KWinUiMenu(application, menu, m_MenuCount, this);
+    osMenu->Build(node);
+    if (!m_pFirstMenu) {
+        m_pFirstMenu = osMenu;
+    } else {
+        KWinUiMenu* last = m_pFirstMenu;
+        while (last->GetNext())
+            last = last->GetNext();
+        last->SetNext(osMenu);
+    }
+    ++m_MenuCount;
+    menu->SetOsMenu(osMenu);
+    return true;
+}
+
+void KWinUiWindow::MenuChanged(KWinUiMenu*)
+{
+}
+
+bool KWinUiWindow::priMenuShortcut(uint16_t code)
+{
+    for (KWinUiMenu* m = m_pFirstMenu; m; m = m->GetNext()) {
+        const int32_t entry = m->FindShortcut(code, m_ShiftDown, m_CtrlDown, m_AltDown);
+        if (entry >= 0) {
+            if (KIGenericUiMenu* g = m->GetGenericMenu())
+                g->Select(entry);
+            return true;
+        }
+    }
     return false;
+}
+
+void KWinUiWindow::priMenuCommand(uint16_t id)
+{
+    KWinUiMenu* m = m_pFirstMenu;
+    for (int32_t position = id >> 8; m && position > 0; --position)
+        m = m->GetNext();
+    if (m && m->GetGenericMenu())
+        m->GetGenericMenu()->Select(id & 255);
 }
 
 void KWinUiWindow::Enable()
@@ -452,8 +502,17 @@ intptr_t KWinUiWindow::priHandle(uint32_t message, uintptr_t wParam, intptr_t lP
         case PLAT_VK_RIGHT: w->KeyDown(145, m_CtrlDown, m_ShiftDown); return 0;
         case PLAT_VK_DOWN: w->KeyDown(19, m_CtrlDown, m_ShiftDown); return 0;
         case PLAT_VK_INSERT: w->KeyDown(9, m_CtrlDown, m_ShiftDown); return 0;
-        case PLAT_VK_DELETE: w->KeyDown(127, m_CtrlDown, m_ShiftDown); return 0;
-        default: return 0;  // menu shortcuts come with the menus
+        case PLAT_VK_DELETE:
+            if (!priMenuShortcut(127) && !g_DeletedDuringMessage)
+                w->KeyDown(127, m_CtrlDown, m_ShiftDown);
+            return 0;
+        default:
+            // Other keys are offered to the menu shortcuts, once per press.
+            if (!(lParam & (intptr_t(1) << 30)))
+                priMenuShortcut(wParam == PLAT_VK_OEM_4   ? uint16_t('[')
+                                : wParam == PLAT_VK_OEM_6 ? uint16_t(']')
+                                                          : static_cast<uint16_t>(wParam));
+            return 0;
         }
     case PLAT_WM_KEYUP:
         if (wParam == PLAT_VK_SHIFT)
@@ -465,6 +524,10 @@ intptr_t KWinUiWindow::priHandle(uint32_t message, uintptr_t wParam, intptr_t lP
         return 0;
     case PLAT_WM_CHAR:
         priChar(static_cast<uint32_t>(wParam));
+        return 0;
+    case PLAT_WM_COMMAND:
+        if (((wParam >> 16) & 0xFFFF) == 0)
+            priMenuCommand(static_cast<uint16_t>(wParam & 0xFFFF));
         return 0;
     case PLAT_WM_TIMER:
         if (wParam == m_TimerId && m_TimerId) {
