@@ -16,6 +16,12 @@
 //
 // Headless model: the screen is 1280 x 1024; windows have no frame, so a window's rectangle is its client
 // area; showing a window activates it at once; a window's pixels are what was blitted or filled into it.
+//
+// A window may have a menu bar: a strip of its own height right above the client area, whose pixels the
+// window procedure gives (PlatSetMenuBarPixels). The client area keeps its corner and size: the window grows
+// upward by the strip. A press of the left button on the strip comes as WM_NCLBUTTONDOWN with PLAT_HTMENU
+// and the screen point. A menu popup (PLAT_WS_MENUPOPUP) is a frameless window above the others that never
+// becomes active (on X11 an override-redirect window).
 #include <cstdint>
 #include <string>
 
@@ -33,6 +39,7 @@ enum : uint32_t {
     PLAT_WM_QUIT = 0x0012,
     PLAT_WM_ERASEBKGND = 0x0014,
     PLAT_WM_GETMINMAXINFO = 0x0024,
+    PLAT_WM_NCLBUTTONDOWN = 0x00A1,  // wParam: the hit-test code; lParam: the screen point
     PLAT_WM_WINDOWPOSCHANGED = 0x0047,
     PLAT_WM_KEYDOWN = 0x0100,
     PLAT_WM_KEYUP = 0x0101,
@@ -49,6 +56,9 @@ enum : uint32_t {
     PLAT_WM_USER = 0x0400,
 };
 
+// Hit-test code of WM_NCLBUTTONDOWN on the menu bar.
+enum : uintptr_t { PLAT_HTMENU = 5 };
+
 // Position flags of PlatSetWindowPos and of the PlatWindowPos record sent with WM_WINDOWPOSCHANGED.
 enum : uint32_t {
     PLAT_SWP_NOSIZE = 0x0001,
@@ -63,6 +73,7 @@ enum : uint32_t {
     PLAT_WS_POPUP = 0x2,      // no title bar
     PLAT_WS_TOOLWINDOW = 0x4,
     PLAT_WS_TOPMOST = 0x8,
+    PLAT_WS_MENUPOPUP = 0x10,  // a menu's popup: no frame, above the others, never active
 };
 
 // Virtual-key codes the window procedure reads.
@@ -124,6 +135,7 @@ struct PlatWindowDesc {
     void* userData = nullptr;      // readable by the procedure from WM_CREATE on
     const char* className = nullptr; // a window with a class can be found by PlatFindWindow
     bool messageOnly = false;        // never shown, no backend needed: see above
+    int32_t menuBarHeight = 0;     // a menu bar of this height above the client area (0 to 64; 0: none)
 };
 
 // Creates a hidden, enabled window and sends it WM_CREATE; null when the backend is not started or the
@@ -168,6 +180,14 @@ void PlatBlit(PlatHWND window, int32_t x, int32_t y, int32_t width, int32_t heig
 void PlatFillRect(PlatHWND window, const PlatRect& rect, uint8_t r, uint8_t g, uint8_t b);
 // The window's screen pixels (BGRA, width x 4 bytes a row) and size; null when the backend keeps none.
 const uint8_t* PlatGetWindowPixels(PlatHWND window, int32_t& width, int32_t& height);
+
+// The height of the window's menu bar, 0 without one.
+int32_t PlatGetMenuBarHeight(PlatHWND window);
+// Shows the pixels (BGRA, width x the bar's height, rowBytes a row) in the window's menu bar from its left
+// edge; columns beyond the client width are cut, columns beyond width keep what they showed.
+void PlatSetMenuBarPixels(PlatHWND window, const uint8_t* pixels, int32_t width, int32_t rowBytes);
+// The menu bar's pixels as shown (client width x bar height, width x 4 bytes a row); null without a bar.
+const uint8_t* PlatGetMenuBarPixels(PlatHWND window, int32_t& width, int32_t& height);
 
 // Queue. Sent messages go to the procedure at once (from another thread: see Threads above); posted ones wait
 // in the queue. A message sent to a window that goes before it has run answers 0.

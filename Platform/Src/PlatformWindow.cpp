@@ -30,6 +30,8 @@ struct PlatWindow {
     bool paintPending = false;
     PlatRect paintRect{0, 0, 0, 0};
     std::vector<uint8_t> pixels;  // BGRA, width x 4 a row
+    int32_t barHeight = 0;           // menu bar above the client area
+    std::vector<uint8_t> barPixels;  // BGRA, width x 4 a row, barHeight rows
     bool cursorCustom = false;
     bool cursorShown = true;
     int32_t cursorHotX = 0, cursorHotY = 0;
@@ -48,6 +50,7 @@ namespace {
 
 constexpr int32_t kScreenWidth = 1280;
 constexpr int32_t kScreenHeight = 1024;
+constexpr int32_t kMaxMenuBarHeight = 64;
 // Largest client side a window's screen takes, and the farthest a window's corner may lie from the origin,
 // so that a corner plus a side never overflows.
 constexpr int32_t kMaxSide = 16384;
@@ -168,8 +171,22 @@ void AnswerSentFor(PlatWindow* w)
     g_SentDone.notify_all();
 }
 
+// The window's menu bar follows its width, keeping what it showed.
+void ResizeBar(PlatWindow* w, int32_t width)
+{
+    if (w->barHeight <= 0)
+        return;
+    std::vector<uint8_t> bar(static_cast<size_t>(width) * static_cast<size_t>(w->barHeight) * 4, 0);
+    const int32_t oldWidth = w->barPixels.empty() ? 0 : static_cast<int32_t>(w->barPixels.size() / 4 / w->barHeight);
+    for (int32_t row = 0; row < w->barHeight && oldWidth > 0; ++row)
+        std::memcpy(&bar[static_cast<size_t>(row) * width * 4], &w->barPixels[static_cast<size_t>(row) * oldWidth * 4],
+                    static_cast<size_t>(std::min(width, oldWidth)) * 4);
+    w->barPixels.swap(bar);
+}
+
 void ResizePixels(PlatWindow* w, int32_t width, int32_t height)
 {
+    ResizeBar(w, width);
     if (g_Backend == Backend::X11) {
         // The server keeps the pixels.
         w->width = width;
@@ -208,7 +225,7 @@ void ActivateNextVisible(PlatWindow* leaving)
     if (g_Active != leaving)
         return;
     for (PlatWindow* w : g_ZOrder)
-        if (w != leaving && w->visible && !w->destroying) {
+        if (w != leaving && w->visible && !w->destroying && !(w->style & PLAT_WS_MENUPOPUP)) {
             Activate(w);
             return;
         }
@@ -388,6 +405,7 @@ PlatHWND PlatCreateWindow(const PlatWindowDesc& desc)
     w->procedure = desc.procedure;
     w->userData = desc.userData;
     w->className = desc.className ? desc.className : "";
+    w->barHeight = (desc.style & PLAT_WS_MENUPOPUP) ? 0 : std::clamp(desc.menuBarHeight, 0, kMaxMenuBarHeight);
     w->width = 0;
     w->height = 0;
     ResizePixels(w, std::clamp(desc.width, 1, kMaxSide), std::clamp(desc.height, 1, kMaxSide));
@@ -398,6 +416,7 @@ PlatHWND PlatCreateWindow(const PlatWindowDesc& desc)
         native.width = w->width;
         native.height = w->height;
         native.owner = w->owner;
+        native.menuBarHeight = w->barHeight;
         if (!platx11::CreateWindow(w, native)) {
             delete w;
             return nullptr;
@@ -543,6 +562,17 @@ bool PlatShowWindow(PlatHWND window, bool show)
     if (!w || w->destroying)
         return false;
     bool was = w->visible;
+    if (w->style & PLAT_WS_MENUPOPUP) {
+        // Shown above the others without taking the activation or the keyboard.
+        w->visible = show;
+        if (show)
+            Raise(w);
+        if (g_Backend == Backend::X11)
+            platx11::Show(w, show);
+        if (show && !was)
+            PlatInvalidateRect(w, nullptr);
+        return was;
+    }
     if (show) {
         w->visible = true;
         Raise(w);
@@ -761,6 +791,39 @@ const uint8_t* PlatGetWindowPixels(PlatHWND window, int32_t& width, int32_t& hei
         }
     }
     return w->pixels.data();
+}
+
+int32_t PlatGetMenuBarHeight(PlatHWND window)
+{
+    PlatWindow* w = Find(window);
+    return w ? w->barHeight : 0;
+}
+
+void PlatSetMenuBarPixels(PlatHWND window, const uint8_t* pixels, int32_t width, int32_t rowBytes)
+{
+    PlatWindow* w = Find(window);
+    if (!w || w->barHeight <= 0 || !pixels || width <= 0 || rowBytes < width * 4)
+        return;
+    width = std::min(width, w->width);
+    for (int32_t row = 0; row < w->barHeight; ++row)
+        std::memcpy(&w->barPixels[static_cast<size_t>(row) * w->width * 4], pixels + static_cast<ptrdiff_t>(row) * rowBytes,
+                    static_cast<size_t>(width) * 4);
+    if (g_Backend == Backend::X11)
+        platx11::SetMenuBar(w, w->barPixels.data(), w->width, w->width * 4);
+}
+
+const uint8_t* PlatGetMenuBarPixels(PlatHWND window, int32_t& width, int32_t& height)
+{
+    PlatWindow* w = Find(window);
+    width = height = 0;
+    if (!w || w->barHeight <= 0)
+        return nullptr;
+    if (g_Backend == Backend::X11 &&
+        !platx11::ReadMenuBarPixels(w, w->width, w->barHeight, w->barPixels.data()))
+        return nullptr;
+    width = w->width;
+    height = w->barHeight;
+    return w->barPixels.data();
 }
 
 intptr_t PlatSendMessage(PlatHWND window, uint32_t message, uintptr_t wParam, intptr_t lParam)
@@ -1054,7 +1117,8 @@ PlatHWND PlatWindowFromPoint(int32_t x, int32_t y)
     if (g_Backend == Backend::X11)
         return platx11::WindowFromPoint(x, y);
     for (PlatWindow* w : g_ZOrder)
-        if (w->visible && !w->destroying && x >= w->x && y >= w->y && x < w->x + w->width && y < w->y + w->height)
+        if (w->visible && !w->destroying && x >= w->x && y >= w->y - w->barHeight && x < w->x + w->width &&
+            y < w->y + w->height)
             return w;
     return nullptr;
 }

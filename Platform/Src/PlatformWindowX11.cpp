@@ -44,7 +44,10 @@ struct Native {
     Window xid = 0;
     XIC ic = nullptr;
     uint32_t style = 0;
-    int32_t width = 1, height = 1;  // the size the seam last asked for or accepted
+    int32_t width = 1, height = 1;  // the client size the seam last asked for or accepted
+    int32_t bar = 0;                // the menu bar's rows at the top of the X window, above the client
+    std::vector<uint8_t> barPixels; // what the bar shows (barWidth x bar, BGRA)
+    int32_t barWidth = 0;
     bool reparented = false;        // inside a window manager's frame
     bool exposing = false;
     PlatRect exposed{0, 0, 0, 0};
@@ -268,18 +271,18 @@ void UpdateSizeHints(Native* n, bool askMinimum, int32_t x, int32_t y)
         return;
     hints->flags = PMinSize | PWinGravity | USPosition | PPosition;
     hints->x = x;
-    hints->y = y;
+    hints->y = y - n->bar;
     hints->win_gravity = NorthWestGravity;
     if (n->style & PLAT_WS_RESIZABLE) {
         int32_t w = 1, h = 1;
         if (askMinimum)
             MinimumSize(n, w, h);
         hints->min_width = w;
-        hints->min_height = h;
+        hints->min_height = h + n->bar;
     } else {
         hints->flags |= PMaxSize;
         hints->min_width = hints->max_width = n->width;
-        hints->min_height = hints->max_height = n->height;
+        hints->min_height = hints->max_height = n->height + n->bar;
     }
     XSetWMNormalHints(g.display, n->xid, hints);
     XFree(hints);
@@ -407,10 +410,27 @@ void OnKey(Native* n, XKeyEvent& key, bool press)
             Post(n, PLAT_WM_CHAR, u, 1 | scan);
 }
 
+void PutPixels(Window xid, int32_t x, int32_t y, int32_t width, int32_t height, const uint8_t* source,
+               int32_t sourceRowBytes, int32_t sourceX, int32_t sourceY);
+
+// Puts the bar's pixels on the window (what the bar's copy holds, cut to the window's width).
+void PutBar(Native* n)
+{
+    const int32_t width = std::min(n->barWidth, n->width);
+    if (n->bar <= 0 || width <= 0 || n->barPixels.empty())
+        return;
+    PutPixels(n->xid, 0, 0, width, n->bar, n->barPixels.data(), n->barWidth * 4, 0, 0);
+}
+
 void OnButton(Native* n, XButtonEvent& b, bool press)
 {
     if (!TakesInput(n))
         return;
+    if (b.y < n->bar && b.button == Button1 && press && g.grab != n->xid) {
+        Post(n, PLAT_WM_NCLBUTTONDOWN, PLAT_HTMENU, PackPoint(b.x_root, b.y_root));
+        return;
+    }
+    b.y -= n->bar;
     const intptr_t at = PackPoint(b.x, b.y);
     const uintptr_t keys = MouseKeys(b.state);
     switch (b.button) {
@@ -455,7 +475,8 @@ void OnConfigure(Native* n, XConfigureEvent& c)
         Window child = 0;
         XTranslateCoordinates(g.display, n->xid, g.root, 0, 0, &x, &y, &child);
     }
-    int32_t width = c.width, height = c.height;
+    y += n->bar;
+    int32_t width = c.width, height = std::max(1, c.height - n->bar);
     // With no window manager to keep the size hints, the backend keeps them itself.
     int32_t minW = 1, minH = 1;
     if (n->style & PLAT_WS_RESIZABLE) {
@@ -466,11 +487,11 @@ void OnConfigure(Native* n, XConfigureEvent& c)
         width = std::min(width, n->width);
         height = std::min(height, n->height);
     }
-    if (width < minW || height < minH || width != c.width || height != c.height) {
+    if (width < minW || height < minH || width != c.width || height + n->bar != c.height) {
         width = std::max(width, minW);
         height = std::max(height, minH);
         n->configureSerial = NextRequest(g.display);
-        XResizeWindow(g.display, n->xid, static_cast<unsigned>(width), static_cast<unsigned>(height));
+        XResizeWindow(g.display, n->xid, static_cast<unsigned>(width), static_cast<unsigned>(height + n->bar));
     }
     n->width = width;
     n->height = height;
@@ -565,8 +586,10 @@ void Handle(XEvent& ev)
         return;
     switch (ev.type) {
     case Expose: {
-        const PlatRect r{ev.xexpose.x, ev.xexpose.y, ev.xexpose.x + ev.xexpose.width,
-                         ev.xexpose.y + ev.xexpose.height};
+        if (ev.xexpose.y < n->bar)
+            PutBar(n);
+        const PlatRect r{ev.xexpose.x, ev.xexpose.y - n->bar, ev.xexpose.x + ev.xexpose.width,
+                         ev.xexpose.y + ev.xexpose.height - n->bar};
         if (!n->exposing) {
             n->exposed = r;
             n->exposing = true;
@@ -600,7 +623,7 @@ void Handle(XEvent& ev)
             XNextEvent(g.display, &ev);
         }
         if (TakesInput(n))
-            Post(n, PLAT_WM_MOUSEMOVE, MouseKeys(ev.xmotion.state), PackPoint(ev.xmotion.x, ev.xmotion.y));
+            Post(n, PLAT_WM_MOUSEMOVE, MouseKeys(ev.xmotion.state), PackPoint(ev.xmotion.x, ev.xmotion.y - n->bar));
         return;
     }
     case ConfigureNotify:
@@ -767,6 +790,7 @@ bool CreateWindow(PlatHWND window, const PlatWindowDesc& desc)
     n->style = desc.style;
     n->width = desc.width;
     n->height = desc.height;
+    n->bar = desc.menuBarHeight;
     XSetWindowAttributes a{};
     a.background_pixmap = None;
     a.border_pixel = 0;
@@ -774,9 +798,14 @@ bool CreateWindow(PlatHWND window, const PlatWindowDesc& desc)
     a.colormap = DefaultColormap(g.display, g.screen);
     a.event_mask = ExposureMask | KeyPressMask | KeyReleaseMask | ButtonPressMask | ButtonReleaseMask |
                    PointerMotionMask | StructureNotifyMask | FocusChangeMask;
-    n->xid = XCreateWindow(g.display, g.root, Coordinate(desc.x), Coordinate(desc.y),
-                           static_cast<unsigned>(desc.width), static_cast<unsigned>(desc.height), 0, g.depth,
-                           InputOutput, g.visual, CWBackPixmap | CWBorderPixel | CWBitGravity | CWColormap | CWEventMask,
+    // A menu's popup is left alone by the window manager.
+    a.override_redirect = (desc.style & PLAT_WS_MENUPOPUP) ? True : False;
+    a.save_under = a.override_redirect;
+    n->xid = XCreateWindow(g.display, g.root, Coordinate(desc.x), Coordinate(desc.y - n->bar),
+                           static_cast<unsigned>(desc.width), static_cast<unsigned>(desc.height + n->bar), 0, g.depth,
+                           InputOutput, g.visual,
+                           CWBackPixmap | CWBorderPixel | CWBitGravity | CWColormap | CWEventMask | CWOverrideRedirect |
+                               CWSaveUnder,
                            &a);
     if (!n->xid)
         return false;
@@ -847,12 +876,12 @@ void Configure(PlatHWND window, int32_t x, int32_t y, int32_t width, int32_t hei
     unsigned mask = 0;
     if (!(flags & PLAT_SWP_NOMOVE)) {
         c.x = Coordinate(x);
-        c.y = Coordinate(y);
+        c.y = Coordinate(y - n->bar);
         mask |= CWX | CWY;
     }
     if (!(flags & PLAT_SWP_NOSIZE)) {
         c.width = width;
-        c.height = height;
+        c.height = height + n->bar;
         mask |= CWWidth | CWHeight;
         n->width = width;
         n->height = height;
@@ -940,7 +969,7 @@ void Blit(PlatHWND window, int32_t x, int32_t y, int32_t width, int32_t height, 
     height = std::min(height, n->height - y);
     if (width <= 0 || height <= 0)
         return;
-    PutPixels(n->xid, x, y, width, height, source, sourceRowBytes, sourceX, sourceY);
+    PutPixels(n->xid, x, y + n->bar, width, height, source, sourceRowBytes, sourceX, sourceY);
     XFlush(g.display);
 }
 
@@ -954,7 +983,7 @@ void Fill(PlatHWND window, const PlatRect& rect, uint8_t r, uint8_t gr, uint8_t 
     if (right <= left || bottom <= top)
         return;
     XSetForeground(g.display, g.gc, PixelOf(r, gr, b));
-    XFillRectangle(g.display, n->xid, g.gc, left, top, static_cast<unsigned>(right - left),
+    XFillRectangle(g.display, n->xid, g.gc, left, top + n->bar, static_cast<unsigned>(right - left),
                    static_cast<unsigned>(bottom - top));
     XFlush(g.display);
 }
@@ -963,6 +992,37 @@ bool ReadPixels(PlatHWND window, int32_t width, int32_t height, uint8_t* out)
 {
     Native* n = ByHandle(window);
     if (!n || width < 1 || height < 1)
+        return false;
+    XSync(g.display, False);
+    XImage* image = XGetImage(g.display, n->xid, 0, n->bar, static_cast<unsigned>(width),
+                              static_cast<unsigned>(height), AllPlanes, ZPixmap);
+    if (!image)
+        return false;
+    for (int32_t row = 0; row < height; ++row)
+        for (int32_t col = 0; col < width; ++col)
+            ColourOf(XGetPixel(image, col, row), out + (size_t(row) * size_t(width) + size_t(col)) * 4);
+    XDestroyImage(image);
+    return true;
+}
+
+void SetMenuBar(PlatHWND window, const uint8_t* pixels, int32_t width, int32_t rowBytes)
+{
+    Native* n = ByHandle(window);
+    if (!n || n->bar <= 0 || width <= 0)
+        return;
+    n->barWidth = width;
+    n->barPixels.assign(static_cast<size_t>(width) * static_cast<size_t>(n->bar) * 4, 0);
+    for (int32_t row = 0; row < n->bar; ++row)
+        std::memcpy(&n->barPixels[static_cast<size_t>(row) * width * 4], pixels + ptrdiff_t(row) * rowBytes,
+                    static_cast<size_t>(width) * 4);
+    PutBar(n);
+    XFlush(g.display);
+}
+
+bool ReadMenuBarPixels(PlatHWND window, int32_t width, int32_t height, uint8_t* out)
+{
+    Native* n = ByHandle(window);
+    if (!n || width < 1 || height < 1 || height > n->bar)
         return false;
     XSync(g.display, False);
     XImage* image = XGetImage(g.display, n->xid, 0, 0, static_cast<unsigned>(width), static_cast<unsigned>(height),

@@ -25,6 +25,9 @@ void Blit(PlatHWND window, int32_t x, int32_t y, int32_t width, int32_t height, 
 void Fill(PlatHWND window, const PlatRect& rect, uint8_t r, uint8_t g, uint8_t b);
 // Reads the window's pixels back from the server (B, G, R, 255), width x 4 bytes a row.
 bool ReadPixels(PlatHWND window, int32_t width, int32_t height, uint8_t* out);
+// Shows the menu bar's pixels (the seam's copy: client width x bar height) and keeps them for exposures.
+void SetMenuBar(PlatHWND window, const uint8_t* pixels, int32_t width, int32_t rowBytes);
+bool ReadMenuBarPixels(PlatHWND window, int32_t width, int32_t height, uint8_t* out);
 void ScreenSize(int32_t& width, int32_t& height);
 
 // Reads what the server has sent and turns it into messages; true when it read anything.

@@ -5,6 +5,7 @@
 //
 // With --events the clock is virtual and moves only by the commands of the file, one a line (see Usage).
 // Exit 0; 2 with the error on stderr for a script error; 3 when the script does not load.
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -50,7 +51,8 @@ const char kUsage[] =
     "  mouse WINPATH X Y | down|up|click|dblclick WINPATH X Y [ctrl] [shift] | wheel WINPATH X Y DELTA |\n"
     "  leave WINPATH | key WINPATH KEY [ctrl] [shift] [alt] | type WINPATH TEXT | cursor WINPATH | clipboard\n"
     "  menus WINPATH (each menu title, then each entry: INDEX \"TEXT\" enabled|disabled [checked], or\n"
-    "  INDEX separator)\n"
+    "  INDEX separator) | menu WINPATH TITLE [ENTRY] (a click on the title in the bar, then on the entry of\n"
+    "  that label) | dump WINPATH.bar FILE.png | dump WINPATH.popup FILE.png (the bar, the open menu)\n"
     "  DATA: s:TEXT ss:A|B b:0|1 i:N ii:X,Y iii:A,B,C d:X ddd:A,B,C o:PATH a:A|B|... (an array of texts)\n"
     "  X Y in client pixels; KEY a key name (Left, Escape, Return, F5, a, ...) or the program's key code\n"
     "  (digits only; a digit key is its character code, 48 to 57)\n"
@@ -97,11 +99,27 @@ PlatHWND HandleOf(KIGenericUiWindow* w)
     return h ? *h : nullptr;
 }
 
-bool Dump(KIGenericUiWindow* w, const std::string& file)
+KWinUiWindow* OsWindowOf(KIGenericUiWindow* w)
+{
+    auto* g = dynamic_cast<KGenericUiWindow*>(w);
+    return g ? dynamic_cast<KWinUiWindow*>(g->GetOsWindow()) : nullptr;
+}
+
+// part: "" the client area, ".bar" the menu bar, ".popup" the open menu.
+bool Dump(KIGenericUiWindow* w, const std::string& file, const std::string& part = "")
 {
     PlatHWND h = HandleOf(w);
     int32_t width = 0, height = 0;
-    const uint8_t* pixels = PlatGetWindowPixels(h, width, height);
+    const uint8_t* pixels = nullptr;
+    if (part == ".bar") {
+        pixels = PlatGetMenuBarPixels(h, width, height);
+    } else if (part == ".popup") {
+        KWinUiWindow* os = OsWindowOf(w);
+        PlatHWND popup = os && os->GetMenuBar() ? os->GetMenuBar()->GetPopup() : nullptr;
+        pixels = popup ? PlatGetWindowPixels(popup, width, height) : nullptr;
+    } else {
+        pixels = PlatGetWindowPixels(h, width, height);
+    }
     if (!pixels) {
         std::fprintf(stderr, "uirun: no pixels to dump into %s\n", file.c_str());
         return false;
@@ -351,12 +369,6 @@ void MoveCursorTo(PlatHWND h, int32_t x, int32_t y)
     PlatSetCursorPos(r.left + x, r.top + y);
 }
 
-KWinUiWindow* OsWindowOf(KIGenericUiWindow* w)
-{
-    auto* g = dynamic_cast<KGenericUiWindow*>(w);
-    return g ? dynamic_cast<KWinUiWindow*>(g->GetOsWindow()) : nullptr;
-}
-
 void PrintMenus(KIGenericUiWindow* w)
 {
     KWinUiWindow* os = OsWindowOf(w);
@@ -375,6 +387,54 @@ void PrintMenus(KIGenericUiWindow* w)
         }
     }
     std::fflush(stdout);
+}
+
+// A click on a title of the window's bar, then (when entry is not empty) on the entry of that label in the
+// menu it opened, where a pointer would click them.
+void ClickMenu(PlatHWND h, KIGenericUiWindow* w, const std::string& title, const std::string& entry)
+{
+    KWinUiWindow* os = OsWindowOf(w);
+    KWinUiMenuBar* bar = os ? os->GetMenuBar() : nullptr;
+    if (!bar) {
+        std::fprintf(stderr, "uirun: the window has no menu bar\n");
+        return;
+    }
+    const std::vector<KMenuTitle> titles = bar->GetTitles();
+    auto t = std::find_if(titles.begin(), titles.end(),
+                          [&title](const KMenuTitle& m) { return WideToUtf8(m.menu->GetTitle()) == title; });
+    if (t == titles.end()) {
+        std::fprintf(stderr, "uirun: no menu titled '%s'\n", title.c_str());
+        return;
+    }
+    PlatRect r{};
+    PlatGetWindowRect(h, r);
+    const int32_t sx = r.left + (t->rect.left + t->rect.right) / 2;
+    const int32_t sy = r.top - PlatGetMenuBarHeight(h) + (t->rect.top + t->rect.bottom) / 2;
+    PlatSetCursorPos(sx, sy);
+    PlatSendMessage(h, PLAT_WM_NCLBUTTONDOWN, PLAT_HTMENU, ClientPoint(sx, sy));
+    if (entry.empty())
+        return;
+    PlatHWND popup = bar->GetPopup();
+    KWinUiMenu* open = bar->GetOpenMenu();
+    if (!popup || !open) {
+        std::fprintf(stderr, "uirun: the menu '%s' did not open\n", title.c_str());
+        return;
+    }
+    const std::vector<KWinUiMenu::Entry>& entries = open->GetEntries();
+    const std::vector<KRect>& rects = bar->GetEntryRects();
+    for (size_t i = 0; i < entries.size() && i < rects.size(); ++i) {
+        const std::string text = WideToUtf8(entries[i].text);
+        if (entries[i].separator || text.substr(0, text.find('\t')) != entry)
+            continue;
+        const int32_t x = (rects[i].left + rects[i].right) / 2, y = (rects[i].top + rects[i].bottom) / 2;
+        PlatRect p{};
+        PlatGetWindowRect(popup, p);
+        PlatSetCursorPos(p.left + x, p.top + y);
+        PlatPostMessage(popup, PLAT_WM_LBUTTONDOWN, 0, ClientPoint(x, y));
+        PlatPostMessage(popup, PLAT_WM_LBUTTONUP, 0, ClientPoint(x, y));
+        return;
+    }
+    std::fprintf(stderr, "uirun: no entry '%s' in the menu '%s'\n", entry.c_str(), title.c_str());
 }
 
 void PrintLayout(KIUiObject* object, int depth)
@@ -459,6 +519,15 @@ void RunCommand(Driver& d, const std::string& line)
     std::string path;
     in >> path;
     KIGenericUiWindow* w = FindWindowByPath(d.app, path);
+    // A dump names a window's bar or open menu after the window's path.
+    std::string part;
+    for (const char* suffix : {".bar", ".popup"}) {
+        const std::string s = suffix;
+        if (!w && verb == "dump" && path.size() > s.size() && path.compare(path.size() - s.size(), s.size(), s) == 0) {
+            w = FindWindowByPath(d.app, path.substr(0, path.size() - s.size()));
+            part = s;
+        }
+    }
     PlatHWND h = HandleOf(w);
     if (!h) {
         std::fprintf(stderr, "uirun: no window %s\n", path.c_str());
@@ -467,9 +536,13 @@ void RunCommand(Driver& d, const std::string& line)
     if (verb == "dump") {
         std::string file;
         in >> file;
-        Dump(w, file);
+        Dump(w, file, part);
     } else if (verb == "menus") {
         PrintMenus(w);
+    } else if (verb == "menu") {
+        std::string title, entry;
+        in >> title >> entry;
+        ClickMenu(h, w, title, entry);
     } else if (verb == "layout") {
         if (auto* g = dynamic_cast<KGenericUiWindow*>(w))
             PrintLayout(g->GetFirstObject(), 0);

@@ -3,6 +3,7 @@
 // messages into calls on the generic window.
 #include "KIOsUiWindow.h"
 #include "KWinUiMenu.h"
+#include "KWinUiMenuBar.h"
 #include "PlatformWindow.h"
 
 // Id of the UI tick timer and its period.
@@ -57,6 +58,8 @@ public:
     int32_t GetMenuCount() const { return m_MenuCount; }
     // A menu's entries, state or title changed: what shows them is drawn again.
     void MenuChanged(KWinUiMenu* menu);
+    // The drawn menus, null for a window without menus in a bar.
+    KWinUiMenuBar* GetMenuBar() const { return m_pMenuBar; }
     KIGenericUiWindow* GetGenericWindow() const { return m_pWindow; }
 
     static intptr_t WindowProcedure(PlatHWND handle, uint32_t message, uintptr_t wParam, intptr_t lParam);
@@ -80,6 +83,8 @@ private:
     KRect m_SavedPlacement;
     KWinUiMenu* m_pFirstMenu = nullptr;
     int32_t m_MenuCount = 0;
+    KWinUiMenuBar* m_pMenuBar = nullptr;
+    bool m_SwallowEscape = false;  // the Escape that closed a menu also comes as a character
     bool m_ShiftDown = false;
     bool m_CtrlDown = false;
     bool m_AltDown = false;

@@ -83,6 +83,8 @@ KWinUiWindow::~KWinUiWindow()
 {
     if (g_WindowInProcedure == this)
         g_DeletedDuringMessage = true;
+    delete m_pMenuBar;
+    m_pMenuBar = nullptr;
     while (m_pFirstMenu) {
         KWinUiMenu* next = m_pFirstMenu->GetNext();
         delete m_pFirstMenu;
@@ -232,11 +234,18 @@ bool KWinUiWindow::Create(KIGenericUiWindow* owner)
     desc.procedure = &KWinUiWindow::WindowProcedure;
     desc.className = kOsWindowClass;
     desc.userData = this;
+    for (KWinUiMenu* m = m_pFirstMenu; m; m = m->GetNext())
+        if (m->InBar())
+            desc.menuBarHeight = kMenuBarHeight;
+    if (desc.menuBarHeight && !m_pMenuBar)
+        m_pMenuBar = new KWinUiMenuBar(this);
     m_Owner = ownerHandle;
     m_Handle = PlatCreateWindow(desc);
     if (!m_Handle)
         return false;
     PlatSetWindowPos(m_Handle, 0, 0, r->Width(), r->Height(), PLAT_SWP_NOMOVE | PLAT_SWP_NOZORDER);
+    if (m_pMenuBar && m_Handle)
+        m_pMenuBar->DrawBar();
     return true;
 }
 
@@ -272,8 +281,10 @@ bool KWinUiWindow::AddMenu(KIGenericUiApp* application, KIGenericUiMenu* menu, K
     return true;
 }
 
-void KWinUiWindow::MenuChanged(KWinUiMenu*)
+void KWinUiWindow::MenuChanged(KWinUiMenu* menu)
 {
+    if (m_pMenuBar && m_Handle)
+        m_pMenuBar->MenuChanged(menu);
 }
 
 bool KWinUiWindow::priMenuShortcut(uint16_t code)
@@ -423,6 +434,8 @@ intptr_t KWinUiWindow::priHandle(uint32_t message, uintptr_t wParam, intptr_t lP
         PlatGetWindowRect(m_Handle, r);
         m_SavedPlacement = KRect(r.left, r.top, r.right, r.bottom);
         m_IsDestroyed = true;
+        if (m_pMenuBar)
+            m_pMenuBar->Close();
         if (m_TimerId)
             PlatKillTimer(m_Handle, m_TimerId);
         m_TimerId = 0;
@@ -442,6 +455,8 @@ intptr_t KWinUiWindow::priHandle(uint32_t message, uintptr_t wParam, intptr_t lP
             w->OnActivated();
         } else {
             m_AltDown = m_CtrlDown = m_ShiftDown = false;
+            if (m_pMenuBar)
+                m_pMenuBar->Close();
             w->OnDeactivated();
         }
         return 0;
@@ -473,6 +488,11 @@ intptr_t KWinUiWindow::priHandle(uint32_t message, uintptr_t wParam, intptr_t lP
         const auto* pos = reinterpret_cast<const PlatWindowPos*>(lParam);
         if (!pos)
             return 0;
+        if (m_pMenuBar && (pos->flags & (PLAT_SWP_NOSIZE | PLAT_SWP_NOMOVE)) != (PLAT_SWP_NOSIZE | PLAT_SWP_NOMOVE)) {
+            m_pMenuBar->Close();
+            if (!(pos->flags & PLAT_SWP_NOSIZE))
+                m_pMenuBar->DrawBar();
+        }
         if (!(pos->flags & PLAT_SWP_NOSIZE)) {
             int32_t cw = pos->width, ch = pos->height;
             w->OnResized(&cw, &ch);
@@ -489,6 +509,15 @@ intptr_t KWinUiWindow::priHandle(uint32_t message, uintptr_t wParam, intptr_t lP
         return 0;
     }
     case PLAT_WM_KEYDOWN:
+        // An open menu takes the keys: Escape closes it.
+        if (m_pMenuBar && m_pMenuBar->GetOpenMenu() && wParam != PLAT_VK_SHIFT && wParam != PLAT_VK_CONTROL &&
+            wParam != PLAT_VK_MENU) {
+            if (wParam == 0x1B) {
+                m_pMenuBar->Close();
+                m_SwallowEscape = true;
+            }
+            return 0;
+        }
         switch (wParam) {
         case PLAT_VK_SHIFT: m_ShiftDown = true; return 0;
         case PLAT_VK_CONTROL: m_CtrlDown = true; return 0;
@@ -523,7 +552,18 @@ intptr_t KWinUiWindow::priHandle(uint32_t message, uintptr_t wParam, intptr_t lP
             m_AltDown = false;
         return 0;
     case PLAT_WM_CHAR:
+        if (m_SwallowEscape && wParam == 27) {
+            m_SwallowEscape = false;
+            return 0;
+        }
+        m_SwallowEscape = false;
+        if (m_pMenuBar && m_pMenuBar->GetOpenMenu())
+            return 0;
         priChar(static_cast<uint32_t>(wParam));
+        return 0;
+    case PLAT_WM_NCLBUTTONDOWN:
+        if (wParam == PLAT_HTMENU && m_pMenuBar)
+            m_pMenuBar->PressOnBar(LowSigned(lParam), HighSigned(lParam));
         return 0;
     case PLAT_WM_COMMAND:
         if (((wParam >> 16) & 0xFFFF) == 0)
@@ -542,6 +582,11 @@ intptr_t KWinUiWindow::priHandle(uint32_t message, uintptr_t wParam, intptr_t lP
     case PLAT_WM_LBUTTONDOWN:
     case PLAT_WM_LBUTTONDBLCLK: {
         const int32_t x = LowSigned(lParam), y = HighSigned(lParam);
+        // A press beside an open menu only closes it.
+        if (m_pMenuBar && m_pMenuBar->GetOpenMenu()) {
+            m_pMenuBar->Close();
+            return 0;
+        }
         if (!m_MouseCaptured) {
             PlatRect r{};
             PlatGetWindowRect(m_Handle, r);

@@ -64,6 +64,33 @@ const std::vector<uint8_t> kSkin = {
     0x14, 0x15, 0x95, 0x87, 0x81, 0x47, 0xa4, 0xa6, 0x61, 0x10, 0xb9, 0x00, 0x46, 0xda, 0x1b, 0xe8, 0x7d, 0x1c,
     0x6d, 0x0e, 0x00, 0x00, 0x00, 0x00, 0x49, 0x45, 0x4e, 0x44, 0xae, 0x42, 0x60, 0x82};
 
+// Menus through the window's messages: command ids, shortcut keys, and presses on the bar and beside it.
+void ExerciseMenus(KIGenericUiWindow* w)
+{
+    auto* handle = static_cast<PlatHWND*>(w->GetAttribute(1));
+    PlatHWND h = handle ? *handle : nullptr;
+    if (!h || !PlatIsWindow(h))
+        return;
+    for (uintptr_t id : {0x0000u, 0x0001u, 0x0100u, 0x01FFu, 0xFE00u, 0xFFFFu})
+        PlatSendMessage(h, PLAT_WM_COMMAND, id, 0);
+    PlatSendMessage(h, PLAT_WM_KEYDOWN, PLAT_VK_CONTROL, 1);
+    for (uintptr_t key : {uintptr_t('A'), uintptr_t('X'), uintptr_t(0x74), uintptr_t(PLAT_VK_OEM_4),
+                          uintptr_t(PLAT_VK_DELETE)})
+        PlatSendMessage(h, PLAT_WM_KEYDOWN, key, 1);
+    PlatSendMessage(h, PLAT_WM_KEYUP, PLAT_VK_CONTROL, 1);
+    PlatRect r{};
+    PlatGetWindowRect(h, r);
+    const int32_t barY = r.top - PlatGetMenuBarHeight(h) / 2;
+    for (int32_t x : {r.left + 10, r.left + 40, r.left + 10}) {
+        const intptr_t at = static_cast<intptr_t>((static_cast<uint32_t>(static_cast<uint16_t>(barY)) << 16) |
+                                                  static_cast<uint16_t>(x));
+        PlatSendMessage(h, PLAT_WM_NCLBUTTONDOWN, PLAT_HTMENU, at);
+    }
+    PlatSendMessage(h, PLAT_WM_KEYDOWN, 0x1B, 1);
+    PlatSendMessage(h, PLAT_WM_LBUTTONDOWN, 0, 0);
+    PlatSendMessage(h, PLAT_WM_LBUTTONUP, 0, 0);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -82,8 +109,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     try {
         bool running = false;
         if (app->LoadUiScript(folder, KWString(u"ui.xml"), running)) {
-            for (KIGenericUiWindow* w = app->GetFirstWindow(); w; w = w->GetNextWindow())
+            for (KIGenericUiWindow* w = app->GetFirstWindow(); w; w = w->GetNextWindow()) {
                 Exercise(w);
+                ExerciseMenus(w);
+            }
         }
     } catch (const KException&) {
         // Refused with a script or XML error.
