@@ -251,6 +251,10 @@ bool MakeAll(Writer& out)
         bg.Fill(Rgba{140, 160, 140, 255});
         bg.Fill(0, 4, 120, 6, Rgba{70, 90, 70, 255});
         ok = out.Put("slider_bg.png", bg, {{"track", 60, 1}, {"groove", 60, 4}}) && ok;
+        Canvas vbg(10, 120);
+        vbg.Fill(Rgba{140, 160, 140, 255});
+        vbg.Fill(4, 0, 6, 120, Rgba{70, 90, 70, 255});
+        ok = out.Put("slider_vbg.png", vbg, {{"track", 1, 60}, {"groove", 4, 60}}) && ok;
         Canvas knob = Face(10, 16, Rgba{230, 120, 40, 255}, dark);
         ok = out.Put("slider_knob.png", knob, {{"centre", 5, 8}, {"corner", 0, 0}}) && ok;
         Canvas down = Face(10, 16, Rgba{170, 80, 20, 255}, dark);
@@ -274,13 +278,17 @@ bool MakeAll(Writer& out)
         ok = out.Put(s.file, k, {{"centre", 8, 8}, {"corner", 0, 0}}) && ok;
     }
 
-    // Film strip: ten 16 x 16 frames stacked top to bottom, each its own colour.
+    // Film strip: ten 16 x 16 frames stacked top to bottom, each its own colour with a transparent 4 x 4
+    // top-left corner.
     {
         Canvas k(16, 160);
-        for (int32_t i = 0; i < 10; ++i)
+        for (int32_t i = 0; i < 10; ++i) {
             k.Fill(0, i * 16, 16, i * 16 + 16,
                    Rgba{uint8_t(20 + 23 * i), uint8_t(230 - 21 * i), uint8_t(i % 2 ? 200 : 60), 255});
-        ok = out.Put("filmstrip.png", k, {{"frame0", 8, 8}, {"frame1", 8, 24}, {"frame9", 8, 152}}) && ok;
+            k.Fill(0, i * 16, 4, i * 16 + 4, kClear);
+        }
+        ok = out.Put("filmstrip.png", k,
+                     {{"frame0", 8, 8}, {"frame1", 8, 24}, {"frame9", 8, 152}, {"clear", 1, 1}}) && ok;
     }
 
     // Progress bar: background and a striped foreground of the same size.

@@ -95,6 +95,9 @@ protected:
 // with parent; null when there is none or its initialisation fails (it is then deleted).
 KIUiObject* CreateContentBox(KIGenericUiApp* application, KIGenericUiWindow* window, KIUiObject* parent,
                              KPropTree* node);
+// child->InitUiObject; a child that fails or throws is deleted (the exception goes on to the caller).
+bool InitChildObject(KIUiObject* child, KIGenericUiApp* application, KIGenericUiWindow* window, KIUiObject* parent,
+                     KPropTree* node);
 // Name look-up of a control holding one content child: an unnamed control passes the whole name to the
 // child; a named one answers itself for its name and passes the tail of "name.tail" to the child.
 KIUiRelay* FindInContent(KIUiRelay* self, const KWString& ownName, KIUiObject* content, const KWString& name);

@@ -23,6 +23,8 @@ public:
     void Draw(KIUiPixmap* surface, int32_t dx, int32_t dy, const KRect& clip) override;
     void Tick(int32_t elapsedMs) override;
     KIUiObject* HitTest(int32_t x, int32_t y) override;
+    // A box shown as a popup (a pull-down's drop-down) tells its parent that the window closed it.
+    void PopupClosed() override;
 
     bool IsCollapsed() const { return m_ChildrenHidden; }
 

@@ -1,20 +1,26 @@
+#include "KUiBlink.h"
 #include "KUiClock.h"
 #include "KUiDynaString.h"
 #include "KUiEdit.h"
+#include "KUiFilmStrip.h"
 #include "KUiFrame.h"
 #include "KUiHVBox.h"
 #include "KUiHVLine.h"
 #include "KUiMultiText.h"
 #include "KUiObjectFactory.h"
-#include "KUiReplyRequest.h"
+#include "KUiProgressBar.h"
+#include "KUiPullDownList.h"
 #include "KUiRect.h"
+#include "KUiReplyRequest.h"
 #include "KUiScrollList.h"
 #include "KUiScrollbar.h"
 #include "KUiScrolledFrame.h"
+#include "KUiSlider.h"
 #include "KUiSpacer.h"
 #include "KUiTextArray.h"
 #include "KUiTextBox.h"
 #include "KUiTextList.h"
+#include "KUiTimer.h"
 #include "KUiTree.h"
 
 bool RegisterGenericControls(KIUiObjectFactory* factory)
@@ -25,22 +31,25 @@ bool RegisterGenericControls(KIUiObjectFactory* factory)
     ok = KUiSpacer::RegisterCreator(factory) && ok;   // SPACER
     // IMAGE, RESIZED_IMAGE, TEXT, BUTTON
     ok = KUiTextList::RegisterCreator(factory) && ok;  // TEXTLIST
-    // BLINK, TOGGLE
+    ok = KUiBlink::RegisterCreator(factory) && ok;    // BLINK
+    // TOGGLE
     ok = KUiFrame::RegisterCreator(factory) && ok;    // FRAME
     ok = KUiRect::RegisterCreator(factory) && ok;     // RECT
     ok = KUiEdit::RegisterCreator(factory) && ok;     // EDIT_BOX
-    // SLIDER, PROGRESSBAR
+    ok = KUiSlider::RegisterCreator(factory) && ok;   // SLIDER
+    ok = KUiProgressBar::RegisterCreator(factory) && ok;  // PROGRESSBAR
     ok = KUiClock::RegisterCreator(factory) && ok;    // CLOCK
     ok = KUiTree::RegisterCreator(factory) && ok;     // DIRTREE
     ok = KUiScrollbar::RegisterCreator(factory) && ok;    // SCROLLBAR, HSCROLLBAR, VSCROLLBAR
     ok = KUiScrollList::RegisterCreator(factory) && ok;   // SCROLLLIST
     // CHECKBOX/RADIO_BUTTON
     ok = KUiTextBox::RegisterCreator(factory) && ok;  // TEXT_BOX, DYNA_TEXT
-    // FILMSTRIP
+    ok = KUiFilmStrip::RegisterCreator(factory) && ok;    // FILMSTRIP
     ok = KUiScrolledFrame::RegisterCreator(factory) && ok;    // SCROLLED_FRAME
-    // TIMER
+    ok = KUiTimer::RegisterCreator(factory) && ok;    // TIMER
     ok = KUiHVLine::RegisterCreator(factory) && ok;   // HLINE, VLINE
-    // IMAGE_FRAME, PULLDOWN
+    // IMAGE_FRAME
+    ok = KUiPullDownList::RegisterCreator(factory) && ok;  // PULLDOWN
     ok = KUiTextArray::RegisterCreator(factory) && ok;     // TEXTARRAY
     ok = KUiReplyRequest::RegisterCreator(factory) && ok;  // REPLY_REQUEST
     ok = KUiDynaString::RegisterCreator(factory) && ok;    // DYNA_STRING

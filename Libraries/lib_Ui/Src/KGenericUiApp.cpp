@@ -15,6 +15,7 @@
 #include "KPNGLoader.h"
 #include "KStorage.h"
 #include "KTextFunctions.h"
+#include "KUiControl.h"
 #include "KUiObject.h"
 #include "KUiObjectFactory.h"
 #include "KGenericUiPixmap.h"
@@ -356,10 +357,8 @@ bool KGenericUiApp::LoadUiScript(KIFolder* folder, const KWString& scriptName, b
             KIUiObject* o = m_pFactory->Create(&tag);
             if (!o)
                 continue;
-            if (!o->InitUiObject(this, nullptr, nullptr, c)) {
-                delete o;
+            if (!InitChildObject(o, this, nullptr, nullptr, c))
                 continue;
-            }
             if (lastObject) {
                 lastObject->SetNext(o);
                 o->SetPrevious(lastObject);

@@ -14,6 +14,7 @@
 #include "KIUiObject.h"
 #include "KPropTree.h"
 #include "KTextFunctions.h"
+#include "KUiControl.h"
 #include "KUiObject.h"
 #include "KUiObjectFactory.h"
 #include "KGenericUiPixmap.h"
@@ -465,10 +466,8 @@ bool KGenericUiWindow::InitFromNode(KPropTree* node, KIGenericUiWindow* owner)
         KIUiObject* o = m_pApp->GetFactory()->Create(&tag);
         if (!o)
             continue;
-        if (!o->InitUiObject(m_pApp, this, nullptr, child)) {
-            delete o;
+        if (!InitChildObject(o, m_pApp, this, nullptr, child))
             continue;
-        }
         if (overlay) {
             m_pOverlay = o;
             continue;

@@ -194,12 +194,8 @@ KIUiObject* CreateContentBox(KIGenericUiApp* application, KIGenericUiWindow* win
         if (element->GetName() != u"HBOX" && element->GetName() != u"VBOX")
             continue;
         KIUiObject* content = factory->Create(&element->GetName());
-        if (!content)
+        if (!content || !InitChildObject(content, application, window, parent, element))
             return nullptr;
-        if (!content->InitUiObject(application, window, parent, element)) {
-            delete content;
-            return nullptr;
-        }
         return content;
     }
     return nullptr;
@@ -218,4 +214,19 @@ KIUiRelay* FindInContent(KIUiRelay* self, const KWString& ownName, KIUiObject* c
     if (KWString(text.substr(0, dot)) != ownName)
         return nullptr;
     return content->FindObject(KWString(text.substr(dot + 1)));
+}
+
+bool InitChildObject(KIUiObject* child, KIGenericUiApp* application, KIGenericUiWindow* window, KIUiObject* parent,
+                     KPropTree* node)
+{
+    bool ok = false;
+    try {
+        ok = child->InitUiObject(application, window, parent, node);
+    } catch (...) {
+        delete child;
+        throw;
+    }
+    if (!ok)
+        delete child;
+    return ok;
 }

@@ -102,10 +102,8 @@ bool KUiHVBox::InitUiObject(KIGenericUiApp* application, KIGenericUiWindow* wind
         KIUiObject* child = factory->Create(&element->GetName());
         if (!child)
             continue;
-        if (!child->InitUiObject(application, window, this, element)) {
-            delete child;
+        if (!InitChildObject(child, application, window, this, element))
             continue;
-        }
         AppendChild(child);
     }
 
@@ -347,4 +345,10 @@ bool KUiHVBox::RegisterCreator(KIUiObjectFactory* factory)
 KIUiObject* KUiHVBoxCreator::Create()
 {
     return new (std::nothrow) KUiHVBox;
+}
+
+void KUiHVBox::PopupClosed()
+{
+    if (m_pParent)
+        m_pParent->PopupClosed();
 }
