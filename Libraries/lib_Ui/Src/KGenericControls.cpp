@@ -1,4 +1,6 @@
 #include "KUiBlink.h"
+#include "KUiButton.h"
+#include "KUiCheckbox.h"
 #include "KUiClock.h"
 #include "KUiDynaString.h"
 #include "KUiEdit.h"
@@ -6,6 +8,8 @@
 #include "KUiFrame.h"
 #include "KUiHVBox.h"
 #include "KUiHVLine.h"
+#include "KUiImage.h"
+#include "KUiImageFrame.h"
 #include "KUiMultiText.h"
 #include "KUiObjectFactory.h"
 #include "KUiProgressBar.h"
@@ -17,10 +21,12 @@
 #include "KUiScrolledFrame.h"
 #include "KUiSlider.h"
 #include "KUiSpacer.h"
+#include "KUiText.h"
 #include "KUiTextArray.h"
 #include "KUiTextBox.h"
 #include "KUiTextList.h"
 #include "KUiTimer.h"
+#include "KUiToggle.h"
 #include "KUiTree.h"
 
 bool RegisterGenericControls(KIUiObjectFactory* factory)
@@ -29,10 +35,13 @@ bool RegisterGenericControls(KIUiObjectFactory* factory)
     bool ok = true;
     ok = KUiHVBox::RegisterCreator(factory) && ok;    // HBOX, VBOX
     ok = KUiSpacer::RegisterCreator(factory) && ok;   // SPACER
-    // IMAGE, RESIZED_IMAGE, TEXT, BUTTON
+    ok = KUiImage::RegisterCreator(factory) && ok;         // IMAGE
+    ok = KUiResizedImage::RegisterCreator(factory) && ok;  // RESIZED_IMAGE
+    ok = KUiText::RegisterCreator(factory) && ok;          // TEXT
+    ok = KUiButton::RegisterCreator(factory) && ok;        // BUTTON
     ok = KUiTextList::RegisterCreator(factory) && ok;  // TEXTLIST
     ok = KUiBlink::RegisterCreator(factory) && ok;    // BLINK
-    // TOGGLE
+    ok = KUiToggle::RegisterCreator(factory) && ok;        // TOGGLE
     ok = KUiFrame::RegisterCreator(factory) && ok;    // FRAME
     ok = KUiRect::RegisterCreator(factory) && ok;     // RECT
     ok = KUiEdit::RegisterCreator(factory) && ok;     // EDIT_BOX
@@ -42,13 +51,13 @@ bool RegisterGenericControls(KIUiObjectFactory* factory)
     ok = KUiTree::RegisterCreator(factory) && ok;     // DIRTREE
     ok = KUiScrollbar::RegisterCreator(factory) && ok;    // SCROLLBAR, HSCROLLBAR, VSCROLLBAR
     ok = KUiScrollList::RegisterCreator(factory) && ok;   // SCROLLLIST
-    // CHECKBOX/RADIO_BUTTON
+    ok = KUiCheckbox::RegisterCreator(factory) && ok;      // CHECKBOX, RADIO_BUTTON
     ok = KUiTextBox::RegisterCreator(factory) && ok;  // TEXT_BOX, DYNA_TEXT
     ok = KUiFilmStrip::RegisterCreator(factory) && ok;    // FILMSTRIP
     ok = KUiScrolledFrame::RegisterCreator(factory) && ok;    // SCROLLED_FRAME
     ok = KUiTimer::RegisterCreator(factory) && ok;    // TIMER
     ok = KUiHVLine::RegisterCreator(factory) && ok;   // HLINE, VLINE
-    // IMAGE_FRAME
+    ok = KUiImageFrame::RegisterCreator(factory) && ok;    // IMAGE_FRAME
     ok = KUiPullDownList::RegisterCreator(factory) && ok;  // PULLDOWN
     ok = KUiTextArray::RegisterCreator(factory) && ok;     // TEXTARRAY
     ok = KUiReplyRequest::RegisterCreator(factory) && ok;  // REPLY_REQUEST

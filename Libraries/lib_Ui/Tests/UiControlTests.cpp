@@ -24,28 +24,6 @@
 
 namespace {
 
-// Until the text label exists, captions in these tests are plain blocks of their "_MinHSize" x "_MinVSize"
-// (the label takes the larger of those keys and its text, so the scripts below fit both).
-class CaptionBlock : public KUiObject {
-public:
-    bool InitUiObject(KIGenericUiApp* a, KIGenericUiWindow* w, KIUiObject* p, KPropTree* n) override
-    {
-        KUiObject::InitUiObject(a, w, p, n);
-        SetLayoutRecord(m_HLayout, n->GetInt(KWString("_MinHSize"), 0), 0);
-        SetLayoutRecord(m_VLayout, n->GetInt(KWString("_MinVSize"), 0), 0);
-        return true;
-    }
-    bool SetRect(int32_t x, int32_t y, int32_t, int32_t) override
-    {
-        return KUiObject::SetRect(x, y, m_HLayout.GetMinimumSize(), m_VLayout.GetMinimumSize());
-    }
-};
-
-class CaptionBlockCreator : public KIUiObjectCreator {
-public:
-    KIUiObject* Create() override { return new CaptionBlock; }
-};
-
 using Rgb = std::array<int, 3>;
 
 class UiControls : public lumotest::StorageFixture {
@@ -70,10 +48,6 @@ protected:
         lumotest::WriteText(Root() / "ui.xml", "<APP Name=\"T\">" + head + R"(<WINDOW Name="Main" BgColor="#FFFFFF">)" +
                                                    body + "</WINDOW></APP>");
         m_App.reset(CreateGenericUiApp());
-        static const KWString text("TEXT");
-        auto* creator = new CaptionBlockCreator;
-        if (!m_App->GetFactory()->Register(&text, creator))
-            delete creator;
         KWString leaf;
         KIFolder* folder = OpenFolderByURL(RootURL(), leaf, false);
         bool running = false;
@@ -487,7 +461,7 @@ TEST_F(UiControls, FrameGeometryTableAndCommands)
 {
     ASSERT_TRUE(Load(R"(<VBOX Name="Col">
         <FRAME Name="Thin" MinHSize="0" MinVSize="0" HStretch="0" VStretch="0" FrameColor="#000000"
-               FrameThickness="4"><TEXT _MinHSize="6" _MinVSize="3"/></FRAME>
+               FrameThickness="4"><TEXT DisplayString="Empty" _MinHSize="6" _MinVSize="3"/></FRAME>
         <FRAME Name="Plain" MinHSize="0" MinVSize="0" HStretch="0" VStretch="0" FrameColor="#FF0000"
                FrameThickness="3"/>
         <FRAME Name="Big" MinHSize="60" MinVSize="0" HStretch="0" VStretch="0" FrameColor="#FF0000"
@@ -496,7 +470,11 @@ TEST_F(UiControls, FrameGeometryTableAndCommands)
         <FRAME Name="NoColour" MinHSize="0" MinVSize="0" HStretch="0" VStretch="0" FrameColor="#zz"
                FrameThickness="1"/>
         <FRAME Name="NoThickness" MinHSize="0" MinVSize="0" HStretch="0" VStretch="0" FrameColor="#000000"/>
-        </VBOX>)"));
+        </VBOX>)",
+                     // An empty text: the caption is exactly its "_MinHSize" x "_MinVSize".
+                     R"(<FONTS><APPFONT Name="Plain"><MSWFONT><English Fontname="DejaVu Sans" Height="8"/></MSWFONT>
+                        </APPFONT></FONTS><DISPLAY_STRING Name="Empty" AppFont="Plain"><English Text=""/>
+                        </DISPLAY_STRING>)"));
     auto* thin = Find<KUiFrame>("Col.Thin");
     ASSERT_TRUE(thin);
     EXPECT_EQ(thin->GetCaptionTop(), 5);
