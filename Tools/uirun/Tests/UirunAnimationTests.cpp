@@ -13,21 +13,16 @@
 #include "KStorage.h"
 #include "LumoStorageFixture.h"
 #include "LumoTestSupport.h"
+#include "UirunTestSupport.h"
 #include "PlatformShell.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-const std::string kUirun = LUMO_BINARY_DIR "/Tools/uirun/uirun";
+using namespace uiruntest;
 
-using Rgb = std::array<int, 3>;
 
-struct RunResult {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
 
 // The printed lines that start with prefix, without it, in order; the start and end broadcasts left out.
 std::vector<std::string> Lines(const std::string& out, const std::string& prefix)
@@ -81,22 +76,7 @@ protected:
         return r;
     }
     std::string Dump(const std::string& name) { return "dump T.Main " + (Root() / name).string() + "\n"; }
-    std::unique_ptr<KPNGPixmap> Png(const std::string& name)
-    {
-        KWString url;
-        EXPECT_TRUE(PosixFileToURL((Root() / name).string(), url));
-        KIFile* file = OpenFileByURL(url, KFILE_MODE_READ);
-        if (!file)
-            return nullptr;
-        std::unique_ptr<KPNGPixmap> png(LoadPNGPixmap(file));
-        file->Release();
-        return png;
-    }
-    static Rgb At(const KPNGPixmap& p, int x, int y)
-    {
-        const uint8_t* q = p.GetRow(y) + x * 4;
-        return {q[2], q[1], q[0]};
-    }
+    std::unique_ptr<KPNGPixmap> Png(const std::string& name) { return uiruntest::Png(Root() / name); }
 
     std::string m_AppData;
 };

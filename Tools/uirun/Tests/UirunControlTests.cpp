@@ -15,6 +15,7 @@
 #include "KStorage.h"
 #include "LumoStorageFixture.h"
 #include "LumoTestSupport.h"
+#include "UirunTestSupport.h"
 #include "LumoXvfb.h"
 #include "PlatformShell.h"
 
@@ -22,15 +23,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string kUirun = LUMO_BINARY_DIR "/Tools/uirun/uirun";
+using namespace uiruntest;
 
-using Rgb = std::array<int, 3>;
 
-struct RunResult {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
 
 class UirunControls : public lumotest::StorageFixture {
 protected:
@@ -53,22 +48,6 @@ protected:
         r.out = lumotest::ReadText(out);
         r.err = lumotest::ReadText(err);
         return r;
-    }
-    std::unique_ptr<KPNGPixmap> Png(const fs::path& path)
-    {
-        KWString url;
-        EXPECT_TRUE(PosixFileToURL(path.string(), url));
-        KIFile* file = OpenFileByURL(url, KFILE_MODE_READ);
-        if (!file)
-            return nullptr;
-        std::unique_ptr<KPNGPixmap> png(LoadPNGPixmap(file));
-        file->Release();
-        return png;
-    }
-    static Rgb At(const KPNGPixmap& p, int x, int y)
-    {
-        const uint8_t* q = p.GetRow(y) + x * 4;
-        return {q[2], q[1], q[0]};
     }
 };
 

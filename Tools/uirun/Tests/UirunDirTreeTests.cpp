@@ -17,16 +17,16 @@
 #include "KStorage.h"
 #include "LumoStorageFixture.h"
 #include "LumoTestSupport.h"
+#include "UirunTestSupport.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-const std::string kUirun = LUMO_BINARY_DIR "/Tools/uirun/uirun";
+using namespace uiruntest;
 const std::string kLumofs = LUMO_BINARY_DIR "/Tools/lumofs/lumofs";
 const std::string kUitext = LUMO_BINARY_DIR "/Tools/uitext/uitext";
 
-using Rgb = std::array<int, 3>;
 
 const Rgb kWhite{255, 255, 255};
 const Rgb kSelectedBg{32, 64, 192};
@@ -42,11 +42,6 @@ const Rgb kOpenExpander{20, 20, 20};
 
 constexpr int kRow = 16;
 
-struct RunResult {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
 
 // What the probe printed (without its path), and the lines of "sh echo", in order.
 std::vector<std::string> ProbeLines(const std::string& out)
@@ -152,22 +147,7 @@ protected:
         return r;
     }
     std::string Dump(const std::string& name) const { return "dump T.Main " + (Root() / name).string() + "\n"; }
-    std::unique_ptr<KPNGPixmap> Png(const std::string& name)
-    {
-        KWString url;
-        EXPECT_TRUE(PosixFileToURL((Root() / name).string(), url));
-        KIFile* file = OpenFileByURL(url, KFILE_MODE_READ);
-        if (!file)
-            return nullptr;
-        std::unique_ptr<KPNGPixmap> png(LoadPNGPixmap(file));
-        file->Release();
-        return png;
-    }
-    static Rgb At(const KPNGPixmap& p, int x, int y)
-    {
-        const uint8_t* q = p.GetRow(y) + x * 4;
-        return {q[2], q[1], q[0]};
-    }
+    std::unique_ptr<KPNGPixmap> Png(const std::string& name) { return uiruntest::Png(Root() / name); }
     // Pixels of a row from x to the vertical bar that satisfy test.
     template <class Test>
     static int CountInRow(const KPNGPixmap& p, int row, int x, Test test)

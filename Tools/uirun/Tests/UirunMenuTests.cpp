@@ -15,6 +15,7 @@
 #include "KStorage.h"
 #include "LumoStorageFixture.h"
 #include "LumoTestSupport.h"
+#include "UirunTestSupport.h"
 #include "LumoXvfb.h"
 #include "PlatformShell.h"
 
@@ -22,13 +23,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string kUirun = LUMO_BINARY_DIR "/Tools/uirun/uirun";
+using uiruntest::kUirun;
+using uiruntest::Png;
+using uiruntest::RunResult;
 
-struct RunResult {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
 
 class UirunMenus : public lumotest::StorageFixture {
 protected:
@@ -183,19 +181,6 @@ TEST_F(UirunMenus, StrayChildIsNoEntry)
 }
 
 namespace {
-
-std::unique_ptr<KPNGPixmap> Png(const fs::path& png)
-{
-    KWString url;
-    if (!PosixFileToURL(png.string(), url))
-        return nullptr;
-    KIFile* file = OpenFileByURL(url, KFILE_MODE_READ);
-    if (!file)
-        return nullptr;
-    std::unique_ptr<KPNGPixmap> p(LoadPNGPixmap(file));
-    file->Release();
-    return p;
-}
 
 // The pixel's "r,g,b".
 std::string At(const KPNGPixmap& p, int x, int y)

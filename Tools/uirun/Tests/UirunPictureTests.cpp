@@ -17,6 +17,7 @@
 #include "KStorage.h"
 #include "LumoStorageFixture.h"
 #include "LumoTestSupport.h"
+#include "UirunTestSupport.h"
 #include "LumoXvfb.h"
 #include "PlatformShell.h"
 
@@ -24,10 +25,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string kUirun = LUMO_BINARY_DIR "/Tools/uirun/uirun";
+using uiruntest::kUirun;
+using uiruntest::Rgb;
+using uiruntest::RunResult;
 const fs::path kSkins = LUMO_BINARY_DIR "/skins";
-
-using Rgb = std::array<int, 3>;
 
 // The colour skins.txt gives for a sample of a file ("button_pressed.png", "centre").
 Rgb SkinColour(const std::string& file, const std::string& sample)
@@ -54,12 +55,6 @@ std::vector<std::string> Lines(const std::string& text, const std::string& prefi
             out.push_back(line);
     return out;
 }
-
-struct RunResult {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
 
 class UirunPictures : public lumotest::StorageFixture {
 protected:
@@ -89,17 +84,10 @@ protected:
     std::string Dump(const std::string& name) { return "dump T.Main " + (Root() / name).string() + "\n"; }
     Rgb At(const std::string& name, int x, int y)
     {
-        KWString url;
-        EXPECT_TRUE(PosixFileToURL((Root() / name).string(), url));
-        KIFile* file = OpenFileByURL(url, KFILE_MODE_READ);
-        if (!file)
-            return {-1, -1, -1};
-        std::unique_ptr<KPNGPixmap> png(LoadPNGPixmap(file));
-        file->Release();
+        auto png = uiruntest::Png(Root() / name);
         if (!png || x >= png->GetWidth() || y >= png->GetHeight())
             return {-1, -1, -1};
-        const uint8_t* q = png->GetRow(y) + x * 4;
-        return {q[2], q[1], q[0]};
+        return uiruntest::At(*png, x, y);
     }
 };
 

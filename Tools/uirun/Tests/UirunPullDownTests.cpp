@@ -14,22 +14,19 @@
 #include "KStorage.h"
 #include "LumoStorageFixture.h"
 #include "LumoTestSupport.h"
+#include "UirunTestSupport.h"
 #include "PlatformShell.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-const std::string kUirun = LUMO_BINARY_DIR "/Tools/uirun/uirun";
+using uiruntest::kUirun;
+using uiruntest::Rgb;
+using uiruntest::RunResult;
 
-using Rgb = std::array<int, 3>;
 using Strings = std::vector<std::string>;
 
-struct RunResult {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
 
 // What reached the probe P, in order, without the start and end broadcasts.
 Strings ProbeLines(const std::string& out)
@@ -77,24 +74,13 @@ protected:
         return r;
     }
     std::string Dump(const std::string& name) { return "dump T.Main " + (Root() / name).string() + "\n"; }
-    std::unique_ptr<KPNGPixmap> Png(const std::string& name)
-    {
-        KWString url;
-        EXPECT_TRUE(PosixFileToURL((Root() / name).string(), url));
-        KIFile* file = OpenFileByURL(url, KFILE_MODE_READ);
-        if (!file)
-            return nullptr;
-        std::unique_ptr<KPNGPixmap> png(LoadPNGPixmap(file));
-        file->Release();
-        return png;
-    }
+    std::unique_ptr<KPNGPixmap> Png(const std::string& name) { return uiruntest::Png(Root() / name); }
     Rgb At(const std::string& name, int x, int y)
     {
         auto png = Png(name);
         if (!png)
             return {-1, -1, -1};
-        const uint8_t* q = png->GetRow(y) + x * 4;
-        return {q[2], q[1], q[0]};
+        return uiruntest::At(*png, x, y);
     }
     // The height of the pull-down's field from the layout listing, or -1.
     static int FieldHeight(const std::string& out)

@@ -16,20 +16,18 @@
 #include "KStorage.h"
 #include "LumoStorageFixture.h"
 #include "LumoTestSupport.h"
+#include "UirunTestSupport.h"
 #include "PlatformShell.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-const std::string kUirun = LUMO_BINARY_DIR "/Tools/uirun/uirun";
+using uiruntest::kUirun;
+using uiruntest::Png;
+using uiruntest::RunResult;
 const std::string kMkbundle = LUMO_BINARY_DIR "/Tools/mkbundle/mkbundle";
 
-struct RunResult {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
 
 class Uirun : public lumotest::StorageFixture {
 protected:
@@ -61,19 +59,6 @@ protected:
         r.out = lumotest::ReadText(out);
         r.err = lumotest::ReadText(err);
         return r;
-    }
-    // The PNG file's pixmap.
-    std::unique_ptr<KPNGPixmap> Png(const fs::path& path)
-    {
-        KWString url;
-        EXPECT_TRUE(PosixFileToURL(path.string(), url));
-        KIFile* file = OpenFileByURL(url, KFILE_MODE_READ);
-        if (!file)
-            return nullptr;
-        std::unique_ptr<KPNGPixmap> png(LoadPNGPixmap(file));
-        if (png)
-            file->Release();
-        return png;
     }
     // (r, g, b) of a pixel.
     static std::array<int, 3> Rgb(const KPNGPixmap& p, int x, int y)

@@ -11,6 +11,7 @@
 
 #include "LumoStorageFixture.h"
 #include "LumoTestSupport.h"
+#include "UirunTestSupport.h"
 #include "LumoXvfb.h"
 #include "PlatformShell.h"
 
@@ -18,13 +19,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string kUirun = LUMO_BINARY_DIR "/Tools/uirun/uirun";
+using uiruntest::kUirun;
+using uiruntest::RunResult;
 
-struct RunResult {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
 
 class UirunText : public lumotest::StorageFixture {
 protected:
