@@ -41,6 +41,9 @@ struct KUiLayoutKeys {
 // minimum = size = minimum, stretch = working stretch = stretch, fixed = (stretch is 0), no size assigned,
 // working offset 0. Negative values count as 0.
 void SetLayoutRecord(KLayoutObject& record, int32_t minimum, int32_t stretch);
+// Grows the minimums to the content's (none: unchanged). False when the content is larger along an axis whose
+// stretch is 0.
+bool FitMinimumsToContent(KIUiObject* content, const KUiLayoutKeys& keys, int32_t& minWidth, int32_t& minHeight);
 
 // The colour a command gives: "#RRGGBB" (alpha 255) or "#RRGGBBAA" in upper-case hexadecimal, the property
 // tree's own syntax. False, out unchanged, for anything else.

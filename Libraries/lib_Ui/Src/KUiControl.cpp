@@ -49,6 +49,25 @@ void SetLayoutRecord(KLayoutObject& record, int32_t minimum, int32_t stretch)
     record.Reset();
 }
 
+bool FitMinimumsToContent(KIUiObject* content, const KUiLayoutKeys& keys, int32_t& minWidth, int32_t& minHeight)
+{
+    if (!content)
+        return true;
+    const int32_t cw = content->GetLayout(true)->GetMinimumSize();
+    const int32_t ch = content->GetLayout(false)->GetMinimumSize();
+    if (cw > minWidth) {
+        if (keys.stretchH == 0)
+            return false;
+        minWidth = cw;
+    }
+    if (ch > minHeight) {
+        if (keys.stretchV == 0)
+            return false;
+        minHeight = ch;
+    }
+    return true;
+}
+
 bool ParseUiColor(const KWString& text, KUiColor& out)
 {
     KColorRGBA c{};

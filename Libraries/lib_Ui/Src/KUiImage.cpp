@@ -114,20 +114,8 @@ bool KUiImage::priComputeMinimums()
     // Without a picture and a size key the minimum is 0: a negative one would upset the box around it.
     m_MinWidth = m_Keys.hasMinH ? m_Keys.minH : (m_pImage ? m_pImage->Width() : 0);
     m_MinHeight = m_Keys.hasMinV ? m_Keys.minV : (m_pImage ? m_pImage->Height() : 0);
-    if (KIUiObject* content = m_pFirstChild) {
-        const int32_t cw = content->GetLayout(true)->GetMinimumSize();
-        const int32_t ch = content->GetLayout(false)->GetMinimumSize();
-        if (cw > m_MinWidth) {
-            if (m_Keys.stretchH == 0)
-                return false;
-            m_MinWidth = cw;
-        }
-        if (ch > m_MinHeight) {
-            if (m_Keys.stretchV == 0)
-                return false;
-            m_MinHeight = ch;
-        }
-    }
+    if (!FitMinimumsToContent(m_pFirstChild, m_Keys, m_MinWidth, m_MinHeight))
+        return false;
     SetLayoutRecord(m_HLayout, m_MinWidth, m_Keys.stretchH);
     SetLayoutRecord(m_VLayout, m_MinHeight, m_Keys.stretchV);
     return true;

@@ -59,20 +59,8 @@ bool KUiRect::priComputeMinimums()
 {
     m_MinWidth = m_Keys.minH;
     m_MinHeight = m_Keys.minV;
-    if (KIUiObject* content = m_pFirstChild) {
-        const int32_t cw = content->GetLayout(true)->GetMinimumSize();
-        const int32_t ch = content->GetLayout(false)->GetMinimumSize();
-        if (cw > m_MinWidth) {
-            if (m_Keys.stretchH == 0)
-                return false;
-            m_MinWidth = cw;
-        }
-        if (ch > m_MinHeight) {
-            if (m_Keys.stretchV == 0)
-                return false;
-            m_MinHeight = ch;
-        }
-    }
+    if (!FitMinimumsToContent(m_pFirstChild, m_Keys, m_MinWidth, m_MinHeight))
+        return false;
     SetLayoutRecord(m_HLayout, m_MinWidth, m_Keys.stretchH);
     SetLayoutRecord(m_VLayout, m_MinHeight, m_Keys.stretchV);
     return true;
