@@ -108,7 +108,10 @@ void Despeckle(benchmark::State& state, bool bulb)
     CalculateHighlightLimits(neutral, kSaturation, t, l, w);
     OverFrame(state, [&](WorkingImage& image) {
         for (int32_t r = 1; r < kHeight - 1; ++r)
-            (bulb ? DespeckleBulbRow : DespeckleRow)(image.Row(r), image.Row(r - 1), image.Row(r + 1), kWidth, t, l, w);
+            if (bulb)
+                DespeckleBulbRow(image.Row(r), image.Row(r - 1), image.Row(r + 1), kWidth, t, l, w);
+            else
+                DespeckleRow(image.Row(r), image.Row(r - 1), image.Row(r + 1), kWidth, t, l, w);
     });
 }
 

@@ -6,6 +6,8 @@
 #include "KChromaBlur.h"
 #include "KChromaCoring.h"
 #include "KDebug.h"
+#include "KPickKernel.h"
+#include "KRgbLanes.h"
 #include "KRounding.h"
 
 namespace {
@@ -17,6 +19,68 @@ KInt64 RecursiveGain(double step, double spread, KInt32 unit)
     const KInt64 k = KRoundToInt32((1.0 - std::exp(-step / spread)) * unit);
     return std::clamp<KInt64>(k, 0, unit);
 }
+
+// The vertical row follows the horizontal one down one image row: n samples.
+void FollowDown(KInt64 k2, const KInt16* horizontal, KInt16* vertical, ptrdiff_t n)
+{
+    const KInt64 m2 = 0x10000 - k2;
+    for (ptrdiff_t k = 0; k < n; ++k)
+        vertical[k] = KSaturate16((k2 * horizontal[k] + m2 * vertical[k]) >> 16);
+}
+#if K_HAVE_AVX2_BUILD
+// In 32 bits, which the compiler vectorises: with k2 and m2 in [0, 65536] and their sum 65536, each product
+// and the sum lie in [-2^31, 2^31 - 65536], and the result in the 16-bit range.
+K_AVX2 void FollowDownAvx2(KInt64 gain, const KInt16* horizontal, KInt16* vertical, ptrdiff_t n)
+{
+    const auto k2 = static_cast<KInt32>(gain), m2 = 0x10000 - k2;
+    for (ptrdiff_t k = 0; k < n; ++k)
+        vertical[k] = static_cast<KInt16>((k2 * horizontal[k] + m2 * vertical[k]) >> 16);
+}
+#endif
+
+// The row's pixels from sample k to n brought toward the vertical row: its colour at the pixel's brightness,
+// cored.
+void BringTowardFrom(ptrdiff_t k, KInt16* row, const KInt16* vertical, ptrdiff_t n, KInt32 spatial,
+                     const KChromaCoring& coring)
+{
+    const KInt64 sp = spatial;
+    const KInt64 inv = 0x10000 / sp;
+    for (; k < n; k += 3) {
+        const KInt32 xR = row[k], xG = row[k + 1], xB = row[k + 2];
+        const KInt64 b0[3] = {vertical[k], vertical[k + 1], vertical[k + 2]};
+        const KInt64 xs = KInt64{xR} + xG + xB + sp;
+        const KInt64 bs = b0[0] + b0[1] + b0[2] + sp;
+        KInt64 b[3] = {0, 0, 0};
+        if (xs >= 0) {
+            const KInt64 w = bs > sp ? (xs << 16) / bs : xs * inv;
+            for (int c = 0; c < 3; ++c)
+                b[c] = (b0[c] * w + 32768) >> 16;
+        }
+        coring.Apply(row + k, xR, xG, xB, b[0], b[1], b[2]);
+    }
+}
+void BringToward(KInt16* row, const KInt16* vertical, ptrdiff_t n, KInt32 spatial, const KChromaCoring& coring)
+{
+    BringTowardFrom(0, row, vertical, n, spatial, coring);
+}
+#if K_HAVE_AVX2_BUILD
+K_AVX2 void BringTowardAvx2(KInt16* row, const KInt16* vertical, ptrdiff_t n, KInt32 spatial,
+                            const KChromaCoring& coring)
+{
+    // The weight (xs << 16) / (b's sum + spatial) when b's sum is above 0, else xs x inv.
+    const KBrightnessMatch match{_mm256_set1_pd(spatial), _mm256_set1_pd(spatial),
+                                 _mm256_set1_pd(0x10000 / spatial), _mm256_set1_pd(coring.Limit())};
+    ptrdiff_t k = 0;
+    for (; k + 24 <= n; k += 24) {
+        __m256i x[3], v[3], d[3];
+        KLoadRgb8(row + k, x);
+        KLoadRgb8(vertical + k, v);
+        KMatchBrightness(match, x, v, d);
+        KCoreAndStore(row + k, x, d, coring.Tables(), coring.Mask());
+    }
+    BringTowardFrom(k, row, vertical, n, spatial, coring);
+}
+#endif
 
 }  // namespace
 
@@ -94,10 +158,7 @@ bool ChromaBlurCoarseRuns(const double limits[3], KInt32 spatial)
 void ChromaBlurCoarseVertical(double verticalSpread, const KInt16* horizontal, KInt16* vertical, KInt32 columns)
 {
     const KInt64 k2 = RecursiveGain(1.0, verticalSpread, 0x10000);
-    const KInt64 m2 = 0x10000 - k2;
-    const ptrdiff_t n = 3 * static_cast<ptrdiff_t>(std::max(columns, 0));
-    for (ptrdiff_t k = 0; k < n; ++k)
-        vertical[k] = KSaturate16((k2 * horizontal[k] + m2 * vertical[k]) >> 16);
+    K_PICK_KERNEL(FollowDown)(k2, horizontal, vertical, 3 * static_cast<ptrdiff_t>(std::max(columns, 0)));
 }
 
 void ChromaBlurCoarseApply(KInt16* row, KInt32 r, const KInt16* vertical, const double limits[3], KInt32 spatial,
@@ -105,23 +166,7 @@ void ChromaBlurCoarseApply(KInt16* row, KInt32 r, const KInt16* vertical, const 
 {
     if (columns <= 0 || !ChromaPassRuns("ChromaBlurCoarseRow", limits, spatial, r == 0))
         return;
-    const ptrdiff_t n = 3 * static_cast<ptrdiff_t>(columns);
-    const KInt64 sp = spatial;
-    const KInt64 inv = 0x10000 / sp;
-    const KChromaCoring coring(lut);
-    for (ptrdiff_t k = 0; k < n; k += 3) {
-        const KInt32 xR = row[k], xG = row[k + 1], xB = row[k + 2];
-        const KInt64 b0[3] = {vertical[k], vertical[k + 1], vertical[k + 2]};
-        const KInt64 xs = KInt64{xR} + xG + xB + sp;
-        const KInt64 bs = b0[0] + b0[1] + b0[2] + sp;
-        KInt64 b[3] = {0, 0, 0};
-        if (xs >= 0) {
-            const KInt64 w = bs > sp ? (xs << 16) / bs : xs * inv;
-            for (int c = 0; c < 3; ++c)
-                b[c] = (b0[c] * w + 32768) >> 16;
-        }
-        coring.Apply(row + k, xR, xG, xB, b[0], b[1], b[2]);
-    }
+    K_PICK_KERNEL(BringToward)(row, vertical, 3 * static_cast<ptrdiff_t>(columns), spatial, KChromaCoring(lut));
 }
 
 void ChromaBlurCoarseRow(KInt16* row, KInt32 r, double horizontalSpread, double verticalSpread,

@@ -4,6 +4,7 @@
 #include "KChromaBlur.h"
 #include "KChromaCoring.h"
 #include "KPickKernel.h"
+#include "KRgbLanes.h"
 
 namespace {
 
@@ -68,6 +69,60 @@ K_AVX2 void SmoothBoxAvx2(const KInt16* p, KInt16* h, KInt32 columns)
 }
 #endif
 
+// The 5 x 5 pass's pixels from sample k to n (of the output row): the box values of the five slots summed, brought to the pixel's
+// brightness and cored.
+void Blur5PixelsFrom(ptrdiff_t k, const KInt16* const s[5], KInt16* output, ptrdiff_t n, KInt32 spatial,
+                     const KChromaCoring& coring)
+{
+    // V, the sum of 25 box values, is about 25/4 of the local mean: q and the weights keep that scale.
+    const KInt64 sp = spatial;
+    const KInt64 q = sp * 25 / 4;
+    const KInt64 inv = 0x10000 / q;
+    for (; k < n; k += 3) {
+        KInt32 v[3];
+        for (int c = 0; c < 3; ++c)
+            v[c] = s[0][k + c] + s[1][k + c] + s[2][k + c] + s[3][k + c] + s[4][k + c];
+        const KInt32 xR = output[k], xG = output[k + 1], xB = output[k + 2];
+        const KInt64 xs = KInt64{xR} + xG + xB + sp;
+        const KInt64 vs = KInt64{v[0]} + v[1] + v[2];
+        KInt64 b[3] = {0, 0, 0};
+        if (xs >= 0) {
+            const KInt64 w = vs <= 0 ? xs * inv : (xs << 16) / (vs + q);
+            for (int c = 0; c < 3; ++c)
+                b[c] = (v[c] * w + 32768) >> 16;
+        }
+        coring.Apply(output + k, xR, xG, xB, b[0], b[1], b[2]);
+    }
+}
+void Blur5Pixels(const KInt16* const s[5], KInt16* output, ptrdiff_t n, KInt32 spatial, const KChromaCoring& coring)
+{
+    Blur5PixelsFrom(0, s, output, n, spatial, coring);
+}
+#if K_HAVE_AVX2_BUILD
+K_AVX2 void Blur5PixelsAvx2(const KInt16* const s[5], KInt16* output, ptrdiff_t n, KInt32 spatial,
+                            const KChromaCoring& coring)
+{
+    const KInt64 q = KInt64{spatial} * 25 / 4;
+    const KBrightnessMatch match{_mm256_set1_pd(spatial), _mm256_set1_pd(static_cast<double>(q)),
+                                 _mm256_set1_pd(static_cast<double>(0x10000 / q)), _mm256_set1_pd(coring.Limit())};
+    ptrdiff_t k = 0;
+    for (; k + 24 <= n; k += 24) {
+        __m256i v[3] = {_mm256_setzero_si256(), _mm256_setzero_si256(), _mm256_setzero_si256()};
+        for (int i = 0; i < 5; ++i) {
+            __m256i p[3];
+            KLoadRgb8(s[i] + k, p);
+            for (int c = 0; c < 3; ++c)
+                v[c] = _mm256_add_epi32(v[c], p[c]);
+        }
+        __m256i x[3], d[3];
+        KLoadRgb8(output + k, x);
+        KMatchBrightness(match, x, v, d);
+        KCoreAndStore(output + k, x, d, coring.Tables(), coring.Mask());
+    }
+    Blur5PixelsFrom(k, s, output, n, spatial, coring);
+}
+#endif
+
 template <int N>
 void Rotate(KChromaBlurRing<N>& ring)
 {
@@ -107,31 +162,7 @@ void ChromaBlurRow(const KInt16* input, KInt16* output, const double limits[3], 
     if (columns <= 0 || !ChromaPassRuns("ChromaBlurRow", limits, spatial, output == nullptr))
         return;
     K_PICK_KERNEL(SmoothBox)(input, ring.m_pSlot[4], columns);
-    if (output != nullptr) {
-        // V, the sum of 25 box values, is about 25/4 of the local mean: q and the weights keep that scale.
-        const KInt64 sp = spatial;
-        const KInt64 q = sp * 25 / 4;
-        const KInt64 inv = 0x10000 / q;
-        const KChromaCoring coring(lut);
-        const KInt16* s[5];
-        for (int i = 0; i < 5; ++i)
-            s[i] = ring.m_pSlot[i];
-        const ptrdiff_t n = 3 * static_cast<ptrdiff_t>(columns);
-        for (ptrdiff_t k = 0; k < n; k += 3) {
-            KInt32 v[3];
-            for (int c = 0; c < 3; ++c)
-                v[c] = s[0][k + c] + s[1][k + c] + s[2][k + c] + s[3][k + c] + s[4][k + c];
-            const KInt32 xR = output[k], xG = output[k + 1], xB = output[k + 2];
-            const KInt64 xs = KInt64{xR} + xG + xB + sp;
-            const KInt64 vs = KInt64{v[0]} + v[1] + v[2];
-            KInt64 b[3] = {0, 0, 0};
-            if (xs >= 0) {
-                const KInt64 w = vs <= 0 ? xs * inv : (xs << 16) / (vs + q);
-                for (int c = 0; c < 3; ++c)
-                    b[c] = (v[c] * w + 32768) >> 16;
-            }
-            coring.Apply(output + k, xR, xG, xB, b[0], b[1], b[2]);
-        }
-    }
+    if (output != nullptr)
+        K_PICK_KERNEL(Blur5Pixels)(ring.m_pSlot, output, 3 * static_cast<ptrdiff_t>(columns), spatial, KChromaCoring(lut));
     Rotate(ring);
 }

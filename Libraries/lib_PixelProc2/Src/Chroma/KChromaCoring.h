@@ -27,6 +27,11 @@ public:
         out[2] = KSaturate16(KInt64{xB} + cB - s);
     }
 
+    // What the vector builds need: the limit of a difference, the table mask and the tables.
+    KInt32 Limit() const { return m_Lim; }
+    KUInt32 Mask() const { return m_Mask; }
+    const KInt16* const* Tables() const { return m_pTable; }
+
 private:
     KInt32 Core(int channel, KInt64 d) const
     {
