@@ -2,15 +2,17 @@
 //   camio peek NAME HIGH LOW LENGTH     reads LENGTH bytes at HIGH:LOW and prints them as text when every byte
 //                                       is printable, else as hexadecimal
 //   camio poke NAME HIGH LOW HEXBYTES   writes the bytes at HIGH:LOW
-// NAME is a device name: "FILE@path" (a camera emulated in a file). HIGH and LOW are hexadecimal, with or
-// without "0x"; LENGTH is decimal, or hexadecimal with "0x". Exit status 0 on success, 1 with the reason on
-// failure.
+//   camio links                         prints the device name of every camera the links find, one a line
+// NAME is a device name: "FILE@path" (a camera emulated in a file) or "1394@path" (the interface path of a 1394
+// camera device). HIGH and LOW are hexadecimal, with or without "0x"; LENGTH is decimal, or hexadecimal with
+// "0x". Exit status 0 on success, 1 with the reason on failure.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "KCam1394Link.h"
 #include "KCamFileLink.h"
 #include "PlatformError.h"
 
@@ -29,7 +31,8 @@ int Usage()
     fprintf(stderr,
             "usage: camio peek NAME HIGH LOW LENGTH\n"
             "       camio poke NAME HIGH LOW HEXBYTES\n"
-            "NAME: FILE@path; HIGH, LOW: hexadecimal; LENGTH: hexadecimal with 0x, else decimal\n");
+            "       camio links\n"
+            "NAME: FILE@path or 1394@path; HIGH, LOW: hexadecimal; LENGTH: hexadecimal with 0x, else decimal\n");
     return 1;
 }
 
@@ -91,6 +94,25 @@ std::string OpenFailure(const std::string& path)
     }
 }
 
+// The bytes as text when every one is printable, else as hexadecimal.
+void PrintBytes(const std::vector<uint8_t>& bytes)
+{
+    bool printable = true;
+    for (uint8_t b : bytes)
+        printable = printable && b >= 0x20 && b < 0x7F;
+    std::string out;
+    if (printable) {
+        out.assign(bytes.begin(), bytes.end());
+    } else {
+        static const char digits[] = "0123456789abcdef";
+        for (uint8_t b : bytes) {
+            out += digits[b >> 4];
+            out += digits[b & 15];
+        }
+    }
+    printf("%s\n", out.c_str());
+}
+
 std::string Address(uint32_t high, uint32_t low)
 {
     char text[32];
@@ -98,10 +120,50 @@ std::string Address(uint32_t high, uint32_t low)
     return text;
 }
 
+// ---- 1394 ------------------------------------------------------------------------------------------------------
+
+void PrintLinks1394()
+{
+    const uint32_t count = Count1394Devices();
+    for (uint32_t i = 0; i < count; ++i) {
+        char path[512];
+        if (Get1394DeviceName(i, path, sizeof path))
+            printf("1394@%s\n", path);
+    }
+}
+
+// Reads or writes the bytes through the 1394 link, straight to the device at `path`.
+int Transfer1394(const std::string& path, bool peek, uint32_t high, uint32_t low, std::vector<uint8_t>* bytes)
+{
+    Cam1394Device* device = Open1394Device(kCam1394DriverRow, path.c_str());
+    if (!device)
+        return Fail("cannot open the 1394 device " + path + " (error " + std::to_string(PlatGetLastError()) + ")");
+    const auto length = static_cast<uint32_t>(bytes->size());
+    const int ok = peek ? Read1394Block(device, low, high, bytes->data(), length)
+                        : Write1394Block(device, low, high, bytes->data(), length);
+    const uint32_t status = Get1394LastStatus(device);
+    Close1394Device(device);
+    if (!ok) {
+        char text[16];
+        snprintf(text, sizeof text, "0x%08X", status);
+        return Fail(std::string(peek ? "cannot read " : "cannot write ") + std::to_string(length) + " bytes at " +
+                    Address(high, low) + " (status " + text + ")");
+    }
+    return 0;
+}
+
+int Links()
+{
+    PrintLinks1394();
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
+    if (argc == 2 && std::string(argv[1]) == "links")
+        return Links();
     if (argc != 6)
         return Usage();
     const std::string command = argv[1];
@@ -125,8 +187,15 @@ int main(int argc, char** argv)
         return Fail("more than 16 MiB to write");
     }
 
+    if (name.compare(0, 5, "1394@") == 0 && name.size() > 5) {
+        if (int failed = Transfer1394(name.substr(5), command == "peek", high, low, &bytes))
+            return failed;
+        if (command == "peek")
+            PrintBytes(bytes);
+        return 0;
+    }
     if (name.compare(0, 5, "FILE@") != 0 || name.size() == 5)
-        return Fail("unknown device name " + name + " (FILE@path names are known)");
+        return Fail("unknown device name " + name + " (FILE@path and 1394@path names are known)");
     const std::string path = name.substr(5);
     uint64_t offset = 0;
     if (!MapFileDeviceAddress(low, high, &offset))
@@ -141,21 +210,7 @@ int main(int argc, char** argv)
     if (!ok)
         return Fail(command == "peek" ? "cannot read " + std::to_string(length) + " bytes at " + Address(high, low)
                                       : "cannot write " + std::to_string(length) + " bytes at " + Address(high, low));
-    if (command == "peek") {
-        bool printable = true;
-        for (uint8_t b : bytes)
-            printable = printable && b >= 0x20 && b < 0x7F;
-        std::string out;
-        if (printable) {
-            out.assign(bytes.begin(), bytes.end());
-        } else {
-            static const char digits[] = "0123456789abcdef";
-            for (uint8_t b : bytes) {
-                out += digits[b >> 4];
-                out += digits[b & 15];
-            }
-        }
-        printf("%s\n", out.c_str());
-    }
+    if (command == "peek")
+        PrintBytes(bytes);
     return 0;
 }

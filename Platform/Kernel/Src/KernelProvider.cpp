@@ -106,6 +106,8 @@ uint32_t ErrorOf(NTSTATUS status)
         return PLAT_ERROR_OPERATION_ABORTED;
     case 0xC000009Au:
         return 8;  // not enough memory
+    case 0x80000011u:
+        return PLAT_ERROR_BUSY;
     default:
         return 31;  // a device attached to the system is not functioning
     }
