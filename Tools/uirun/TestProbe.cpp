@@ -96,9 +96,10 @@ public:
         std::fflush(stdout);
         if (message == "Post Creation Initialization" && m_TakeFocus && m_pWindow)
             m_pWindow->SetKeyboardFocus(this, true);
-        if (message == "SetColor" && data) {
+        const KWString* colour = message == "SetColor" ? UiRelayData<KWString>(data) : nullptr;
+        if (colour) {
             KUiColor c;
-            if (ParseColor(WideToUtf8(*static_cast<const KWString*>(data)), c)) {
+            if (ParseColor(WideToUtf8(*colour), c)) {
                 m_Color = c;
                 m_HasColor = true;
                 if (m_pWindow)
@@ -245,26 +246,35 @@ private:
                    " " + (shift ? "1" : "0"));
     }
 
+    // The data read as the kind says; nothing when it is of another type.
     std::string priFormat(const std::string& kind, void* data)
     {
         char buffer[128];
-        if (kind == "s")
-            return WideToUtf8(*static_cast<const KWString*>(data));
-        if (kind == "ss") {
-            const auto* s = static_cast<const KWString*>(data);
-            return WideToUtf8(s[0]) + "|" + WideToUtf8(s[1]);
+        if (kind == "s") {
+            const KWString* s = UiRelayData<KWString>(data);
+            return s ? WideToUtf8(*s) : std::string();
         }
-        if (kind == "b")
-            return *static_cast<const bool*>(data) ? "1" : "0";
+        if (kind == "ss") {
+            const KWString* s = UiRelayData<KWString>(data, 2);
+            return s ? WideToUtf8(s[0]) + "|" + WideToUtf8(s[1]) : std::string();
+        }
+        if (kind == "b") {
+            const bool* b = UiRelayData<bool>(data);
+            return b ? (*b ? "1" : "0") : "";
+        }
         if (kind == "i" || kind == "ii" || kind == "iii") {
-            const auto* v = static_cast<const int32_t*>(data);
+            const int32_t* v = UiRelayData<int32_t>(data, kind.size());
+            if (!v)
+                return std::string();
             std::string out;
             for (size_t i = 0; i < kind.size(); ++i)
                 out += (i ? "," : "") + std::to_string(v[i]);
             return out;
         }
         if (kind == "d" || kind == "ddd") {
-            const auto* v = static_cast<const double*>(data);
+            const double* v = UiRelayData<double>(data, kind == "d" ? 1u : 3u);
+            if (!v)
+                return std::string();
             std::string out;
             for (size_t i = 0; i < (kind == "d" ? 1u : 3u); ++i) {
                 std::snprintf(buffer, sizeof buffer, "%g", v[i]);
@@ -273,8 +283,11 @@ private:
             return out;
         }
         if (kind == "w") {
+            KIGenericUiWindow* window = UiRelayObject<KIGenericUiWindow>(data);
+            if (!window)
+                return std::string();
             KWString path;
-            static_cast<KIGenericUiWindow*>(data)->GetPath(path);
+            window->GetPath(path);
             return WideToUtf8(path);
         }
         return std::string();

@@ -13,6 +13,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <typeinfo>
 #include <vector>
 
 #include "KArray.h"
@@ -175,38 +176,53 @@ bool Relay(Driver& d, const std::string& path, const std::string& message, const
     double doubles[3] = {0, 0, 0};
     KArray<KWString> array;
     void* data = nullptr;
+    // What data points to, stated for the delivery.
+    const std::type_info* type = nullptr;
+    size_t count = 1;
     if (kind == "a") {
         std::stringstream in(value);
         for (std::string part; std::getline(in, part, '|');)
             array.Add(Utf8ToWide(part));
         data = &array;
-    } else if (kind == "s") {
-        strings[0] = Utf8ToWide(value);
-        data = strings;
-    } else if (kind == "ss") {
-        const size_t bar = value.find('|');
+        type = &typeid(KArray<KWString>);
+    } else if (kind == "s" || kind == "ss") {
+        const size_t bar = kind == "ss" ? value.find('|') : std::string::npos;
         strings[0] = Utf8ToWide(value.substr(0, bar));
         strings[1] = Utf8ToWide(bar == std::string::npos ? "" : value.substr(bar + 1));
         data = strings;
+        type = &typeid(KWString);
+        count = 2;
     } else if (kind == "b") {
         flag = value == "1";
         data = &flag;
+        type = &typeid(bool);
     } else if (kind == "i" || kind == "ii" || kind == "iii") {
         ints = Ints(value);
         ints.resize(kind.size(), 0);
         data = ints.data();
+        type = &typeid(int32_t);
+        count = ints.size();
     } else if (kind == "d" || kind == "ddd") {
         std::stringstream in(value);
         std::string part;
         for (int i = 0; i < 3 && std::getline(in, part, ','); ++i)
             doubles[i] = std::strtod(part.c_str(), nullptr);
         data = doubles;
+        type = &typeid(double);
+        count = 3;
     } else if (kind == "o") {
-        if (KIGenericUiWindow* w = FindWindowByPath(d.app, value))
+        if (KIGenericUiWindow* w = FindWindowByPath(d.app, value)) {
             data = w;
-        else if (KIUiRelay* r = d.app->GetUiRelay(Utf8ToWide(value)))
-            data = dynamic_cast<KIUiObject*>(r) ? static_cast<void*>(dynamic_cast<KIUiObject*>(r)) : r;
+            type = &typeid(KIGenericUiWindow);
+        } else if (KIUiRelay* r = d.app->GetUiRelay(Utf8ToWide(value))) {
+            KIUiObject* o = dynamic_cast<KIUiObject*>(r);
+            data = o ? static_cast<void*>(o) : r;
+            type = o ? &typeid(KIUiObject) : &typeid(KIUiRelay);
+        }
     }
+    if (!data)
+        return target->UiRelayMessage(Utf8ToWide(message), nullptr);
+    const KUiRelayDataScope stated(data, *type, count, true);
     return target->UiRelayMessage(Utf8ToWide(message), data);
 }
 

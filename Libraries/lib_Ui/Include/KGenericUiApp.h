@@ -42,7 +42,7 @@ public:
     void PutClipboardText(const KWChar* text, KIGenericUiWindow* window) override;
     void PutClipboardText(const KWString& text, KIGenericUiWindow* window) override;
     void GetClipboardText(KWString& out, KIGenericUiWindow* window) override;
-    bool FireOpenPath(void* data) override;
+    bool FireOpenPath(KWString* path) override;
     void SetModalWindow(KIGenericUiWindow* window) override;
     bool ShowLayoutBoxes() override { return m_ShowLayoutBoxes; }
     KIGenericUiWindow* FindWindow(const KWString& name) override;

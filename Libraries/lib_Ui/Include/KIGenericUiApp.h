@@ -38,8 +38,8 @@ public:
     virtual void PutClipboardText(const KWChar* text, KIGenericUiWindow* window) = 0;
     virtual void PutClipboardText(const KWString& text, KIGenericUiWindow* window) = 0;
     virtual void GetClipboardText(KWString& out, KIGenericUiWindow* window) = 0;
-    // Fires "ON_OPEN_PATH_EVENT" with data.
-    virtual bool FireOpenPath(void* data) = 0;
+    // Fires "ON_OPEN_PATH_EVENT" with the path.
+    virtual bool FireOpenPath(KWString* path) = 0;
     // Pushes window onto the modal stack (null pops the top).
     virtual void SetModalWindow(KIGenericUiWindow* window) = 0;
     virtual bool ShowLayoutBoxes() = 0;

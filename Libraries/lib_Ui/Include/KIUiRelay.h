@@ -1,8 +1,9 @@
 #pragma once
-// Anything that can be named, found by a dotted path and sent relay messages: a message string and an untyped
-// data pointer whose type the message fixes.
+// Anything that can be named, found by a dotted path and sent relay messages: a message string and a data
+// pointer whose type the message fixes, read through the accessors of KUiRelayData.h.
 #include <cstdint>
 
+#include "KUiRelayData.h"
 #include "KWString.h"
 
 class KPropTree;

@@ -86,8 +86,3 @@ public:
 bool UiAlphaHit(const KIUiPixmap* image, const KRect& rect, int32_t x, int32_t y);
 // True when r lies inside a width x height picture with left <= right and top <= bottom.
 bool UiRectInsidePicture(const KRect& r, int32_t width, int32_t height);
-// A command's flag argument, read as the byte it points to: a script may hand any data to any command.
-inline bool UiFlagArgument(const void* data)
-{
-    return *static_cast<const unsigned char*>(data) != 0;
-}

@@ -495,7 +495,10 @@ bool KGenericUiApp::UiRelayMessage(const KWString& message, void* data)
     if (!data)
         return false;
     if (message == "CreateWindow") {
-        const auto* names = static_cast<const KWString*>(data);
+        // The class and the owner's name.
+        const KWString* names = UiRelayData<KWString>(data, 2);
+        if (!names)
+            return false;
         const KWString& className = names[0];
         const KWString& ownerName = names[1];
         KIGenericUiWindow* owner = nullptr;
@@ -513,7 +516,10 @@ bool KGenericUiApp::UiRelayMessage(const KWString& message, void* data)
         return true;
     }
     if (message == "ShowTopOrCreateWindow") {
-        const KWString& className = *static_cast<const KWString*>(data);
+        const KWString* name = UiRelayData<KWString>(data);
+        if (!name)
+            return false;
+        const KWString& className = *name;
         for (KUiWindowClass* c = m_pFirstClass; c; c = c->GetNext()) {
             if (!c->IsNamed(className))
                 continue;
@@ -596,9 +602,9 @@ void KGenericUiApp::GetClipboardText(KWString& out, KIGenericUiWindow* window)
     m_pOsApp->GetClipboardText(out, window);
 }
 
-bool KGenericUiApp::FireOpenPath(void* data)
+bool KGenericUiApp::FireOpenPath(KWString* path)
 {
-    return m_OnOpenPath.Fire(data);
+    return m_OnOpenPath.Fire(path);
 }
 
 bool KGenericUiApp::FireVolumesChanged()

@@ -285,7 +285,9 @@ bool KGenericUiWindow::UiRelayMessage(const KWString& message, void* data)
     if (!data)
         return false;
     if (message == "SetVisibility") {
-        const bool v = *static_cast<bool*>(data);
+        bool v = false;
+        if (!UiRelayFlag(data, v))
+            return false;
         if (v != m_Visible) {
             m_Visible = v;
             SetVisible(v);
@@ -293,7 +295,9 @@ bool KGenericUiWindow::UiRelayMessage(const KWString& message, void* data)
         return true;
     }
     if (message == "Move") {
-        const auto* xy = static_cast<const int32_t*>(data);
+        const int32_t* xy = UiRelayData<int32_t>(data, 2);
+        if (!xy)
+            return false;
         if (m_pOsWindow)
             m_pOsWindow->Move(xy[0], xy[1]);
         if (m_SaveState)
@@ -301,7 +305,9 @@ bool KGenericUiWindow::UiRelayMessage(const KWString& message, void* data)
         return true;
     }
     if (message == "Resize") {
-        const auto* wh = static_cast<const int32_t*>(data);
+        const int32_t* wh = UiRelayData<int32_t>(data, 2);
+        if (!wh)
+            return false;
         if (m_pOsWindow)
             m_pOsWindow->Resize(wh[0], wh[1]);
         if (m_SaveState)
@@ -309,8 +315,11 @@ bool KGenericUiWindow::UiRelayMessage(const KWString& message, void* data)
         return true;
     }
     if (message == kUiMsgSetLanguage) {
+        const KWString* language = UiRelayData<KWString>(data);
+        if (!language)
+            return false;
         if (m_pTitleString) {
-            m_pTitleString->SetLanguage(*static_cast<const KWString*>(data));
+            m_pTitleString->SetLanguage(*language);
             const KWString* text = m_pTitleString->GetCurrentText();
             m_Title = text ? *text : KWString();
             if (m_pOsWindow)
@@ -319,24 +328,36 @@ bool KGenericUiWindow::UiRelayMessage(const KWString& message, void* data)
         return true;
     }
     if (message == "SetTitlePostfix") {
-        m_TitlePostfix = *static_cast<const KWString*>(data);
+        const KWString* postfix = UiRelayData<KWString>(data);
+        if (!postfix)
+            return false;
+        m_TitlePostfix = *postfix;
         if (m_pOsWindow)
             m_pOsWindow->SetTitle(m_Title + m_TitlePostfix);
         return true;
     }
     if (message == "EnableWindow") {
-        if (*static_cast<bool*>(data))
+        bool enable = false;
+        if (!UiRelayFlag(data, enable))
+            return false;
+        if (enable)
             Enable();
         else
             Disable();
         return true;
     }
     if (message == "EnableWindowsChildren") {
-        SetChildrenEnabled(*static_cast<bool*>(data));
+        bool enable = false;
+        if (!UiRelayFlag(data, enable))
+            return false;
+        SetChildrenEnabled(enable);
         return true;
     }
     if (message == "DisableWindowsChildren") {
-        SetChildrenEnabled(!*static_cast<bool*>(data));
+        bool disable = false;
+        if (!UiRelayFlag(data, disable))
+            return false;
+        SetChildrenEnabled(!disable);
         return true;
     }
     return false;

@@ -125,16 +125,22 @@ bool RelayEvent::Connect(KIGenericUiApp* application)
     return ok;
 }
 
-bool RelayEvent::Fire(void* data)
+bool RelayEvent::priFire(void* data, const std::type_info& type, size_t count, bool writable)
 {
     bool ok = true;
     for (Relay* relay = m_pFirstRelay; relay; relay = relay->m_pNext) {
         if (!relay->m_pTarget)
             continue;
-        void* argument = data;
-        if (!argument && relay->m_HasData)
-            argument = &relay->m_Data[0];
-        bool delivered = relay->m_pTarget->UiRelayMessage(relay->m_Message, argument);
+        bool delivered = false;
+        if (data) {
+            const KUiRelayDataScope stated(data, type, count, writable);
+            delivered = relay->m_pTarget->UiRelayMessage(relay->m_Message, data);
+        } else if (relay->m_HasData) {
+            const KUiRelayDataScope stated(relay->m_Data, 2);
+            delivered = relay->m_pTarget->UiRelayMessage(relay->m_Message, &relay->m_Data[0]);
+        } else {
+            delivered = relay->m_pTarget->UiRelayMessage(relay->m_Message, nullptr);
+        }
         ok = delivered && ok;
     }
     return ok;

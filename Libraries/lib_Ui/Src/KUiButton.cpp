@@ -75,9 +75,10 @@ bool KUiButton::UiRelayMessage(const KWString& message, void* data)
         return true;
     }
     if (message == u"SetEnabled") {
-        if (!data)
+        bool enable = false;
+        if (!UiRelayFlag(data, enable))
             return false;
-        if (UiFlagArgument(data)) {
+        if (enable) {
             if (m_State == Disabled)
                 priChangeEnabled(Normal);
         } else if (m_State != Disabled) {

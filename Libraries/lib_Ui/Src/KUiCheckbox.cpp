@@ -54,9 +54,9 @@ bool KUiCheckbox::UiRelayMessage(const KWString& message, void* data)
         return true;
     }
     if (message == u"SetState") {
-        if (!data)
+        bool state = false;
+        if (!UiRelayFlag(data, state))
             return false;
-        const bool state = UiFlagArgument(data);
         if (!m_Disabled && state != m_State)
             priSetState(state);
         return true;
@@ -64,9 +64,8 @@ bool KUiCheckbox::UiRelayMessage(const KWString& message, void* data)
     if (message == u"Disable" || message == u"Enable" || message == u"SetEnabled") {
         bool enable = message == u"Enable";
         if (message == u"SetEnabled") {
-            if (!data)
+            if (!UiRelayFlag(data, enable))
                 return false;
-            enable = UiFlagArgument(data);
         }
         if (enable == m_Disabled) {
             m_Disabled = !enable;
@@ -79,9 +78,13 @@ bool KUiCheckbox::UiRelayMessage(const KWString& message, void* data)
         return true;
     }
     if (message == u"StateQuery") {
-        if (!data)
+        // Answered as a byte, into a bool or an unsigned char.
+        unsigned char* answer = reinterpret_cast<unsigned char*>(UiRelayResult<bool>(data));
+        if (!answer)
+            answer = UiRelayResult<unsigned char>(data);
+        if (!answer)
             return false;
-        *static_cast<unsigned char*>(data) = m_State ? 1 : 0;
+        *answer = m_State ? 1 : 0;
         return true;
     }
     return false;

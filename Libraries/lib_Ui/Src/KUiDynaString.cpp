@@ -98,7 +98,8 @@ bool KUiDynaString::UiRelayMessage(const KWString& message, void* data)
         return true;
     }
     if (message == u"SetText") {
-        const KWString text = data ? *static_cast<const KWString*>(data) : KWString(u" ");
+        const KWString* given = UiRelayData<KWString>(data);
+        const KWString text = given ? *given : KWString(u" ");
         if (!m_Literal || text != m_LiteralText) {
             m_Literal = true;
             m_LiteralText = text;
@@ -108,7 +109,8 @@ bool KUiDynaString::UiRelayMessage(const KWString& message, void* data)
         return true;
     }
     if (message == u"SetDisplayString") {
-        const KWString name = data ? *static_cast<const KWString*>(data) : KWString(u" ");
+        const KWString* given = UiRelayData<KWString>(data);
+        const KWString name = given ? *given : KWString(u" ");
         if (m_Literal || name != m_StringName) {
             m_Literal = false;
             m_StringName = name;

@@ -232,20 +232,21 @@ bool KUiEdit::UiRelayMessage(const KWString& message, void* data)
         return true;
     }
     if (message == u"GetText") {
-        if (data)
-            *static_cast<KWString*>(data) = m_Text;
+        if (KWString* answer = UiRelayResult<KWString>(data))
+            *answer = m_Text;
         return true;
     }
     if (message == u"SetText" || message == u"SetTextString" || message == u"EmptyText") {
         if (message == u"SetText") {
-            if (!data)
+            const KWString* text = UiRelayData<KWString>(data);
+            if (!text)
                 return true;
-            m_Text = *static_cast<const KWString*>(data);
+            m_Text = *text;
         } else if (message == u"SetTextString") {
-            if (!data)
+            const KWString* name = UiRelayData<KWString>(data);
+            if (!name)
                 return true;
-            if (KUiMultiLangString* s = m_pApp ? m_pApp->FindDisplayString(*static_cast<const KWString*>(data))
-                                               : nullptr) {
+            if (KUiMultiLangString* s = m_pApp ? m_pApp->FindDisplayString(*name) : nullptr) {
                 m_pPending = s;
                 if (const KWString* text = s->GetCurrentText())
                     m_Text = *text;

@@ -159,20 +159,26 @@ bool KUiFilmStrip::UiRelayMessage(const KWString& message, void* data)
         return true;
     }
     if (message == u"Visibility") {
-        if (!data)
+        bool visible = false;
+        if (!UiRelayFlag(data, visible))
             return false;
-        m_Visible = *static_cast<const uint8_t*>(data) != 0;
+        m_Visible = visible;
         Repaint();
         return true;
     }
     if (message == u"FrameNum" || message == u"StrFrameNum") {
-        if (!data)
-            return false;
         int64_t value = 0;
-        if (message == u"FrameNum")
-            value = *static_cast<const int32_t*>(data);
-        else
-            value = std::atoi(WideToUtf8(*static_cast<const KWString*>(data)).c_str());
+        if (message == u"FrameNum") {
+            const int32_t* number = UiRelayData<int32_t>(data);
+            if (!number)
+                return false;
+            value = *number;
+        } else {
+            const KWString* text = UiRelayData<KWString>(data);
+            if (!text)
+                return false;
+            value = std::atoi(WideToUtf8(*text).c_str());
+        }
         m_Playing = false;
         priShow(priWrap(value));
         return true;
@@ -194,18 +200,20 @@ bool KUiFilmStrip::UiRelayMessage(const KWString& message, void* data)
         return true;
     }
     if (message == u"SetPlay") {
-        if (!data)
+        bool play = false;
+        if (!UiRelayFlag(data, play))
             return false;
-        if (*static_cast<const uint8_t*>(data) != 0)
+        if (play)
             priPlay();
         else
             priStop();
         return true;
     }
     if (message == u"Animate") {
-        if (!data)
+        const KWString* name = UiRelayData<KWString>(data);
+        if (!name)
             return false;
-        return priAnimate(*static_cast<const KWString*>(data));
+        return priAnimate(*name);
     }
     return false;
 }

@@ -43,7 +43,8 @@ bool KUiFrame::UiRelayMessage(const KWString& message, void* data)
 {
     if (message == u"SetColor") {
         KUiColor colour;
-        if (data && ParseUiColor(*static_cast<const KWString*>(data), colour)) {
+        const KWString* text = UiRelayData<KWString>(data);
+        if (text && ParseUiColor(*text, colour)) {
             m_FillColor = colour;
             m_HasFill = true;
             Repaint();

@@ -66,8 +66,8 @@ bool KUiHVBox::UiRelayMessage(const KWString& message, void* data)
             ShrinkWindow(0, 0);
         }
     } else if (message == u"Visibility") {
-        if (data) {
-            const bool visible = *static_cast<const bool*>(data);
+        bool visible = false;
+        if (UiRelayFlag(data, visible)) {
             if (!visible && !m_ChildrenHidden) {
                 priCollapse();
                 ShrinkWindow(0, 0);

@@ -53,9 +53,10 @@ void KUiImage::priSetVisible(bool visible)
 bool KUiImage::UiRelayMessage(const KWString& message, void* data)
 {
     if (message == u"SetImage") {
-        if (!data)
+        KIUiImageSource* source = UiRelayObject<KIUiImageSource>(data);
+        if (!source)
             return false;
-        const KPixmap_Display* pixels = static_cast<KIUiImageSource*>(data)->GetDisplayPixmap();
+        const KPixmap_Display* pixels = source->GetDisplayPixmap();
         KIUiPixmap* image = pixels ? CreateUiPixmapFromPixmap(pixels, false) : nullptr;
         if (image) {
             DeleteUiPixmap(m_pImage);
@@ -82,8 +83,9 @@ bool KUiImage::UiRelayMessage(const KWString& message, void* data)
         priSetVisible(!m_Visible);
         return true;
     }
-    if (message == u"Visibility" && data) {
-        priSetVisible(UiFlagArgument(data));
+    bool visible = false;
+    if (message == u"Visibility" && UiRelayFlag(data, visible)) {
+        priSetVisible(visible);
         return true;
     }
     return false;

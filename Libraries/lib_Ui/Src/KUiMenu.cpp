@@ -159,7 +159,9 @@ bool KUiMenuItem::UiRelayMessage(const KWString& message, void* data)
     if (!known || !data)
         return false;
     if (message == "SetEnabled") {
-        const bool value = *static_cast<const bool*>(data);
+        bool value = false;
+        if (!UiRelayFlag(data, value))
+            return false;
         if (value != m_Enabled) {
             m_Enabled = value;
             if (KIOsUiMenu* os = priOs()) {
@@ -175,15 +177,20 @@ bool KUiMenuItem::UiRelayMessage(const KWString& message, void* data)
         return true;
     }
     if (message == "SetCheck") {
-        const bool value = *static_cast<const bool*>(data);
+        bool value = false;
+        if (!UiRelayFlag(data, value))
+            return false;
         if (m_UseCheck && value != m_Checked) {
             m_Checked = value;
             priFireCheck();
         }
         return true;
     }
+    const KWString* text = UiRelayData<KWString>(data);
+    if (!text)
+        return false;
     if (message == "SetLabel") {
-        if (KUiMultiLangString* label = m_pApp->FindDisplayString(*static_cast<const KWString*>(data))) {
+        if (KUiMultiLangString* label = m_pApp->FindDisplayString(*text)) {
             m_pLabel = label;
             m_pLabel->SetLanguage(m_Language);
             priShowLabel();
@@ -191,7 +198,7 @@ bool KUiMenuItem::UiRelayMessage(const KWString& message, void* data)
         return true;
     }
     // "Set Language"
-    m_Language = *static_cast<const KWString*>(data);
+    m_Language = *text;
     if (m_pLabel) {
         m_pLabel->SetLanguage(m_Language);
         priShowLabel();
@@ -288,10 +295,11 @@ KIUiRelay* KUiMenu::FindObject(const KWString& name)
 
 bool KUiMenu::UiRelayMessage(const KWString& message, void* data)
 {
-    if (message != kUiMsgSetLanguage || !data)
+    const KWString* language = message == kUiMsgSetLanguage ? UiRelayData<KWString>(data) : nullptr;
+    if (!language)
         return false;
     if (m_pLabel) {
-        m_pLabel->SetLanguage(*static_cast<const KWString*>(data));
+        m_pLabel->SetLanguage(*language);
         const KWString* text = m_pLabel->GetCurrentText();
         if (text && m_pOsMenu)
             m_pOsMenu->SetTitle(*text);

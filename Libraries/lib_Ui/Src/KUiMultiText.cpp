@@ -210,8 +210,8 @@ bool KUiMultiText::UiRelayMessage(const KWString& message, void* data)
         return false;
     }
     if (message == kUiMsgSetLanguage) {
-        if (data) {
-            m_Language = *static_cast<const KWString*>(data);
+        if (const KWString* language = UiRelayData<KWString>(data)) {
+            m_Language = *language;
             priClearLines();
             m_PageBuilt = false;
             Repaint();
@@ -219,16 +219,18 @@ bool KUiMultiText::UiRelayMessage(const KWString& message, void* data)
         return false;
     }
     if (message == u"Scroll") {
-        if (!data)
+        const int32_t* line = UiRelayData<int32_t>(data);
+        if (!line)
             return false;
-        m_FirstLine = *static_cast<const int32_t*>(data);
+        m_FirstLine = *line;
         Repaint();
         return true;
     }
     if (message == u"AddToList") {
-        if (!data)
+        const KWString* name = UiRelayData<KWString>(data);
+        if (!name)
             return false;
-        m_StringName = *static_cast<const KWString*>(data);
+        m_StringName = *name;
         Repaint();
         return true;
     }
@@ -240,8 +242,8 @@ bool KUiMultiText::UiRelayMessage(const KWString& message, void* data)
         return true;
     }
     if (message == u"SetText") {
-        if (data) {
-            m_SetText = *static_cast<const KWString*>(data);
+        if (const KWString* text = UiRelayData<KWString>(data)) {
+            m_SetText = *text;
             m_TextWasSet = true;
             priClearLines();
             m_PageBuilt = false;

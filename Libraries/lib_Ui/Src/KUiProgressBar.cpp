@@ -69,9 +69,10 @@ void KUiProgressBar::priUpdate()
 bool KUiProgressBar::UiRelayMessage(const KWString& message, void* data)
 {
     if (message == u"Progress") {
-        if (!data)
+        const double* progress = UiRelayData<double>(data);
+        if (!progress)
             return false;
-        const double p = *static_cast<const double*>(data);
+        const double p = *progress;
         // Anything not >= 0, NaN included, empties the bar.
         m_Progress = p >= 0 ? std::min(p, 1.0) : 0.0;
         priUpdate();

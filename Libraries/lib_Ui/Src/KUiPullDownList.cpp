@@ -236,7 +236,7 @@ bool KUiPullDownList::UiRelayMessage(const KWString& message, void* data)
         priSave();
         return true;
     }
-    if (message == kUiMsgSetLanguage && data) {
+    if (message == kUiMsgSetLanguage && UiRelayData<KWString>(data)) {
         Repaint();
         return true;
     }
@@ -244,7 +244,7 @@ bool KUiPullDownList::UiRelayMessage(const KWString& message, void* data)
         priShowDropDown(false);
         return true;
     }
-    const KWString* text = static_cast<const KWString*>(data);
+    const KWString* text = UiRelayData<KWString>(data);
     if (message == u"SetText" && text) {
         m_IsDefault = false;
         m_pNamedString = nullptr;
@@ -290,23 +290,26 @@ bool KUiPullDownList::UiRelayMessage(const KWString& message, void* data)
         priFireSelectId();
         return true;
     }
-    if (message == u"GetText" && data) {
-        *static_cast<KWString*>(data) = priShownText();
+    KWString* answer = UiRelayResult<KWString>(data);
+    if (message == u"GetText" && answer) {
+        *answer = priShownText();
         return true;
     }
-    if (message == u"GetID" && data) {
-        *static_cast<KWString*>(data) = m_IDText;
+    if (message == u"GetID" && answer) {
+        *answer = m_IDText;
         return true;
     }
-    if ((message == u"InitPulldown" || message == u"InitPulldownString") && text) {
+    // The text and its id.
+    const KWString* pair = UiRelayData<KWString>(data, 2);
+    if ((message == u"InitPulldown" || message == u"InitPulldownString") && pair) {
         if (m_Restored && !m_IDText.IsEmpty())
             return true;
-        m_DisplayText = text[0];
-        m_IDText = text[1];
+        m_DisplayText = pair[0];
+        m_IDText = pair[1];
         if (message == u"InitPulldown") {
             m_pNamedString = nullptr;
             Repaint();
-        } else if (KUiMultiLangString* s = m_pApp ? m_pApp->FindDisplayString(text[0]) : nullptr) {
+        } else if (KUiMultiLangString* s = m_pApp ? m_pApp->FindDisplayString(pair[0]) : nullptr) {
             m_pNamedString = s;
             Repaint();
         }
@@ -341,8 +344,8 @@ bool KUiPullDownList::UiRelayMessage(const KWString& message, void* data)
         priSetState(priDisabled() ? kNormal : kDisabled);
         return true;
     }
-    if (message == u"SetEnabled" && data) {
-        const bool enable = *static_cast<const bool*>(data);
+    bool enable = false;
+    if (message == u"SetEnabled" && UiRelayFlag(data, enable)) {
         if (enable == priDisabled()) {
             priSetState(enable ? kNormal : kDisabled);
             if (m_pWindow)

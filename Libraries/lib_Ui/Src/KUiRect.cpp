@@ -24,9 +24,10 @@ KIUiRelay* KUiRect::FindObject(const KWString& name)
 
 bool KUiRect::UiRelayMessage(const KWString& message, void* data)
 {
-    if (message == u"SetColor" && data) {
+    const KWString* text = message == u"SetColor" ? UiRelayData<KWString>(data) : nullptr;
+    if (text) {
         KUiColor colour;
-        if (ParseUiColor(*static_cast<const KWString*>(data), colour)) {
+        if (ParseUiColor(*text, colour)) {
             m_Color = colour;
             Repaint();
         }

@@ -152,7 +152,7 @@ bool KUiScrollList::UiRelayMessage(const KWString& message, void* data)
         return false;
     }
     if (message == kUiMsgSetLanguage) {
-        if (!data)
+        if (!UiRelayData<KWString>(data))
             return false;
         for (auto& item : m_Items)
             DeleteUiPixmap(item->image);
@@ -160,16 +160,18 @@ bool KUiScrollList::UiRelayMessage(const KWString& message, void* data)
         return false;
     }
     if (message == u"Scroll") {
-        if (!data)
+        const int32_t* row = UiRelayData<int32_t>(data);
+        if (!row)
             return false;
-        m_FirstRow = *static_cast<const int32_t*>(data);
+        m_FirstRow = *row;
         Repaint();
         return true;
     }
     if (message == u"NewList") {
-        if (!data)
+        const auto* list = UiRelayData<KArray<KWString>>(data);
+        if (!list)
             return false;
-        const auto& texts = *static_cast<const KArray<KWString>*>(data);
+        const auto& texts = *list;
         priClear();
         for (const KWString& text : texts)
             priAppend(false, text, KWString());
@@ -179,10 +181,11 @@ bool KUiScrollList::UiRelayMessage(const KWString& message, void* data)
         return true;
     }
     if (message == u"NewListWithIDs") {
-        if (!data)
+        const auto* list = UiRelayData<KArray<KWString>>(data);
+        if (!list)
             return false;
         // n texts followed by their n ids; with an odd count the last text has no id and is left out.
-        const auto& strings = *static_cast<const KArray<KWString>*>(data);
+        const auto& strings = *list;
         const size_t n = (strings.GetCount() + 1) / 2;
         priClear();
         for (size_t i = 0; i < n && n + i < strings.GetCount(); ++i)
@@ -195,9 +198,10 @@ bool KUiScrollList::UiRelayMessage(const KWString& message, void* data)
     const bool plain = message == u"AddToList";
     const bool withId = message == u"AddToListWithID", namedWithId = message == u"AddStringToListWithID";
     if (plain || withId || namedWithId) {
-        if (!data)
+        // The text, and for the forms with an id the id after it.
+        const KWString* strings = UiRelayData<KWString>(data, plain ? 1 : 2);
+        if (!strings)
             return false;
-        const auto* strings = static_cast<const KWString*>(data);
         priAppend(namedWithId, strings[0], plain ? KWString() : strings[1]);
         m_ItemCount = SaturatedSize(int64_t(m_Items.size()));
         priUpdateScrollbar();

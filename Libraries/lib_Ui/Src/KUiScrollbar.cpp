@@ -148,9 +148,10 @@ bool KUiScrollbar::SetRect(int32_t x, int32_t y, int32_t width, int32_t height)
 
 bool KUiScrollbar::UiRelayMessage(const KWString& message, void* data)
 {
-    if (message != u"Set" || !data)
+    // Total, page and position.
+    const double* values = message == u"Set" ? UiRelayData<double>(data, 3) : nullptr;
+    if (!values)
         return false;
-    const double* values = static_cast<const double*>(data);
     const int32_t total = TruncateToInt(values[0]), page = TruncateToInt(values[1]);
     const int32_t position = TruncateToInt(values[2]);
     if (total == m_Total && page == m_Page && position == m_Position)

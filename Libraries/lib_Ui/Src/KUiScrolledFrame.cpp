@@ -194,17 +194,19 @@ bool KUiScrolledFrame::UiRelayMessage(const KWString& message, void* data)
         return true;
     }
     if (message == u"Scroll") {
-        if (!data)
+        const int32_t* line = UiRelayData<int32_t>(data);
+        if (!line)
             return false;
-        m_FirstLine = *static_cast<const int32_t*>(data);
+        m_FirstLine = *line;
         priPlaceContent();
         Repaint();
         return true;
     }
     if (message == u"Visibility") {
-        if (!data)
+        bool visible = false;
+        if (!UiRelayFlag(data, visible))
             return false;
-        m_Visible = *static_cast<const bool*>(data);
+        m_Visible = visible;
         Repaint();
         return true;
     }

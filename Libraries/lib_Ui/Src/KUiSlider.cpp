@@ -426,9 +426,10 @@ bool KUiSlider::UiRelayMessage(const KWString& message, void* data)
     if (message == kUiMsgPostCreationInit || message == kUiMsgShutdown)
         return true;
     if (message == u"SetWithNoUpdate") {
-        if (!data)
+        const double* position = UiRelayData<double>(data);
+        if (!position)
             return false;
-        priSetPosition(*static_cast<const double*>(data), false);
+        priSetPosition(*position, false);
         return true;
     }
     if (message == u"Show") {
@@ -437,9 +438,10 @@ bool KUiSlider::UiRelayMessage(const KWString& message, void* data)
         return true;
     }
     if (message == u"SetEnabled") {
-        if (!data)
+        bool enabled = false;
+        if (!UiRelayFlag(data, enabled))
             return false;
-        m_Disabled = !*static_cast<const bool*>(data);
+        m_Disabled = !enabled;
         // Disabled while held: the release would be ignored, so the press ends here and lets the mouse go.
         if (m_Disabled && m_Pressed) {
             if (m_Captured)
@@ -451,9 +453,10 @@ bool KUiSlider::UiRelayMessage(const KWString& message, void* data)
         return true;
     }
     if (message == u"GetValue") {
-        if (!data)
+        double* value = UiRelayResult<double>(data);
+        if (!value)
             return false;
-        *static_cast<double*>(data) = MapValue();
+        *value = MapValue();
         return true;
     }
     if (message == u"Hide") {
@@ -475,9 +478,10 @@ bool KUiSlider::UiRelayMessage(const KWString& message, void* data)
         return true;
     }
     if (message == u"Set") {
-        if (!data)
+        const double* position = UiRelayData<double>(data);
+        if (!position)
             return false;
-        priSetPosition(*static_cast<const double*>(data), true);
+        priSetPosition(*position, true);
         return true;
     }
     if (message == u"Reset") {

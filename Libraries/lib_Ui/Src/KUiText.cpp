@@ -47,15 +47,16 @@ bool KUiText::UiRelayMessage(const KWString& message, void* data)
         return true;
     }
     if (message == u"Visibility") {
-        if (!data)
+        bool visible = false;
+        if (!UiRelayFlag(data, visible))
             return false;
-        priSetVisible(UiFlagArgument(data));
+        priSetVisible(visible);
         return true;
     }
     if (message == u"SetEnabled") {
-        if (!data)
+        bool enabled = false;
+        if (!UiRelayFlag(data, enabled))
             return false;
-        const bool enabled = UiFlagArgument(data);
         if (enabled != m_Enabled) {
             m_Enabled = enabled;
             priRender();
@@ -64,20 +65,22 @@ bool KUiText::UiRelayMessage(const KWString& message, void* data)
         return true;
     }
     if (message == kUiMsgSetLanguage) {
-        if (!data)
+        const KWString* language = UiRelayData<KWString>(data);
+        if (!language)
             return false;
         if (m_pString)
-            m_pString->SetLanguage(*static_cast<const KWString*>(data));
+            m_pString->SetLanguage(*language);
         // Rendered at once, so that a text the window's layout does not reach still shows the new language.
         Relayout();
         ShrinkWindow(0, 0);
         return true;
     }
     if (message == u"GetDisplayString") {
-        if (!data)
+        KWString* answer = UiRelayResult<KWString>(data);
+        if (!answer)
             return false;
         const KWString* text = m_pString ? m_pString->GetCurrentText() : nullptr;
-        *static_cast<KWString*>(data) = text ? *text : KWString();
+        *answer = text ? *text : KWString();
         return true;
     }
     if (message == kUiMsgShutdown) {

@@ -129,8 +129,8 @@ const KIUiPixmap* KUiTextArray::GetImage()
 bool KUiTextArray::UiRelayMessage(const KWString& message, void* data)
 {
     if (message == kUiMsgSetLanguage) {
-        if (data) {
-            m_Language = *static_cast<const KWString*>(data);
+        if (const KWString* language = UiRelayData<KWString>(data)) {
+            m_Language = *language;
             DeleteUiPixmap(m_pImage);
             Repaint(true);
         }
@@ -152,21 +152,23 @@ bool KUiTextArray::UiRelayMessage(const KWString& message, void* data)
         m_Visible = !m_Visible;
         Repaint(true);
     } else if (message == u"Visibility") {
-        if (data) {
-            m_Visible = *static_cast<const bool*>(data);
+        bool visible = false;
+        if (UiRelayFlag(data, visible)) {
+            m_Visible = visible;
             Repaint(true);
         }
     } else if (message == u"StringNum") {
-        if (data)
-            priShow(*static_cast<const int32_t*>(data));
+        if (const int32_t* number = UiRelayData<int32_t>(data))
+            priShow(*number);
     } else if (message == u"StrStringNum") {
-        if (data)
-            priShow(ReadDecimal(*static_cast<const KWString*>(data)));
+        if (const KWString* number = UiRelayData<KWString>(data))
+            priShow(ReadDecimal(*number));
     } else if (message == u"BoolString") {
         if (m_Entries.size() != 2)
             return false;
-        if (data)
-            priShow(*static_cast<const bool*>(data) ? 1 : 0);
+        bool flag = false;
+        if (UiRelayFlag(data, flag))
+            priShow(flag ? 1 : 0);
     } else {
         return false;
     }

@@ -271,27 +271,30 @@ void KUiTextBox::priSetEnabled(bool enabled)
 bool KUiTextBox::UiRelayMessage(const KWString& message, void* data)
 {
     if (message == kUiMsgSetLanguage) {
-        if (data)
+        if (UiRelayData<KWString>(data))
             priTextChanged();
     } else if (message == kUiMsgShutdown) {
         if (m_pApp)
             m_pApp->RemoveLanguageListener(this);
         m_Listening = false;
     } else if (message == u"SetEnabled") {
-        if (data)
-            priSetEnabled(*static_cast<const bool*>(data));
+        bool enable = false;
+        if (UiRelayFlag(data, enable))
+            priSetEnabled(enable);
     } else if (message == u"Enable") {
         priSetEnabled(true);
     } else if (message == u"Disable") {
         priSetEnabled(false);
     } else if (message == u"GetText") {
-        if (!data)
+        KWString* answer = UiRelayResult<KWString>(data);
+        if (!answer)
             return false;
-        *static_cast<KWString*>(data) = m_Text;
+        *answer = m_Text;
         return true;
     } else if (message == u"SetText") {
-        if (data && *static_cast<const KWString*>(data) != m_Text) {
-            m_Text = *static_cast<const KWString*>(data);
+        const KWString* text = UiRelayData<KWString>(data);
+        if (text && *text != m_Text) {
+            m_Text = *text;
             priTextChanged();
         }
         return true;

@@ -53,10 +53,11 @@ bool KUiTimer::UiRelayMessage(const KWString& message, void* data)
         return true;
     }
     if (message == u"SetTimer") {
-        if (!data)
+        // The period and the tick interval.
+        const int32_t* values = UiRelayData<int32_t>(data, 2);
+        if (!values)
             return false;
         if (!m_Running && !m_Paused) {
-            const int32_t* values = static_cast<const int32_t*>(data);
             m_Period = static_cast<uint32_t>(values[0]);
             m_TickInterval = static_cast<uint32_t>(values[1]);
         }

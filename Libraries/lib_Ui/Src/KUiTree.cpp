@@ -255,7 +255,7 @@ bool KUiTree::PostCreationConnect()
 bool KUiTree::UiRelayMessage(const KWString& message, void* data)
 {
     if (message == kUiMsgSetLanguage) {
-        if (!data)
+        if (!UiRelayData<KWString>(data))
             return true;
         // Every node, expanded or not.
         for (KUiTreeNode* n = m_pRoot ? m_pRoot->m_pFirstChild : nullptr; n;) {
@@ -285,15 +285,15 @@ bool KUiTree::UiRelayMessage(const KWString& message, void* data)
         return true;
     }
     if (message == u"VScroll") {
-        if (data) {
-            m_FirstRow = std::clamp(*static_cast<const int32_t*>(data), 0, std::max(0, m_TotalRows - priVisibleRows()));
+        if (const int32_t* row = UiRelayData<int32_t>(data)) {
+            m_FirstRow = std::clamp(*row, 0, std::max(0, m_TotalRows - priVisibleRows()));
             Repaint();
         }
         return true;
     }
     if (message == u"HScroll") {
-        if (data) {
-            m_HOffset = std::clamp(*static_cast<const int32_t*>(data), 0, std::max(0, m_WidestRow - priContentRect().Width()));
+        if (const int32_t* offset = UiRelayData<int32_t>(data)) {
+            m_HOffset = std::clamp(*offset, 0, std::max(0, m_WidestRow - priContentRect().Width()));
             Repaint();
         }
         return true;
@@ -318,7 +318,7 @@ bool KUiTree::UiRelayMessage(const KWString& message, void* data)
         return true;
     }
     if (message == u"SelectDir" || message == u"CreatedNewDir") {
-        priSelectByURL(static_cast<const KWString*>(data), message == u"CreatedNewDir");
+        priSelectByURL(UiRelayData<KWString>(data), message == u"CreatedNewDir");
         priFlush();
         return true;
     }
