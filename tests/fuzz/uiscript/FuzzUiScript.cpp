@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <iterator>
 #include <string>
+#include <typeinfo>
 #include <vector>
 
 #include "KException.h"
@@ -37,8 +38,8 @@ const uint8_t kPictureB[] = {
     0x00, 0x00, 0x00, 0x49, 0x45, 0x4E, 0x44, 0xAE, 0x42, 0x60, 0x82
 };
 
-// Sends the system's broadcasts and the commands the generic controls share, each with the data its name
-// fixes, then clicks and drags across the window, and draws.
+// Sends the system's broadcasts and the commands the generic controls share, with the data their names fix
+// and with data of other types, then clicks and drags across the window, and draws.
 void Exercise(KIGenericUiWindow* w)
 {
     w->LayoutRoot();
@@ -46,23 +47,47 @@ void Exercise(KIGenericUiWindow* w)
     w->RedrawIfDirty();
     w->Tick(0.01);
     KWString language(u"Japanese"), colour(u"#20408080"), badColour(u"#zz");
+    KWString pair[2] = {KWString(u"a"), KWString(u"b")};
     bool no = false, yes = true;
+    int32_t row = 2, size[2] = {40, 30};
+    double half = 0.5, range[3] = {10, 4, 3};
+    // Each with the data its name fixes, stated as the system's senders state it; the last ones with data of
+    // another type, which the receivers must refuse.
     const struct {
         const char16_t* message;
         void* data;
+        const std::type_info& type;
+        size_t count;
     } commands[] = {
-        {kUiMsgSetLanguage, &language}, {u"HideChildren", nullptr}, {u"ToggleChildren", nullptr},
-        {u"Visibility", &no},           {u"Visibility", nullptr},   {u"Visibility", &yes},
-        {u"ShowChildren", nullptr},     {u"SetColor", &colour},     {u"SetColor", &badColour},
-        {u"SetColor", nullptr},         {u"Hide", nullptr},         {u"Show", nullptr},
-        {kUiMsgDisableWindowDisplay, nullptr}, {kUiMsgEnableWindowDisplay, nullptr},
-        {u"Disable", nullptr},          {u"SetEnabled", &yes},      {u"ToggleEnabled", nullptr},
-        {u"SetEnabled", &no},           {u"Enable", nullptr},       {u"ToggleVisibility", nullptr},
-        {u"Select", nullptr},           {u"Deselect", nullptr},     {u"Press", nullptr},
-        {u"On", nullptr},               {u"Off", nullptr},          {u"Redraw", nullptr},
+        {kUiMsgSetLanguage, &language, typeid(KWString), 1}, {u"HideChildren", nullptr, typeid(void), 0},
+        {u"ToggleChildren", nullptr, typeid(void), 0},        {u"Visibility", &no, typeid(bool), 1},
+        {u"Visibility", nullptr, typeid(void), 0},            {u"Visibility", &yes, typeid(bool), 1},
+        {u"ShowChildren", nullptr, typeid(void), 0},          {u"SetColor", &colour, typeid(KWString), 1},
+        {u"SetColor", &badColour, typeid(KWString), 1},       {u"SetColor", nullptr, typeid(void), 0},
+        {u"Hide", nullptr, typeid(void), 0},                  {u"Show", nullptr, typeid(void), 0},
+        {kUiMsgDisableWindowDisplay, nullptr, typeid(void), 0}, {kUiMsgEnableWindowDisplay, nullptr, typeid(void), 0},
+        {u"Disable", nullptr, typeid(void), 0},               {u"SetEnabled", &yes, typeid(bool), 1},
+        {u"ToggleEnabled", nullptr, typeid(void), 0},         {u"SetEnabled", &no, typeid(bool), 1},
+        {u"Enable", nullptr, typeid(void), 0},                {u"ToggleVisibility", nullptr, typeid(void), 0},
+        {u"Select", nullptr, typeid(void), 0},                {u"Deselect", nullptr, typeid(void), 0},
+        {u"Press", nullptr, typeid(void), 0},                 {u"On", nullptr, typeid(void), 0},
+        {u"Off", nullptr, typeid(void), 0},                   {u"Redraw", nullptr, typeid(void), 0},
+        {u"Progress", &half, typeid(double), 1},              {u"Set", range, typeid(double), 3},
+        {u"Scroll", &row, typeid(int32_t), 1},                {u"AddToListWithID", pair, typeid(KWString), 2},
+        {u"Set", &half, typeid(double), 1},                   {u"Set", &row, typeid(int32_t), 1},
+        {u"Progress", &yes, typeid(bool), 1},                 {u"SetTimer", &row, typeid(int32_t), 1},
+        {u"SetText", &half, typeid(double), 1},               {u"AddToListWithID", &language, typeid(KWString), 1},
+        {u"GetValue", &yes, typeid(bool), 1},                 {u"GetText", size, typeid(int32_t), 2},
+        {u"SetImage", &colour, typeid(KWString), 1},          {u"NewList", &language, typeid(KWString), 1},
     };
-    for (const auto& c : commands)
+    for (const auto& c : commands) {
+        if (!c.data) {
+            w->BroadcastRelayMessage(KWString(c.message), nullptr);
+            continue;
+        }
+        const KUiRelayDataScope stated(c.data, c.type, c.count, true);
         w->BroadcastRelayMessage(KWString(c.message), c.data);
+    }
     KRect r;
     w->GetWindowRect(r);
     const int32_t width = r.Width(), height = r.Height();
