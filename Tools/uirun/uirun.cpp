@@ -209,7 +209,7 @@ bool Relay(Driver& d, const std::string& path, const std::string& message, const
             doubles[i] = std::strtod(part.c_str(), nullptr);
         data = doubles;
         type = &typeid(double);
-        count = 3;
+        count = kind == "d" ? 1 : 3;
     } else if (kind == "o") {
         if (KIGenericUiWindow* w = FindWindowByPath(d.app, value)) {
             data = w;

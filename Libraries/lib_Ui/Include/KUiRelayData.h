@@ -26,8 +26,9 @@ public:
     KUiRelayDataScope& operator=(const KUiRelayDataScope&) = delete;
 
     // True when data may be read as count objects of type (and written when write is set): data is not
-    // null, and the innermost scope of this thread that states data states that type, at least count
-    // objects and, for write, a writable pointer; or no scope states data.
+    // null, and the innermost scope of this thread that states data states that type, that count (for
+    // texts at least that count: a relay's Data string comes with its Data2 after it) and, for write, a
+    // writable pointer; or no scope states data.
     static bool Accepts(const void* data, const std::type_info& type, size_t count, bool write);
 
 private:

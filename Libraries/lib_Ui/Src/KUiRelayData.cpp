@@ -1,5 +1,7 @@
 #include "KUiRelayData.h"
 
+#include "KWString.h"
+
 namespace {
 
 // The innermost delivery of this thread that stated its data; each scope links to the one it is nested in.
@@ -24,7 +26,9 @@ bool KUiRelayDataScope::Accepts(const void* data, const std::type_info& type, si
         return false;
     for (const KUiRelayDataScope* s = t_pInnermost; s; s = s->m_pOuter)
         if (s->m_pData == data)
-            return *s->m_pType == type && s->m_Count >= count && (s->m_Writable || !write);
+            return *s->m_pType == type &&
+                   (s->m_Count == count || (type == typeid(KWString) && s->m_Count > count)) &&
+                   (s->m_Writable || !write);
     return true;
 }
 
