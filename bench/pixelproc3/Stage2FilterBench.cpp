@@ -78,7 +78,7 @@ void EstimateOffset(benchmark::State& state)
     OverFrame(state, [&](WorkingImage& image) { EstimateColorOffset(offset, image.Pixmap(), 9, 9, 9); });
 }
 
-void ColorDQ(benchmark::State& state)
+void ColorDQ(benchmark::State& state, bool vector)
 {
     const double slopes[3] = {0.7, 0.7, 0.7};
     const KColorLUT& lut = Tanh(9, slopes);
@@ -86,7 +86,7 @@ void ColorDQ(benchmark::State& state)
     OverFrame(state, [&](WorkingImage& image) {
         for (int32_t r = 0; r < kHeight; ++r)
             ColorDQRow(image.Row(r), kWidth, m, lut, 3, -2, 5);
-    });
+    }, vector);
 }
 
 void NeutralizeHighlights(benchmark::State& state)
@@ -154,17 +154,18 @@ void ChromaBlurReduceOnly(benchmark::State& state)
     OverFrame(state, [&](WorkingImage& image) { ChromaBlurReduce(image.Pixmap(), 5.0, reduced.Data()); });
 }
 
-void ChromaBlurCoarse(benchmark::State& state)
+void ChromaBlurCoarse(benchmark::State& state, bool vector)
 {
     const double slopes[3] = {0.6, 0.65, 0.7};
     const KColorLUT& lut = Tanh(13, slopes);
-    OverFrame(state, [&](WorkingImage& image) { stage2::ChromaBlurCoarsePass(image, kChromaLimits, 200, lut); });
+    OverFrame(state, [&](WorkingImage& image) { stage2::ChromaBlurCoarsePass(image, kChromaLimits, 200, lut); }, vector);
 }
 
 }  // namespace
 
 BENCHMARK(EstimateOffset)->Unit(benchmark::kMillisecond);
-BENCHMARK(ColorDQ)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(ColorDQ, vector, true)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(ColorDQ, baseline, false)->Unit(benchmark::kMillisecond);
 BENCHMARK(NeutralizeHighlights)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(Despeckle, row, false)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(Despeckle, bulb, true)->Unit(benchmark::kMillisecond);
@@ -178,4 +179,5 @@ BENCHMARK_CAPTURE(ChromaBlur3, baseline, false)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(ChromaBlur5, vector, true)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(ChromaBlur5, baseline, false)->Unit(benchmark::kMillisecond);
 BENCHMARK(ChromaBlurReduceOnly)->Unit(benchmark::kMillisecond);
-BENCHMARK(ChromaBlurCoarse)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(ChromaBlurCoarse, vector, true)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(ChromaBlurCoarse, baseline, false)->Unit(benchmark::kMillisecond);

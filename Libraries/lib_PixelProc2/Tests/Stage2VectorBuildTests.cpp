@@ -113,6 +113,21 @@ const double kLimits[3] = {40, 40, 40};
 
 }  // namespace
 
+TEST(Stage2VectorBuilds, ThreeRowChromaBlur)
+{
+    // Rows: input, output, and the three ring slots.
+    for (const Table& t : kTables) {
+        std::unique_ptr<RandomLUT> own;
+        const KColorLUT& lut = LutFor(t, own);
+        ExpectBuildsAgree(5, std::string("table ") + t.name, [&](std::vector<Row>& rows, int32_t width) {
+            KChromaBlurRing3 ring;
+            for (int i = 0; i < 3; ++i)
+                ring.m_pSlot[i] = rows[size_t(2 + i)].Get();
+            ChromaBlurRow3(rows[0].Get(), rows[1].Get(), kLimits, 800, ring, width, lut);
+        });
+    }
+}
+
 TEST(Stage2VectorBuilds, FiveRowChromaBlur)
 {
     // Rows: input, output, and the five ring slots (any 16-bit values: box values are saturated).

@@ -69,6 +69,42 @@ K_AVX2 void SmoothBoxAvx2(const KInt16* p, KInt16* h, KInt32 columns)
 }
 #endif
 
+// The 3 x 3 pass's pixels from sample k to n (of the output row): the binomial of the three slots, cored.
+void Blur3PixelsFrom(ptrdiff_t k, const KInt16* const s[3], KInt16* output, ptrdiff_t n, const KChromaCoring& coring)
+{
+    for (; k < n; k += 3) {
+        KInt32 b[3];
+        for (int c = 0; c < 3; ++c)
+            b[c] = (s[0][k + c] + 2 * s[1][k + c] + s[2][k + c]) >> 2;
+        coring.Apply(output + k, output[k], output[k + 1], output[k + 2], b[0], b[1], b[2]);
+    }
+}
+void Blur3Pixels(const KInt16* const s[3], KInt16* output, ptrdiff_t n, const KChromaCoring& coring)
+{
+    Blur3PixelsFrom(0, s, output, n, coring);
+}
+#if K_HAVE_AVX2_BUILD
+K_AVX2 void Blur3PixelsAvx2(const KInt16* const s[3], KInt16* output, ptrdiff_t n, const KChromaCoring& coring)
+{
+    const __m256i lim = _mm256_set1_epi32(coring.Limit());
+    ptrdiff_t k = 0;
+    for (; k + 24 <= n; k += 24) {
+        __m256i p0[3], p1[3], p2[3], x[3], d[3];
+        KLoadRgb8(s[0] + k, p0);
+        KLoadRgb8(s[1] + k, p1);
+        KLoadRgb8(s[2] + k, p2);
+        KLoadRgb8(output + k, x);
+        for (int c = 0; c < 3; ++c) {
+            const __m256i b = _mm256_srai_epi32(
+                _mm256_add_epi32(_mm256_add_epi32(p0[c], _mm256_slli_epi32(p1[c], 1)), p2[c]), 2);
+            d[c] = KLimit(_mm256_sub_epi32(b, x[c]), lim);
+        }
+        KCoreAndStore(output + k, x, d, coring.Tables(), coring.Mask());
+    }
+    Blur3PixelsFrom(k, s, output, n, coring);
+}
+#endif
+
 // The 5 x 5 pass's pixels from sample k to n (of the output row): the box values of the five slots summed, brought to the pixel's
 // brightness and cored.
 void Blur5PixelsFrom(ptrdiff_t k, const KInt16* const s[5], KInt16* output, ptrdiff_t n, KInt32 spatial,
@@ -140,19 +176,8 @@ void ChromaBlurRow3(const KInt16* input, KInt16* output, const double limits[3],
     if (columns <= 0 || !ChromaPassRuns("ChromaBlurRow3", limits, spatial, output == nullptr, false))
         return;
     K_PICK_KERNEL(SmoothBinomial)(input, ring.m_pSlot[2], columns);
-    if (output != nullptr) {
-        const KChromaCoring coring(lut);
-        const KInt16* s0 = ring.m_pSlot[0];
-        const KInt16* s1 = ring.m_pSlot[1];
-        const KInt16* s2 = ring.m_pSlot[2];
-        const ptrdiff_t n = 3 * static_cast<ptrdiff_t>(columns);
-        for (ptrdiff_t k = 0; k < n; k += 3) {
-            KInt32 b[3];
-            for (int c = 0; c < 3; ++c)
-                b[c] = (s0[k + c] + 2 * s1[k + c] + s2[k + c]) >> 2;
-            coring.Apply(output + k, output[k], output[k + 1], output[k + 2], b[0], b[1], b[2]);
-        }
-    }
+    if (output != nullptr)
+        K_PICK_KERNEL(Blur3Pixels)(ring.m_pSlot, output, 3 * static_cast<ptrdiff_t>(columns), KChromaCoring(lut));
     Rotate(ring);
 }
 
