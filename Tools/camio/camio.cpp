@@ -3,9 +3,10 @@
 //                                       is printable, else as hexadecimal
 //   camio poke NAME HIGH LOW HEXBYTES   writes the bytes at HIGH:LOW
 //   camio links                         prints the device name of every camera the links find, one a line
-// NAME is a device name: "FILE@path" (a camera emulated in a file) or "1394@path" (the interface path of a 1394
-// camera device). HIGH and LOW are hexadecimal, with or without "0x"; LENGTH is decimal, or hexadecimal with
-// "0x". Exit status 0 on success, 1 with the reason on failure.
+// NAME is a device name: "FILE@path" (a camera emulated in a file), "1394@path" (the interface path of a 1394
+// camera device) or "USB@tool_OstraUSB<n>" (the n-th camera on USB). HIGH and LOW are hexadecimal, with or
+// without "0x"; LENGTH is decimal, or hexadecimal with "0x". Exit status 0 on success, 1 with the reason on
+// failure.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,6 +15,7 @@
 
 #include "KCam1394Link.h"
 #include "KCamFileLink.h"
+#include "KCamUsbLink.h"
 #include "PlatformError.h"
 
 namespace {
@@ -32,7 +34,8 @@ int Usage()
             "usage: camio peek NAME HIGH LOW LENGTH\n"
             "       camio poke NAME HIGH LOW HEXBYTES\n"
             "       camio links\n"
-            "NAME: FILE@path or 1394@path; HIGH, LOW: hexadecimal; LENGTH: hexadecimal with 0x, else decimal\n");
+            "NAME: FILE@path, 1394@path or USB@tool_OstraUSB<n>; HIGH, LOW: hexadecimal; LENGTH: hexadecimal\n"
+            "with 0x, else decimal\n");
     return 1;
 }
 
@@ -152,9 +155,45 @@ int Transfer1394(const std::string& path, bool peek, uint32_t high, uint32_t low
     return 0;
 }
 
+// ---- USB -------------------------------------------------------------------------------------------------------
+
+// The cameras on USB, while the USB library can be loaded.
+void PrintUsbLinks()
+{
+    const uint32_t count = CountUsbDevices();
+    for (uint32_t i = 0; i < count; ++i) {
+        char part[32];
+        if (GetUsbDeviceName(i, part, sizeof part))
+            printf("USB@%s\n", part);
+    }
+}
+
+// Reads or writes the bytes through the USB link, straight to the device of the name's part.
+int UsbTransfer(const std::string& name, bool peek, uint32_t high, uint32_t low, std::vector<uint8_t>* bytes)
+{
+    const std::string part = name.substr(4);
+    uint32_t index = 0;
+    if (!ParseUsbDeviceIndex(part.c_str(), &index))
+        return Fail("unknown device name " + name + " (USB@tool_OstraUSB<n> names the n-th camera on USB)");
+    if (!BindUsbLibrary())
+        return Fail("the USB library OstraUsb.dll cannot be loaded");
+    CamUsbDevice* device = OpenUsbDevice(kCamUsbDriverRow, part.c_str());
+    if (!device)
+        return Fail("no camera " + name + " on USB");
+    const auto length = static_cast<uint32_t>(bytes->size());
+    const int ok = peek ? ReadUsbBlock(device, low, high, bytes->data(), length)
+                        : WriteUsbBlock(device, low, high, bytes->data(), length);
+    CloseUsbDevice(device);
+    if (!ok)
+        return Fail(std::string(peek ? "cannot read " : "cannot write ") + std::to_string(length) + " bytes at " +
+                    Address(high, low));
+    return 0;
+}
+
 int Links()
 {
     PrintLinks1394();
+    PrintUsbLinks();
     return 0;
 }
 
@@ -194,8 +233,15 @@ int main(int argc, char** argv)
             PrintBytes(bytes);
         return 0;
     }
+    if (name.compare(0, 4, "USB@") == 0) {
+        if (int failed = UsbTransfer(name, command == "peek", high, low, &bytes))
+            return failed;
+        if (command == "peek")
+            PrintBytes(bytes);
+        return 0;
+    }
     if (name.compare(0, 5, "FILE@") != 0 || name.size() == 5)
-        return Fail("unknown device name " + name + " (FILE@path and 1394@path names are known)");
+        return Fail("unknown device name " + name + " (FILE@path, 1394@path and USB@tool_OstraUSB<n> names are known)");
     const std::string path = name.substr(5);
     uint64_t offset = 0;
     if (!MapFileDeviceAddress(low, high, &offset))
