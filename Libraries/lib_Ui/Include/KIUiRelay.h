@@ -2,6 +2,7 @@
 // Anything that can be named, found by a dotted path and sent relay messages: a message string and a data
 // pointer whose type the message fixes, read through the accessors of KUiRelayData.h.
 #include <cstdint>
+#include <utility>
 
 #include "KUiRelayData.h"
 #include "KWString.h"
@@ -30,6 +31,16 @@ public:
     // Lets another object attach a relay to one of this object's events.
     virtual bool ConnectEvent(const KWString& eventName, const KWString& message, KIUiRelay* target) = 0;
 };
+
+// Sends message to target with data stated as what it points to (a typed pointer, an array whose elements
+// are the data, or null), as an event states what it fires.
+template <class P>
+bool UiRelaySend(KIUiRelay* target, const KWString& message, P&& data)
+{
+    const KUiRelayDataStatement s = UiRelayStatement(std::forward<P>(data));
+    const KUiRelayDataScope stated(s);
+    return target->UiRelayMessage(message, s.data);
+}
 
 // A reference to a relay object that answers null once the object is destroyed (or another took its place).
 class KUiRelayRef {

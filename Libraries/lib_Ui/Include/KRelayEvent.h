@@ -1,9 +1,7 @@
 #pragma once
 // Named events of UI objects and the relays that the script attaches to them. When an object fires an event,
 // every resolved relay sends its message to its target.
-#include <cstddef>
-#include <type_traits>
-#include <typeinfo>
+#include <utility>
 
 #include "KIUiRelay.h"
 #include "KTypes.h"
@@ -91,25 +89,14 @@ public:
     template <class P>
     bool Fire(P&& data)
     {
-        using D = std::remove_reference_t<P>;
-        if constexpr (std::is_array_v<D>) {
-            using E = std::remove_extent_t<D>;
-            return priFire(const_cast<void*>(static_cast<const void*>(data)), typeid(E), std::extent_v<D>,
-                           !std::is_const_v<E>);
-        } else {
-            static_assert(std::is_pointer_v<std::decay_t<P>>, "an event fires a pointer");
-            using E = std::remove_pointer_t<std::decay_t<P>>;
-            static_assert(!std::is_void_v<E>, "an event states the type of its data");
-            return priFire(const_cast<void*>(static_cast<const void*>(data)), typeid(E), 1, !std::is_const_v<E>);
-        }
+        return priFire(UiRelayStatement(std::forward<P>(data)));
     }
-    bool Fire(std::nullptr_t) { return priFire(nullptr, typeid(void), 0, false); }
     // Deletes every relay.
     void DeleteRelays();
 
 private:
     void priAppend(Relay* relay);
-    bool priFire(void* data, const std::type_info& type, size_t count, bool writable);
+    bool priFire(const KUiRelayDataStatement& data);
 
     KWString m_Name;
     RelayEvent* m_pNext = nullptr;

@@ -11,6 +11,31 @@
 #include <type_traits>
 #include <typeinfo>
 
+// What a sender's data points to: a typed pointer's object, an array's elements, or nothing for null.
+struct KUiRelayDataStatement {
+    void* data;
+    const std::type_info* type;
+    size_t count;
+    bool writable;
+};
+
+template <class P>
+KUiRelayDataStatement UiRelayStatement(P&& data)
+{
+    using D = std::remove_reference_t<P>;
+    if constexpr (std::is_null_pointer_v<std::remove_cv_t<D>>) {
+        return {nullptr, &typeid(void), 0, false};
+    } else if constexpr (std::is_array_v<D>) {
+        using E = std::remove_extent_t<D>;
+        return {const_cast<void*>(static_cast<const void*>(data)), &typeid(E), std::extent_v<D>, !std::is_const_v<E>};
+    } else {
+        static_assert(std::is_pointer_v<std::decay_t<P>>, "relay data is a pointer or an array");
+        using E = std::remove_pointer_t<std::decay_t<P>>;
+        static_assert(!std::is_void_v<std::remove_cv_t<E>>, "relay data states its type");
+        return {const_cast<void*>(static_cast<const void*>(data)), &typeid(E), 1, !std::is_const_v<E>};
+    }
+}
+
 class KUiRelayDataScope {
 public:
     // data points to count objects of type T (read only when T is const) until the scope ends.
@@ -21,6 +46,9 @@ public:
         static_assert(!std::is_void_v<T>, "relay data states its type");
     }
     KUiRelayDataScope(const void* data, const std::type_info& type, size_t count, bool writable);
+    explicit KUiRelayDataScope(const KUiRelayDataStatement& s) : KUiRelayDataScope(s.data, *s.type, s.count, s.writable)
+    {
+    }
     ~KUiRelayDataScope();
     KUiRelayDataScope(const KUiRelayDataScope&) = delete;
     KUiRelayDataScope& operator=(const KUiRelayDataScope&) = delete;

@@ -682,7 +682,7 @@ void KGenericUiApp::priApplyLanguage(const KWString& name, bool persist)
     const std::vector<KIUiRelay*> listeners = m_LanguageListeners;
     for (KIUiRelay* l : listeners)
         if (std::find(m_LanguageListeners.begin(), m_LanguageListeners.end(), l) != m_LanguageListeners.end())
-            l->UiRelayMessage(setLanguage, &m_CurrentLanguage);
+            UiRelaySend(l, setLanguage, static_cast<const KWString*>(&m_CurrentLanguage));
     if (persist && m_pState) {
         m_LanguageToPersist = name;
         static const KWString kName("Name");

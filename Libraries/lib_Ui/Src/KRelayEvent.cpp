@@ -125,16 +125,16 @@ bool RelayEvent::Connect(KIGenericUiApp* application)
     return ok;
 }
 
-bool RelayEvent::priFire(void* data, const std::type_info& type, size_t count, bool writable)
+bool RelayEvent::priFire(const KUiRelayDataStatement& data)
 {
     bool ok = true;
     for (Relay* relay = m_pFirstRelay; relay; relay = relay->m_pNext) {
         if (!relay->m_pTarget)
             continue;
         bool delivered = false;
-        if (data) {
-            const KUiRelayDataScope stated(data, type, count, writable);
-            delivered = relay->m_pTarget->UiRelayMessage(relay->m_Message, data);
+        if (data.data) {
+            const KUiRelayDataScope stated(data);
+            delivered = relay->m_pTarget->UiRelayMessage(relay->m_Message, data.data);
         } else if (relay->m_HasData) {
             const KUiRelayDataScope stated(relay->m_Data, 2);
             delivered = relay->m_pTarget->UiRelayMessage(relay->m_Message, &relay->m_Data[0]);

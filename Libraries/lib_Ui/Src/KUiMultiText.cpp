@@ -306,7 +306,7 @@ void KUiMultiText::BuildPage()
         m_FirstLine = 0;
     }
     if (m_pScrollbar)
-        m_pScrollbar->UiRelayMessage(KWString("Set"), values);
+        UiRelaySend(m_pScrollbar, KWString("Set"), values);
 }
 
 void KUiMultiText::Draw(KIUiPixmap* surface, int32_t dx, int32_t dy, const KRect& clip)

@@ -131,7 +131,7 @@ void KUiScrollList::priUpdateScrollbar()
     } else {
         m_FirstRow = 0;
     }
-    m_pScrollbar->UiRelayMessage(KWString("Set"), values);
+    UiRelaySend(m_pScrollbar, KWString("Set"), values);
 }
 
 bool KUiScrollList::UiRelayMessage(const KWString& message, void* data)

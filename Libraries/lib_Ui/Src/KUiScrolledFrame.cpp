@@ -182,7 +182,7 @@ void KUiScrolledFrame::priPublishRange()
     m_SizeChanged.Fire(range);
     double copy[3] = {range[0], range[1], range[2]};
     if (m_pScrollbar)
-        m_pScrollbar->UiRelayMessage(KWString("Set"), copy);
+        UiRelaySend(m_pScrollbar, KWString("Set"), copy);
 }
 
 bool KUiScrolledFrame::UiRelayMessage(const KWString& message, void* data)

@@ -672,7 +672,7 @@ void KUiTree::priUpdateVertical()
     }
     priQueue(m_pSizeChanged, triple[0], triple[1], triple[2]);
     if (m_pVBar)
-        m_pVBar->UiRelayMessage(KWString(u"Set"), triple);
+        UiRelaySend(m_pVBar, KWString(u"Set"), triple);
 }
 
 void KUiTree::priUpdateHorizontal()
@@ -691,7 +691,7 @@ void KUiTree::priUpdateHorizontal()
         m_HOffset = 0;
     }
     priQueue(m_pSizeChanged, triple[0], triple[1], triple[2]);
-    m_pHBar->UiRelayMessage(KWString(u"Set"), triple);
+    UiRelaySend(m_pHBar, KWString(u"Set"), triple);
 }
 
 KRect KUiTree::priContentRect() const
