@@ -182,8 +182,8 @@ private:
 // followed as cameras come and go). It lists the kernel's enabled device interfaces; an open of an interface
 // path or of "\\.\NAME" (a "\DosDevices\NAME" link) sends IRP_MJ_CREATE to the top of the device's stack, and a
 // close CLEANUP then CLOSE. A device-control request goes down as a request of its code's method; its status
-// becomes an error: 0xC000000D 87, 0xC0000002 1, 0xC0000056 5, 0xC0000120 995, 0xC000009A 8, any other
-// failure 31. Requests of all processes to one camera are serialised: a process holds the camera's lock (a file
+// becomes an error: 0xC000000D 87, 0xC0000002 1, 0xC0000056 5, 0xC0000120 995, 0xC000009A 8, 0x80000011 (busy)
+// 170, any other failure 31. Requests of all processes to one camera are serialised: a process holds the camera's lock (a file
 // lock in the machine folder) while any of its requests to it runs.
 
 // The setting "driver1394" of the machine: "default" or a driver file.
