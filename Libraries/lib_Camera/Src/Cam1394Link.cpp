@@ -392,6 +392,8 @@ int ReadBlock(Cam1394Device* device, uint32_t code, uint32_t low, uint32_t high,
 {
     if (!device || (length && !buffer))
         return 0;
+    if (length == 0)
+        return 1;
     DeviceLock guard(device);
     uint8_t* request = RequestBuffer(device, kChunk);
     if (!request)
@@ -510,6 +512,8 @@ int Write1394Block(Cam1394Device* device, uint32_t low, uint32_t high, const voi
 {
     if (!device || (length && !buffer))
         return 0;
+    if (length == 0)
+        return 1;
     DeviceLock guard(device);
     uint8_t* request = RequestBuffer(device, kChunk);
     if (!request)
