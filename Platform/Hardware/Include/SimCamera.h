@@ -8,6 +8,7 @@
 //   state     registers, name area, console, USB latches, per-file lock/mark/whole/nogrow bits, knobs and the
 //             plug state (a text file; a damaged one reads as far as it makes sense, the rest as power-on)
 //   window    the data window (byte n of the current transfer at 0x1009:0x10000000 + n)
+//   scratch   scratch memory (knob "scratch"): 24-byte records, a block's 48-bit address then its 16 bytes
 //   listing   the text of the last pattern lookup
 //   log       one line per access: face, process, operation, high:low, length, result
 //   lock      every access holds an exclusive flock on it, so all processes (and threads) see one camera

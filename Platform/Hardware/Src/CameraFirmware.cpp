@@ -416,6 +416,7 @@ bool Firmware::ScratchWrite(uint64_t address, const uint8_t* data, size_t length
         uint64_t a = address + i;
         m_St.scratch[a & ~15ull][a & 15] = data[i];
     }
+    m_St.scratchChanged = true;
     m_S.Touch();
     return true;
 }

@@ -126,6 +126,49 @@ const KnobField kKnobFields[] = {
     {"battery", false, nullptr, &Knobs::battery},
 };
 
+// Scratch memory in its file: per block the 48-bit address (8 bytes, little-endian), then its 16 bytes. It is
+// apart from the state's text so that an access reads it as one block, however much scratch there is.
+constexpr size_t kScratchRecord = 24;
+
+std::string ScratchBytes(const std::map<uint64_t, std::array<uint8_t, 16>>& scratch)
+{
+    std::string out;
+    out.reserve(scratch.size() * kScratchRecord);
+    for (const auto& [address, block] : scratch) {
+        for (int i = 0; i < 8; ++i)
+            out += char(uint8_t(address >> (8 * i)));
+        out.append(reinterpret_cast<const char*>(block.data()), block.size());
+    }
+    return out;
+}
+
+void ParseScratch(const std::string& bytes, std::map<uint64_t, std::array<uint8_t, 16>>* scratch)
+{
+    for (size_t at = 0; at + kScratchRecord <= bytes.size() && scratch->size() < kScratchBlocksMax;
+         at += kScratchRecord) {
+        uint64_t address = 0;
+        for (int i = 0; i < 8; ++i)
+            address |= uint64_t(uint8_t(bytes[at + i])) << (8 * i);
+        if (address > 0xFFFFFFFFFFF0ull || (address & 15) != 0)
+            continue;
+        std::array<uint8_t, 16> block;
+        std::memcpy(block.data(), bytes.data() + at + 8, 16);
+        scratch->emplace(address, block);
+    }
+}
+
+// A whole small file of the camera's folder (at most `limit` bytes); empty when there is none.
+std::string ReadSmallFile(int fd, size_t limit)
+{
+    std::string text;
+    char buf[8192];
+    ssize_t n;
+    while (text.size() < limit && ((n = read(fd, buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR)))
+        if (n > 0)
+            text.append(buf, size_t(n));
+    return text;
+}
+
 }  // namespace
 
 bool SetKnobValue(Knobs* knobs, const std::string& key, const std::string& value)
@@ -169,6 +212,7 @@ void CameraState::PowerOn()
     usbInLength = usbOutLength = 0;
     usbHalted = {};
     usbPreambleSent = false;
+    scratchChanged = scratchChanged || !scratch.empty();
     scratch.clear();
 }
 
@@ -201,10 +245,6 @@ std::string SerializeState(const CameraState& s)
     for (const auto& [path, bits] : s.fileFlags) {
         std::snprintf(line, sizeof line, "file %" PRIx32 " ", bits);
         out += line + Hex(reinterpret_cast<const uint8_t*>(path.data()), path.size()) + "\n";
-    }
-    for (const auto& [address, block] : s.scratch) {
-        std::snprintf(line, sizeof line, "mem %" PRIx64 " ", address);
-        out += line + Hex(block.data(), block.size()) + "\n";
     }
     for (const KnobField& f : kKnobFields) {
         if (f.isBool)
@@ -289,10 +329,13 @@ void ParseState(const std::string& text, CameraState* s)
             if (Number32(f[1], &x) && Unhex(f[2], 1024, &raw) && !raw.empty() && s->fileFlags.size() < 4096)
                 s->fileFlags[raw] = x & (kFileLock | kFileMark | kFileWhole | kFileNoGrow);
         } else if (key == "mem" && f.size() == 3) {
+            // An older state file kept scratch memory here; it moves to its own file.
             std::array<uint8_t, 16> block{};
             if (Number(f[1], &a) && a <= 0xFFFFFFFFFFF0ull && (a & 15) == 0 && Bytes(f[2], &block) &&
-                s->scratch.size() < kScratchBlocksMax)
+                s->scratch.size() < kScratchBlocksMax) {
                 s->scratch[a] = block;
+                s->scratchChanged = true;
+            }
         } else if (key == "knob" && f.size() == 3) {
             SetKnobValue(&s->knobs, f[1], f[2]);
         }
@@ -370,14 +413,15 @@ Session::Session(const std::string& id) : m_Id(id)
     }
     int fd = OpenFile("state", O_RDONLY);
     if (fd >= 0) {
-        std::string text;
-        char buf[8192];
-        ssize_t n;
-        while (text.size() < (4u << 20) && ((n = read(fd, buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR)))
-            if (n > 0)
-                text.append(buf, size_t(n));
+        const std::string text = ReadSmallFile(fd, 4u << 20);
         close(fd);
         ParseState(text, &m_State);
+    }
+    fd = OpenFile("scratch", O_RDONLY);
+    if (fd >= 0) {
+        const std::string bytes = ReadSmallFile(fd, kScratchBlocksMax * kScratchRecord);
+        close(fd);
+        ParseScratch(bytes, &m_State.scratch);
     }
 }
 
@@ -396,10 +440,18 @@ Session::~Session()
 
 bool Session::Save()
 {
-    if (!m_Dirty || !Ok())
+    if (!Ok())
         return true;
-    m_Dirty = false;
-    return WriteFileAt(m_Dir, "state", SerializeState(m_State));
+    bool ok = true;
+    if (m_State.scratchChanged) {
+        m_State.scratchChanged = false;
+        ok = WriteFileAt(m_Dir, "scratch", ScratchBytes(m_State.scratch));
+    }
+    if (m_Dirty) {
+        m_Dirty = false;
+        ok = WriteFileAt(m_Dir, "state", SerializeState(m_State)) && ok;
+    }
+    return ok;
 }
 
 int Session::OpenFile(const char* name, int flags)

@@ -69,7 +69,8 @@ struct CameraState {
     std::array<bool, 2> usbHalted{};
     bool usbPreambleSent = false;
     std::map<std::string, uint32_t> fileFlags;
-    std::map<uint64_t, std::array<uint8_t, 16>> scratch;
+    std::map<uint64_t, std::array<uint8_t, 16>> scratch;  // kept in a file of its own ("scratch")
+    bool scratchChanged = false;                          // (not kept) scratch needs writing
     Knobs knobs;
 
     // Back to power-on, keeping what power does not touch (order, plug, file bits, knobs).
