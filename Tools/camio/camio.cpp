@@ -7,12 +7,22 @@
 // camera device) or "USB@tool_OstraUSB<n>" (the n-th camera on USB). HIGH and LOW are hexadecimal, with or
 // without "0x"; LENGTH is decimal, or hexadecimal with "0x". Exit status 0 on success, 1 with the reason on
 // failure.
+// The camera commands go through the connections and the mailbox (NAME empty: the first camera that opens):
+//   camio names                          the device names of the cameras attached, one a line
+//   camio alive NAME                     "alive" (exit 0) or "not alive" (exit 1)
+//   camio info NAME PATH                 the file's size, time (seconds since 1970) and attributes
+//   camio get NAME PATH OUT [OFFSET COUNT]  copies the file (or COUNT bytes from OFFSET) into OUT
+//   camio put NAME PATH OFFSET IN        writes the bytes of the file IN into the camera's file at OFFSET
+//   camio rm NAME PATH                   deletes the file
+//   camio attr NAME PATH FLAGS           sets the attributes: bit 0 lock, bit 1 mark
+//   camio console NAME [TEXT]            writes TEXT to the camera's console, or prints what it has to say
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "CamioCamera.h"
 #include "KCam1394Link.h"
 #include "KCamFileLink.h"
 #include "KCamUsbLink.h"
@@ -33,6 +43,8 @@ int Usage()
     fprintf(stderr,
             "usage: camio peek NAME HIGH LOW LENGTH\n"
             "       camio poke NAME HIGH LOW HEXBYTES\n"
+            "       camio names | alive NAME | info NAME PATH | get NAME PATH OUT [OFFSET COUNT]\n"
+            "       camio put NAME PATH OFFSET IN | rm NAME PATH | attr NAME PATH FLAGS | console NAME [TEXT]\n"
             "       camio links\n"
             "NAME: FILE@path, 1394@path or USB@tool_OstraUSB<n>; HIGH, LOW: hexadecimal; LENGTH: hexadecimal\n"
             "with 0x, else decimal\n");
@@ -201,6 +213,8 @@ int Links()
 
 int main(int argc, char** argv)
 {
+    if (argc >= 2 && IsCamioCameraCommand(argv[1]))
+        return RunCamioCameraCommand(argc, argv);
     if (argc == 2 && std::string(argv[1]) == "links")
         return Links();
     if (argc != 6)
