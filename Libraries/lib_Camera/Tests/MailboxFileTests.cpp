@@ -218,3 +218,30 @@ TEST_F(Mailbox, ConsoleTextGoesInPiecesOfAtMost127Bytes)
     EXPECT_EQ(WriteConsole(m_C, "", 0), 1);
     EXPECT_EQ(PeekRegister(kHostLock), 0u);
 }
+
+TEST_F(Mailbox, EntryLookupsScanAtMostFiftyEntriesOfAValidArea)
+{
+    CamConfigArea& area = m_C->config;
+    area.entries[10] = {kCamEntryProtocolLevel, 0x10001, 0, 0};
+    area.entries[49] = {kCamEntryFastRead, 0, 0x1006, 128};
+    area.entryCount = 75;  // as a device may claim
+    CamConfigEntry entry{};
+    EXPECT_TRUE(FindCameraConfigEntry(m_C, kCamEntryProtocolLevel, &entry));
+    EXPECT_EQ(entry.value1, 0x10001u);
+    EXPECT_TRUE(FindCameraConfigEntry(m_C, kCamEntryFastRead, &entry));
+    EXPECT_EQ(entry.value2, 0x1006u);
+    EXPECT_FALSE(FindCameraConfigEntry(m_C, kCamEntryDataWindow, &entry));
+    area.entryCount = 49;
+    EXPECT_FALSE(FindCameraConfigEntry(m_C, kCamEntryFastRead, &entry));
+    area.entryCount = 0xFFFFFFFF;
+    area.areaValid = 0;
+    EXPECT_FALSE(FindCameraConfigEntry(m_C, kCamEntryProtocolLevel, &entry));
+    // Without a valid area the registers travel as they are.
+    PokeRegister(kFileSize, 0x11223344);
+    uint32_t value = 0;
+    ASSERT_EQ(ReadCameraQuadlet(m_C, 0x104, 0x1009, &value), 1);
+    EXPECT_EQ(value, 0x44332211u);
+    area.areaValid = 1;
+    ASSERT_EQ(ReadCameraQuadlet(m_C, 0x104, 0x1009, &value), 1);
+    EXPECT_EQ(value, 0x11223344u);
+}
