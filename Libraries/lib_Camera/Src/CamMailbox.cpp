@@ -27,6 +27,8 @@ constexpr uint32_t kArgument2 = 0x010000F8;
 constexpr uint32_t kCommandWord = 0x010000FC;
 constexpr uint32_t kCommandStatus = 0x01000100;
 constexpr uint32_t kDataWindow = 0x10000000;
+// The data window's extent (the second window begins past it): no transfer moves more.
+constexpr uint32_t kDataWindowSize = 0x08000000;
 // Space 0x1007: host lock flag and console.
 constexpr uint32_t kConsoleSpace = 0x1007;
 constexpr uint32_t kHostLockFlag = 0x00000000;
@@ -368,7 +370,9 @@ int ReadFileLocked(CamConnection* c, const char* name, uint32_t offset, void* bu
             // The camera's check word covers the whole file it delivered.
             std::vector<uint8_t> all;
             try {
-                all.resize(size);
+                ok = size <= kDataWindowSize;
+                if (ok)
+                    all.resize(size);
             } catch (const std::bad_alloc&) {
                 ok = false;
             }
@@ -402,6 +406,9 @@ bool WritePass(CamConnection* c, const char* name, uint32_t offset, const uint8_
         newSize = static_cast<uint32_t>(end);
     }
     const bool whole = (status & kCamWholeFile) != 0;
+    // A whole file travels through the window at once: one larger than the window cannot be written.
+    if (whole && newSize > kDataWindowSize)
+        return false;
     if (!WriteCameraQuadlet(c, kTransferLength, kMailboxSpace, RoundUp4(whole ? newSize : pass)))
         return false;
     const uint32_t argument1 = whole ? 0 : offset;

@@ -133,6 +133,12 @@ TEST_F(Mailbox, WritesThatWouldPassFourGigabytesTouchNothing)
     PokeRegister(kTransferLength, 0x20202020);
     EXPECT_EQ(WriteCameraFile(m_C, "/a", 10, buffer, 11), 0);
     EXPECT_EQ(PeekRegister(kTransferLength), 0x20202020u);
+    // A whole-file-mode file larger than the data window is never taken in, whatever size the camera claims.
+    Found(0x0A | kCamMayWrite | kCamMayGrow | kCamWholeFile, 0xFFFFFFF0u);
+    EXPECT_EQ(WriteCameraFile(m_C, "/a", 0, buffer, 6), 0);
+    Found(0x0A | kCamMayWrite | kCamMayGrow | kCamWholeFile, 20);
+    EXPECT_EQ(WriteCameraFile(m_C, "/a", 0x7FFFFFF0u, buffer, 6), 0);
+    EXPECT_EQ(PeekRegister(kTransferLength), 0x20202020u);
 }
 
 TEST_F(Mailbox, AttributesKeepTheirOtherBits)
