@@ -366,22 +366,26 @@ int ReadFileLocked(CamConnection* c, const char* name, uint32_t offset, void* bu
     const bool whole = (status & kCamWholeFile) != 0;
     bool ok = StartRead(c, whole ? 0 : offset, whole ? size : n);
     if (ok) {
-        if (whole && ChecksReads(c)) {
-            // The camera's check word covers the whole file it delivered.
-            std::vector<uint8_t> all;
+        if (whole) {
+            // The window holds the whole file: the check word covers all of it, and a part is read from the
+            // quadlet that holds its first byte, as the window moves whole quadlets.
+            const bool checked = ChecksReads(c);
+            const uint32_t start = checked ? 0 : offset & ~3u;
+            const uint32_t length = checked ? size : offset - start + n;
+            std::vector<uint8_t> part;
             try {
-                ok = size <= kDataWindowSize;
+                ok = length <= kDataWindowSize;
                 if (ok)
-                    all.resize(size);
+                    part.resize(length);
             } catch (const std::bad_alloc&) {
                 ok = false;
             }
-            ok = ok && ReadMailboxData(c, 0, all.data(), size) && CheckWordMatches(c, all.data(), size);
+            ok = ok && ReadMailboxData(c, start, part.data(), length) &&
+                 (!checked || CheckWordMatches(c, part.data(), length));
             if (ok)
-                std::memcpy(buffer, all.data() + offset, n);
+                std::memcpy(buffer, part.data() + (offset - start), n);
         } else {
-            ok = ReadMailboxData(c, whole ? offset : 0, buffer, n) &&
-                 (!ChecksReads(c) || CheckWordMatches(c, buffer, n));
+            ok = ReadMailboxData(c, 0, buffer, n) && (!ChecksReads(c) || CheckWordMatches(c, buffer, n));
         }
     }
     if (ok && got)

@@ -3,7 +3,9 @@
 // of each test's own. The camera's log shows what reached it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -136,6 +138,11 @@ struct Link {
     const char* order;  // the camera's byte order
 };
 
+void PrintTo(const Link& link, std::ostream* out)
+{
+    *out << link.link << " " << link.order;
+}
+
 std::string LinkName(const ::testing::TestParamInfo<Link>& info)
 {
     return std::string(info.param.link == std::string("usb") ? "Usb" : "Bus1394") + info.param.order;
@@ -199,6 +206,10 @@ TEST(CamioNames, InvalidAndUnservedNamesFail)
 
 TEST_P(CamioCamera, GetCopiesFilesOfEverySize)
 {
+    // Over 1394 the camera-driven read serves a KVCK camera, the plain block read a KCVK one.
+    if (GetParam().link == std::string("1394") && GetParam().order == std::string("KCVK")) {
+        ASSERT_EQ(m.Status("camsim/camsim knob c1 engine off"), 0);
+    }
     const size_t sizes[] = {1, 3, 5, 10, 8191, 8192, 8193, 65537, 200000};
     for (size_t size : sizes) {
         const std::vector<uint8_t> bytes = Pattern(size, uint32_t(size));
@@ -206,13 +217,17 @@ TEST_P(CamioCamera, GetCopiesFilesOfEverySize)
         const auto out = m.Path("got-" + std::to_string(size));
         ASSERT_EQ(m.Camio("get " + Quote(Name()) + " " + path + " " + Quote(out.string())), 0) << size;
         EXPECT_TRUE(lumotest::ReadBytes(out) == bytes) << size;
+        if (size != 10 && size != 8193 && size != 65537)
+            continue;
         // A part from an offset, the count cut at the end.
         const size_t offset = size / 3;
         ASSERT_EQ(m.Camio("get " + Quote(Name()) + " " + path + " " + Quote(out.string()) + " " +
                           std::to_string(offset) + " 100000"),
                   0)
             << size;
-        EXPECT_TRUE(lumotest::ReadBytes(out) == std::vector<uint8_t>(bytes.begin() + long(offset), bytes.end()))
+        const size_t end = std::min(size, offset + 100000);
+        EXPECT_TRUE(lumotest::ReadBytes(out) ==
+                    std::vector<uint8_t>(bytes.begin() + long(offset), bytes.begin() + long(end)))
             << size;
     }
     const std::string empty = m.Shoot("c1", "EMPTY.KZR", {});
@@ -257,8 +272,9 @@ TEST_P(CamioCamera, PutWritesExactlyItsBytes)
     const std::string longest = std::string(123 - folder.size() - 4, 'L') + ".KZR";
     m.Shoot("c1", longest, Pattern(5, 1));
     m.ClearLog("c1");
-    ASSERT_EQ(m.Camio("get " + Quote(Name()) + " " + folder + longest + " " + Quote(m.Path("long").string())), 0);
-    EXPECT_TRUE(lumotest::ReadBytes(m.Path("long")) == Pattern(5, 1));
+    std::string info;
+    ASSERT_EQ(m.Camio("info " + Quote(Name()) + " " + folder + longest, &info), 0);
+    EXPECT_EQ(info.substr(0, 7), "size 5\n");
     EXPECT_EQ(BytesWritten(m.Log("c1"), 0x1009, 0x4, 0x80), 124u);
 }
 
@@ -293,6 +309,7 @@ TEST_P(CamioCamera, WholeFileModeAndTheCheckWord)
     const auto out = m.Path("w");
     const std::string get = "get " + Quote(Name()) + " " + path + " " + Quote(out.string());
     // Without the level entry no check word is read.
+    ASSERT_EQ(m.Status("camsim/camsim knob c1 level off"), 0);
     m.ClearLog("c1");
     ASSERT_EQ(m.Camio(get + " 4321 1000"), 0);
     EXPECT_TRUE(lumotest::ReadBytes(out) == std::vector<uint8_t>(bytes.begin() + 4321, bytes.begin() + 5321));
