@@ -386,10 +386,13 @@ bool IsCameraAlive(CamConnection* c)
         if (ReadCameraBlock(c, 0xF0000404, 0xFFFF, rom, 4, 0) && std::memcmp(rom, "1394", 4) == 0)
             return true;
         c->lastResult = 0;
-        if (attempt == 3)
+        if (attempt == 3) {
+            CamTrace("IsCameraAlive: %s is not alive\n", c->name);
             return false;
+        }
         CamWaitSleep(500);
-        ReopenCamera(c);
+        const bool reopened = ReopenCamera(c);
+        CamTrace("IsCameraAlive: %s did not answer, re-opened it: %s\n", c->name, reopened ? "yes" : "no");
     }
 }
 

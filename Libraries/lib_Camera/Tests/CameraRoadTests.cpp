@@ -11,7 +11,9 @@
 
 #include "KCamConnection.h"
 #include "KCamMailbox.h"
+#include "KDebug.h"
 #include "LumoTestSupport.h"
+#include "SimBus1394.h"
 #include "SimCamera.h"
 
 namespace {
@@ -39,11 +41,26 @@ protected:
         ASSERT_NE(m_C, nullptr);
     }
 
+    // The 1394 bus of this process takes a plug or an unplug in at once.
+    void Follow() const
+    {
+        if (GetParam() == simcam::Plug::Bus1394)
+            simbus::PollBus1394();
+    }
+
     lumotest::TempDir m_Dir;
     const std::vector<uint8_t> m_Bytes = Pattern(30000);
     std::string m_Path;
     CamConnection* m_C = nullptr;
 };
+
+size_t Count(const std::string& text, const std::string& piece)
+{
+    size_t n = 0;
+    for (size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1))
+        ++n;
+    return n;
+}
 
 std::string PlugName(const ::testing::TestParamInfo<simcam::Plug>& info)
 {
@@ -82,12 +99,25 @@ TEST_P(CameraRoad, ARemovedCameraIsReopenedUntilItIsBack)
     std::string error;
     EXPECT_TRUE(IsCameraAlive(m_C));
     ASSERT_TRUE(simcam::PlugCamera("c1", simcam::Plug::None, &error)) << error;
-    EXPECT_FALSE(IsCameraAlive(m_C));
+    Follow();
+    {
+        KTraceCapture trace;
+        EXPECT_FALSE(IsCameraAlive(m_C));
+        EXPECT_EQ(Count(trace.Text(), "did not answer, re-opened it"), 2u) << trace.Text();
+        EXPECT_TRUE(trace.Contains("is not alive\n"));
+    }
+    EXPECT_FALSE(IsCameraDeviceOpen(m_C));
     uint32_t size = 0;
     EXPECT_EQ(QueryCameraFile(m_C, m_Path.c_str(), &size, nullptr, nullptr, nullptr), 0);
+
+    // The same connection finds the camera again through a re-open of the liveness test.
     ASSERT_TRUE(simcam::PlugCamera("c1", GetParam(), &error)) << error;
-    // The same connection finds the camera again through the re-opens of the liveness test.
-    EXPECT_TRUE(IsCameraAlive(m_C));
+    Follow();
+    {
+        KTraceCapture trace;
+        EXPECT_TRUE(IsCameraAlive(m_C));
+        EXPECT_EQ(Count(trace.Text(), "did not answer, re-opened it: yes"), 1u) << trace.Text();
+    }
     EXPECT_EQ(QueryCameraFile(m_C, m_Path.c_str(), &size, nullptr, nullptr, nullptr), 1);
     EXPECT_EQ(size, m_Bytes.size());
 }
