@@ -165,6 +165,9 @@ protected:
     std::string m_Name;
 };
 
+// The operations that do not depend on the camera's byte order, over each link once.
+class CamioCameraOps : public CamioCamera {};
+
 }  // namespace
 
 TEST(CamioNames, The1394CameraComesFirstThenUsb)
@@ -206,10 +209,9 @@ TEST(CamioNames, InvalidAndUnservedNamesFail)
 
 TEST_P(CamioCamera, GetCopiesFilesOfEverySize)
 {
-    // Over 1394 the camera-driven read serves a KVCK camera, the plain block read a KCVK one.
-    if (GetParam().link == std::string("1394") && GetParam().order == std::string("KCVK")) {
-        ASSERT_EQ(m.Status("camsim/camsim knob c1 engine off"), 0);
-    }
+    // Plain block reads (the camera-driven read of the engine entry moves 128 bytes a packet; other tests
+    // take that road).
+    ASSERT_EQ(m.Status("camsim/camsim knob c1 engine off"), 0);
     const size_t sizes[] = {1, 3, 5, 10, 8191, 8192, 8193, 65537, 200000};
     for (size_t size : sizes) {
         const std::vector<uint8_t> bytes = Pattern(size, uint32_t(size));
@@ -243,7 +245,7 @@ TEST_P(CamioCamera, GetCopiesFilesOfEverySize)
     EXPECT_NE(info.find("attributes 2 mark\n"), std::string::npos) << info;
 }
 
-TEST_P(CamioCamera, PutWritesExactlyItsBytes)
+TEST_P(CamioCameraOps, PutWritesExactlyItsBytes)
 {
     const std::vector<uint8_t> before = Pattern(20, 7);
     const std::string path = m.Shoot("c1", "P.KZR", before);
@@ -278,7 +280,7 @@ TEST_P(CamioCamera, PutWritesExactlyItsBytes)
     EXPECT_EQ(BytesWritten(m.Log("c1"), 0x1009, 0x4, 0x80), 124u);
 }
 
-TEST_P(CamioCamera, DeleteHonoursTheLockThatAttributesSet)
+TEST_P(CamioCameraOps, DeleteHonoursTheLockThatAttributesSet)
 {
     const std::string path = m.Shoot("c1", "D.KZR", Pattern(30, 3));
     const auto file = m.Card("c1") / "cf/images/D.KZR";
@@ -301,7 +303,7 @@ TEST_P(CamioCamera, DeleteHonoursTheLockThatAttributesSet)
     EXPECT_EQ(m.Camio("attr " + Quote(Name()) + " " + path + " 1"), 1);
 }
 
-TEST_P(CamioCamera, WholeFileModeAndTheCheckWord)
+TEST_P(CamioCameraOps, WholeFileModeAndTheCheckWord)
 {
     const std::vector<uint8_t> bytes = Pattern(10000, 11);
     const std::string path = m.Shoot("c1", "W.KZR", bytes);
@@ -349,7 +351,7 @@ TEST_P(CamioCamera, TheConsoleEchoesTextInOrder)
     EXPECT_EQ(echoed, text);
 }
 
-TEST_P(CamioCamera, AliveFollowsThePlug)
+TEST_P(CamioCameraOps, AliveFollowsThePlug)
 {
     std::string out;
     EXPECT_EQ(m.Camio("alive " + Quote(Name()), &out), 0);
@@ -362,7 +364,7 @@ TEST_P(CamioCamera, AliveFollowsThePlug)
     EXPECT_EQ(out, "alive\n");
 }
 
-TEST_P(CamioCamera, WaitsCountTries)
+TEST_P(CamioCameraOps, WaitsCountTries)
 {
     // A lookup waits 500 ms in 10 ms steps over 1394, 4000 ms in 100 ms steps over USB.
     const int tries = GetParam().link == std::string("usb") ? 40 : 50;
@@ -379,4 +381,6 @@ TEST_P(CamioCamera, WaitsCountTries)
 INSTANTIATE_TEST_SUITE_P(Links, CamioCamera,
                          ::testing::Values(Link{"1394", "KVCK"}, Link{"1394", "KCVK"}, Link{"usb", "KVCK"},
                                            Link{"usb", "KCVK"}),
+                         LinkName);
+INSTANTIATE_TEST_SUITE_P(Links, CamioCameraOps, ::testing::Values(Link{"1394", "KVCK"}, Link{"usb", "KCVK"}),
                          LinkName);
