@@ -1,6 +1,7 @@
 #include "KUiButton.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <new>
 
 #include "KGenericUiPixmap.h"
@@ -271,8 +272,15 @@ void KUiButton::Draw(KIUiPixmap* surface, int32_t dx, int32_t dy, const KRect& c
     }
     if (m_pFirstChild) {
         const bool pressed = m_State == Pressed;
-        m_pFirstChild->Draw(surface, SaturatedSize(int64_t(dx) + (pressed ? m_PressedLabelX : 0)),
-                            SaturatedSize(int64_t(dy) + (pressed ? m_PressedLabelY : 0)), clip);
+        const int64_t lx = int64_t(dx) + (pressed ? m_PressedLabelX : 0);
+        const int64_t ly = int64_t(dy) + (pressed ? m_PressedLabelY : 0);
+        // A label pushed off the 32-bit plane by the pressed offset is not drawn: its rectangles could not
+        // be moved there.
+        const KRect* r = m_pFirstChild->GetRect();
+        const auto fits = [](int64_t v) { return v >= INT32_MIN && v <= INT32_MAX; };
+        if (fits(lx) && fits(ly) && fits(r->left + lx) && fits(r->right + lx) && fits(r->top + ly) &&
+            fits(r->bottom + ly))
+            m_pFirstChild->Draw(surface, int32_t(lx), int32_t(ly), clip);
     }
 }
 
