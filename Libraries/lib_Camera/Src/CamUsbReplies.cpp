@@ -69,32 +69,41 @@ void Dump(const uint8_t* bytes, uint32_t n)
     CamTrace("\r\n");
 }
 
-// One packet of a multi-packet read: the packet's bytes into out, a preamble answered by a second IN and a
-// short packet followed by a second IN for its rest.
+// One IN of a multi-packet read into `scratch`: a 3-byte "VI!" answer to more than 3 bytes is a preamble, and the
+// IN goes again for the data. Another 3-byte answer to the packet's first IN is no answer the camera gives.
+bool PacketIn(const CamUsbBulkPort& port, bool first, uint32_t length, uint8_t* scratch, uint32_t* got)
+{
+    *got = 0;
+    if (port.transfer(port.context, first ? CamUsbStage::MultiIn1 : CamUsbStage::MultiIn2, 1, scratch, length, got) != 0)
+        return false;
+    if (*got > length || *got == 0)
+        return false;
+    if (*got == 3 && length > 3) {
+        if (!IsPreamble(scratch, 3)) {
+            if (!first)
+                return true;
+            CamTrace("USB MultiTransfer...Shouldn't be here\r\n");
+            return false;
+        }
+        *got = 0;
+        if (port.transfer(port.context, CamUsbStage::MultiIn2, 1, scratch, length, got) != 0)
+            return false;
+        if (*got > length || *got == 0)
+            return false;
+    }
+    return true;
+}
+
+// One packet of a multi-packet read into out: a short packet is followed by a second IN for its rest.
 int ReceivePacket(const CamUsbBulkPort& port, uint32_t packet, uint8_t* scratch, uint8_t* out, uint32_t* received)
 {
     uint32_t got = 0;
-    if (port.transfer(port.context, CamUsbStage::MultiIn1, 1, scratch, packet, &got) != 0)
+    if (!PacketIn(port, true, packet, scratch, &got))
         return 0;
-    if (got > packet || got == 0)
-        return 0;
-    if (got == 3 && packet > 3) {
-        if (!IsPreamble(scratch, got)) {
-            CamTrace("USB MultiTransfer...Shouldn't be here\r\n");
-            return 0;
-        }
-        got = 0;
-        if (port.transfer(port.context, CamUsbStage::MultiIn2, 1, scratch, packet, &got) != 0)
-            return 0;
-        if (got > packet || got == 0)
-            return 0;
-    }
     memcpy(out, scratch, got);
     if (got < packet) {
         uint32_t rest = 0;
-        if (port.transfer(port.context, CamUsbStage::MultiIn2, 1, scratch, packet - got, &rest) != 0)
-            return 0;
-        if (rest > packet - got || rest == 0)
+        if (!PacketIn(port, false, packet - got, scratch, &rest))
             return 0;
         memcpy(out + got, scratch, rest);
         got += rest;

@@ -233,6 +233,13 @@ TEST_F(UsbLink, RegistersTravelMostSignificantByteFirst)
     uint8_t quad[4] = {};
     ASSERT_EQ(ReadUsbBlock(m_Device, 0x10000004, 0x3000, quad, 4), 1);
     EXPECT_EQ(memcmp(quad, bytes + 4, 4), 0);
+    // A short packet is followed by an IN for its rest, each after its own preamble.
+    Log();
+    Knob("c1", "reply6", "1");
+    uint8_t again[144] = {};
+    ASSERT_EQ(ReadUsbBlock(m_Device, 0x10000000, 0x3000, again, 144), 1);
+    EXPECT_EQ(memcmp(bytes, again, 144), 0);
+    EXPECT_EQ(Lengths(Log(), "bulk-in"), (std::vector<size_t>{128, 128, 122, 122, 16, 16}));
 }
 
 TEST_F(UsbLink, FailedAttemptsAreRetriedSixTimes)
