@@ -19,6 +19,7 @@ using namespace cam1394;
 namespace {
 
 const std::string kCamsim = LUMO_BINARY_DIR "/Tools/camsim/camsim";
+const std::string kBus1394 = LUMO_BINARY_DIR "/Tools/bus1394/bus1394";
 
 std::vector<uint8_t> Pattern(size_t n, uint32_t seed)
 {
@@ -151,4 +152,34 @@ TEST_F(Link1394, RequestsOfManyThreadsGetDistinctSequenceNumbers)
     SetField(request.data(), kOutputSizeAt, 64 + kSlack + 1);
     EXPECT_FALSE(Send1394Request(m_Device, request.data()));
     EXPECT_EQ(Get1394LastStatus(m_Device), kStatusPreset);
+}
+
+TEST_F(Link1394, ReadsOfThreadsThatMeetABusyDriverAllSucceed)
+{
+    // Requests wait on the bus: a third request while one runs and one waits is answered busy, again and again
+    // for longer than 21 attempts take.
+    ASSERT_EQ(lumotest::RunCommand(kBus1394 + " knob pend 150"), 0);
+    constexpr int kThreads = 4;
+    std::vector<Cam1394Device*> devices(kThreads);
+    for (Cam1394Device*& d : devices) {
+        d = Open1394Device(kCam1394DriverRow, m_Path.c_str());
+        ASSERT_NE(d, nullptr);
+    }
+    std::vector<std::string> ids(kThreads);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 3; ++i) {
+                char id[5] = {};
+                if (Read1394Block(devices[t], 0xF0000404, 0xFFFF, id, 4) == 1)
+                    ids[t] += id;
+            }
+        });
+    for (std::thread& t : threads)
+        t.join();
+    ASSERT_EQ(lumotest::RunCommand(kBus1394 + " knob pend 0"), 0);
+    for (int t = 0; t < kThreads; ++t) {
+        EXPECT_EQ(ids[t], "139413941394") << t;
+        EXPECT_TRUE(Close1394Device(devices[t]));
+    }
 }
