@@ -1,5 +1,6 @@
 // Looks through the storage layer from a shell: lists folders, copies files out, converts between storage URLs
-// and paths, prints special folders and moves things to the trash, exactly as the system sees them.
+// and paths, prints special folders and moves things to the trash, exactly as the system sees them. The disk and
+// camera storage classes are registered ("camera://" lists the first connected camera).
 //
 // Arguments that name a file or folder may be storage URLs ("disk://C/Photos/") or paths; a path is taken as a
 // POSIX path unless it is Windows-shaped ("C:\Photos"), and turned into the machine's Windows shape.
@@ -11,6 +12,7 @@
 
 #include "KException.h"
 #include "KFileReplacer.h"
+#include "KSCCamera.h"
 #include "KSCDiskWin.h"
 #include "KStorage.h"
 #include "KTextFunctions.h"
@@ -24,6 +26,8 @@ int Usage()
                  "usage: lumofs COMMAND ARGS\n"
                  "  ls URL|PATH            list a folder: sub-folders (ending \"/\"), then files\n"
                  "  copy URL|PATH DEST     copy a file to a path\n"
+                 "  copyall URL|PATH DIR   copy every file of a folder into DIR (made when missing), one line\n"
+                 "                         per file\n"
                  "  native URL             print the native path of a URL\n"
                  "  url PATH               print the storage URL of a path\n"
                  "  posix URL              print the POSIX path of a URL\n"
@@ -107,16 +111,100 @@ int Copy(const KWString& url, const std::string& destination)
     KFileReplacer out;
     if (!out.Open(target))
         return Fail("cannot create " + destination);
+    const KUInt32 size = source->GetSize();
     std::vector<uint8_t> buffer(1 << 16);
+    KUInt32 total = 0;
     for (;;) {
         KUInt32 got = source->Read(buffer.data(), static_cast<KUInt32>(buffer.size()));
         if (got == 0)
             break;
         if (!out.File()->Write(buffer.data(), got))
             return Fail("cannot write " + destination);
+        total += got;
+    }
+    if (size != KFILE_SIZE_UNKNOWN && total < size) {
+        out.Abandon();
+        return Fail("read " + std::to_string(total) + " of " + std::to_string(size) + " bytes of " +
+                    WideToUtf8(url));
     }
     out.Commit();
     return 0;
+}
+
+// One file of copyall: exactly its size in bytes, else nothing is left behind. The reason of a failure to why.
+bool CopyOne(const KWString& url, KIFolder* target, const KWString& name, KUInt32& total, std::string& why)
+{
+    total = 0;
+    try {
+        KFileHolder source(OpenFileByURL(url, KFILE_MODE_READ));
+        if (!source) {
+            why = "cannot open " + WideToUtf8(url);
+            return false;
+        }
+        const KUInt32 size = source->GetSize();
+        KFileReplacer out;
+        if (!out.Open(target, name)) {
+            why = "cannot create: " + out.GetFailure();
+            return false;
+        }
+        std::vector<uint8_t> buffer(1 << 16);
+        // A read may come back empty while another process holds the camera: a few tries before giving up.
+        for (int empty = 0; total < size && empty < 5;) {
+            const KUInt32 got = source->Read(buffer.data(), std::min<KUInt32>(KUInt32(buffer.size()), size - total));
+            empty = got ? 0 : empty + 1;
+            if (got && !out.File()->Write(buffer.data(), got)) {
+                out.Abandon();
+                why = "cannot write";
+                return false;
+            }
+            total += got;
+        }
+        if (total != size) {
+            out.Abandon();
+            why = "read " + std::to_string(total) + " of " + std::to_string(size) + " bytes";
+            return false;
+        }
+        out.Commit();
+        return true;
+    } catch (const KException& e) {
+        why = std::string(e.GetDescription()) + ": " + e.GetMessage();
+        return false;
+    }
+}
+
+int CopyAll(const KWString& url, const std::string& destination)
+{
+    KWString leaf;
+    KFolderHolder folder(OpenFolderByURL(url, leaf, false));
+    if (!folder || !leaf.IsEmpty())
+        return Fail("no such folder: " + WideToUtf8(url));
+    std::vector<KWString> files;
+    folder->ListFiles(files);
+    std::sort(files.begin(), files.end(), [](const KWString& a, const KWString& b) { return a.Str() < b.Str(); });
+    std::string native;
+    KWString targetURL;
+    if (!PathToNative(destination, native) || !NativePathToURL(Utf8ToWide(native), targetURL))
+        return Fail("cannot place " + destination);
+    KFolderHolder target(OpenFolderByURL(targetURL, leaf, true));
+    if (!target || !leaf.IsEmpty())
+        return Fail("cannot create the folder " + destination);
+    KWString base = url;
+    if (base.IsEmpty() || base[base.GetLength() - 1] != u'/')
+        base += u"/";
+    int failed = 0;
+    for (const KWString& name : files) {
+        KWString source = base;
+        source += name;
+        KUInt32 total = 0;
+        std::string why;
+        if (CopyOne(source, target.get(), name, total, why)) {
+            std::printf("%s\t%u bytes\n", WideToUtf8(name).c_str(), unsigned(total));
+        } else {
+            std::printf("%s\tfailed: %s\n", WideToUtf8(name).c_str(), why.c_str());
+            ++failed;
+        }
+    }
+    return failed ? 1 : 0;
 }
 
 int Run(int argc, char** argv)
@@ -135,6 +223,11 @@ int Run(int argc, char** argv)
         if (!ToURL(arg, url, true))
             return Fail("not a storage path: " + arg);
         return Copy(url, argv[3]);
+    }
+    if (command == "copyall" && argc == 4) {
+        if (!ToURL(arg, url))
+            return Fail("not a storage path: " + arg);
+        return CopyAll(url, argv[3]);
     }
     if (command == "native" && argc == 3) {
         KWString native;
@@ -193,6 +286,7 @@ int Run(int argc, char** argv)
 int main(int argc, char** argv)
 {
     RegisterDiskStorageClass();
+    RegisterCameraStorageClass();
     int result;
     try {
         result = Run(argc, argv);
