@@ -129,6 +129,9 @@ public:
     // Locks after bit 0 and marks after NOT bit 1.
     void SetReadOnly(const KFileInfo* info) override;
 
+    const std::string& GetPath() const { return m_Path; }
+    int GetMode() const { return m_Mode; }
+
 private:
     std::string m_Camera;
     std::string m_Path;
