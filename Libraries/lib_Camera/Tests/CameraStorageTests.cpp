@@ -42,6 +42,9 @@ protected:
         CameraTest::SetUp();
         std::string error;
         ASSERT_TRUE(simcam::NewCamera("c1", GetParam().order, &error)) << error;
+        // Block reads on 1394: the transfer engine's 128-byte packets are slow here, and lumofs's tests take
+        // that road.
+        ASSERT_TRUE(simcam::SetCameraKnob("c1", "engine", "off", &error)) << error;
         ASSERT_TRUE(simcam::PlugCamera("c1", GetParam().plug, &error)) << error;
         char names[2048];
         uint32_t size = sizeof names;
@@ -104,14 +107,16 @@ TEST_P(CameraOnLink, ReadsGoThroughTheReadAheadCache)
     EXPECT_TRUE(std::equal(got.begin(), got.begin() + 200, bytes.begin()));
     EXPECT_EQ(file->Tell(), 200u);
 
-    // 200,000 bytes go to the caller directly and leave the cache alone: the next read asks the camera again.
-    EXPECT_EQ(file->Seek(0), 200000u);
+    // 200,000 bytes go to the caller directly and leave the cache alone: on a file not read before, the next
+    // read asks the camera again.
+    KFileHolder fresh(OpenFileByURL(FileURL("IMG_0001.KZR"), KFILE_MODE_READ));
+    ASSERT_TRUE(fresh);
     before = CommandsSent();
-    ASSERT_EQ(file->Read(got.data(), 200000), 200000u);
+    ASSERT_EQ(fresh->Read(got.data(), 200000), 200000u);
     EXPECT_EQ(CommandsSent() - before, 1u);
     EXPECT_EQ(got, bytes);
-    file->Seek(100);
-    ASSERT_EQ(file->Read(got.data(), 100), 100u);
+    fresh->Seek(100);
+    ASSERT_EQ(fresh->Read(got.data(), 100), 100u);
     EXPECT_EQ(CommandsSent() - before, 2u);
     EXPECT_TRUE(std::equal(got.begin(), got.begin() + 100, bytes.begin() + 100));
 
