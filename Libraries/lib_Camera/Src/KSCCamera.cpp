@@ -140,6 +140,10 @@ bool KSCCamera::FromNativePath(const KWString& native, KWString& path)
         full += u"/";
         full += native;
     }
+    // Either separator: the current directory is Windows-shaped.
+    for (size_t i = 0; i < full.GetLength(); ++i)
+        if (full[i] == u'\\')
+            full[i] = u'/';
     std::vector<KWString> parts;
     SplitString(full, parts, u"/");
     std::vector<KWString> components;

@@ -273,3 +273,31 @@ TEST_F(CameraTest, TheStorageClassOverTheVirtualCamera)
     EXPECT_THROW(MoveToTrashByURL(u"camera://<<<VirtualCamera>>>/cf/images/a.kzr"), KExceptionFileIO);
     EXPECT_THROW(LaunchByURL(u"camera://<<<VirtualCamera>>>/cf/images/a.kzr", nullptr), KExceptionFileNotFound);
 }
+
+TEST_F(CameraTest, NativePathsOfTheCameraClass)
+{
+    KSCCamera camera(u"camera");
+    struct Case {
+        const char16_t* native;
+        const char16_t* path;
+    };
+    const Case cases[] = {
+        {u"/cf/images/it's #1.kzr", u"cf/images/it%0027s %00231.kzr"},
+        {u"C:\\cf\\a.kzr", u"C%003A/cf/a.kzr"},
+        {u"//cf//a", u"cf/a"},
+    };
+    for (const Case& c : cases) {
+        KWString path;
+        EXPECT_TRUE(camera.FromNativePath(c.native, path));
+        EXPECT_EQ(path, c.path) << WideToUtf8(KWString(c.native));
+    }
+    KWString path, native;
+    ASSERT_TRUE(camera.FromNativePath(u"a.kzr", path));
+    ASSERT_TRUE(camera.GetNativePath(path, native));
+    EXPECT_EQ(WideToUtf8(native).substr(WideToUtf8(native).size() - 11), "/work/a.kzr") << WideToUtf8(native);
+    ASSERT_TRUE(camera.GetNativePath(u"cf/it%0027s %00231.kzr", native));
+    EXPECT_EQ(native, u"cf/it's #1.kzr");
+    EXPECT_FALSE(camera.IsDiskRoot());
+    KWString url;
+    EXPECT_FALSE(camera.GetSpecialFolder(KSPECIAL_APPDATA, url));
+}
