@@ -301,3 +301,28 @@ TEST_F(CameraTest, NativePathsOfTheCameraClass)
     KWString url;
     EXPECT_FALSE(camera.GetSpecialFolder(KSPECIAL_APPDATA, url));
 }
+
+TEST_F(CameraTest, AMyCameraFolderStandsInForTheCamerasWhenNoneIsConnected)
+{
+    fs::create_directories(Work() / "MyCamera/cf");
+    lumotest::WriteText(Work() / "MyCamera/cf/a.kzr", "raw");
+    RegisterClasses();
+    KWString leaf, url;
+    KFolderHolder top(OpenFolderByURL(u"camera://", leaf, false));
+    ASSERT_TRUE(top);
+    std::vector<KWString> names;
+    top->ListFolders(names);
+    ASSERT_EQ(names.size(), 1u);
+    EXPECT_EQ(WideToUtf8(names[0]).rfind("disk://", 0), 0u);
+    EXPECT_EQ(WideToUtf8(names[0]).substr(WideToUtf8(names[0]).size() - 15), "/work/MyCamera/");
+    KFolderHolder root(top->OpenFolder(names[0], false));
+    ASSERT_TRUE(root);
+    names.clear();
+    root->ListFolders(names);
+    EXPECT_EQ(names, std::vector<KWString>{u"cf"});
+    KFileHolder file(OpenFileByURL(u"camera://cf/a.kzr", KFILE_MODE_READ));
+    ASSERT_TRUE(file);
+    char bytes[3];
+    file->ReadExact(bytes, 3);
+    EXPECT_EQ(std::string(bytes, 3), "raw");
+}
