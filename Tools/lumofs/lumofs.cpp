@@ -141,15 +141,19 @@ bool CopyOne(const KWString& url, KIFolder* target, const KWString& name, KUInt3
             why = "cannot open " + WideToUtf8(url);
             return false;
         }
-        const KUInt32 size = source->GetSize();
+        // A camera answers 0 while another process holds it: a few tries before a size of 0 is believed.
+        KUInt32 size = source->GetSize();
+        for (int tries = 1; size == 0 && tries < 5; ++tries)
+            size = source->GetSize();
         KFileReplacer out;
         if (!out.Open(target, name)) {
             why = "cannot create: " + out.GetFailure();
             return false;
         }
         std::vector<uint8_t> buffer(1 << 16);
-        // A read may come back empty while another process holds the camera: a few tries before giving up.
-        for (int empty = 0; total < size && empty < 5;) {
+        // A read comes back empty while another process holds the camera (up to 5 s each time): as many tries
+        // as another copy of a few files may take, before giving up.
+        for (int empty = 0; total < size && empty < 24;) {
             const KUInt32 got = source->Read(buffer.data(), std::min<KUInt32>(KUInt32(buffer.size()), size - total));
             empty = got ? 0 : empty + 1;
             if (got && !out.File()->Write(buffer.data(), got)) {

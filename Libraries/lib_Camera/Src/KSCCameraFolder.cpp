@@ -79,8 +79,10 @@ KIFile* KSCCameraFolder::OpenFile(const KWString& name, int mode)
 {
     const std::string path = JoinCameraPath(m_Path, WideToUtf8(name));
     if (!(mode & KFILE_MODE_WRITE)) {
+        // A file to read must be there; while another user holds the camera, its reads will tell.
         KCameraMutexHold hold;
-        if (!hold.Held() || !CamGetFileInfo(m_Camera.c_str(), path.c_str(), nullptr, nullptr, nullptr))
+        if (hold.Held() ? !CamGetFileInfo(m_Camera.c_str(), path.c_str(), nullptr, nullptr, nullptr)
+                        : !CamIsConnected(m_Camera.c_str()))
             return nullptr;
     }
     return new KSCCameraFile(m_Camera, path, mode);
