@@ -94,6 +94,35 @@ TEST_P(CameraRoad, AReadBesideReopensOfTheDeviceStaysWhole)
     EXPECT_GT(reopens, 0);
 }
 
+TEST_P(CameraRoad, ALookupOnItsOwnNeverTurnsAnotherThreadsReadToItsFile)
+{
+    std::string other, error;
+    lumotest::WriteBytes(m_Dir / "other", std::vector<uint8_t>(777, 0xEE));
+    ASSERT_TRUE(simcam::ShootPicture("c1", (m_Dir / "other").string(), "O.KZR", &other, &error)) << error;
+    std::atomic<bool> done{false};
+    std::atomic<int> bad{0};
+    std::thread reader([&] {
+        std::vector<uint8_t> got(m_Bytes.size());
+        for (int i = 0; i < 3; ++i) {
+            uint32_t n = 0;
+            std::fill(got.begin(), got.end(), 0);
+            if (!ReadCameraFile(m_C, m_Path.c_str(), 0, got.data(), uint32_t(got.size()), &n) || got != m_Bytes)
+                ++bad;
+        }
+        done = true;
+    });
+    int queries = 0;
+    while (!done) {
+        uint32_t size = 0;
+        EXPECT_EQ(QueryCameraFile(m_C, other.c_str(), &size, nullptr, nullptr, nullptr), 1);
+        EXPECT_EQ(size, 777u);
+        ++queries;
+    }
+    reader.join();
+    EXPECT_EQ(bad.load(), 0);
+    EXPECT_GT(queries, 0);
+}
+
 TEST_P(CameraRoad, ARemovedCameraIsReopenedUntilItIsBack)
 {
     std::string error;
