@@ -266,6 +266,27 @@ TEST_P(CamioCameraOps, PutWritesExactlyItsBytes)
     std::copy_n("abcdef", 6, want.begin() + 14);
     EXPECT_TRUE(lumotest::ReadBytes(m.Card("c1") / "cf/images/P.KZR") == want);
 
+    // USB writes in passes of at most 512 bytes, each read back; 1394 in one.
+    const bool usb = GetParam().link == std::string("usb");
+    const std::vector<uint8_t> big = Pattern(1300, 5);
+    lumotest::WriteBytes(m.Path("big"), big);
+    const std::string grown = m.Shoot("c1", "G.KZR", Pattern(2000, 6));
+    m.ClearLog("c1");
+    ASSERT_EQ(m.Camio("put " + Quote(Name()) + " " + grown + " 1000 " + Quote(m.Path("big").string())), 0);
+    std::vector<uint8_t> wantGrown = Pattern(2000, 6);
+    wantGrown.resize(2300);
+    std::copy(big.begin(), big.end(), wantGrown.begin() + 1000);
+    EXPECT_TRUE(lumotest::ReadBytes(m.Card("c1") / "cf/images/G.KZR") == wantGrown);
+    EXPECT_EQ(Count(m.Log("c1"), &Access::IsWrite, 0x1009, 0x010000FC), usb ? 6u : 1u);
+    // An empty whole-file-mode file: nothing old to read first.
+    const std::string empty = m.Shoot("c1", "E.KZR", {});
+    ASSERT_EQ(m.Status("camsim/camsim set c1 " + empty + " whole on"), 0);
+    m.ClearLog("c1");
+    ASSERT_EQ(m.Camio("put " + Quote(Name()) + " " + empty + " 0 " + Quote(m.Path("six").string())), 0);
+    EXPECT_TRUE(lumotest::ReadBytes(m.Card("c1") / "cf/images/E.KZR") ==
+                std::vector<uint8_t>({'a', 'b', 'c', 'd', 'e', 'f'}));
+    EXPECT_EQ(Count(m.Log("c1"), &Access::IsWrite, 0x1009, 0x010000FC), usb ? 2u : 1u);
+
     // Names of 124 characters never reach the name area; 123 characters take all of its 124 bytes.
     const std::string folder = "/cf/images/";
     m.ClearLog("c1");
