@@ -1,8 +1,9 @@
 #pragma once
-// Where large pixel and cache blocks come from. The default allocator takes small blocks from the ordinary heap
-// and maps large ones on their own, asking the kernel for huge pages, and keeps a few large blocks given back
-// for the next ones of about their size; its blocks never move, so the pointer Lock gives stays valid for the
-// block's life. Thread-safe.
+// Where large pixel and cache blocks come from. The default allocator takes small blocks from the ordinary heap,
+// packs medium ones (strips of rows) into shared regions of huge pages whose room given back serves the next
+// ones, and maps large ones on their own, asking the kernel for huge pages, keeping a few large blocks given
+// back for the next ones of about their size; its blocks never move, so the pointer Lock gives stays valid for
+// the block's life. Thread-safe.
 #include <cstddef>
 
 class KIMemoryAllocator {
@@ -31,7 +32,7 @@ using KFreeOneBlockCallback = bool (*)(void* context);
 // The one default allocator, made on first use and never deleted. The callback is accepted for allocators
 // that can ask for room; the default one does not use it.
 KIMemoryAllocator* GetMemoryAllocator(KFreeOneBlockCallback callback = nullptr, void* context = nullptr);
-// Gives the large blocks that the default allocator keeps for reuse back to the system; true when it held one.
+// Gives the memory that the default allocator keeps for reuse back to the system; true when it held some.
 bool ReleaseKeptMemory();
 // Gives an allocator reference back and clears the caller's pointer; the default allocator stays.
 void ReleaseMemoryAllocator(KIMemoryAllocator*& allocator);

@@ -1,5 +1,7 @@
 #include "KMemoryAllocator.h"
 
+#include "KBlockArena.h"
+
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -13,15 +15,20 @@ namespace {
 
 // Blocks of at least this size are mapped on their own, aligned to huge pages and marked for them: a
 // frame's pixels then cost a few hundred page faults instead of a hundred thousand.
-constexpr size_t kLargeBlock = size_t{1} << 20;
+constexpr size_t kLargeBlock = size_t{16} << 20;
+// Blocks from this size up to a large block (a strip of rows, a detail layer) are packed into regions of
+// huge pages shared with others of their kind.
+constexpr size_t kMediumBlock = size_t{128} << 10;
+constexpr size_t kArenaRegion = size_t{64} << 20;
 constexpr size_t kHugePage = size_t{2} << 20;
 // Every block starts with this header; the bytes handed out follow it, 64-byte aligned for large blocks
 // and as malloc aligns for the others.
 constexpr size_t kHeader = 64;
 
 struct Header {
-    void* mapping;  // start of the mapping, null for a block from malloc
+    void* mapping;  // start of the mapping, null for a block from malloc or the arena
     size_t length;  // of the mapping
+    bool arena;     // a block of the arena, starting with this header
 };
 static_assert(sizeof(Header) <= kHeader);
 
@@ -96,6 +103,21 @@ KeptBlocks& Kept()
     return *kept;
 }
 
+KBlockArena& Arena()
+{
+    static KBlockArena* arena = new KBlockArena(kArenaRegion);  // never destroyed, as the kept blocks
+    return *arena;
+}
+
+[[maybe_unused]] void* TakeMedium(size_t size)
+{
+    void* start = Arena().Allocate(size + kHeader);
+    if (!start)
+        return nullptr;
+    *static_cast<Header*>(start) = Header{nullptr, 0, true};
+    return static_cast<char*>(start) + kHeader;
+}
+
 [[maybe_unused]] void* MapLarge(size_t size)
 {
     // Whole small pages: the part of the last huge page that the block does not fill is not touched.
@@ -118,9 +140,7 @@ KeptBlocks& Kept()
         munmap(reinterpret_cast<void*>(aligned + length), tail);
     void* mapping = reinterpret_cast<void*>(aligned);
     madvise(mapping, length, MADV_HUGEPAGE);  // a hint: without huge pages the block works all the same
-    auto* header = static_cast<Header*>(mapping);
-    header->mapping = mapping;
-    header->length = length;
+    *static_cast<Header*>(mapping) = Header{mapping, length, false};
     return static_cast<char*>(mapping) + kHeader;
 }
 
@@ -131,13 +151,17 @@ void* KMemoryAllocator::Allocate(size_t size)
 #ifndef __SANITIZE_ADDRESS__  // under the address checker every block comes from malloc, to be checked
     if (size >= kLargeBlock && size <= SIZE_MAX - kHeader - 2 * kHugePage)
         return MapLarge(size);
+    if (size >= kMediumBlock && size < kLargeBlock) {
+        if (void* block = TakeMedium(size))
+            return block;
+    }
 #endif
     if (size > SIZE_MAX - kHeader)
         return nullptr;
     char* raw = static_cast<char*>(std::malloc(size + kHeader));
     if (!raw)
         return nullptr;
-    *reinterpret_cast<Header*>(raw) = Header{nullptr, 0};
+    *reinterpret_cast<Header*>(raw) = Header{nullptr, 0, false};
     return raw + kHeader;
 }
 
@@ -149,6 +173,8 @@ void KMemoryAllocator::Free(void* block)
     const Header header = *reinterpret_cast<Header*>(start);
     if (header.mapping)
         Kept().Keep(header);
+    else if (header.arena)
+        Arena().Free(start);
     else
         std::free(start);
 }
@@ -171,7 +197,8 @@ KIMemoryAllocator* GetMemoryAllocator(KFreeOneBlockCallback, void*)
 
 bool ReleaseKeptMemory()
 {
-    return Kept().Release();
+    const bool kept = Kept().Release();
+    return Arena().Release() || kept;
 }
 
 void ReleaseMemoryAllocator(KIMemoryAllocator*& allocator)
