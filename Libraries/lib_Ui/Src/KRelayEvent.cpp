@@ -17,6 +17,12 @@ KWString priReadKey(KPropTree* node, const KWChar* longKey, const KWChar* shortK
     return node->GetString(KWString(shortKey), KWString(), &found);
 }
 
+// Deliveries under way on this thread, one inside another. A script may wire an event to a command that
+// fires it again; past the limit nothing more is delivered, so such a loop ends instead of exhausting the
+// stack.
+thread_local int t_Nesting = 0;
+constexpr int kMaxNesting = 64;
+
 }  // namespace
 
 RelayEvent::~RelayEvent()
@@ -127,6 +133,14 @@ bool RelayEvent::Connect(KIGenericUiApp* application)
 
 bool RelayEvent::priFire(const KUiRelayDataStatement& data)
 {
+    if (t_Nesting >= kMaxNesting) {
+        DebugTrace("RelayEvent::Fire(%s) nested too deep: not delivered\n", m_Name.GetAscii());
+        return false;
+    }
+    ++t_Nesting;
+    struct Leave {
+        ~Leave() { --t_Nesting; }
+    } leave;
     bool ok = true;
     for (Relay* relay = m_pFirstRelay; relay; relay = relay->m_pNext) {
         if (!relay->m_pTarget)

@@ -212,3 +212,33 @@ TEST_F(UiRelay, BroadcastMessagesAreSpelledOnce)
     EXPECT_EQ(KWString(kUiMsgDisableWindowDisplay), KWString("Disable Window Display."));
     EXPECT_EQ(KWString(kUiMsgEnableWindowDisplay), KWString("Enable Window Display & Redraw All."));
 }
+
+TEST_F(UiRelay, AnEventWiredBackToItselfStopsNestingAndAnswersFalse)
+{
+    EventObject object({u"ON_GO"});
+    RelayEvent* event = object.Event(0);
+    // Fires the event again for each message, as a command wired back to its own event does.
+    class Echo : public KUiObject {
+    public:
+        explicit Echo(RelayEvent* e) : m_pEvent(e) {}
+        bool UiRelayMessage(const KWString&, void*) override
+        {
+            ++deliveries;
+            return m_pEvent->Fire(nullptr);
+        }
+        int deliveries = 0;
+
+    private:
+        RelayEvent* m_pEvent;
+    } echo(event);
+    event->AddDirectRelay(KWString(u"Again"), &echo);
+    EXPECT_FALSE(event->Fire(nullptr));
+    EXPECT_EQ(echo.deliveries, 64);
+
+    // Unwound, the event delivers as before.
+    event->DeleteRelays();
+    Receiver receiver;
+    event->AddDirectRelay(KWString(u"Once"), &receiver);
+    EXPECT_TRUE(event->Fire(nullptr));
+    EXPECT_EQ(receiver.messages, (std::vector<std::string>{"Once"}));
+}
