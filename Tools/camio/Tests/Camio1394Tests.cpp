@@ -213,6 +213,14 @@ TEST_F(Camio1394PayloadOnly, TheOlderDriversClassAndFormCarryEveryTransfer)
                                         "in=8140 out=8140 result=0 returned=8140",
                                         "in=3816 out=3816 result=0 returned=3816"}));
     EXPECT_EQ(requests.size(), 3u + 3u + 4u);
+
+    // A write sent again after failures carries its bytes as they were.
+    const std::vector<uint8_t> again = Pattern(300, 0x7777);
+    ASSERT_EQ(m.Status("camio/camio poke " + Quote(name) + " 0x2000 0xFFFFE000 " + Hex(again),
+                       "QRL1394_TEST_KNOBS=fail=2"),
+              0);
+    EXPECT_EQ(OfCode(m.Requests(), "0x81252012").size(), 3u);
+    EXPECT_EQ(m.Peek(name, "0x2000 0xFFFFE000 300"), Hex(again) + "\n");
 }
 
 TEST_F(Camio1394PayloadOnly, BusyIsRetriedWithoutLimitAndOtherFailures21TimesInAll)
