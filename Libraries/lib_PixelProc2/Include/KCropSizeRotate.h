@@ -37,9 +37,9 @@ double CropSizeRotateMore(const KPixmapTemplate<KPixelClass48SRGB>& input, const
                           double greenWeight, KInt32 greenHighLimit, KInt32 greenLowLimit,
                           const KCropSizeRotateKernels* kernels = nullptr);
 
-// The resampling kernels of one output (the table and how wide its sums are, from the whole input), for calls
-// that make the output in bands of crop rows: null where the calls make no table (exactly 1:1, an empty crop)
-// or would refuse their arguments. Arguments as CropSizeRotateMore's, crop the whole crop.
+// The resampling kernels of one output (the table and how wide its sums are, from the pixels the crop reads),
+// for calls that make the output in bands of crop rows: null where the calls make no table (exactly 1:1, an
+// empty crop) or would refuse their arguments. Arguments as CropSizeRotateMore's, crop the whole crop.
 std::shared_ptr<const KCropSizeRotateKernels> PrepareCropSizeRotate(
     const KPixmapTemplate<KPixelClass48SRGB>& input, const KRect& active, KInt32 expectedWidth,
     KInt32 expectedHeight, KInt32 outputWidth, KInt32 outputHeight, const KRect& crop, KUInt32 rotation);

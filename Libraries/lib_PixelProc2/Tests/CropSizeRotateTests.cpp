@@ -388,3 +388,46 @@ TEST(CropSizeRotate, ResampledPixelsEqualTheExactSums)
     const rawstage::BaselineKernels baseline;
     CheckResampledPixels();
 }
+
+// Strips of a save and bands of the engine each size their sums from the pixels they read: a frame whose top
+// rows hold full-scale samples and whose other rows are quiet gives, strip by strip, the bytes of the whole crop
+// in one call, in every turn, with kernels of their own or prepared for the whole crop.
+TEST(CropSizeRotate, StripsGiveTheBytesOfTheWholeCrop)
+{
+    WorkingImage in(64, 80);
+    std::mt19937 random(23);
+    std::uniform_int_distribution<int> loud(-32767, 32767), quiet(-3000, 3000);
+    in.FillWith([&](int, int y, int32_t v[3]) {
+        for (int c = 0; c < 3; ++c)
+            v[c] = y < 10 ? loud(random) : quiet(random);
+    });
+    auto cube = IdentityLUT();
+    const KRect active(2, 3, 62, 78);  // 60 x 75
+    for (KUInt32 rotation : {0u, 90u, 180u, 270u}) {
+        const bool sideways = rotation % 180 == 90;
+        const KInt32 ow = sideways ? 31 : 37, oh = sideways ? 37 : 31;  // about 0.62
+        const KRect crop(0, 0, ow, oh);
+        WorkingImage whole(ow, oh);
+        MonoImage wholeLum(ow, oh);
+        CropSizeRotateMore(in.Typed(), active, 60, 75, ow, oh, crop, rotation, *cube, whole.Typed(),
+                           wholeLum.Typed(), 0.001, 200, -120);
+        const auto prepared = PrepareCropSizeRotate(in.Typed(), active, 60, 75, ow, oh, crop, rotation);
+        ASSERT_NE(prepared, nullptr);
+        for (const KCropSizeRotateKernels* kernels : {static_cast<const KCropSizeRotateKernels*>(nullptr), prepared.get()}) {
+            for (KInt32 top = 0; top < oh; top += 5) {
+                const KInt32 rows = std::min<KInt32>(5, oh - top);
+                WorkingImage strip(ow, rows);
+                MonoImage stripLum(ow, rows);
+                CropSizeRotateMore(in.Typed(), active, 60, 75, ow, oh, KRect(0, top, ow, top + rows), rotation, *cube,
+                                   strip.Typed(), stripLum.Typed(), 0.001, 200, -120, kernels);
+                for (KInt32 r = 0; r < rows; ++r)
+                    for (KInt32 c = 0; c < ow; ++c) {
+                        for (int ch = 0; ch < 3; ++ch)
+                            ASSERT_EQ(strip.Get(c, r, ch), whole.Get(c, top + r, ch))
+                                << rotation << " row " << top + r << " column " << c << (kernels ? " prepared" : "");
+                        ASSERT_EQ(stripLum.Get(c, r), wholeLum.Get(c, top + r)) << rotation << " row " << top + r;
+                    }
+            }
+        }
+    }
+}

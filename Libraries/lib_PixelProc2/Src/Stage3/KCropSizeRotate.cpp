@@ -208,13 +208,45 @@ KResampleRowFunction ResampleRowFor(bool narrow)
     return narrow ? K_PICK_KERNEL(ResampleRow32) : ResampleRow64;
 }
 
-// The largest absolute sample of the frame.
-KInt32 SampleBound(const KFrame& in)
+// The pixels the samples of the crop can read: every position, moved a pixel up and left and two down and right,
+// within the frame. The walk is affine, so its extremes lie at the crop's corners; a walk that would wrap
+// around 32 bits anywhere in the crop takes the whole frame.
+KRect ReachOf(const KFrame& in, const KWalk& walk, const KRect& crop)
+{
+    const KRect whole(0, 0, in.m_Width, in.m_Height);
+    if (KInt64(crop.right) - crop.left <= 0 || KInt64(crop.bottom) - crop.top <= 0)
+        return whole;
+    constexpr KInt64 kSafe = (KInt64{1} << 31) - 1024;  // positions whose rounding to sixteenths cannot wrap
+    KInt64 low[2] = {kSafe, kSafe}, high[2] = {0, 0};
+    for (KInt64 u : {KInt64(crop.left), KInt64(crop.right) - 1}) {
+        for (KInt64 v : {KInt64(crop.top), KInt64(crop.bottom) - 1}) {
+            const KInt64 at[2] = {KInt64(walk.m_StartX) + u * walk.m_ColX + v * walk.m_RowX,
+                                  KInt64(walk.m_StartY) + u * walk.m_ColY + v * walk.m_RowY};
+            for (int axis = 0; axis < 2; ++axis) {
+                if (at[axis] < 0 || at[axis] >= kSafe)
+                    return whole;
+                low[axis] = std::min(low[axis], at[axis]);
+                high[axis] = std::max(high[axis], at[axis]);
+            }
+        }
+    }
+    // Whole pixels as the samples round them: to sixteenths, then down.
+    auto pixel = [](KInt64 position) { return ((position + 512) >> 10) >> 4; };
+    const KInt64 left = std::max<KInt64>(pixel(low[0]) - 1, 0), top = std::max<KInt64>(pixel(low[1]) - 1, 0);
+    const KInt64 right = std::min<KInt64>(pixel(high[0]) + 3, in.m_Width);
+    const KInt64 bottom = std::min<KInt64>(pixel(high[1]) + 3, in.m_Height);
+    if (left >= right || top >= bottom)
+        return KRect(0, 0, 0, 0);
+    return KRect(KInt32(left), KInt32(top), KInt32(right), KInt32(bottom));
+}
+
+// The largest absolute sample within `area` of the frame.
+KInt32 SampleBound(const KFrame& in, const KRect& area)
 {
     KInt32 low = 0, high = 0;
-    for (KInt32 y = 0; y < in.m_Height; ++y) {
-        const KInt16* p = in.m_pData + y * in.m_Stride;
-        for (ptrdiff_t n = 0; n < ptrdiff_t(in.m_Width) * 3; ++n) {
+    for (KInt32 y = area.top; y < area.bottom; ++y) {
+        const KInt16* p = in.m_pData + y * in.m_Stride + ptrdiff_t(area.left) * 3;
+        for (ptrdiff_t n = 0; n < (ptrdiff_t(area.right) - area.left) * 3; ++n) {
             low = p[n] < low ? p[n] : low;
             high = p[n] > high ? p[n] : high;
         }
@@ -257,11 +289,13 @@ KFrame FrameOf(const KPixmapTemplate<KPixelClass48SRGB>& input, const KRect& act
                   input.GetHeight(), active};
 }
 
-std::unique_ptr<KCropSizeRotateKernels> MakeKernels(const KFrame& in, double sx, double sy)
+// The kernels of the scale steps, in 32-bit sums where no sum over the pixels that the crop reads can pass them.
+std::unique_ptr<KCropSizeRotateKernels> MakeKernels(const KFrame& in, double sx, double sy, const KWalk& walk,
+                                                    const KRect& crop)
 {
     auto kernels = std::make_unique<KCropSizeRotateKernels>();
     kernels->m_pTable = CreateResampleTable(sx, sy);
-    kernels->m_bNarrow = KernelBound(*kernels->m_pTable) * SampleBound(in) <= INT32_MAX;
+    kernels->m_bNarrow = KernelBound(*kernels->m_pTable) * SampleBound(in, ReachOf(in, walk, crop)) <= INT32_MAX;
     if (kernels->m_bNarrow) {
         kernels->m_Interleaved.resize(256);
         for (int n = 0; n < 256; ++n)
@@ -281,10 +315,12 @@ std::shared_ptr<const KCropSizeRotateKernels> PrepareCropSizeRotate(
     if (KInt64(active.right) - active.left < 2 || KInt64(active.bottom) - active.top < 2 || active.left < 0 ||
         active.top < 0 || active.right > input.GetWidth() || active.bottom > input.GetHeight())
         return nullptr;
-    const KScale scale = ScaleOf(active, expectedWidth, expectedHeight, outputWidth, outputHeight, rotation % 360);
+    const KUInt32 quarterTurn = rotation % 360;
+    const KScale scale = ScaleOf(active, expectedWidth, expectedHeight, outputWidth, outputHeight, quarterTurn);
     if (scale.sx == 1.0 && scale.sy == 1.0)
         return nullptr;
-    return MakeKernels(FrameOf(input, active), scale.sx, scale.sy);
+    const KWalk walk = WalkOf(quarterTurn, active, KRoundToInt32(16384.0 / scale.sx), KRoundToInt32(16384.0 / scale.sy));
+    return MakeKernels(FrameOf(input, active), scale.sx, scale.sy, walk, crop);
 }
 
 double CropSizeRotateMore(const KPixmapTemplate<KPixelClass48SRGB>& input, const KRect& active,
@@ -309,7 +345,7 @@ double CropSizeRotateMore(const KPixmapTemplate<KPixelClass48SRGB>& input, const
     const bool nearest = sx == 1.0 && sy == 1.0;
     std::unique_ptr<KCropSizeRotateKernels> own;
     if (!nearest && cropWidth > 0 && cropHeight > 0 && !prepared) {
-        own = MakeKernels(in, sx, sy);
+        own = MakeKernels(in, sx, sy, walk, crop);
         prepared = own.get();
     }
     static const KCropSizeRotateKernels none;
