@@ -38,35 +38,6 @@ int Usage()
     return 1;
 }
 
-bool ParseNumber(const char* text, uint32_t* value)
-{
-    const char* p = text;
-    int base = 10;
-    if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) {
-        p += 2;
-        base = 16;
-    }
-    if (!*p)
-        return false;
-    uint64_t v = 0;
-    for (; *p; ++p) {
-        int digit;
-        if (*p >= '0' && *p <= '9')
-            digit = *p - '0';
-        else if (base == 16 && *p >= 'a' && *p <= 'f')
-            digit = *p - 'a' + 10;
-        else if (base == 16 && *p >= 'A' && *p <= 'F')
-            digit = *p - 'A' + 10;
-        else
-            return false;
-        v = v * uint64_t(base) + uint64_t(digit);
-        if (v > 0xFFFFFFFFull)
-            return false;
-    }
-    *value = uint32_t(v);
-    return true;
-}
-
 std::string Shown(const std::string& name)
 {
     return name.empty() ? "the first camera" : name;
@@ -166,7 +137,7 @@ int Get(const std::string& name, const std::string& path, const std::string& out
 {
     uint32_t offset = 0, count = 0;
     const bool ranged = offsetText != nullptr;
-    if (ranged && (!ParseNumber(offsetText, &offset) || !ParseNumber(countText, &count)))
+    if (ranged && (!ParseCamioNumber(offsetText, false, &offset) || !ParseCamioNumber(countText, false, &count)))
         return Fail("not an offset and a count: " + std::string(offsetText) + " " + countText);
     CamConnection* c = Open(name);
     if (!c)
@@ -204,7 +175,7 @@ int Get(const std::string& name, const std::string& path, const std::string& out
 int Put(const std::string& name, const std::string& path, const char* offsetText, const std::string& in)
 {
     uint32_t offset = 0;
-    if (!ParseNumber(offsetText, &offset))
+    if (!ParseCamioNumber(offsetText, false, &offset))
         return Fail(std::string("not an offset: ") + offsetText);
     std::FILE* f = std::fopen(in.c_str(), "rb");
     if (!f)
@@ -245,7 +216,7 @@ int Remove(const std::string& name, const std::string& path)
 int Attributes(const std::string& name, const std::string& path, const char* flagsText)
 {
     uint32_t flags = 0;
-    if (!ParseNumber(flagsText, &flags) || flags > 3)
+    if (!ParseCamioNumber(flagsText, false, &flags) || flags > 3)
         return Fail(std::string("not attribute flags 0 to 3 (1 lock, 2 mark): ") + flagsText);
     CamConnection* c = Open(name);
     if (!c)

@@ -28,31 +28,7 @@
 #include "KCamUsbLink.h"
 #include "PlatformError.h"
 
-namespace {
-
-constexpr uint32_t kMaxLength = 16u << 20;
-
-int Fail(const std::string& reason)
-{
-    fprintf(stderr, "camio: %s\n", reason.c_str());
-    return 1;
-}
-
-int Usage()
-{
-    fprintf(stderr,
-            "usage: camio peek NAME HIGH LOW LENGTH\n"
-            "       camio poke NAME HIGH LOW HEXBYTES\n"
-            "       camio names | alive NAME | info NAME PATH | get NAME PATH OUT [OFFSET COUNT]\n"
-            "       camio put NAME PATH OFFSET IN | rm NAME PATH | attr NAME PATH FLAGS | console NAME [TEXT]\n"
-            "       camio links\n"
-            "NAME: FILE@path, 1394@path or USB@tool_OstraUSB<n>; HIGH, LOW: hexadecimal; LENGTH: hexadecimal\n"
-            "with 0x, else decimal\n");
-    return 1;
-}
-
-// A 32-bit number: hexadecimal (with or without "0x") when `hex`, else decimal unless it starts with "0x".
-bool ParseNumber(const char* text, bool hex, uint32_t* value)
+bool ParseCamioNumber(const char* text, bool hex, uint32_t* value)
 {
     const char* p = text;
     int base = hex ? 16 : 10;
@@ -81,6 +57,30 @@ bool ParseNumber(const char* text, bool hex, uint32_t* value)
     return true;
 }
 
+namespace {
+
+constexpr uint32_t kMaxLength = 16u << 20;
+
+int Fail(const std::string& reason)
+{
+    fprintf(stderr, "camio: %s\n", reason.c_str());
+    return 1;
+}
+
+int Usage()
+{
+    fprintf(stderr,
+            "usage: camio peek NAME HIGH LOW LENGTH\n"
+            "       camio poke NAME HIGH LOW HEXBYTES\n"
+            "       camio names | alive NAME | info NAME PATH | get NAME PATH OUT [OFFSET COUNT]\n"
+            "       camio put NAME PATH OFFSET IN | rm NAME PATH | attr NAME PATH FLAGS | console NAME [TEXT]\n"
+            "       camio links\n"
+            "NAME: FILE@path, 1394@path or USB@tool_OstraUSB<n>; HIGH, LOW: hexadecimal; LENGTH: hexadecimal\n"
+            "with 0x, else decimal\n");
+    return 1;
+}
+
+
 bool ParseHexBytes(const char* text, std::vector<uint8_t>* bytes)
 {
     const size_t n = strlen(text);
@@ -89,7 +89,7 @@ bool ParseHexBytes(const char* text, std::vector<uint8_t>* bytes)
     for (size_t i = 0; i < n; i += 2) {
         char pair[3] = {text[i], text[i + 1], 0};
         uint32_t v = 0;
-        if (pair[0] == 'x' || pair[1] == 'x' || pair[0] == 'X' || pair[1] == 'X' || !ParseNumber(pair, true, &v))
+        if (pair[0] == 'x' || pair[1] == 'x' || pair[0] == 'X' || pair[1] == 'X' || !ParseCamioNumber(pair, true, &v))
             return false;
         bytes->push_back(static_cast<uint8_t>(v));
     }
@@ -224,14 +224,14 @@ int main(int argc, char** argv)
         return Usage();
     const std::string name = argv[2];
     uint32_t high = 0, low = 0;
-    if (!ParseNumber(argv[3], true, &high) || high > 0xFFFF)
+    if (!ParseCamioNumber(argv[3], true, &high) || high > 0xFFFF)
         return Fail(std::string("not a 16-bit hexadecimal address space: ") + argv[3]);
-    if (!ParseNumber(argv[4], true, &low))
+    if (!ParseCamioNumber(argv[4], true, &low))
         return Fail(std::string("not a 32-bit hexadecimal address: ") + argv[4]);
     std::vector<uint8_t> bytes;
     if (command == "peek") {
         uint32_t length = 0;
-        if (!ParseNumber(argv[5], false, &length) || length > kMaxLength)
+        if (!ParseCamioNumber(argv[5], false, &length) || length > kMaxLength)
             return Fail(std::string("not a length of at most 16 MiB: ") + argv[5]);
         bytes.resize(length);
     } else if (!ParseHexBytes(argv[5], &bytes)) {
