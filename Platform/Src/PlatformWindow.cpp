@@ -68,14 +68,16 @@ bool g_Started = false;
 bool g_StartResult = false;
 std::string g_StartError;
 
-std::vector<PlatWindow*> g_Windows;  // creation order
-std::vector<PlatWindow*> g_ZOrder;   // front first
+// The lists and queues below are never destroyed: threads of other libraries (device notification, the window
+// link) may still send and wait for an answer while the process exits and runs its destructors.
+std::vector<PlatWindow*>& g_Windows = *new std::vector<PlatWindow*>;  // creation order
+std::vector<PlatWindow*>& g_ZOrder = *new std::vector<PlatWindow*>;   // front first
 PlatHWND g_Active = nullptr;
 PlatHWND g_Capture = nullptr;
 
-std::mutex g_QueueLock;
-std::condition_variable g_QueueSignal;
-std::deque<PlatMsg> g_Queue;
+std::mutex& g_QueueLock = *new std::mutex;
+std::condition_variable& g_QueueSignal = *new std::condition_variable;
+std::deque<PlatMsg>& g_Queue = *new std::deque<PlatMsg>;
 bool g_QuitPosted = false;
 
 // Messages sent from another process or thread, waiting for the window's thread (under g_QueueLock). From
@@ -91,16 +93,16 @@ struct SentMessage {
     intptr_t result = 0;
     bool done = false;
 };
-std::deque<SentMessage*> g_Sent;
-std::condition_variable g_SentDone;
+std::deque<SentMessage*>& g_Sent = *new std::deque<SentMessage*>;
+std::condition_variable& g_SentDone = *new std::condition_variable;
 
 // Every window's thread, and the message-only windows (which live outside the UI thread's lists).
 struct Owner {
     std::thread::id thread;
     bool messageOnly;
 };
-std::mutex g_OwnersLock;
-std::map<PlatWindow*, Owner> g_Owners;
+std::mutex& g_OwnersLock = *new std::mutex;
+std::map<PlatWindow*, Owner>& g_Owners = *new std::map<PlatWindow*, Owner>;
 
 PlatIdleHook g_IdleHook = nullptr;
 void* g_IdleContext = nullptr;
