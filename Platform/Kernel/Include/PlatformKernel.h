@@ -617,7 +617,8 @@ struct IO_STACK_LOCATION {
 };
 using PIO_STACK_LOCATION = IO_STACK_LOCATION*;
 
-// A request packet. Its stack locations follow it in memory; location 1 is the lowest, StackCount the top.
+// A request packet. A guard location follows it in memory, then its stack locations: location 1 is the lowest,
+// StackCount the top; a driver that writes the location below location 1 meets the guard (a bug check).
 // CurrentLocation is StackCount + 1 before the first IoCallDriver and StackCount + 2 once completed.
 struct IRP {
     CSHORT Type;

@@ -49,9 +49,27 @@ void FreeDeviceMemory(PDEVICE_OBJECT device)
     std::free(device);
 }
 
-PIO_STACK_LOCATION StackBase(PIRP irp)
+// A request's memory: the packet, one guard location, then its stack locations (location 1 first). A driver
+// that takes the location below the last one writes into the guard, never into the packet, and the guard's
+// pattern shows it at the next call, completion or free.
+constexpr UCHAR kGuardByte = 0xA5;
+
+PIO_STACK_LOCATION GuardLocation(PIRP irp)
 {
     return reinterpret_cast<PIO_STACK_LOCATION>(irp + 1);
+}
+
+PIO_STACK_LOCATION StackBase(PIRP irp)
+{
+    return GuardLocation(irp) + 1;
+}
+
+void CheckGuard(PIRP irp)
+{
+    const auto* bytes = reinterpret_cast<const UCHAR*>(GuardLocation(irp));
+    for (size_t i = 0; i < sizeof(IO_STACK_LOCATION); ++i)
+        if (bytes[i] != kGuardByte)
+            KernBugCheck("stack location written below the request's stack");
 }
 
 }  // namespace
@@ -246,12 +264,16 @@ PDEVICE_OBJECT KernFindDevice(const std::u16string& name)
 
 extern "C" USHORT IoSizeOfIrp(CCHAR stackSize)
 {
-    return static_cast<USHORT>(sizeof(IRP) + static_cast<size_t>(static_cast<UCHAR>(stackSize)) * sizeof(IO_STACK_LOCATION));
+    return static_cast<USHORT>(sizeof(IRP) +
+                               (static_cast<size_t>(static_cast<UCHAR>(stackSize)) + 1) * sizeof(IO_STACK_LOCATION));
 }
 
 extern "C" void IoInitializeIrp(PIRP irp, USHORT packetSize, CCHAR stackSize)
 {
+    if (packetSize < IoSizeOfIrp(stackSize))
+        KernBugCheck("request initialised in less memory than its stack needs");
     std::memset(irp, 0, packetSize);
+    std::memset(GuardLocation(irp), kGuardByte, sizeof(IO_STACK_LOCATION));
     irp->Type = IO_TYPE_IRP;
     irp->Size = packetSize;
     irp->StackCount = stackSize;
@@ -290,6 +312,7 @@ extern "C" void IoFreeIrp(PIRP irp)
         if (!irp || !Io().irps.erase(irp))
             KernBugCheck("freeing a request that is not live");
     }
+    CheckGuard(irp);
     if (irp->KernelFlags & KERN_IRP_IO_MANAGER)
         std::free(irp->AssociatedIrp.SystemBuffer);
     irp->Type = 0;
@@ -298,6 +321,7 @@ extern "C" void IoFreeIrp(PIRP irp)
 
 extern "C" void IoReuseIrp(PIRP irp, NTSTATUS status)
 {
+    CheckGuard(irp);
     ULONG flags = irp->KernelFlags;
     IoInitializeIrp(irp, irp->Size, irp->StackCount);
     irp->KernelFlags = flags & KERN_IRP_ALLOCATED;
@@ -376,9 +400,10 @@ extern "C" NTSTATUS IoCallDriver(PDEVICE_OBJECT deviceObject, PIRP irp)
         KernBugCheck("calling a driver without a device");
     if (KeGetCurrentIrql() > DISPATCH_LEVEL)
         KernBugCheck("driver called above DISPATCH_LEVEL");
-    irp->CurrentLocation--;
-    if (irp->CurrentLocation <= 0)
+    if (irp->CurrentLocation <= 1)
         KernBugCheck("no stack location left");
+    CheckGuard(irp);
+    irp->CurrentLocation--;
     PIO_STACK_LOCATION stack = --irp->Tail.Overlay.CurrentStackLocation;
     stack->DeviceObject = deviceObject;
     if (stack->MajorFunction > IRP_MJ_MAXIMUM_FUNCTION)
@@ -421,6 +446,9 @@ extern "C" void IoCompleteRequest(PIRP irp, CCHAR)
         KernBugCheck("request completed twice");
     if (irp->CurrentLocation == irp->StackCount + 1)
         KernBugCheck("completing a request that no driver holds");
+    if (irp->CurrentLocation < 1)
+        KernBugCheck("completing a request below its stack");
+    CheckGuard(irp);
     if (irp->IoStatus.Status == STATUS_PENDING)
         KernBugCheck("request completed with STATUS_PENDING");
     if (irp->CancelRoutine)
@@ -476,8 +504,9 @@ extern "C" BOOLEAN IoCancelIrp(PIRP irp)
         return FALSE;
     }
     irp->CancelIrql = irql;
-    PDEVICE_OBJECT device =
-        irp->CurrentLocation <= irp->StackCount ? IoGetCurrentIrpStackLocation(irp)->DeviceObject : nullptr;
+    PDEVICE_OBJECT device = irp->CurrentLocation >= 1 && irp->CurrentLocation <= irp->StackCount
+                                ? IoGetCurrentIrpStackLocation(irp)->DeviceObject
+                                : nullptr;
     routine(device, irp);  // releases the cancel spin lock
     return TRUE;
 }

@@ -348,7 +348,8 @@ TEST_F(Kernel, SpinLockRaisesTheThreadsIrqlOnly)
 
 TEST_F(Kernel, MisuseThatWouldStopAMachineIsABugCheck)
 {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    // Each case dies in a fork of this process (the default style, cheap: no new process to start). The
+    // kernel's own threads are idle between tests, and no case needs them.
     EXPECT_DEATH(
         {
             KSPIN_LOCK lock;
@@ -377,6 +378,35 @@ TEST_F(Kernel, MisuseThatWouldStopAMachineIsABugCheck)
             IoCallDriver(stack.top, irp);
         },
         "bug check: no stack location left");
+    // A driver holding the request's last location fills the one below it and completes the request: the
+    // write meets the guard below the stack, not the request's own fields.
+    EXPECT_DEATH(
+        {
+            PIRP irp = IoAllocateIrp(1, FALSE);
+            IoSetNextIrpStackLocation(irp);
+            IoCopyCurrentIrpStackLocationToNext(irp);
+            IoSetCompletionRoutine(irp, RecordCompletion, const_cast<char*>("below"), TRUE, TRUE, TRUE);
+            irp->IoStatus.Status = STATUS_SUCCESS;
+            IoCompleteRequest(irp, IO_NO_INCREMENT);
+        },
+        "bug check: stack location written below the request's stack");
+    EXPECT_DEATH(
+        {
+            PIRP irp = IoAllocateIrp(1, FALSE);
+            IoSetNextIrpStackLocation(irp);
+            IoGetNextIrpStackLocation(irp)->MajorFunction = IRP_MJ_CLOSE;
+            IoFreeIrp(irp);
+        },
+        "bug check: stack location written below the request's stack");
+    EXPECT_DEATH(
+        {
+            PIRP irp = IoAllocateIrp(1, FALSE);
+            IoSetNextIrpStackLocation(irp);
+            IoSetNextIrpStackLocation(irp);
+            irp->IoStatus.Status = STATUS_SUCCESS;
+            IoCompleteRequest(irp, IO_NO_INCREMENT);
+        },
+        "bug check: completing a request below its stack");
     EXPECT_DEATH(
         {
             PVOID block = ExAllocatePoolWithTag(NonPagedPool, 8, kTest);
