@@ -243,13 +243,7 @@ bool ReadCameraLog(const std::string& id, std::string* text, std::string* error)
 
 bool GetCamera(const std::string& id, CameraSummary* out)
 {
-    Session s(id);
-    if (!s.Ok())
-        return false;
-    out->id = id;
-    out->plug = s.State().plug;
-    out->order = s.State().order;
-    return true;
+    return ReadStateSummary(id, out, nullptr);
 }
 
 std::vector<CameraSummary> ListCameras()

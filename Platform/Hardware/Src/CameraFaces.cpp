@@ -161,8 +161,9 @@ public:
 
     uint32_t UsbDelay() override
     {
-        Session s(m_Id);
-        return s.Ok() ? s.State().knobs.usbDelay : 0;
+        CameraSummary summary;
+        uint32_t delay = 0;
+        return ReadStateSummary(m_Id, &summary, &delay) ? delay : 0;
     }
 
 private:

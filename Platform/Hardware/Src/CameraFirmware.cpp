@@ -245,7 +245,7 @@ bool Firmware::IsMapped(uint64_t address, size_t length)
             // Scratch memory holds a bounded number of blocks.
             size_t fresh = 0;
             for (uint64_t b = pos & ~15ull; b < segEnd; b += 16)
-                if (!m_St.scratch.count(b) && ++fresh + m_St.scratch.size() > kScratchBlocksMax)
+                if (!m_S.Scratch().Has(b) && ++fresh + m_S.Scratch().Size() > kScratchBlocksMax)
                     return false;
         }
         pos = segEnd;
@@ -402,19 +402,26 @@ bool Firmware::ReadInteger(uint64_t address, uint8_t out[4])
 
 bool Firmware::ScratchRead(uint64_t address, uint8_t* out, size_t length)
 {
+    const ScratchMemory& scratch = m_S.Scratch();
+    const ScratchMemory::Block* block = nullptr;
+    uint64_t blockAddress = 1;  // none yet
     for (size_t i = 0; i < length; ++i) {
-        uint64_t a = address + i;
-        auto it = m_St.scratch.find(a & ~15ull);
-        out[i] = it == m_St.scratch.end() ? 0 : it->second[a & 15];
+        const uint64_t a = address + i;
+        if ((a & ~15ull) != blockAddress) {
+            blockAddress = a & ~15ull;
+            block = scratch.Find(blockAddress);
+        }
+        out[i] = block ? (*block)[a & 15] : 0;
     }
     return true;
 }
 
 bool Firmware::ScratchWrite(uint64_t address, const uint8_t* data, size_t length)
 {
+    ScratchMemory& scratch = m_S.Scratch();
     for (size_t i = 0; i < length; ++i) {
-        uint64_t a = address + i;
-        m_St.scratch[a & ~15ull][a & 15] = data[i];
+        const uint64_t a = address + i;
+        scratch.At(a & ~15ull)[a & 15] = data[i];
     }
     m_St.scratchChanged = true;
     m_S.Touch();

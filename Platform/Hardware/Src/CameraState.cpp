@@ -5,11 +5,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
-#include <sstream>
+#include <string_view>
 
 #include "PlatformMachine.h"
 
@@ -43,11 +44,12 @@ int HexDigit(char c)
 }
 
 // Decodes hex text of at most `max` bytes; false when it is not hex or too long.
-bool Unhex(const std::string& text, size_t max, std::string* out)
+bool Unhex(std::string_view text, size_t max, std::string* out)
 {
     if (text.size() % 2 != 0 || text.size() / 2 > max)
         return false;
     out->clear();
+    out->reserve(text.size() / 2);
     for (size_t i = 0; i < text.size(); i += 2) {
         int hi = HexDigit(text[i]);
         int lo = HexDigit(text[i + 1]);
@@ -58,20 +60,23 @@ bool Unhex(const std::string& text, size_t max, std::string* out)
     return true;
 }
 
-bool Number(const std::string& text, uint64_t* out, int base = 16)
+bool Number(std::string_view text, uint64_t* out, int base = 16)
 {
     if (text.empty() || text.size() > 20)
         return false;
+    char digits[24];
+    std::memcpy(digits, text.data(), text.size());
+    digits[text.size()] = 0;
     char* end = nullptr;
     errno = 0;
-    unsigned long long v = std::strtoull(text.c_str(), &end, base);
-    if (errno != 0 || end != text.c_str() + text.size() || text[0] == '-' || text[0] == '+')
+    unsigned long long v = std::strtoull(digits, &end, base);
+    if (errno != 0 || end != digits + text.size() || text[0] == '-' || text[0] == '+')
         return false;
     *out = v;
     return true;
 }
 
-bool Number32(const std::string& text, uint32_t* out, int base = 16)
+bool Number32(std::string_view text, uint32_t* out, int base = 16)
 {
     uint64_t v = 0;
     if (!Number(text, &v, base) || v > 0xFFFFFFFFu)
@@ -81,23 +86,47 @@ bool Number32(const std::string& text, uint32_t* out, int base = 16)
 }
 
 template <size_t N>
-bool Bytes(const std::string& text, std::array<uint8_t, N>* out)
+bool Bytes(std::string_view text, std::array<uint8_t, N>* out)
 {
-    std::string raw;
-    if (!Unhex(text, N, &raw) || raw.size() != N)
+    if (text.size() != 2 * N)
         return false;
-    std::memcpy(out->data(), raw.data(), N);
+    std::array<uint8_t, N> bytes;
+    for (size_t i = 0; i < N; ++i) {
+        const int hi = HexDigit(text[2 * i]);
+        const int lo = HexDigit(text[2 * i + 1]);
+        if (hi < 0 || lo < 0)
+            return false;
+        bytes[i] = uint8_t(hi * 16 + lo);
+    }
+    *out = bytes;
     return true;
 }
 
-std::vector<std::string> Fields(const std::string& line)
+// A line's whitespace-separated fields (at most 16), as views into the line.
+struct LineFields {
+    std::string_view f[16];
+    size_t size = 0;
+};
+
+bool IsSpace(char c)
 {
-    std::vector<std::string> out;
-    std::istringstream in(line);
-    std::string f;
-    while (in >> f && out.size() < 16)
-        out.push_back(f);
-    return out;
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+void SplitFields(std::string_view line, LineFields* out)
+{
+    out->size = 0;
+    size_t at = 0;
+    while (out->size < 16) {
+        while (at < line.size() && IsSpace(line[at]))
+            ++at;
+        if (at == line.size())
+            break;
+        const size_t start = at;
+        while (at < line.size() && !IsSpace(line[at]))
+            ++at;
+        out->f[out->size++] = line.substr(start, at - start);
+    }
 }
 
 struct KnobField {
@@ -126,41 +155,15 @@ const KnobField kKnobFields[] = {
     {"battery", false, nullptr, &Knobs::battery},
 };
 
-// Scratch memory in its file: per block the 48-bit address (8 bytes, little-endian), then its 16 bytes. It is
-// apart from the state's text so that an access reads it as one block, however much scratch there is.
 constexpr size_t kScratchRecord = 24;
-
-std::string ScratchBytes(const std::map<uint64_t, std::array<uint8_t, 16>>& scratch)
-{
-    std::string out;
-    out.reserve(scratch.size() * kScratchRecord);
-    for (const auto& [address, block] : scratch) {
-        for (int i = 0; i < 8; ++i)
-            out += char(uint8_t(address >> (8 * i)));
-        out.append(reinterpret_cast<const char*>(block.data()), block.size());
-    }
-    return out;
-}
-
-void ParseScratch(const std::string& bytes, std::map<uint64_t, std::array<uint8_t, 16>>* scratch)
-{
-    for (size_t at = 0; at + kScratchRecord <= bytes.size() && scratch->size() < kScratchBlocksMax;
-         at += kScratchRecord) {
-        uint64_t address = 0;
-        for (int i = 0; i < 8; ++i)
-            address |= uint64_t(uint8_t(bytes[at + i])) << (8 * i);
-        if (address > 0xFFFFFFFFFFF0ull || (address & 15) != 0)
-            continue;
-        std::array<uint8_t, 16> block;
-        std::memcpy(block.data(), bytes.data() + at + 8, 16);
-        scratch->emplace(address, block);
-    }
-}
 
 // A whole small file of the camera's folder (at most `limit` bytes); empty when there is none.
 std::string ReadSmallFile(int fd, size_t limit)
 {
     std::string text;
+    struct stat st{};
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
+        text.reserve(std::min<size_t>(size_t(st.st_size) + 1, limit + 8192));
     char buf[8192];
     ssize_t n;
     while (text.size() < limit && ((n = read(fd, buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR)))
@@ -170,6 +173,63 @@ std::string ReadSmallFile(int fd, size_t limit)
 }
 
 }  // namespace
+
+const ScratchMemory::Block* ScratchMemory::Find(uint64_t address) const
+{
+    auto it = std::lower_bound(m_Blocks.begin(), m_Blocks.end(), address,
+                               [](const auto& entry, uint64_t a) { return entry.first < a; });
+    return it != m_Blocks.end() && it->first == address ? &it->second : nullptr;
+}
+
+ScratchMemory::Block& ScratchMemory::At(uint64_t address)
+{
+    // Blocks mostly come in rising order: the end is looked at first.
+    if (m_Blocks.empty() || m_Blocks.back().first < address) {
+        m_Blocks.emplace_back(address, Block{});
+        return m_Blocks.back().second;
+    }
+    auto it = std::lower_bound(m_Blocks.begin(), m_Blocks.end(), address,
+                               [](const auto& entry, uint64_t a) { return entry.first < a; });
+    if (it == m_Blocks.end() || it->first != address)
+        it = m_Blocks.emplace(it, address, Block{});
+    return it->second;
+}
+
+void ScratchMemory::Add(uint64_t address, const Block& block)
+{
+    if (!m_Blocks.empty() && m_Blocks.back().first >= address && Has(address))
+        return;
+    At(address) = block;
+}
+
+std::string ScratchMemory::Bytes() const
+{
+    std::string out(m_Blocks.size() * kScratchRecord, '\0');
+    char* p = out.data();
+    for (const auto& [address, block] : m_Blocks) {
+        for (int i = 0; i < 8; ++i)
+            p[i] = char(uint8_t(address >> (8 * i)));
+        std::memcpy(p + 8, block.data(), block.size());
+        p += kScratchRecord;
+    }
+    return out;
+}
+
+void ScratchMemory::Parse(const std::string& bytes)
+{
+    m_Blocks.reserve(std::min(bytes.size() / kScratchRecord, kScratchBlocksMax));
+    for (size_t at = 0; at + kScratchRecord <= bytes.size() && m_Blocks.size() < kScratchBlocksMax;
+         at += kScratchRecord) {
+        uint64_t address = 0;
+        for (int i = 0; i < 8; ++i)
+            address |= uint64_t(uint8_t(bytes[at + i])) << (8 * i);
+        if (address > 0xFFFFFFFFFFF0ull || (address & 15) != 0)
+            continue;
+        Block block;
+        std::memcpy(block.data(), bytes.data() + at + 8, 16);
+        Add(address, block);
+    }
+}
 
 bool SetKnobValue(Knobs* knobs, const std::string& key, const std::string& value)
 {
@@ -212,8 +272,10 @@ void CameraState::PowerOn()
     usbInLength = usbOutLength = 0;
     usbHalted = {};
     usbPreambleSent = false;
-    scratchChanged = scratchChanged || !scratch.empty();
-    scratch.clear();
+    // Unread scratch memory may hold blocks: its file is emptied too.
+    scratchChanged = scratchChanged || !scratch.Empty() || !scratchLoaded;
+    scratch.Clear();
+    scratchLoaded = true;
 }
 
 std::string SerializeState(const CameraState& s)
@@ -259,31 +321,38 @@ std::string SerializeState(const CameraState& s)
 
 void ParseState(const std::string& text, CameraState* s)
 {
-    std::istringstream in(text);
-    std::string line;
-    while (std::getline(in, line)) {
+    const std::string_view all(text);
+    LineFields fields;
+    const std::string_view* f = fields.f;
+    for (size_t at = 0; at < all.size();) {
+        size_t end = all.find('\n', at);
+        if (end == std::string_view::npos)
+            end = all.size();
+        const std::string_view line = all.substr(at, end - at);
+        at = end + 1;
         if (line.size() > 4096)
             continue;
-        std::vector<std::string> f = Fields(line);
-        if (f.empty())
+        SplitFields(line, &fields);
+        if (fields.size == 0)
             continue;
-        const std::string& key = f[0];
+        const std::string_view key = f[0];
+        const size_t n = fields.size;
         uint64_t a = 0, b = 0;
         uint32_t x = 0, y = 0, z = 0;
         std::string raw;
-        if (key == "order" && f.size() == 2) {
+        if (key == "order" && n == 2) {
             if (f[1] == "KVCK" || f[1] == "KCVK")
                 s->order = f[1] == "KVCK" ? ByteOrder::KVCK : ByteOrder::KCVK;
-        } else if (key == "plug" && f.size() == 2) {
+        } else if (key == "plug" && n == 2) {
             if (f[1] == "none" || f[1] == "1394" || f[1] == "usb")
                 s->plug = f[1] == "none" ? Plug::None : f[1] == "1394" ? Plug::Bus1394 : Plug::Usb;
-        } else if (key == "reg" && f.size() == 3) {
+        } else if (key == "reg" && n == 3) {
             if (Number(f[1], &a) && a <= 0xFFFFFFFFFFFFull && (a & 3) == 0 && Number32(f[2], &x) &&
                 s->regs.size() < 1024)
                 s->regs[a] = x;
-        } else if (key == "name" && f.size() == 2) {
+        } else if (key == "name" && n == 2) {
             Bytes(f[1], &s->name);
-        } else if (key == "lookup" && f.size() == 4) {
+        } else if (key == "lookup" && n == 4) {
             if (Number32(f[1], &x) && x <= 1 && Number32(f[2], &y) && Number32(f[3], &z) &&
                 z <= uint32_t(Found::Card)) {
                 s->lookupPending = x == 1;
@@ -291,30 +360,30 @@ void ParseState(const std::string& text, CameraState* s)
                 s->found = Found(z);
             }
         } else if (key == "found") {
-            if (f.size() == 1)
+            if (n == 1)
                 s->foundPath.clear();
-            else if (f.size() == 2 && Unhex(f[1], 1024, &raw))
+            else if (n == 2 && Unhex(f[1], 1024, &raw))
                 s->foundPath = raw;
-        } else if (key == "command" && f.size() == 4) {
+        } else if (key == "command" && n == 4) {
             if (Number32(f[1], &x) && Number32(f[2], &y) && Number32(f[3], &z)) {
                 s->commandBusyLeft = x;
                 s->commandFinal = y;
                 s->engineBusyLeft = z;
             }
-        } else if (key == "clock" && f.size() == 2) {
+        } else if (key == "clock" && n == 2) {
             if (Number(f[1], &a))
                 s->clockOffset = int64_t(a);
         } else if (key == "console") {
-            if (f.size() == 1)
+            if (n == 1)
                 s->consoleQueue.clear();
-            else if (f.size() == 2 && Unhex(f[1], kConsoleQueueMax, &raw))
+            else if (n == 2 && Unhex(f[1], kConsoleQueueMax, &raw))
                 s->consoleQueue = raw;
-        } else if (key == "console-out" && f.size() == 2) {
+        } else if (key == "console-out" && n == 2) {
             Bytes(f[1], &s->consoleOut);
-        } else if (key == "console-in" && f.size() == 3) {
+        } else if (key == "console-in" && n == 3) {
             if (Number32(f[2], &x) && x <= kConsoleSize && Bytes(f[1], &s->consoleIn))
                 s->consoleInEnd = x;
-        } else if (key == "usb" && f.size() == 8) {
+        } else if (key == "usb" && n == 8) {
             uint32_t h0 = 0, h1 = 0, p = 0;
             if (Number(f[1], &a) && Number(f[2], &b) && Number32(f[3], &x) && Number32(f[4], &y) &&
                 Number32(f[5], &h0) && Number32(f[6], &h1) && Number32(f[7], &p)) {
@@ -325,19 +394,19 @@ void ParseState(const std::string& text, CameraState* s)
                 s->usbHalted = {h0 != 0, h1 != 0};
                 s->usbPreambleSent = p != 0;
             }
-        } else if (key == "file" && f.size() == 3) {
+        } else if (key == "file" && n == 3) {
             if (Number32(f[1], &x) && Unhex(f[2], 1024, &raw) && !raw.empty() && s->fileFlags.size() < 4096)
                 s->fileFlags[raw] = x & (kFileLock | kFileMark | kFileWhole | kFileNoGrow);
-        } else if (key == "mem" && f.size() == 3) {
+        } else if (key == "mem" && n == 3) {
             // An older state file kept scratch memory here; it moves to its own file.
             std::array<uint8_t, 16> block{};
             if (Number(f[1], &a) && a <= 0xFFFFFFFFFFF0ull && (a & 15) == 0 && Bytes(f[2], &block) &&
-                s->scratch.size() < kScratchBlocksMax) {
-                s->scratch[a] = block;
+                s->scratch.Size() < kScratchBlocksMax) {
+                s->scratch.At(a) = block;
                 s->scratchChanged = true;
             }
-        } else if (key == "knob" && f.size() == 3) {
-            SetKnobValue(&s->knobs, f[1], f[2]);
+        } else if (key == "knob" && n == 3) {
+            SetKnobValue(&s->knobs, std::string(f[1]), std::string(f[2]));
         }
     }
 }
@@ -381,6 +450,55 @@ bool WriteFileAt(int dir, const std::string& name, const std::string& data, int 
     return false;
 }
 
+bool ReadStateSummary(const std::string& id, CameraSummary* summary, uint32_t* usbDelay)
+{
+    if (!IsValidCameraId(id))
+        return false;
+    int cameras = OpenCamerasFolder(false);
+    if (cameras < 0)
+        return false;
+    const int dir = openat(cameras, id.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    close(cameras);
+    if (dir < 0)
+        return false;
+    std::string text;
+    const int fd = openat(dir, "state", O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    close(dir);
+    if (fd >= 0) {
+        text = ReadSmallFile(fd, 4u << 20);
+        close(fd);
+    }
+    // The lines ParseState takes these from, read the same way.
+    CameraState state;
+    const std::string_view all(text);
+    LineFields fields;
+    for (size_t at = 0; at < all.size();) {
+        size_t end = all.find('\n', at);
+        if (end == std::string_view::npos)
+            end = all.size();
+        const std::string_view line = all.substr(at, end - at);
+        at = end + 1;
+        if (line.size() > 4096 || line.size() < 4)
+            continue;
+        const char c = line[0];
+        if (c != 'o' && c != 'p' && c != 'k')
+            continue;
+        SplitFields(line, &fields);
+        if (fields.f[0] == "order" || fields.f[0] == "plug") {
+            if (fields.size == 2)
+                ParseState(std::string(line), &state);
+        } else if (fields.f[0] == "knob" && fields.size == 3 && fields.f[1] == "usb-delay") {
+            SetKnobValue(&state.knobs, "usb-delay", std::string(fields.f[2]));
+        }
+    }
+    summary->id = id;
+    summary->plug = state.plug;
+    summary->order = state.order;
+    if (usbDelay)
+        *usbDelay = state.knobs.usbDelay;
+    return true;
+}
+
 Session::Session(const std::string& id) : m_Id(id)
 {
     if (!IsValidCameraId(id)) {
@@ -413,16 +531,27 @@ Session::Session(const std::string& id) : m_Id(id)
     }
     int fd = OpenFile("state", O_RDONLY);
     if (fd >= 0) {
-        const std::string text = ReadSmallFile(fd, 4u << 20);
+        m_Text = ReadSmallFile(fd, 4u << 20);
         close(fd);
-        ParseState(text, &m_State);
+        ParseState(m_Text, &m_State);
     }
-    fd = OpenFile("scratch", O_RDONLY);
-    if (fd >= 0) {
-        const std::string bytes = ReadSmallFile(fd, kScratchBlocksMax * kScratchRecord);
-        close(fd);
-        ParseScratch(bytes, &m_State.scratch);
+    // Scratch memory is read when an access reaches it; an older state's blocks join the file's at once.
+    if (!m_State.scratch.Empty())
+        Scratch();
+}
+
+ScratchMemory& Session::Scratch()
+{
+    if (!m_State.scratchLoaded && Ok()) {
+        m_State.scratchLoaded = true;
+        int fd = OpenFile("scratch", O_RDONLY);
+        if (fd >= 0) {
+            const std::string bytes = ReadSmallFile(fd, kScratchBlocksMax * kScratchRecord);
+            close(fd);
+            m_State.scratch.Parse(bytes);
+        }
     }
+    return m_State.scratch;
 }
 
 Session::~Session()
@@ -445,11 +574,18 @@ bool Session::Save()
     bool ok = true;
     if (m_State.scratchChanged) {
         m_State.scratchChanged = false;
-        ok = WriteFileAt(m_Dir, "scratch", ScratchBytes(m_State.scratch));
+        ok = WriteFileAt(m_Dir, "scratch", m_State.scratch.Bytes());
     }
     if (m_Dirty) {
         m_Dirty = false;
-        ok = WriteFileAt(m_Dir, "state", SerializeState(m_State)) && ok;
+        // A state that reads as it stands is not written again.
+        std::string text = SerializeState(m_State);
+        if (text != m_Text) {
+            if (WriteFileAt(m_Dir, "state", text))
+                m_Text = std::move(text);
+            else
+                ok = false;
+        }
     }
     return ok;
 }

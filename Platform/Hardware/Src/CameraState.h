@@ -45,6 +45,30 @@ constexpr size_t kConsoleSize = 128;
 constexpr size_t kConsoleQueueMax = 4096;
 constexpr size_t kScratchBlocksMax = 4096;  // 16-byte blocks
 
+// Scratch memory: 16-byte blocks by their 48-bit address, kept sorted in one array (an access reads and writes
+// it whole, so it stays one allocation however many blocks there are).
+class ScratchMemory {
+public:
+    using Block = std::array<uint8_t, 16>;
+    size_t Size() const { return m_Blocks.size(); }
+    bool Empty() const { return m_Blocks.empty(); }
+    void Clear() { m_Blocks.clear(); }
+    bool Has(uint64_t address) const { return Find(address) != nullptr; }
+    // The block at the address, or null.
+    const Block* Find(uint64_t address) const;
+    // The block at the address, made (zeros) when missing.
+    Block& At(uint64_t address);
+    // Adds a block unless its address has one already.
+    void Add(uint64_t address, const Block& block);
+    // The file's form: per block the address (8 bytes, little-endian), then its 16 bytes, in address order.
+    std::string Bytes() const;
+    // Adds the blocks of the file's form (invalid records skipped, at most kScratchBlocksMax blocks in all).
+    void Parse(const std::string& bytes);
+
+private:
+    std::vector<std::pair<uint64_t, Block>> m_Blocks;
+};
+
 struct CameraState {
     ByteOrder order = ByteOrder::KVCK;
     Plug plug = Plug::None;
@@ -69,8 +93,10 @@ struct CameraState {
     std::array<bool, 2> usbHalted{};
     bool usbPreambleSent = false;
     std::map<std::string, uint32_t> fileFlags;
-    std::map<uint64_t, std::array<uint8_t, 16>> scratch;  // kept in a file of its own ("scratch")
-    bool scratchChanged = false;                          // (not kept) scratch needs writing
+    // Kept in a file of its own ("scratch"), read only by the accesses that reach it (Session::Scratch).
+    ScratchMemory scratch;
+    bool scratchLoaded = false;   // (not kept) scratch holds the file's blocks
+    bool scratchChanged = false;  // (not kept) scratch needs writing
     Knobs knobs;
 
     // Back to power-on, keeping what power does not touch (order, plug, file bits, knobs).
@@ -101,6 +127,8 @@ public:
     // Writes the state now (when changed); false when it could not.
     bool Save();
     int Dir() const { return m_Dir; }
+    // Scratch memory, read from its file on first use.
+    ScratchMemory& Scratch();
     // The card folder, opened once per session; -1 when it is missing or not a folder.
     int Card();
     void Log(const char* face, const char* operation, uint64_t address, size_t length, const char* result);
@@ -123,8 +151,14 @@ private:
     int m_Card = -2;
     int m_Window = -1;
     bool m_Dirty = false;
+    std::string m_Text;  // the state file as read or last written
     CameraState m_State;
 };
+
+// The camera's plug, byte order and "usb-delay" knob (usbDelay may be null), as its state file says, read
+// without taking its lock: the state file is only ever replaced whole, so a reader sees one state or the next.
+// False when there is no camera of that id.
+bool ReadStateSummary(const std::string& id, CameraSummary* summary, uint32_t* usbDelay);
 
 // Largest data window (the host's second window starts here).
 constexpr uint64_t kWindowMax = 0x08000000;

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <random>
 #include <thread>
 
@@ -720,6 +721,34 @@ TEST_F(SimCamera, ResetIsPowerOnAndADamagedStateReadsAsFarAsItMakesSense)
     FileInfo info;
     ASSERT_TRUE(box.Lookup("/cf/images/IMG_0001.KZR", &info));
     EXPECT_EQ(info.size, 40u);
+}
+
+TEST_F(SimCamera, ScratchMemoryKeepsBlocksWrittenInAnyOrderUntilReset)
+{
+    NewCamera("c1", ByteOrder::KVCK, Plug::Bus1394);
+    Knob("scratch", "on");
+    auto node = Node();
+    // Falling, rising and interleaved addresses, a write across two blocks and one that overwrites part of another.
+    const uint32_t lows[] = {0x5000, 0x1000, 0x3000, 0x2008, 0x2FFC, 0x1004, 0x4000, 0x3004};
+    std::map<uint32_t, uint8_t> expected;
+    for (size_t i = 0; i < std::size(lows); ++i) {
+        const uint8_t q[8] = {uint8_t(i + 1), uint8_t(i + 2), uint8_t(i + 3), uint8_t(i + 4),
+                              uint8_t(i + 5), uint8_t(i + 6), uint8_t(i + 7), uint8_t(i + 8)};
+        ASSERT_EQ(node->WriteBlock(Addr(0x2000, lows[i]), q, 8), BusResult::Complete) << i;
+        for (uint32_t k = 0; k < 8; ++k)
+            expected[lows[i] + k] = q[k];
+    }
+    std::vector<uint8_t> all(0x5010 - 0xFF0);
+    ASSERT_EQ(node->ReadBlock(Addr(0x2000, 0xFF0), all.data(), all.size()), BusResult::Complete);
+    for (size_t i = 0; i < all.size(); ++i) {
+        const auto it = expected.find(uint32_t(0xFF0 + i));
+        ASSERT_EQ(all[i], it == expected.end() ? 0 : it->second) << std::hex << 0xFF0 + i;
+    }
+    // A reset clears scratch memory that no access since has read.
+    ASSERT_TRUE(simcam::ResetCamera("c1", nullptr));
+    std::fill(all.begin(), all.end(), 0xEE);
+    ASSERT_EQ(node->ReadBlock(Addr(0x2000, 0xFF0), all.data(), all.size()), BusResult::Complete);
+    EXPECT_EQ(all, std::vector<uint8_t>(all.size(), 0));
 }
 
 // ---- Two processes, one camera ----------------------------------------------------------------------------------
