@@ -40,7 +40,8 @@ void UnpackTwelveRow(const KUInt8* in, KUInt32 columns, KUInt16* out)
             o[7] = static_cast<KUInt16>(w2 & 0xFFF);
         }
     }
-    std::memset(out, 0, size_t(columns % kPacked12GroupPixels) * 3 * sizeof(KUInt16));
+    if (const KUInt32 rest = columns % kPacked12GroupPixels)  // a frame of no columns has no row buffer
+        std::memset(out, 0, size_t(rest) * 3 * sizeof(KUInt16));
 }
 
 // Formats 5 and 6 add table deltas to a 32-bit running sum per channel (0 at the start of every row) and
