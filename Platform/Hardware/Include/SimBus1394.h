@@ -67,7 +67,7 @@ const char* BusFunctionName(uint32_t function);
 // Starts the bus in this process's kernel (once; later calls do nothing) and takes the nodes as they are.
 // False when the machine has no driver model.
 bool StartBus1394(std::string* error);
-// Stops it: threads ended, node devices deleted. Nothing may be attached to them any more.
+// Stops it: threads ended, every node leaves as if unplugged (see below) and its device is deleted.
 void StopBus1394();
 // Runs one pass of following the nodes now (the bus thread's queued work included) and waits for it.
 void PollBus1394();
@@ -85,8 +85,10 @@ std::string Bus1394NodeId(PDEVICE_OBJECT device);
 void SetBus1394FunctionDriver(PDRIVER_OBJECT driver);
 
 // Called on the bus's watcher thread (PASSIVE_LEVEL) when a node's device appears (after it was made) or
-// leaves (before it is deleted, once nothing is attached to it any more: the handler detaches what it put
-// there). One handler per process; null clears it.
+// leaves (before it is deleted: the handler detaches what it put there). A node that leaves takes the stack
+// above it along: a stack offered to the function driver is removed through the manager before the handler is
+// called, a device still attached after it gets the same removal requests, and the node is deleted (its memory
+// stays while a driver that did not detach is attached). One handler per process; null clears it.
 using NodeHandler = std::function<void(PDEVICE_OBJECT nodeDevice, const std::string& id, bool arrived)>;
 void SetBus1394NodeHandler(NodeHandler handler);
 

@@ -663,6 +663,26 @@ void OfferNodes()
     }
 }
 
+// A node is gone: the stack above it is removed as the plug-and-play manager removes the stack of a device
+// that left (offered to the function driver or not), the handler detaches what it put there, and the node is
+// deleted. A driver that stayed attached keeps the node's memory until it detaches.
+void NodeLeft(PDEVICE_OBJECT device, const std::string& id, const NodeHandler& handler)
+{
+    bool removed = false;
+    KernDeviceIds ids;
+    if (KernPnpGetDeviceIds(device, &ids)) {
+        KernPnpDeviceLeft(device);
+        removed = true;
+    }
+    if (handler)
+        handler(device, id, false);
+    if (!removed && IoGetAttachedDevice(device) != device)
+        KernPnpDeviceLeft(device);
+    if (IoGetAttachedDevice(device) != device)
+        DbgPrint("Bus1394: node %s left with a device still attached\n", id.c_str());
+    IoDeleteDevice(device);
+}
+
 // One pass of following the shared bus: nodes made and deleted, resets announced.
 void FollowPass()
 {
@@ -703,17 +723,8 @@ void FollowPass()
             }
         handler = bus.handler;
     }
-    for (auto& [device, id] : left) {
-        KernDeviceIds ids;
-        if (KernPnpGetDeviceIds(device, &ids))
-            KernPnpDeviceLeft(device);
-        if (handler)
-            handler(device, id, false);
-        if (!device->AttachedDevice)
-            IoDeleteDevice(device);
-        else
-            DbgPrint("Bus1394: node %s left with a device still attached; kept\n", id.c_str());
-    }
+    for (auto& [device, id] : left)
+        NodeLeft(device, id, handler);
     if (reset) {
         {
             std::lock_guard<std::mutex> guard(bus.hostLock);
@@ -820,15 +831,8 @@ void StopBus1394()
         nodes.swap(bus.nodes);
     }
     // The bus goes away: each node leaves as if unplugged.
-    for (auto& entry : nodes) {
-        KernDeviceIds ids;
-        if (KernPnpGetDeviceIds(entry.second, &ids))
-            KernPnpDeviceLeft(entry.second);
-        if (!entry.second->AttachedDevice)
-            IoDeleteDevice(entry.second);
-        else
-            DbgPrint("Bus1394: node %s still has a device attached; kept\n", entry.first.c_str());
-    }
+    for (auto& entry : nodes)
+        NodeLeft(entry.second, entry.first, nullptr);
     std::lock_guard<std::mutex> guard(bus.lock);
     {
         std::lock_guard<std::mutex> host(bus.hostLock);

@@ -627,4 +627,50 @@ TEST_F(Bus1394, NodesAreOfferedToTheFunctionDriverAndLeaveThroughThePnpManager)
     EXPECT_TRUE(KernUnloadDriver(function, nullptr));
 }
 
+TEST_F(Bus1394, ANodeThatLeavesWithoutAFunctionDriverTakesTheStackAboveItAlong)
+{
+    // A device attached to the node while no function driver is loaded: one whose driver detaches on removal,
+    // one whose driver passes everything down and stays attached.
+    struct Case {
+        const char* service;
+        PDRIVER_INITIALIZE entry;
+        bool detaches;
+    };
+    Camera("c1");
+    for (const Case& c : {Case{"FunctionTest", FunctionEntry, true}, Case{"UpperTest", UpperEntry, false}}) {
+        SCOPED_TRACE(c.service);
+        g_Function.clear();
+        PDEVICE_OBJECT node = StartWith("c1");
+        ASSERT_NE(node, nullptr);
+        PDRIVER_OBJECT driver = KernCreateDriver(c.service, c.entry, nullptr);
+        ASSERT_NE(driver, nullptr);
+        PDEVICE_OBJECT device = nullptr;
+        if (c.detaches) {
+            ASSERT_EQ(FunctionAdd(driver, node), STATUS_SUCCESS);
+        } else {
+            ASSERT_EQ(IoCreateDevice(driver, sizeof(PDEVICE_OBJECT), nullptr, 0x22, 0, FALSE, &device), STATUS_SUCCESS);
+            *static_cast<PDEVICE_OBJECT*>(device->DeviceExtension) = IoAttachDeviceToDeviceStack(device, node);
+        }
+
+        ASSERT_TRUE(simcam::PlugCamera("c1", simcam::Plug::None, nullptr));
+        simbus::PollBus1394();
+        EXPECT_EQ(simbus::Bus1394NodeDevice("c1"), nullptr);
+        EXPECT_EQ(KernFindDevice(u"\\Device\\Bus1394Node_c1"), nullptr);  // the node was deleted
+        if (c.detaches) {
+            std::lock_guard<std::mutex> guard(g_FunctionLock);
+            EXPECT_EQ(g_Function, (std::vector<std::string>{"add c1", "pnp 0x17", "pnp 0x02"}));
+        } else {
+            IoDetachDevice(node);  // late, but the node's memory waited for it
+            IoDeleteDevice(device);
+        }
+        EXPECT_TRUE(KernUnloadDriver(driver, nullptr));
+
+        // The camera comes back as a node of its own.
+        ASSERT_TRUE(simcam::PlugCamera("c1", simcam::Plug::Bus1394, nullptr));
+        simbus::PollBus1394();
+        EXPECT_NE(simbus::Bus1394NodeDevice("c1"), nullptr);
+        simbus::StopBus1394();
+    }
+}
+
 }  // namespace

@@ -834,7 +834,8 @@ void RtlMoveMemory(void* destination, const void* source, SIZE_T length);
 void RtlZeroMemory(void* destination, SIZE_T length);
 void RtlFillMemory(void* destination, SIZE_T length, UCHAR fill);
 
-// Objects (device objects): references keep a deleted device's memory until the last one goes.
+// Objects (device objects): references keep a deleted device's memory until the last one goes; so does a device
+// still attached above it, until it detaches.
 void ObReferenceObject(PVOID object);
 void ObDereferenceObject(PVOID object);
 

@@ -102,7 +102,7 @@ void KernDeviceReleased(PDEVICE_OBJECT device)
     {
         std::lock_guard<std::mutex> guard(io.lock);
         auto* record = static_cast<KernDevice*>(device->KernelPrivate);
-        if (!record->deletePending || device->ReferenceCount != 0)
+        if (!record->deletePending || device->ReferenceCount != 0 || device->AttachedDevice)
             return;
         io.devices.erase(device);
     }
@@ -178,7 +178,8 @@ extern "C" void IoDeleteDevice(PDEVICE_OBJECT deviceObject)
         if (*link)
             *link = deviceObject->NextDevice;
         record->deletePending = true;
-        freeNow = deviceObject->ReferenceCount == 0;
+        // A device still attached above keeps the memory: its driver detaches from it later.
+        freeNow = deviceObject->ReferenceCount == 0 && !deviceObject->AttachedDevice;
         if (freeNow)
             io.devices.erase(deviceObject);
     }
@@ -223,9 +224,20 @@ extern "C" PDEVICE_OBJECT IoAttachDeviceToDeviceStack(PDEVICE_OBJECT sourceDevic
 
 extern "C" void IoDetachDevice(PDEVICE_OBJECT targetDevice)
 {
-    std::lock_guard<std::mutex> guard(Io().lock);
-    if (targetDevice)
+    if (!targetDevice)
+        return;
+    IoTables& io = Io();
+    bool freeNow;
+    {
+        std::lock_guard<std::mutex> guard(io.lock);
         targetDevice->AttachedDevice = nullptr;
+        auto* record = static_cast<KernDevice*>(targetDevice->KernelPrivate);
+        freeNow = io.devices.count(targetDevice) && record->deletePending && targetDevice->ReferenceCount == 0;
+        if (freeNow)
+            io.devices.erase(targetDevice);
+    }
+    if (freeNow)
+        FreeDeviceMemory(targetDevice);
 }
 
 bool KernDeviceIsDeleted(PDEVICE_OBJECT device)
