@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "CameraFileFixture.h"
+#include "FreshProcess.h"
 #include "KCamMailbox.h"
 
 namespace fs = std::filesystem;
@@ -117,20 +118,23 @@ TEST_F(FileCamera, TheLivenessTestReopensADeviceThatStopsAnswering)
 
 TEST_F(FileCamera, ThePoolHoldsFiftyFourConnections)
 {
-    std::vector<CamConnection*> made;
-    for (int i = 0; i < 54; ++i) {
-        CamConnection* c = OpenCamera(("FILE@" + PathOf("c" + std::to_string(i))).c_str());
-        ASSERT_NE(c, nullptr) << i;
-        made.push_back(c);
-    }
-    // No room for a 55th name: nothing is opened for it.
-    const std::string extra = PathOf("c54");
-    EXPECT_EQ(OpenCamera(("FILE@" + extra).c_str()), nullptr);
-    EXPECT_FALSE(fs::exists(extra));
-    // Known names still open, each to its own connection.
-    EXPECT_EQ(OpenCamera(("FILE@" + PathOf("c0")).c_str()), made[0]);
-    EXPECT_EQ(OpenCamera(("FILE@" + PathOf("c53")).c_str()), made[53]);
-    EXPECT_NE(made[0], made[1]);
+    // The pool is the process's: counted from empty, and left full only in a process of its own.
+    camtest::InFreshProcess([this] {
+        std::vector<CamConnection*> made;
+        for (int i = 0; i < 54; ++i) {
+            CamConnection* c = OpenCamera(("FILE@" + PathOf("c" + std::to_string(i))).c_str());
+            ASSERT_NE(c, nullptr) << i;
+            made.push_back(c);
+        }
+        // No room for a 55th name: nothing is opened for it.
+        const std::string extra = PathOf("c54");
+        EXPECT_EQ(OpenCamera(("FILE@" + extra).c_str()), nullptr);
+        EXPECT_FALSE(fs::exists(extra));
+        // Known names still open, each to its own connection.
+        EXPECT_EQ(OpenCamera(("FILE@" + PathOf("c0")).c_str()), made[0]);
+        EXPECT_EQ(OpenCamera(("FILE@" + PathOf("c53")).c_str()), made[53]);
+        EXPECT_NE(made[0], made[1]);
+    });
 }
 
 TEST_F(FileCamera, TransfersRacingReopensNeverUseAClosedDevice)
