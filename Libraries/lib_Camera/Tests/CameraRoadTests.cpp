@@ -33,10 +33,11 @@ protected:
         setenv("LUMO_MACHINE", (m_Dir / "machine").c_str(), 1);
         SetCameraWaitPace(0);
         std::string error;
-        ASSERT_TRUE(simcam::NewCamera("c1", simcam::ByteOrder::KVCK, &error)) << error;
-        ASSERT_TRUE(simcam::PlugCamera("c1", GetParam(), &error)) << error;
+        ASSERT_TRUE(simcam::NewCamera(m_Id, simcam::ByteOrder::KVCK, &error)) << error;
+        ASSERT_TRUE(simcam::PlugCamera(m_Id, GetParam(), &error)) << error;
+        simbus::PollBus1394();  // the bus may still hold an earlier test's machine
         lumotest::WriteBytes(m_Dir / "shot", m_Bytes);
-        ASSERT_TRUE(simcam::ShootPicture("c1", (m_Dir / "shot").string(), "R.KZR", &m_Path, &error)) << error;
+        ASSERT_TRUE(simcam::ShootPicture(m_Id, (m_Dir / "shot").string(), "R.KZR", &m_Path, &error)) << error;
         m_C = OpenCamera(nullptr);
         ASSERT_NE(m_C, nullptr);
     }
@@ -49,6 +50,10 @@ protected:
     }
 
     lumotest::TempDir m_Dir;
+    // A camera of the test's own: a device that an earlier test of this process left open stays bound to that
+    // test's camera and never stands for this one.
+    const std::string m_Id = "c" + std::to_string(++s_Cameras);
+    static inline int s_Cameras = 0;
     const std::vector<uint8_t> m_Bytes = Pattern(30000);
     std::string m_Path;
     CamConnection* m_C = nullptr;
@@ -98,7 +103,7 @@ TEST_P(CameraRoad, ALookupOnItsOwnNeverTurnsAnotherThreadsReadToItsFile)
 {
     std::string other, error;
     lumotest::WriteBytes(m_Dir / "other", std::vector<uint8_t>(777, 0xEE));
-    ASSERT_TRUE(simcam::ShootPicture("c1", (m_Dir / "other").string(), "O.KZR", &other, &error)) << error;
+    ASSERT_TRUE(simcam::ShootPicture(m_Id, (m_Dir / "other").string(), "O.KZR", &other, &error)) << error;
     std::atomic<bool> done{false};
     std::atomic<int> bad{0};
     std::thread reader([&] {
@@ -127,7 +132,7 @@ TEST_P(CameraRoad, ARemovedCameraIsReopenedUntilItIsBack)
 {
     std::string error;
     EXPECT_TRUE(IsCameraAlive(m_C));
-    ASSERT_TRUE(simcam::PlugCamera("c1", simcam::Plug::None, &error)) << error;
+    ASSERT_TRUE(simcam::PlugCamera(m_Id, simcam::Plug::None, &error)) << error;
     Follow();
     {
         KTraceCapture trace;
@@ -140,7 +145,7 @@ TEST_P(CameraRoad, ARemovedCameraIsReopenedUntilItIsBack)
     EXPECT_EQ(QueryCameraFile(m_C, m_Path.c_str(), &size, nullptr, nullptr, nullptr), 0);
 
     // The same connection finds the camera again through a re-open of the liveness test.
-    ASSERT_TRUE(simcam::PlugCamera("c1", GetParam(), &error)) << error;
+    ASSERT_TRUE(simcam::PlugCamera(m_Id, GetParam(), &error)) << error;
     Follow();
     {
         KTraceCapture trace;

@@ -11,6 +11,7 @@
 #include "KCamMailbox.h"
 #include "KException.h"
 #include "KTextFunctions.h"
+#include "SimBus1394.h"
 
 namespace {
 
@@ -41,11 +42,12 @@ protected:
     {
         CameraTest::SetUp();
         std::string error;
-        ASSERT_TRUE(simcam::NewCamera("c1", GetParam().order, &error)) << error;
+        ASSERT_TRUE(simcam::NewCamera(m_Id, GetParam().order, &error)) << error;
         // Block reads on 1394: the transfer engine's 128-byte packets are slow here, and lumofs's tests take
         // that road.
-        ASSERT_TRUE(simcam::SetCameraKnob("c1", "engine", "off", &error)) << error;
-        ASSERT_TRUE(simcam::PlugCamera("c1", GetParam().plug, &error)) << error;
+        ASSERT_TRUE(simcam::SetCameraKnob(m_Id, "engine", "off", &error)) << error;
+        ASSERT_TRUE(simcam::PlugCamera(m_Id, GetParam().plug, &error)) << error;
+        simbus::PollBus1394();  // the 1394 bus may still hold an earlier test's machine
         char names[2048];
         uint32_t size = sizeof names;
         ASSERT_EQ(CamGetNames(names, &size), 1u);
@@ -64,8 +66,8 @@ protected:
         const fs::path source = Dir() / ("shot-" + name);
         lumotest::WriteBytes(source, bytes);
         std::string error;
-        EXPECT_TRUE(simcam::ShootPicture("c1", source.string(), name, nullptr, &error)) << error;
-        return fs::path(simcam::CardFolder("c1")) / "cf/images" / name;
+        EXPECT_TRUE(simcam::ShootPicture(m_Id, source.string(), name, nullptr, &error)) << error;
+        return fs::path(simcam::CardFolder(m_Id)) / "cf/images" / name;
     }
     KWString FileURL(const std::string& name) const
     {
@@ -77,13 +79,17 @@ protected:
     size_t CommandsSent() const
     {
         std::string log, error;
-        EXPECT_TRUE(simcam::ReadCameraLog("c1", &log, &error)) << error;
+        EXPECT_TRUE(simcam::ReadCameraLog(m_Id, &log, &error)) << error;
         size_t n = 0;
         for (size_t at = 0; (at = log.find("\t1009:010000fc\t4\t", at)) != std::string::npos; ++at)
             ++n;
         return n;
     }
 
+    // A camera of the test's own: a device that an earlier test of this process left open stays bound to that
+    // test's camera and never stands for this one.
+    const std::string m_Id = "c" + std::to_string(++s_Cameras);
+    static inline int s_Cameras = 0;
     std::string m_Camera;
     KWString m_FolderURL;
 };
@@ -190,7 +196,7 @@ TEST_P(CameraOnLink, WritesLocksDevicesAndDeletes)
 
     // Deleting by URL removes that file from the card.
     DeleteFileByURL(FileURL("IMG_0003.KZR"));
-    EXPECT_FALSE(fs::exists(fs::path(simcam::CardFolder("c1")) / "cf/images/IMG_0003.KZR"));
+    EXPECT_FALSE(fs::exists(fs::path(simcam::CardFolder(m_Id)) / "cf/images/IMG_0003.KZR"));
     EXPECT_TRUE(fs::exists(onCard));
     EXPECT_FALSE(KFileHolder(OpenFileByURL(FileURL("IMG_0003.KZR"), KFILE_MODE_READ)));
 }

@@ -13,9 +13,9 @@
 #include <thread>
 #include <vector>
 
-#include "FreshProcess.h"
 #include "KCamLinkSupport.h"
 #include "KDebug.h"
+#include "LumoFreshProcess.h"
 
 TEST(CamPool, ConnectionSizedPoolGivesFiftyFourElementsThenNone)
 {
@@ -167,7 +167,7 @@ TEST(CamRandomPause, TenThousandPausesLieInOneToTwentyMilliseconds)
 TEST(CamTime, TimeRunsInSecondsAndTheFrequencyIsTracedOnce)
 {
     // The process's first use of the time base traces the frequency, so this runs where nothing used it before.
-    camtest::InFreshProcess([] {
+    lumotest::InFreshProcess([] {
         KTraceCapture capture;
         const double a = TimeNow();
         usleep(20000);
