@@ -29,6 +29,7 @@ struct Header {
     void* mapping;  // start of the mapping, null for a block from malloc or the arena
     size_t length;  // of the mapping
     bool arena;     // a block of the arena, starting with this header
+    bool keep;      // a mapping kept for later blocks once freed
 };
 static_assert(sizeof(Header) <= kHeader);
 
@@ -49,7 +50,7 @@ public:
                 (best == m_Blocks.end() || it->length < best->length))
                 best = it;
         if (best == m_Blocks.end())
-            return Header{nullptr, 0};
+            return Header{nullptr, 0, false, false};
         const Header found = *best;
         m_Bytes -= found.length;
         m_Blocks.erase(best);
@@ -114,18 +115,20 @@ KBlockArena& Arena()
     void* start = Arena().Allocate(size + kHeader);
     if (!start)
         return nullptr;
-    *static_cast<Header*>(start) = Header{nullptr, 0, true};
+    *static_cast<Header*>(start) = Header{nullptr, 0, true, false};
     return static_cast<char*>(start) + kHeader;
 }
 
-[[maybe_unused]] void* MapLarge(size_t size)
+[[maybe_unused]] void* MapLarge(size_t size, bool keep)
 {
     // Whole small pages: the part of the last huge page that the block does not fill is not touched.
     static const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
     const size_t length = (size + kHeader + page - 1) / page * page;
-    const Header kept = Kept().Take(length);
-    if (kept.mapping)
-        return static_cast<char*>(kept.mapping) + kHeader;
+    if (keep) {
+        const Header kept = Kept().Take(length);
+        if (kept.mapping)
+            return static_cast<char*>(kept.mapping) + kHeader;
+    }
     // Room to move the start to a huge-page boundary; the slack on either side goes back at once.
     void* raw = mmap(nullptr, length + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (raw == MAP_FAILED && Kept().Release())
@@ -140,17 +143,15 @@ KBlockArena& Arena()
         munmap(reinterpret_cast<void*>(aligned + length), tail);
     void* mapping = reinterpret_cast<void*>(aligned);
     madvise(mapping, length, MADV_HUGEPAGE);  // a hint: without huge pages the block works all the same
-    *static_cast<Header*>(mapping) = Header{mapping, length, false};
+    *static_cast<Header*>(mapping) = Header{mapping, length, false, keep};
     return static_cast<char*>(mapping) + kHeader;
 }
 
-}  // namespace
-
-void* KMemoryAllocator::Allocate(size_t size)
+void* AllocateBlock(size_t size, bool keep)
 {
 #ifndef __SANITIZE_ADDRESS__  // under the address checker every block comes from malloc, to be checked
     if (size >= kLargeBlock && size <= SIZE_MAX - kHeader - 2 * kHugePage)
-        return MapLarge(size);
+        return MapLarge(size, keep);
     if (size >= kMediumBlock && size < kLargeBlock) {
         if (void* block = TakeMedium(size))
             return block;
@@ -161,8 +162,20 @@ void* KMemoryAllocator::Allocate(size_t size)
     char* raw = static_cast<char*>(std::malloc(size + kHeader));
     if (!raw)
         return nullptr;
-    *reinterpret_cast<Header*>(raw) = Header{nullptr, 0, false};
+    *reinterpret_cast<Header*>(raw) = Header{nullptr, 0, false, false};
     return raw + kHeader;
+}
+
+}  // namespace
+
+void* KMemoryAllocator::Allocate(size_t size)
+{
+    return AllocateBlock(size, true);
+}
+
+void* AllocateScratch(size_t size)
+{
+    return AllocateBlock(size, false);
 }
 
 void KMemoryAllocator::Free(void* block)
@@ -171,8 +184,10 @@ void KMemoryAllocator::Free(void* block)
         return;
     char* start = static_cast<char*>(block) - kHeader;
     const Header header = *reinterpret_cast<Header*>(start);
-    if (header.mapping)
+    if (header.mapping && header.keep)
         Kept().Keep(header);
+    else if (header.mapping)
+        munmap(header.mapping, header.length);
     else if (header.arena)
         Arena().Free(start);
     else

@@ -456,3 +456,36 @@ TEST(MemoryAllocator, LargeBlocksGivenBackServeTheNextOfAboutTheirSize)
     cache.SetMaxSize(1u << 20);
     EXPECT_FALSE(ReleaseKeptMemory());
 }
+
+TEST(MemoryAllocator, ScratchBlocksHoldTheirBytesAndALargeOneIsNotKept)
+{
+    KMemoryAllocator allocator;  // the default allocator's blocks
+    // Small, medium (packed with the strips) and large (mapped on its own) working blocks.
+    const size_t sizes[] = {1, 4095, 1u << 20, (16u << 20) + 4096};
+    for (size_t size : sizes) {
+        auto* block = static_cast<unsigned char*>(AllocateScratch(size));
+        ASSERT_NE(block, nullptr) << size;
+        EXPECT_EQ(reinterpret_cast<uintptr_t>(block) % 16, 0u) << size;
+        std::memset(block, 7, size);
+        EXPECT_EQ(block[0] + block[size / 2] + block[size - 1], 21) << size;
+        allocator.Free(block);
+    }
+    const KScratchArray<uint16_t> values = MakeScratchArray<uint16_t>(3);
+    values[2] = 0xFFFF;
+    EXPECT_EQ(values[2], 0xFFFF);
+    EXPECT_THROW(MakeScratchArray<uint16_t>(SIZE_MAX / 2 + 1), std::bad_alloc);  // more bytes than size_t holds
+    // A large scratch block goes back to the system when freed, not into the kept blocks where only a block of
+    // about its size could use it; a pixmap's block of that size is kept.
+    ReleaseKeptMemory();
+    void* scratch = AllocateScratch(20u << 20);
+    ASSERT_NE(scratch, nullptr);
+    std::memset(scratch, 1, 20u << 20);
+    allocator.Free(scratch);
+    EXPECT_FALSE(ReleaseKeptMemory());
+    void* pixels = allocator.Allocate(20u << 20);
+    ASSERT_NE(pixels, nullptr);
+    allocator.Free(pixels);
+#ifndef __SANITIZE_ADDRESS__  // there every block comes from the heap
+    EXPECT_TRUE(ReleaseKeptMemory());
+#endif
+}

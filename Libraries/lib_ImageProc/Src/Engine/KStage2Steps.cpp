@@ -20,6 +20,7 @@
 #include "KHighlights.h"
 #include "KHotPixels.h"
 #include "KIPEngineTestHook.h"
+#include "KMemoryAllocator.h"
 #include "KRGBTripleOps.h"
 #include "KRedSharpen.h"
 #include "KRounding.h"
@@ -560,10 +561,13 @@ void KStage2Steps::priCoarseChromaBlur()
     // over its own rows.
     const size_t samples = 3 * static_cast<size_t>(m_Columns);
     const KInt32 blockRows = (m_Rows + 3) / 4;
-    std::vector<KInt16> horizontals(static_cast<size_t>(blockRows) * samples);
+    // Each row made whole before it is read, so the block needs no clearing; a scratch block, as a large block
+    // kept once freed would wait for a block of its size that never comes.
+    const KScratchArray<KInt16> horizontalRows = MakeScratchArray<KInt16>(static_cast<size_t>(blockRows) * samples);
+    KInt16* const horizontals = horizontalRows.get();
     KRowBands(0, blockRows, kMinBandRows / 4).Run([&](int, KInt32 begin, KInt32 end) {
         for (KInt32 block = begin; block < end; ++block)
-            ChromaBlurCoarseHorizontal(block, kCoarseSpread, reduced, horizontals.data() + block * samples, m_Columns);
+            ChromaBlurCoarseHorizontal(block, kCoarseSpread, reduced, horizontals + block * samples, m_Columns);
     });
     const KRowBands bands(0, m_Rows, kMinBandRows);
     std::vector<KInt16> verticals(static_cast<size_t>(bands.Count()) * samples);
@@ -571,12 +575,12 @@ void KStage2Steps::priCoarseChromaBlur()
         KInt16* vertical = verticals.data() + static_cast<size_t>(band) * samples;
         std::copy_n(vertical - samples, samples, vertical);
         for (KInt32 r = bands.Begin(band - 1); r < bands.Begin(band); ++r)
-            ChromaBlurCoarseVertical(kCoarseSpread, horizontals.data() + (r >> 2) * samples, vertical, m_Columns);
+            ChromaBlurCoarseVertical(kCoarseSpread, horizontals + (r >> 2) * samples, vertical, m_Columns);
     }
     bands.Run([&](int band, KInt32 begin, KInt32 end) {
         KInt16* vertical = verticals.data() + static_cast<size_t>(band) * samples;
         for (KInt32 r = begin; r < end; ++r) {
-            ChromaBlurCoarseVertical(kCoarseSpread, horizontals.data() + (r >> 2) * samples, vertical, m_Columns);
+            ChromaBlurCoarseVertical(kCoarseSpread, horizontals + (r >> 2) * samples, vertical, m_Columns);
             ChromaBlurCoarseApply(priRow(r), r, vertical, t, spatial, m_Columns, lut);
         }
     });
