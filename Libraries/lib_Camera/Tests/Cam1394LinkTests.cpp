@@ -13,6 +13,7 @@
 #include "Cam1394Request.h"
 #include "KCam1394Link.h"
 #include "LumoTestSupport.h"
+#include "SimBus1394.h"
 
 using namespace cam1394;
 
@@ -40,12 +41,13 @@ protected:
     {
         static lumotest::TempDir dir;
         static bool made = false;
-        if (made)
-            return;
-        made = true;
         setenv("LUMO_MACHINE", (dir.Path() / "machine").c_str(), 1);
-        for (const char* step : {" new c1", " plug c1 1394", " knob c1 scratch on", " knob c1 engine on"})
-            ASSERT_EQ(lumotest::RunCommand(kCamsim + step), 0) << step;
+        if (!made) {
+            made = true;
+            for (const char* step : {" new c1", " plug c1 1394", " knob c1 scratch on", " knob c1 engine on"})
+                ASSERT_EQ(lumotest::RunCommand(kCamsim + step), 0) << step;
+        }
+        simbus::PollBus1394();  // the bus may have come up on another test's machine: it takes this one in
     }
 
     void SetUp() override
