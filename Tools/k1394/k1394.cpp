@@ -3,7 +3,8 @@
 //   k1394 [--device N] [--threads N] COMMAND
 //     list                          the driver's interface paths
 //     devices                       device name, camera id and driver file of each device
-//     follow SECONDS                "added NAME ID" and "removed NAME" as cameras come and go
+//     follow SECONDS [CHANGES]      "added NAME ID" and "removed NAME" as cameras come and go, for SECONDS or
+//                                   until CHANGES lines are printed
 //     getname [--capacity N]        K1394_GetName (payload capacity N, default 12)
 //     read|cdt HIGH LOW LENGTH [--out FILE]   asynchronous or camera-driven read
 //     write HIGH LOW FILE           asynchronous write of the file's bytes
@@ -42,7 +43,7 @@ int Usage()
 {
     std::fprintf(stderr,
                  "usage: k1394 [--device N] [--threads N] COMMAND\n"
-                 "  list | devices | follow SECONDS\n"
+                 "  list | devices | follow SECONDS [CHANGES]\n"
                  "  getname [--capacity N]\n"
                  "  read|cdt HIGH LOW LENGTH [--out FILE]\n"
                  "  write HIGH LOW FILE\n"
@@ -205,24 +206,29 @@ bool Send(PlatHandle device, Request request, bool bare)
     return true;
 }
 
-int Follow(uint32_t seconds)
+int Follow(uint32_t seconds, uint32_t changes)
 {
+    uint32_t printed = 0;
     InterfacePaths();  // brings the kernel and its devices up in this process
     std::map<std::u16string, std::string> known;
     for (const Kern1394Device& d : KernGet1394Devices())
         known[d.name] = d.cameraId;
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (std::chrono::steady_clock::now() < until) {
+    while (std::chrono::steady_clock::now() < until && (changes == 0 || printed < changes)) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
         std::map<std::u16string, std::string> now;
         for (const Kern1394Device& d : KernGet1394Devices())
             now[d.name] = d.cameraId;
         for (const auto& [name, id] : known)
-            if (!now.count(name))
+            if (!now.count(name)) {
                 std::printf("removed %s\n", Narrow(name).c_str());
+                ++printed;
+            }
         for (const auto& [name, id] : now)
-            if (!known.count(name))
+            if (!known.count(name)) {
                 std::printf("added %s %s\n", Narrow(name).c_str(), id.c_str());
+                ++printed;
+            }
         std::fflush(stdout);
         known.swap(now);
     }
@@ -259,11 +265,11 @@ int main(int argc, char** argv)
             std::printf("%s %s %s\n", Narrow(d.name).c_str(), d.cameraId.c_str(), d.driverFile.c_str());
         return 0;
     }
-    if (command == "follow" && rest.size() == 1) {
-        uint32_t seconds = 0;
-        if (!Number(rest[0], &seconds) || seconds > 86400)
+    if (command == "follow" && (rest.size() == 1 || rest.size() == 2)) {
+        uint32_t seconds = 0, changes = 0;
+        if (!Number(rest[0], &seconds) || seconds > 86400 || (rest.size() == 2 && !Number(rest[1], &changes)))
             return Usage();
-        return Follow(seconds);
+        return Follow(seconds, changes);
     }
 
     // The requests.

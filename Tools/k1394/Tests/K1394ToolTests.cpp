@@ -164,7 +164,8 @@ TEST(K1394Tool, FollowSeesACameraLeaveAndAnotherCome)
     ASSERT_EQ(m.Status("camsim/camsim new c3"), 0);
     ASSERT_EQ(m.Status("bus1394/bus1394 log --clear"), 0);
     std::string out;
-    std::thread follow([&] { out = m.Run("k1394/k1394 follow 10"); });
+    // It ends once it has seen both changes (or after a minute).
+    std::thread follow([&] { out = m.Run("k1394/k1394 follow 60 2"); });
     // The follower's devices have started once its bus requests show in the log.
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(8);
     while (Count(m.Run("bus1394/bus1394 log"), "\treset-notification 29\t") < 2 && std::chrono::steady_clock::now() < until)
