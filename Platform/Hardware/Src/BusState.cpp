@@ -102,12 +102,17 @@ void ParseBus(const std::string& text, BusView* view)
 
 BusSession::BusSession()
 {
-    std::string path = PlatGetMachineSubfolder("hardware/bus1394");
-    if (path.empty()) {
-        m_Error = "cannot make the bus folder in the machine folder";
-        return;
-    }
+    // The folder is made once; every request opens it.
+    std::string path = PlatGetMachineFolder() + "/hardware/bus1394";
     m_Dir = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (m_Dir < 0 && errno == ENOENT) {
+        path = PlatGetMachineSubfolder("hardware/bus1394");
+        if (path.empty()) {
+            m_Error = "cannot make the bus folder in the machine folder";
+            return;
+        }
+        m_Dir = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    }
     if (m_Dir < 0) {
         m_Error = "cannot open " + path + ": " + std::strerror(errno);
         return;

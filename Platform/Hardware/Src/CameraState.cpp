@@ -20,16 +20,16 @@ namespace {
 
 constexpr off_t kLogMax = 1 << 20;
 
-std::string Hex(const uint8_t* data, size_t length)
+void AppendHex(std::string* out, const uint8_t* data, size_t length)
 {
     static const char digits[] = "0123456789abcdef";
-    std::string out;
-    out.reserve(length * 2);
+    const size_t at = out->size();
+    out->resize(at + 2 * length);
+    char* p = out->data() + at;
     for (size_t i = 0; i < length; ++i) {
-        out += digits[data[i] >> 4];
-        out += digits[data[i] & 15];
+        p[2 * i] = digits[data[i] >> 4];
+        p[2 * i + 1] = digits[data[i] & 15];
     }
-    return out;
 }
 
 int HexDigit(char c)
@@ -280,41 +280,50 @@ void CameraState::PowerOn()
 
 std::string SerializeState(const CameraState& s)
 {
-    std::string out = "order " + std::string(OrderName(s.order)) + "\nplug " + PlugName(s.plug) + "\n";
-    char line[128];
-    for (const auto& [address, value] : s.regs) {
-        std::snprintf(line, sizeof line, "reg %" PRIx64 " %" PRIx32 "\n", address, value);
-        out += line;
-    }
-    out += "name " + Hex(s.name.data(), s.name.size()) + "\n";
-    std::snprintf(line, sizeof line, "lookup %d %" PRIx32 " %" PRIx32 "\n", s.lookupPending ? 1 : 0,
-                  s.lookupBusyLeft, uint32_t(s.found));
-    out += line;
-    out += "found " + Hex(reinterpret_cast<const uint8_t*>(s.foundPath.data()), s.foundPath.size()) + "\n";
-    std::snprintf(line, sizeof line, "command %" PRIx32 " %" PRIx32 " %" PRIx32 "\n", s.commandBusyLeft,
-                  s.commandFinal, s.engineBusyLeft);
-    out += line;
-    std::snprintf(line, sizeof line, "clock %" PRIx64 "\n", uint64_t(s.clockOffset));
-    out += line;
-    out += "console " + Hex(reinterpret_cast<const uint8_t*>(s.consoleQueue.data()), s.consoleQueue.size()) + "\n";
-    out += "console-out " + Hex(s.consoleOut.data(), s.consoleOut.size()) + "\n";
-    std::snprintf(line, sizeof line, " %" PRIx32 "\n", s.consoleInEnd);
-    out += "console-in " + Hex(s.consoleIn.data(), s.consoleIn.size()) + line;
-    std::snprintf(line, sizeof line, "usb %" PRIx64 " %" PRIx64 " %" PRIx32 " %" PRIx32 " %d %d %d\n",
-                  s.usbReadAddress, s.usbWriteAddress, s.usbInLength, s.usbOutLength, s.usbHalted[0] ? 1 : 0,
-                  s.usbHalted[1] ? 1 : 0, s.usbPreambleSent ? 1 : 0);
-    out += line;
+    // Appended in place: an access writes the state often.
+    std::string out;
+    size_t size = 1024 + 2 * (s.consoleQueue.size() + s.foundPath.size()) + 32 * s.regs.size();
+    for (const auto& entry : s.fileFlags)
+        size += 24 + 2 * entry.first.size();
+    out.reserve(size);
+    char line[160];
+    const auto put = [&](int n) { out.append(line, size_t(std::clamp(n, 0, int(sizeof line) - 1))); };
+    out += "order ";
+    out += OrderName(s.order);
+    out += "\nplug ";
+    out += PlugName(s.plug);
+    out += '\n';
+    for (const auto& [address, value] : s.regs)
+        put(std::snprintf(line, sizeof line, "reg %" PRIx64 " %" PRIx32 "\n", address, value));
+    out += "name ";
+    AppendHex(&out, s.name.data(), s.name.size());
+    put(std::snprintf(line, sizeof line, "\nlookup %d %" PRIx32 " %" PRIx32 "\nfound ", s.lookupPending ? 1 : 0,
+                      s.lookupBusyLeft, uint32_t(s.found)));
+    AppendHex(&out, reinterpret_cast<const uint8_t*>(s.foundPath.data()), s.foundPath.size());
+    put(std::snprintf(line, sizeof line, "\ncommand %" PRIx32 " %" PRIx32 " %" PRIx32 "\nclock %" PRIx64 "\nconsole ",
+                      s.commandBusyLeft, s.commandFinal, s.engineBusyLeft, uint64_t(s.clockOffset)));
+    AppendHex(&out, reinterpret_cast<const uint8_t*>(s.consoleQueue.data()), s.consoleQueue.size());
+    out += "\nconsole-out ";
+    AppendHex(&out, s.consoleOut.data(), s.consoleOut.size());
+    out += "\nconsole-in ";
+    AppendHex(&out, s.consoleIn.data(), s.consoleIn.size());
+    put(std::snprintf(line, sizeof line, " %" PRIx32 "\nusb %" PRIx64 " %" PRIx64 " %" PRIx32 " %" PRIx32 " %d %d %d\n",
+                      s.consoleInEnd, s.usbReadAddress, s.usbWriteAddress, s.usbInLength, s.usbOutLength,
+                      s.usbHalted[0] ? 1 : 0, s.usbHalted[1] ? 1 : 0, s.usbPreambleSent ? 1 : 0));
     for (const auto& [path, bits] : s.fileFlags) {
-        std::snprintf(line, sizeof line, "file %" PRIx32 " ", bits);
-        out += line + Hex(reinterpret_cast<const uint8_t*>(path.data()), path.size()) + "\n";
+        put(std::snprintf(line, sizeof line, "file %" PRIx32 " ", bits));
+        AppendHex(&out, reinterpret_cast<const uint8_t*>(path.data()), path.size());
+        out += '\n';
     }
     for (const KnobField& f : kKnobFields) {
+        out += "knob ";
+        out += f.name;
         if (f.isBool)
-            out += std::string("knob ") + f.name + (s.knobs.*f.flag ? " on\n" : " off\n");
+            out += s.knobs.*f.flag ? " on\n" : " off\n";
         else if (f.count == &Knobs::entries && s.knobs.entries == 0xFFFFFFFFu)
-            out += std::string("knob ") + f.name + " all\n";
+            out += " all\n";
         else
-            out += std::string("knob ") + f.name + " " + std::to_string(s.knobs.*f.count) + "\n";
+            put(std::snprintf(line, sizeof line, " %" PRIu32 "\n", s.knobs.*f.count));
     }
     return out;
 }
