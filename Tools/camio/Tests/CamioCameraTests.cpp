@@ -1,16 +1,18 @@
 // camio's camera commands end to end: each a process of its own over a real link (the 1394 driver in the
-// kernel stand-in, or the USB library) to a simulated camera that camsim makes, plugs and loads, in a machine
-// of each test's own. The camera's log shows what reached it.
+// kernel stand-in, or the USB library) to a simulated camera that camsim's commands make, plug and load (run in
+// the test's process), in a machine of each test's own. The camera's log shows what reached it.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <ostream>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "LumoTestSupport.h"
+#include "SimCommand.h"
 
 namespace {
 
@@ -67,22 +69,48 @@ public:
             *out = lumotest::ReadText(file);
         return status;
     }
+    // A camsim command ("knob c1 engine off"; words without spaces), run in this process on this machine.
+    int Sim(const std::string& words, std::string* out = nullptr) const
+    {
+        std::vector<std::string> args;
+        std::istringstream in(words);
+        for (std::string w; in >> w;)
+            args.push_back(w);
+        return Sim(args, out);
+    }
+    int Sim(const std::vector<std::string>& args, std::string* out = nullptr) const
+    {
+        // The variable stays set afterwards (to the old value when there was one): threads of the platform that
+        // an earlier test started in this process read the environment.
+        const char* old = std::getenv("LUMO_MACHINE");
+        const std::string previous = old ? old : "";
+        setenv("LUMO_MACHINE", (m_Dir.Path() / "machine").c_str(), 1);
+        std::string text, error;
+        const int status = simcam::RunCamsimCommand(args, &text, &error);
+        if (old)
+            setenv("LUMO_MACHINE", previous.c_str(), 1);
+        EXPECT_EQ(status, 0) << error;
+        if (out)
+            *out = text;
+        return status;
+    }
     void Camera(const std::string& id, const std::string& link, const std::string& order = "KVCK") const
     {
-        ASSERT_EQ(Status("camsim/camsim new " + id + " --order " + order), 0);
-        ASSERT_EQ(Status("camsim/camsim plug " + id + " " + link), 0);
+        ASSERT_EQ(Sim("new " + id + " --order " + order), 0);
+        ASSERT_EQ(Sim("plug " + id + " " + link), 0);
     }
     // Puts the bytes on the card as /cf/images/NAME.
     std::string Shoot(const std::string& id, const std::string& name, const std::vector<uint8_t>& bytes) const
     {
         const auto source = m_Dir.Path() / ("shot-" + name);
         lumotest::WriteBytes(source, bytes);
-        EXPECT_EQ(Status("camsim/camsim shoot " + id + " " + Quote(source.string()) + " " + name + " >/dev/null"), 0);
+        EXPECT_EQ(Sim({"shoot", id, source.string(), name}), 0);
         return "/cf/images/" + name;
     }
     std::filesystem::path Card(const std::string& id) const
     {
-        std::string path = Run("camsim/camsim card " + id);
+        std::string path;
+        Sim({"card", id}, &path);
         while (!path.empty() && path.back() == '\n')
             path.pop_back();
         return path;
@@ -90,7 +118,9 @@ public:
     std::vector<Access> Log(const std::string& id) const
     {
         std::vector<Access> out;
-        std::istringstream in(Run("camsim/camsim log " + id));
+        std::string text;
+        Sim({"log", id}, &text);
+        std::istringstream in(text);
         std::string line;
         while (std::getline(in, line)) {
             std::istringstream fields(line);
@@ -211,7 +241,7 @@ TEST_P(CamioCamera, GetCopiesFilesOfEverySize)
 {
     // Plain block reads (the camera-driven read of the engine entry moves 128 bytes a packet; other tests
     // take that road).
-    ASSERT_EQ(m.Status("camsim/camsim knob c1 engine off"), 0);
+    ASSERT_EQ(m.Sim("knob c1 engine off"), 0);
     const size_t sizes[] = {1, 3, 5, 10, 8191, 8192, 8193, 65537, 200000};
     for (size_t size : sizes) {
         const std::vector<uint8_t> bytes = Pattern(size, uint32_t(size));
@@ -256,7 +286,7 @@ TEST_P(CamioCameraOps, PutWritesExactlyItsBytes)
     EXPECT_TRUE(lumotest::ReadBytes(m.Card("c1") / "cf/images/P.KZR") == want);
 
     // A file that may not grow: the write stops before any command.
-    ASSERT_EQ(m.Status("camsim/camsim set c1 " + path + " nogrow on"), 0);
+    ASSERT_EQ(m.Sim("set c1 " + path + " nogrow on"), 0);
     m.ClearLog("c1");
     EXPECT_EQ(m.Camio("put " + Quote(Name()) + " " + path + " 16 " + Quote(m.Path("six").string())), 1);
     EXPECT_EQ(Count(m.Log("c1"), &Access::IsWrite, 0x1009, 0x010000FC), 0u);
@@ -280,7 +310,7 @@ TEST_P(CamioCameraOps, PutWritesExactlyItsBytes)
     EXPECT_EQ(Count(m.Log("c1"), &Access::IsWrite, 0x1009, 0x010000FC), usb ? 6u : 1u);
     // An empty whole-file-mode file: nothing old to read first.
     const std::string empty = m.Shoot("c1", "E.KZR", {});
-    ASSERT_EQ(m.Status("camsim/camsim set c1 " + empty + " whole on"), 0);
+    ASSERT_EQ(m.Sim("set c1 " + empty + " whole on"), 0);
     m.ClearLog("c1");
     ASSERT_EQ(m.Camio("put " + Quote(Name()) + " " + empty + " 0 " + Quote(m.Path("six").string())), 0);
     EXPECT_TRUE(lumotest::ReadBytes(m.Card("c1") / "cf/images/E.KZR") ==
@@ -328,22 +358,22 @@ TEST_P(CamioCameraOps, WholeFileModeAndTheCheckWord)
 {
     const std::vector<uint8_t> bytes = Pattern(10000, 11);
     const std::string path = m.Shoot("c1", "W.KZR", bytes);
-    ASSERT_EQ(m.Status("camsim/camsim set c1 " + path + " whole on"), 0);
+    ASSERT_EQ(m.Sim("set c1 " + path + " whole on"), 0);
     const auto out = m.Path("w");
     const std::string get = "get " + Quote(Name()) + " " + path + " " + Quote(out.string());
     // Without the level entry no check word is read.
-    ASSERT_EQ(m.Status("camsim/camsim knob c1 level off"), 0);
+    ASSERT_EQ(m.Sim("knob c1 level off"), 0);
     m.ClearLog("c1");
     ASSERT_EQ(m.Camio(get + " 4321 1000"), 0);
     EXPECT_TRUE(lumotest::ReadBytes(out) == std::vector<uint8_t>(bytes.begin() + 4321, bytes.begin() + 5321));
     EXPECT_EQ(Count(m.Log("c1"), &Access::IsRead, 0x1009, 0x010000F0), 0u);
     // With it, the check word covers what the camera delivered, and a bad one fails the read.
-    ASSERT_EQ(m.Status("camsim/camsim knob c1 level on"), 0);
+    ASSERT_EQ(m.Sim("knob c1 level on"), 0);
     m.ClearLog("c1");
     ASSERT_EQ(m.Camio(get + " 4321 1000"), 0);
     EXPECT_TRUE(lumotest::ReadBytes(out) == std::vector<uint8_t>(bytes.begin() + 4321, bytes.begin() + 5321));
     EXPECT_GE(Count(m.Log("c1"), &Access::IsRead, 0x1009, 0x010000F0), 1u);
-    ASSERT_EQ(m.Status("camsim/camsim knob c1 bad-crc 1"), 0);
+    ASSERT_EQ(m.Sim("knob c1 bad-crc 1"), 0);
     EXPECT_EQ(m.Camio(get + " 4321 1000"), 1);
     ASSERT_EQ(m.Camio(get), 0);
     EXPECT_TRUE(lumotest::ReadBytes(out) == bytes);
@@ -377,10 +407,10 @@ TEST_P(CamioCameraOps, AliveFollowsThePlug)
     std::string out;
     EXPECT_EQ(m.Camio("alive " + Quote(Name()), &out), 0);
     EXPECT_EQ(out, "alive\n");
-    ASSERT_EQ(m.Status("camsim/camsim unplug c1"), 0);
+    ASSERT_EQ(m.Sim("unplug c1"), 0);
     EXPECT_EQ(m.Camio("alive " + Quote(Name()), &out), 1);
     EXPECT_EQ(out, "not alive\n");
-    ASSERT_EQ(m.Status("camsim/camsim plug c1 " + std::string(GetParam().link)), 0);
+    ASSERT_EQ(m.Sim("plug c1 " + std::string(GetParam().link)), 0);
     EXPECT_EQ(m.Camio("alive " + Quote(Name()), &out), 0);
     EXPECT_EQ(out, "alive\n");
 }
@@ -391,7 +421,7 @@ TEST_P(CamioCameraOps, WaitsCountTries)
     const int tries = GetParam().link == std::string("usb") ? 40 : 50;
     const std::string path = m.Shoot("c1", "T.KZR", Pattern(4, 4));
     for (int busy : {tries - 1, tries}) {
-        ASSERT_EQ(m.Status("camsim/camsim knob c1 lookup-busy " + std::to_string(busy)), 0);
+        ASSERT_EQ(m.Sim("knob c1 lookup-busy " + std::to_string(busy)), 0);
         m.ClearLog("c1");
         EXPECT_EQ(m.Camio("info " + Quote(Name()) + " " + path), busy < tries ? 0 : 1) << busy;
         EXPECT_EQ(Count(m.Log("c1"), &Access::IsRead, 0x1009, 0x100), size_t(busy < tries ? busy + 1 : tries))

@@ -1,4 +1,4 @@
-// camio over USB as a user runs it: cameras made and plugged with camsim in a machine of the test's own,
+// camio over USB as a user runs it: cameras made and plugged with camsim's commands in a machine of the test's own,
 // reached through the USB library and the simulated USB kernel driver.
 #include <gtest/gtest.h>
 
@@ -16,6 +16,7 @@
 #include "KCamUsbLink.h"
 #include "LumoTestSupport.h"
 #include "SimCamera.h"
+#include "SimCommand.h"
 
 namespace fs = std::filesystem;
 
@@ -63,7 +64,16 @@ protected:
         return fs::exists(out) ? lumotest::ReadText(out) : std::string();
     }
     std::string Camio(const std::string& args, int* status = nullptr) { return Run(kTools + "camio/camio " + args, status); }
-    void Camsim(const std::string& args) { ASSERT_EQ(lumotest::RunCommand(kTools + "camsim/camsim " + args), 0) << args; }
+    // A camsim command, run in this process on the test's machine.
+    void Camsim(const std::string& args)
+    {
+        std::vector<std::string> words;
+        std::istringstream in(args);
+        for (std::string w; in >> w;)
+            words.push_back(w);
+        std::string out, error;
+        ASSERT_EQ(simcam::RunCamsimCommand(words, &out, &error), 0) << args << ": " << error;
+    }
 
     // The lengths of the camera's bulk INs since the last call.
     std::vector<size_t> BulkIns(const std::string& id)
