@@ -13,7 +13,7 @@
 // Seconds of the monotonic time base (the platform's performance counter). The first call traces the
 // counter's frequency.
 double TimeNow();
-// Sleeps a pseudo-random 1 to 20 ms.
+// Sleeps a pseudo-random 1 to 20 ms (through CamWaitSleep, the camera waits' time source).
 void RandomPause();
 // The next pause of the generator behind RandomPause, in milliseconds (1 to 20), without sleeping.
 uint32_t RandomPauseMilliseconds();

@@ -1,6 +1,7 @@
 // The time base and the random pause of the camera links.
 #include <mutex>
 
+#include "KCamConnection.h"
 #include "KCamLinkSupport.h"
 #include "PlatformTime.h"
 
@@ -79,5 +80,5 @@ uint32_t RandomPauseMilliseconds()
 
 void RandomPause()
 {
-    PlatSleep(RandomPauseMilliseconds());
+    CamWaitSleep(RandomPauseMilliseconds());
 }
