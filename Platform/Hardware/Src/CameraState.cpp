@@ -328,22 +328,28 @@ std::string SerializeState(const CameraState& s)
     return out;
 }
 
-void ParseState(const std::string& text, CameraState* s)
+// Calls fn for each line of a state text; over-long lines are skipped.
+template <class Fn> void ForEachStateLine(std::string_view all, Fn&& fn)
 {
-    const std::string_view all(text);
-    LineFields fields;
-    const std::string_view* f = fields.f;
     for (size_t at = 0; at < all.size();) {
         size_t end = all.find('\n', at);
         if (end == std::string_view::npos)
             end = all.size();
         const std::string_view line = all.substr(at, end - at);
         at = end + 1;
-        if (line.size() > 4096)
-            continue;
+        if (line.size() <= 4096)
+            fn(line);
+    }
+}
+
+void ParseState(const std::string& text, CameraState* s)
+{
+    LineFields fields;
+    const std::string_view* f = fields.f;
+    ForEachStateLine(text, [&](std::string_view line) {
         SplitFields(line, &fields);
         if (fields.size == 0)
-            continue;
+            return;
         const std::string_view key = f[0];
         const size_t n = fields.size;
         uint64_t a = 0, b = 0;
@@ -417,7 +423,7 @@ void ParseState(const std::string& text, CameraState* s)
         } else if (key == "knob" && n == 3) {
             SetKnobValue(&s->knobs, std::string(f[1]), std::string(f[2]));
         }
-    }
+    });
 }
 
 int OpenCamerasFolder(bool create)
@@ -479,19 +485,13 @@ bool ReadStateSummary(const std::string& id, CameraSummary* summary, uint32_t* u
     }
     // The lines ParseState takes these from, read the same way.
     CameraState state;
-    const std::string_view all(text);
     LineFields fields;
-    for (size_t at = 0; at < all.size();) {
-        size_t end = all.find('\n', at);
-        if (end == std::string_view::npos)
-            end = all.size();
-        const std::string_view line = all.substr(at, end - at);
-        at = end + 1;
-        if (line.size() > 4096 || line.size() < 4)
-            continue;
+    ForEachStateLine(text, [&](std::string_view line) {
+        if (line.size() < 4)
+            return;
         const char c = line[0];
         if (c != 'o' && c != 'p' && c != 'k')
-            continue;
+            return;
         SplitFields(line, &fields);
         if (fields.f[0] == "order" || fields.f[0] == "plug") {
             if (fields.size == 2)
@@ -499,7 +499,7 @@ bool ReadStateSummary(const std::string& id, CameraSummary* summary, uint32_t* u
         } else if (fields.f[0] == "knob" && fields.size == 3 && fields.f[1] == "usb-delay") {
             SetKnobValue(&state.knobs, "usb-delay", std::string(fields.f[2]));
         }
-    }
+    });
     summary->id = id;
     summary->plug = state.plug;
     summary->order = state.order;
