@@ -403,6 +403,8 @@ bool WritePass(CamConnection* c, const char* name, uint32_t offset, const uint8_
     if (pass == 0)
         return true;
     const uint64_t end = uint64_t(offset) + pass;
+    if (end > 0xFFFFFFFFull)
+        return false;
     uint32_t newSize = size;
     if (end > size) {
         if (!(status & kCamMayGrow))
@@ -540,8 +542,8 @@ int ReadCameraFile(CamConnection* c, const char* name, uint32_t offset, void* bu
 
 int WriteCameraFile(CamConnection* c, const char* name, uint32_t offset, const void* buffer, uint32_t count)
 {
-    // The camera's offsets are 32 bits: a write that ends past them goes nowhere.
-    if (!c || !name || (!buffer && count > 0) || uint64_t(offset) + count > 0x100000000ull)
+    // The camera's sizes are 32 bits: a write that would make a file of 4 GiB or more goes nowhere.
+    if (!c || !name || (!buffer && count > 0) || uint64_t(offset) + count > 0xFFFFFFFFull)
         return 0;
     const auto* data = static_cast<const uint8_t*>(buffer);
     do {

@@ -125,6 +125,9 @@ TEST_F(Mailbox, WritesThatWouldPassFourGigabytesTouchNothing)
     uint8_t buffer[32] = {};
     EXPECT_EQ(WriteCameraFile(m_C, "/a", 0xFFFFFFF0u, buffer, 32), 0);
     EXPECT_EQ(WriteCameraFile(m_C, "/a", 0xFFFFFFFFu, buffer, 2), 0);
+    // Ending right at 4 GiB would make a size of 4 GiB, which 32 bits read as 0.
+    EXPECT_EQ(WriteCameraFile(m_C, "/a", 0xFFFFFFF0u, buffer, 16), 0);
+    EXPECT_EQ(WriteCameraFile(m_C, "/a", 0xFFFFFFFFu, buffer, 1), 0);
     EXPECT_EQ(Peek(kSpace1009, 0x200), before);
     // A pass of no bytes only looks the file up.
     EXPECT_EQ(WriteCameraFile(m_C, "/a", 0xFFFFFFFFu, buffer, 0), 1);
