@@ -67,6 +67,10 @@ function(lumo_tests name)
   endif()
   add_executable(${name} ${srcs})
   target_compile_options(${name} PRIVATE ${LUMO_WARNINGS})
+  if(SANITIZE)
+    # The code under test keeps its optimisation; the tests' own code compiles three times faster without it.
+    target_compile_options(${name} PRIVATE -O0)
+  endif()
   target_include_directories(${name} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/Tests ${CMAKE_CURRENT_SOURCE_DIR}/Src)
   target_compile_definitions(${name} PRIVATE
     LUMO_SOURCE_DIR="${PROJECT_SOURCE_DIR}" LUMO_BINARY_DIR="${PROJECT_BINARY_DIR}")
