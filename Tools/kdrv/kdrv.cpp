@@ -109,9 +109,9 @@ public:
     bool WaitForNoDevices(int seconds)
     {
         auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-        while (m_Driver->DeviceObject && std::chrono::steady_clock::now() < until)
+        while (KernDriverHasDevices(m_Driver) && std::chrono::steady_clock::now() < until)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        if (m_Driver->DeviceObject)
+        if (KernDriverHasDevices(m_Driver))
             return false;
         for (auto& r : m_Running) {
             std::unique_lock<std::mutex> lock(r->lock);

@@ -1,6 +1,8 @@
 #pragma once
 // The 1394 camera driver's device extension, its request header and the routines of its bus-request layer,
 // configuration area and camera-driven transfer.
+#include <atomic>
+
 #include "Platform1394.h"
 #include "PlatformKernel.h"
 #include "RkDevice.h"
@@ -177,8 +179,8 @@ struct K1394_DEVICE_EXTENSION {
 };
 
 // The driver-wide block sizes: last used by an asynchronous read and write (every transfer takes its own).
-extern volatile ULONG g_K1394ReadBlockSize;
-extern volatile ULONG g_K1394WriteBlockSize;
+extern std::atomic<ULONG> g_K1394ReadBlockSize;
+extern std::atomic<ULONG> g_K1394WriteBlockSize;
 
 // ---- Device usability ------------------------------------------------------------------------------------------------
 bool K1394IsDeviceUsable(PK1394_DEVICE_EXTENSION device);

@@ -6,8 +6,8 @@
 
 #include "K1394Device.h"
 
-volatile ULONG g_K1394ReadBlockSize = K1394_DEFAULT_BLOCK_SIZE;
-volatile ULONG g_K1394WriteBlockSize = K1394_DEFAULT_BLOCK_SIZE;
+std::atomic<ULONG> g_K1394ReadBlockSize{K1394_DEFAULT_BLOCK_SIZE};
+std::atomic<ULONG> g_K1394WriteBlockSize{K1394_DEFAULT_BLOCK_SIZE};
 
 namespace {
 

@@ -316,7 +316,14 @@ TEST_F(K1394Driver, ARequestWhileAHandlerRunsIsBusyAtOnce)
     Outcome first;
     std::thread runner([&] { first = Send(device, cdt); });
     const auto until = Clock::now() + std::chrono::seconds(10);
-    while (!ext->CurrentCdtRequest && Clock::now() < until)
+    const auto waiting = [ext] {
+        KIRQL old;
+        KeAcquireSpinLock(&ext->FifoSpinLock, &old);
+        const bool set = ext->CurrentCdtRequest != nullptr;
+        KeReleaseSpinLock(&ext->FifoSpinLock, old);
+        return set;
+    };
+    while (!waiting() && Clock::now() < until)
         std::this_thread::yield();
     Outcome second = Send(device, Header(IOCTL_K1394_GET_NAME, 0, 12, 12));
     runner.join();

@@ -651,6 +651,8 @@ TEST_F(Bus1394, ANodeThatLeavesWithoutAFunctionDriverTakesTheStackAboveItAlong)
             ASSERT_EQ(IoCreateDevice(driver, sizeof(PDEVICE_OBJECT), nullptr, 0x22, 0, FALSE, &device), STATUS_SUCCESS);
             *static_cast<PDEVICE_OBJECT*>(device->DeviceExtension) = IoAttachDeviceToDeviceStack(device, node);
         }
+        // The stack was built here, not in a pass of the bus: the next passes follow this one.
+        simbus::PollBus1394();
 
         ASSERT_TRUE(simcam::PlugCamera("c1", simcam::Plug::None, nullptr));
         simbus::PollBus1394();

@@ -81,6 +81,9 @@ PDEVICE_OBJECT KernFindDevice(const std::u16string& name);
 // True once the device was deleted (its memory may still be held by references).
 bool KernDeviceIsDeleted(PDEVICE_OBJECT device);
 
+// True while the driver has a device that is not deleted; read under the lock that device deletion holds.
+bool KernDriverHasDevices(PDRIVER_OBJECT driver);
+
 // ---- Plug and play manager ----------------------------------------------------------------------------------
 // The ids a bus gives a device it offers: they make its interface link names "\\?\<bus>#<device>#<instance>#...".
 struct KernDeviceIds {

@@ -246,6 +246,12 @@ bool KernDeviceIsDeleted(PDEVICE_OBJECT device)
     return !Io().devices.count(device) || static_cast<KernDevice*>(device->KernelPrivate)->deletePending;
 }
 
+bool KernDriverHasDevices(PDRIVER_OBJECT driver)
+{
+    std::lock_guard<std::mutex> guard(Io().lock);
+    return driver && driver->DeviceObject;
+}
+
 PDEVICE_OBJECT KernReferenceDeviceByName(const std::u16string& name)
 {
     std::lock_guard<std::mutex> guard(Io().lock);

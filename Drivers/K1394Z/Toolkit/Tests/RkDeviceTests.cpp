@@ -202,7 +202,8 @@ protected:
     }
 
     NTSTATUS Pnp(UCHAR minor) { return KernPnpRequest(m_Pdo, minor); }
-    LONG State() const { return m_Suite.info ? m_Suite.info->PnpState : -1; }
+    // The driver changes the state with interlocked operations, on any thread.
+    LONG State() const { return m_Suite.info ? InterlockedCompareExchange(&m_Suite.info->PnpState, 0, 0) : -1; }
 
     // A device-control request to the top of the stack, completed or not.
     std::unique_ptr<KernHostRequest> Ioctl(ULONG code)
