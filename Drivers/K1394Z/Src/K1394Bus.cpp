@@ -538,7 +538,8 @@ ULONG AllocateLocalNodeFifo(PK1394_DEVICE_EXTENSION device, ULONG elementSize, U
     if (!device->FifoListHead)
         return 0;
     device->FifoListHead->Next = nullptr;
-    KeInitializeSpinLock(&device->FifoSpinLock);
+    // The FIFO's spin lock lives as long as the device (made with its extension): set up again here, it could
+    // be let go under a thread that holds it.
 
     const ULONGLONG total = ULONGLONG(elementSize) * count;
     device->FifoBuffer = total && total <= 0x7FFFFFFF
