@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <pthread.h>
+#include <sched.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <thread>
+#include <vector>
 
 #include "PlatformThread.h"
 #include "PlatformTime.h"
@@ -93,6 +96,32 @@ TEST(PlatThread, ClosingTheHandleLetsTheThreadRunOn)
     EXPECT_TRUE(probe.done.load());
     PlatSleep(10);  // let it leave the body before the event goes
     PlatCloseHandle(probe.go);
+}
+
+TEST(PlatThread, ProcessorCountIsWhatTheThreadMayRunOn)
+{
+    cpu_set_t allowed;
+    CPU_ZERO(&allowed);
+    ASSERT_EQ(sched_getaffinity(0, sizeof allowed, &allowed), 0);
+    EXPECT_EQ(PlatGetProcessorCount(), CPU_COUNT(&allowed));
+    std::vector<int> cpus;
+    for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu)
+        if (CPU_ISSET(cpu, &allowed))
+            cpus.push_back(cpu);
+    // On a thread of its own, so that this one keeps its processors.
+    for (size_t n = 1; n <= std::min<size_t>(2, cpus.size()); ++n) {
+        int counted = 0;
+        std::thread pinned([&] {
+            cpu_set_t some;
+            CPU_ZERO(&some);
+            for (size_t i = 0; i < n; ++i)
+                CPU_SET(cpus[i], &some);
+            if (sched_setaffinity(0, sizeof some, &some) == 0)
+                counted = PlatGetProcessorCount();
+        });
+        pinned.join();
+        EXPECT_EQ(counted, static_cast<int>(n));
+    }
 }
 
 TEST(PlatTime, CounterIsMonotonicNanosecondsAndSleepLastsAtLeastItsTime)
