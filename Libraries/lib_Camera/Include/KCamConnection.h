@@ -73,7 +73,8 @@ bool IsCameraDeviceOpen(CamConnection* connection);
 
 // ---- Waiting -------------------------------------------------------------------------------------------------
 
-// The one time source of the camera protocol's waits and the links' retry pauses: sleeps `milliseconds` x the pace percentage / 100. The
-// percentage is 100 unless the environment variable LUMO_CAMERA_PACE gives another (0 to 100), or a test sets it.
+// The one time source of the camera protocol's waits and the links' retry pauses: sleeps `milliseconds` x the
+// pace percentage / 100. The percentage is 100 unless the environment variable LUMO_CAMERA_PACE gives another
+// (0 to 100), or a test sets it.
 void CamWaitSleep(uint32_t milliseconds);
 void SetCameraWaitPace(uint32_t percent);

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <string>
 
 namespace lumotest {
 
@@ -16,7 +17,9 @@ namespace lumotest {
 template <class Body>
 void InFreshProcess(Body body)
 {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");  // a new process, not a fork of this one
+    // A new process, not a fork of this one; the program's own style is back for the tests after this one.
+    const std::string style = GTEST_FLAG_GET(death_test_style);
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
         {
             ::testing::TestPartResultArray results;
@@ -38,6 +41,7 @@ void InFreshProcess(Body body)
             _exit(failures ? 1 : 0);
         },
         ::testing::ExitedWithCode(0), "");
+    GTEST_FLAG_SET(death_test_style, style);
 }
 
 }  // namespace lumotest
