@@ -10,7 +10,8 @@
 //
 // Threading: runs on the owner's thread, pumped by the owner's Idle. It asks the owner through a request
 // record of its own and never calls the owner's Idle: the owner advances that request itself, right after
-// this manager's slice, so a wait for the owner ends the slice instead of sleeping.
+// this manager's slice, so a wait for the owner ends the slice instead of sleeping. A strip is encoded on the
+// worker pool while the owner makes the next one.
 #include <memory>
 
 #include "KFileIdentity.h"
@@ -19,6 +20,8 @@
 #include "KTypes.h"
 
 class KImageLineWriter;
+class KPMImage2;
+class KPoolTask;
 class KPropTree;
 
 class IPSaveManager : public KIPManager {
@@ -69,14 +72,18 @@ private:
     bool priInnerDone(KIpMgrReq& request);
     // The inner request made ready to ask for processed pixels: the record's inputs, kind 3, a cleared status.
     void priInnerFromRecord(const KIpMgrReq& request);
+    // Waits until the strip being encoded is in the file and lets its pixels go; rethrows what the writer threw.
+    void priWaitForWriter();
     // Takes the inner result image away from the inner request (the caller owns the reference).
-    class KPMImage2* priTakeResult();
+    KPMImage2* priTakeResult();
 
     KIPManager* m_pOwner;
     KUInt32 m_State = kStateIdle;
     KIpMgrReq* m_pCurrent = nullptr;
     KIpMgrReq m_Inner;
     std::unique_ptr<KImageLineWriter> m_pWriter;
+    std::unique_ptr<KPoolTask> m_pWriting;  // the strip being encoded, on the pool
+    KPMImage2* m_pWritingStrip = nullptr;    // its pixels, held until it is written
     KInt32 m_RowsTotal = 0;
     KInt32 m_RowsWritten = 0;
     std::unique_ptr<KPropTree> m_pProps;

@@ -448,3 +448,24 @@ TEST_F(SaveFixture, DestroyedWhileSavingEndsTheRequestAndLeavesNoFile)
     EXPECT_EQ(request.m_Async.GetState(), kCancelled);
     EXPECT_TRUE(Files().empty());
 }
+
+TEST_F(SaveFixture, AFileThatCannotBeFinishedFailsTheSave)
+{
+    // The folder goes while the strips are written: the last strip's rows are encoded, but the file cannot take
+    // its name. Both formats, as the strips are encoded while the next one is made.
+    for (const KUInt32 format : {kSaveJPEG, kSaveTIFF}) {
+        SCOPED_TRACE(format);
+        std::filesystem::create_directories(Path(""));
+        KFakeOwner owner(240, 250);
+        KIpMgrReq request;
+        MakeSave(request, 240, 250, "lost", format, kOutput24RGB);
+        owner.RunAtProcessedRequest(4, [&] { std::filesystem::remove_all(Path("")); });
+        owner.Request(&request);
+        owner.RunUntilDone(request);
+        EXPECT_EQ(request.m_Async.GetState(), kFailed);
+        EXPECT_NE(request.m_Async.GetError(), kIpErrNone);
+        EXPECT_FALSE(request.m_Async.m_Message.IsEmpty());
+        ASSERT_EQ(owner.Asked().size(), 4u);
+        EXPECT_FALSE(std::filesystem::exists(Path("")));
+    }
+}

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <utility>
 
 #include "KCachedPixmap.h"
 #include "KNarrowString.h"
@@ -76,6 +77,8 @@ void KFakeOwner::Request(KIpMgrReq* request)
         m_Asked.push_back(asked);
         if (static_cast<int>(m_Asked.size()) == m_CancelAt && m_pCancelRecord)
             m_pCancelRecord->m_Async.SetCancel(true);
+        if (static_cast<int>(m_Asked.size()) == m_ActionAt && m_Action)
+            m_Action();
         request->m_Async.SetProgress(0.0);
         request->m_Async.SetState(kInProgress);
         m_pPending = request;
@@ -150,6 +153,12 @@ void KFakeOwner::FailProcessedRequest(int number, KUInt32 error, const std::u16s
     m_FailAt = number;
     m_FailError = error;
     m_FailMessage = message;
+}
+
+void KFakeOwner::RunAtProcessedRequest(int number, std::function<void()> action)
+{
+    m_ActionAt = number;
+    m_Action = std::move(action);
 }
 
 void KFakeOwner::CancelAtProcessedRequest(int number, KIpMgrReq* record)

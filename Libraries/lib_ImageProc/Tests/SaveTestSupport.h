@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -56,6 +57,8 @@ public:
     void FailProcessedRequest(int number, KUInt32 error, const std::u16string& message);
     // The cancel flag of `record` is set when the processed-image request with this number arrives.
     void CancelAtProcessedRequest(int number, KIpMgrReq* record);
+    // `action` runs when the processed-image request with this number arrives.
+    void RunAtProcessedRequest(int number, std::function<void()> action);
 
     const std::vector<KAsked>& Asked() const { return m_Asked; }
     IPSaveManager* SaveManager() const { return m_pSaveManager.get(); }
@@ -74,6 +77,8 @@ private:
     std::u16string m_FailMessage;
     int m_CancelAt = 0;
     KIpMgrReq* m_pCancelRecord = nullptr;
+    int m_ActionAt = 0;
+    std::function<void()> m_Action;
     int m_Labels = 0;
 };
 

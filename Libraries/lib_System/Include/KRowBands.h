@@ -7,6 +7,7 @@
 // Threading: Run returns only once every band has returned; the bands share nothing but what the caller gives
 // them. Thread-safe: any thread may cut and run bands.
 #include <functional>
+#include <memory>
 
 #include "KTypes.h"
 
@@ -38,4 +39,25 @@ private:
     KInt32 m_Begin;
     KInt32 m_Rows;
     int m_Count;
+};
+
+// One task run on the same pool while its caller goes on: a worker takes it as it takes bands, or the caller
+// runs it in Wait when no worker has (always, on one thread).
+//
+// Threading: the task runs on one thread, once; what it shares with the caller is the caller's to hand over
+// and take back, which Wait does.
+class KPoolTask {
+public:
+    explicit KPoolTask(std::function<void()> task);
+    // Waits for the task; an exception it threw and nobody waited for is dropped.
+    ~KPoolTask();
+    KPoolTask(const KPoolTask&) = delete;
+    KPoolTask& operator=(const KPoolTask&) = delete;
+
+    // Returns once the task has run, rethrowing its exception (the first wait only).
+    void Wait();
+
+private:
+    struct State;
+    std::unique_ptr<State> m_State;
 };

@@ -8,6 +8,7 @@
 #include <exception>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "PlatformThread.h"
@@ -54,13 +55,25 @@ public:
     {
         Job job;
         job.body = &body;
+        Start(job, count, count - 1);
+        Complete(job);
+    }
+
+    // Queues the job's bands for the workers, with at least `workers` of them.
+    void Start(Job& job, int count, int workers)
+    {
         job.count = count;
         job.errors.resize(static_cast<size_t>(count));
-        std::unique_lock<std::mutex> lock(m_Lock);
-        Grow(count - 1);
+        std::lock_guard<std::mutex> lock(m_Lock);
+        Grow(workers);
         m_Jobs.push_back(&job);
         m_Work.notify_all();
-        // Bands nobody has taken yet run here, starting with the first.
+    }
+
+    // Runs the bands nobody has taken yet here, starting with the first, and waits for the others.
+    void Complete(Job& job)
+    {
+        std::unique_lock<std::mutex> lock(m_Lock);
         while (job.next < job.count) {
             const int band = Claim(job);
             lock.unlock();
@@ -70,9 +83,12 @@ public:
         }
         job.done.wait(lock, [&] { return job.finished == job.count; });
         lock.unlock();
-        for (const std::exception_ptr& error : job.errors)
-            if (error)
-                std::rethrow_exception(error);
+        for (std::exception_ptr& error : job.errors) {
+            if (error) {
+                const std::exception_ptr first = std::exchange(error, nullptr);
+                std::rethrow_exception(first);
+            }
+        }
     }
 
 private:
@@ -137,6 +153,41 @@ private:
 };
 
 }  // namespace
+
+struct KPoolTask::State {
+    std::function<void()> task;
+    std::function<void(int)> body;
+    Job job;
+    bool waited = false;
+};
+
+KPoolTask::KPoolTask(std::function<void()> task) : m_State(std::make_unique<State>())
+{
+    State& state = *m_State;
+    state.task = std::move(task);
+    state.body = [&state](int) { state.task(); };
+    state.job.body = &state.body;
+    WorkerPool::Get().Start(state.job, 1, std::min(1, KRowBands::GetThreadCount() - 1));
+}
+
+KPoolTask::~KPoolTask()
+{
+    if (m_State->waited)
+        return;
+    try {
+        Wait();
+    } catch (...) {
+        // Dropped: whoever wanted to know would have waited.
+    }
+}
+
+void KPoolTask::Wait()
+{
+    if (m_State->waited)
+        return;
+    m_State->waited = true;
+    WorkerPool::Get().Complete(m_State->job);
+}
 
 int KRowBands::GetThreadCount()
 {

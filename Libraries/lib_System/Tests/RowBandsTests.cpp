@@ -106,3 +106,41 @@ TEST(RowBands, BandsThatRunBandsAndRunsFromSeveralThreadsAllComplete)
     KRowBands::RunTasks(5, [&](int task) { tasks[static_cast<size_t>(task)] += task + 1; });
     EXPECT_EQ(tasks, (std::vector<int>{1, 2, 3, 4, 5}));
 }
+
+TEST(PoolTask, RunsBesideItsCallerOnceAndBringsBackItsException)
+{
+    for (const int n : {1, 4}) {
+        SCOPED_TRACE(n);
+        Threads threads(n);
+        // With several threads a worker runs the task while its caller goes on; with one, Wait may run it.
+        std::atomic<bool> started{false}, release{false};
+        std::atomic<int> runs{0};
+        KPoolTask task([&] {
+            started = true;
+            while (n > 1 && !release.load())
+                std::this_thread::yield();
+            ++runs;
+        });
+        while (n > 1 && !started.load())
+            std::this_thread::yield();
+        release = true;
+        task.Wait();
+        task.Wait();
+        EXPECT_EQ(runs.load(), 1);
+
+        KPoolTask failing([] { throw std::runtime_error("the disk is full"); });
+        EXPECT_THROW(failing.Wait(), std::runtime_error);
+        EXPECT_NO_THROW(failing.Wait());
+    }
+    // Not waited for: the destructor waits, and drops the exception.
+    std::atomic<int> ended{0};
+    {
+        Threads threads(4);
+        KPoolTask a([&] { ++ended; });
+        KPoolTask b([&] {
+            ++ended;
+            throw std::runtime_error("nobody asks");
+        });
+    }
+    EXPECT_EQ(ended.load(), 2);
+}

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <new>
+#include <utility>
 
 #include "KDebug.h"
 #include "KException.h"
@@ -14,6 +15,7 @@
 #include "KPixelTypes.h"
 #include "KPixmap.h"
 #include "KPropTree.h"
+#include "KRowBands.h"
 #include "KStorageURL.h"
 #include "KTextFunctions.h"
 #include "KTiffLineWriter.h"
@@ -43,6 +45,8 @@ public:
     KResultImage(const KResultImage&) = delete;
     KResultImage& operator=(const KResultImage&) = delete;
     KPixmap* Pixmap() const { return m_pImage ? m_pImage->GetPixmap() : nullptr; }
+    // The caller takes the reference over.
+    KPMImage2* Release() { return std::exchange(m_pImage, nullptr); }
     // The image's cache block loses its label: nobody finds it again, and it is freed with its last holder.
     void Forget() const
     {
@@ -362,11 +366,17 @@ void IPSaveManager::priWriteStrip(KIpMgrReq& request)
                                                               shown.c_str())));
         return;
     }
-    for (KInt32 row = 0; row < m_StripRowCount; ++row)
-        m_pWriter->WriteLine(pixmap->GetRow(m_TopPadding + row), m_PixelType);
-    // A written strip's output is not asked for again: its block goes as soon as it is let go, so that a save
-    // holds one strip of output at a time. The strips before it (stage 3) stay cached for the next save.
-    strip.Forget();
+    // The strip is encoded on the pool while the owner makes the next one; the strip before it must be in the
+    // file first.
+    priWaitForWriter();
+    KImageLineWriter* writer = m_pWriter.get();
+    const KInt32 first = m_TopPadding, count = m_StripRowCount;
+    const int pixelType = m_PixelType;
+    m_pWritingStrip = strip.Release();
+    m_pWriting = std::make_unique<KPoolTask>([writer, pixmap, first, count, pixelType] {
+        for (KInt32 row = 0; row < count; ++row)
+            writer->WriteLine(pixmap->GetRow(first + row), pixelType);
+    });
     m_RowsWritten += m_StripRowCount;
     request.m_Async.SetProgress(static_cast<double>(m_RowsWritten) / m_RowsTotal * 0.48 + 0.5);
     m_State = m_RowsWritten < m_RowsTotal ? kStateRequestStrip : kStateFinish;
@@ -374,7 +384,8 @@ void IPSaveManager::priWriteStrip(KIpMgrReq& request)
 
 void IPSaveManager::priFinish(KIpMgrReq& request)
 {
-    // The last row finished the file and gave it its name; what is left is to let go of the writer.
+    // The last row finishes the file and gives it its name; what is left is to let go of the writer.
+    priWaitForWriter();
     m_pWriter.reset();
     request.m_Async.SetProgress(1.0);
     request.m_Async.SetState(kDone);
@@ -384,6 +395,11 @@ void IPSaveManager::priFinish(KIpMgrReq& request)
 void IPSaveManager::priCleanUp()
 {
     // A file without all its rows goes with its writer; the target keeps what it held.
+    try {
+        priWaitForWriter();
+    } catch (...) {
+        // The save has ended already; the file goes all the same.
+    }
     m_pWriter.reset();
     m_pProps.reset();
     if (m_Inner.m_Async.IsBusy()) {
@@ -393,6 +409,21 @@ void IPSaveManager::priCleanUp()
     }
     m_Inner.Reset();
     m_Inner.m_AllowMissingProfile = 1;
+}
+
+void IPSaveManager::priWaitForWriter()
+{
+    std::unique_ptr<KPoolTask> writing = std::move(m_pWriting);
+    const KResultImage strip(std::exchange(m_pWritingStrip, nullptr));
+    if (!writing)
+        return;
+    // A written strip's output is not asked for again: its block goes as soon as it is let go, so that a save
+    // holds at most two strips of output at a time. The strips before it (stage 3) stay cached for the next save.
+    struct ForgetAtEnd {
+        const KResultImage& strip;
+        ~ForgetAtEnd() { strip.Forget(); }
+    } forget{strip};
+    writing->Wait();
 }
 
 bool IPSaveManager::priInnerBusy(const KIpMgrReq& request)
