@@ -13,6 +13,7 @@
 // this manager's slice, so a wait for the owner ends the slice instead of sleeping. A strip is encoded on the
 // worker pool while the owner makes the next one.
 #include <memory>
+#include <vector>
 
 #include "KFileIdentity.h"
 #include "KIPManager.h"
@@ -20,7 +21,6 @@
 #include "KTypes.h"
 
 class KImageLineWriter;
-class KPMImage2;
 class KPoolTask;
 class KPropTree;
 
@@ -72,10 +72,10 @@ private:
     bool priInnerDone(KIpMgrReq& request);
     // The inner request made ready to ask for processed pixels: the record's inputs, kind 3, a cleared status.
     void priInnerFromRecord(const KIpMgrReq& request);
-    // Waits until the strip being encoded is in the file and lets its pixels go; rethrows what the writer threw.
+    // Waits until the strip being encoded is in the file; rethrows what the writer threw.
     void priWaitForWriter();
     // Takes the inner result image away from the inner request (the caller owns the reference).
-    KPMImage2* priTakeResult();
+    class KPMImage2* priTakeResult();
 
     KIPManager* m_pOwner;
     KUInt32 m_State = kStateIdle;
@@ -83,7 +83,7 @@ private:
     KIpMgrReq m_Inner;
     std::unique_ptr<KImageLineWriter> m_pWriter;
     std::unique_ptr<KPoolTask> m_pWriting;  // the strip being encoded, on the pool
-    KPMImage2* m_pWritingStrip = nullptr;    // its pixels, held until it is written
+    std::vector<KUInt8> m_WritingRows;      // its rows; kept for the next save
     KInt32 m_RowsTotal = 0;
     KInt32 m_RowsWritten = 0;
     std::unique_ptr<KPropTree> m_pProps;

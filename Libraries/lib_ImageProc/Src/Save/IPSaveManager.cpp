@@ -1,8 +1,8 @@
 #include "IPSaveManager.h"
 
 #include <algorithm>
+#include <cstring>
 #include <new>
-#include <utility>
 
 #include "KDebug.h"
 #include "KException.h"
@@ -45,8 +45,6 @@ public:
     KResultImage(const KResultImage&) = delete;
     KResultImage& operator=(const KResultImage&) = delete;
     KPixmap* Pixmap() const { return m_pImage ? m_pImage->GetPixmap() : nullptr; }
-    // The caller takes the reference over.
-    KPMImage2* Release() { return std::exchange(m_pImage, nullptr); }
     // The image's cache block loses its label: nobody finds it again, and it is freed with its last holder.
     void Forget() const
     {
@@ -366,16 +364,24 @@ void IPSaveManager::priWriteStrip(KIpMgrReq& request)
                                                               shown.c_str())));
         return;
     }
-    // The strip is encoded on the pool while the owner makes the next one; the strip before it must be in the
-    // file first.
+    // The strip is encoded on the pool while the owner makes the next one, from a copy of its rows: its block
+    // goes at once, as it did when it was written here, and its room serves the next strip's blocks. A written
+    // strip's output is not asked for again, and the strips before it (stage 3) stay cached for the next save.
     priWaitForWriter();
+    const size_t rowBytes = static_cast<size_t>(width) * static_cast<size_t>(pixmap->GetBytesPerPixel());
+    const KInt32 count = m_StripRowCount;
+    if (m_WritingRows.size() < rowBytes * static_cast<size_t>(count))
+        m_WritingRows.resize(rowBytes * static_cast<size_t>(count));
+    for (KInt32 row = 0; row < count; ++row)
+        std::memcpy(m_WritingRows.data() + rowBytes * static_cast<size_t>(row), pixmap->GetRow(m_TopPadding + row),
+                    rowBytes);
+    strip.Forget();
     KImageLineWriter* writer = m_pWriter.get();
-    const KInt32 first = m_TopPadding, count = m_StripRowCount;
+    const KUInt8* rows = m_WritingRows.data();
     const int pixelType = m_PixelType;
-    m_pWritingStrip = strip.Release();
-    m_pWriting = std::make_unique<KPoolTask>([writer, pixmap, first, count, pixelType] {
+    m_pWriting = std::make_unique<KPoolTask>([writer, rows, rowBytes, count, pixelType] {
         for (KInt32 row = 0; row < count; ++row)
-            writer->WriteLine(pixmap->GetRow(first + row), pixelType);
+            writer->WriteLine(rows + rowBytes * static_cast<size_t>(row), pixelType);
     });
     m_RowsWritten += m_StripRowCount;
     request.m_Async.SetProgress(static_cast<double>(m_RowsWritten) / m_RowsTotal * 0.48 + 0.5);
@@ -413,17 +419,8 @@ void IPSaveManager::priCleanUp()
 
 void IPSaveManager::priWaitForWriter()
 {
-    std::unique_ptr<KPoolTask> writing = std::move(m_pWriting);
-    const KResultImage strip(std::exchange(m_pWritingStrip, nullptr));
-    if (!writing)
-        return;
-    // A written strip's output is not asked for again: its block goes as soon as it is let go, so that a save
-    // holds at most two strips of output at a time. The strips before it (stage 3) stay cached for the next save.
-    struct ForgetAtEnd {
-        const KResultImage& strip;
-        ~ForgetAtEnd() { strip.Forget(); }
-    } forget{strip};
-    writing->Wait();
+    if (const std::unique_ptr<KPoolTask> writing = std::move(m_pWriting))
+        writing->Wait();
 }
 
 bool IPSaveManager::priInnerBusy(const KIpMgrReq& request)
