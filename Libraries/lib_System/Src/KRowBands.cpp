@@ -155,8 +155,7 @@ private:
 }  // namespace
 
 struct KPoolTask::State {
-    std::function<void()> task;
-    std::function<void(int)> body;
+    std::function<void(int)> body;  // the task, as the job's one band
     Job job;
     bool waited = false;
 };
@@ -164,8 +163,7 @@ struct KPoolTask::State {
 KPoolTask::KPoolTask(std::function<void()> task) : m_State(std::make_unique<State>())
 {
     State& state = *m_State;
-    state.task = std::move(task);
-    state.body = [&state](int) { state.task(); };
+    state.body = [task = std::move(task)](int) { task(); };
     state.job.body = &state.body;
     WorkerPool::Get().Start(state.job, 1, std::min(1, KRowBands::GetThreadCount() - 1));
 }
